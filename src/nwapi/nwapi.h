@@ -1,0 +1,99 @@
+// The directory access layer: free functions over the NetWare client (nwclient.h) that report
+// every failed client call themselves, through the "NW-Fehler" and "NDS-Fehler" boxes. One
+// process-wide state (LayerState); user-interface thread only.
+#pragma once
+
+#include "nwclient/nwclient.h"
+#include "platform/text.h"
+
+#include <cstdint>
+#include <string>
+
+namespace nwapi {
+
+using text::NameList;
+
+// ---- connection and error reporting ----
+struct LayerState {
+    bool initialised = false;
+    nw::NWDSContextHandle context = -1;   // the directory context
+    nw::LCONV locale{};
+    uint32_t primaryConnRef = 0;
+    nw::NWCONN_HANDLE connection = 0;
+    char serverName[50] = {};
+    nw::Buf_T* modifyBuffer = nullptr;    // shared by the membership changes
+    std::string currentContext;
+    int32_t lastNDSError = 0;
+    bool suppressionArmed = false;
+    int32_t expectedCode = 0;
+};
+LayerState& layer();
+// Back to the initial values without calling the client (tests).
+void resetLayerForTesting();
+
+void InitNWConnection(bool& ok);
+void DoneNWConnection();
+void ShowNWError(uint32_t code, const std::string& operation);
+void ShowNDSError(int32_t code, const std::string& operation);
+void ExpectNDSError(int32_t code);
+int32_t GetLastNDSError();
+void ModifyContextFlags(nw::NWDSContextHandle context, char operation, uint32_t mask);
+
+// ---- attribute values as text ----
+bool GetAttributeMultiValueStringList(nw::NWDSContextHandle context, const std::string& objectName,
+                                      const std::string& attributeName, NameList& list);
+int32_t ReadStreamAttribute(nw::NWDSContextHandle context, const std::string& objectName,
+                            const std::string& attributeName, std::string& text);
+std::string BytesToHexText(const uint8_t* bytes, uint32_t count);
+std::string NameSpaceName(int32_t number);
+std::string DirTimeToText(uint32_t seconds);
+
+// ---- context navigation, listing and names ----
+// The iterator record of one listing.
+struct TNDSObj {
+    int32_t iterationHandle = 0;
+    std::string entryName;
+    std::string containerName;            // with leading dot
+    uint32_t attrCount = 0;
+    int32_t entriesInBatch = 0;
+    int32_t entriesRead = 0;
+    nw::Object_Info_T info{};
+    nw::NWDSContextHandle context = 0;
+    bool containersOnly = false;
+    nw::Buf_T* replyBuffer = nullptr;
+};
+
+void SetzeContext(const std::string& name);
+void WechseleContextMitTest(const std::string& name, bool& ok);
+std::string HoleAktContext();
+std::string UebergeordneterContext(const std::string& name);
+std::string NameMitContext(const std::string& context, const std::string& leaf);
+// mode 0 all, 1 containers only, 2 leaves only. Appends; never clears.
+void ListeUnterobjekte(const std::string& container, NameList& list, int mode);
+// Appends the full names of every object of the class below base. False when a search call
+// failed (already reported); what was found so far stays in the list.
+bool SearchObjects(const std::string& base, NameList& list, const std::string& className);
+void GetGroupMembers(const std::string& group, NameList& list, int32_t& error);
+bool ObjektExistiert(const std::string& name);
+std::string GetBaseClass(const std::string& name);
+
+// ---- group membership ----
+bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
+bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group);
+
+// ---- file-system rights and server time ----
+struct ServerClock {
+    int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, weekday = 0;
+};
+constexpr uint16_t RIGHTS_UNPARSABLE = 0xFFFF;   // -1
+constexpr uint16_t RIGHTS_NOT_NETWARE = 0xFFFE;  // -2
+constexpr uint16_t RIGHTS_UNREADABLE = 0xFFFD;   // -3
+void ReadServerClock(ServerClock& record);
+// Days since 1899-12-30 with the time as fraction of a day; 0 when the clock was not read.
+void GetServerDateTime(double& value);
+uint16_t GetEffectiveRightsMask(const std::string& path);
+std::string RightsMaskToText(uint16_t mask);
+std::string GetRightsText(const std::string& path);
+bool ContainsAllLetters(const std::string& required, const std::string& available);
+
+}  // namespace nwapi

@@ -1,0 +1,144 @@
+// Where the tree lives. The client (nwclient.h) turns the NetWare calls into these operations;
+// a backend knows nothing of contexts, buffers or iteration handles. Names cross this interface
+// as components (RDN values, unescaped) or as full typeless names (absolute, no leading or
+// trailing dot, dots inside a component escaped as "\.").
+#pragma once
+
+#include "nwclient/status.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nw {
+
+// Opaque object handle of a backend. 0 is the tree root. Stable for the life of the backend.
+using ObjectId = int64_t;
+constexpr ObjectId ROOT_ID = 0;
+
+struct ObjectSummary {
+    ObjectId id = ROOT_ID;
+    std::string name;          // listing: the object's own name (RDN value); search: full name
+    std::string baseClass;     // "User", "Organizational Unit", ...
+    uint32_t flags = 0;        // 0x04 container
+    uint32_t subordinateCount = 0;
+    uint32_t modificationTime = 0;  // seconds since 1970
+};
+
+// One attribute value, whatever its syntax. Which fields carry what:
+//   1-5,10,20 text; 1 text = full name of the referenced object
+//   6   list
+//   7,8,22,24,27  number;  19 number = seconds, number2 = replica/event
+//   9,0,13,18,>27 bytes
+//   11  text = telephone number, bytes = parameters
+//   12  number = address type, bytes = address
+//   14  number = type, text = address
+//   15  number = name space, text = volume, text2 = path
+//   16  text = server, number = replica type, number2 = replica number
+//   17  text = protected attribute name, text2 = subject (full name), number = privileges
+//   21  bytes = stream contents
+//   23  number = remote id, text = object name
+//   25  text = object name, number = level, number2 = interval
+//   26  text = object name, number = amount
+struct AttrValue {
+    std::string text;
+    std::string text2;
+    std::vector<std::string> list;
+    std::string bytes;
+    int64_t number = 0;
+    int64_t number2 = 0;
+};
+
+struct Attribute {
+    std::string name;          // schema name as the directory spells it
+    uint32_t syntax = 0;
+    std::vector<AttrValue> values;
+};
+
+struct Change {
+    uint32_t type = 0;         // DS_ADD_ATTRIBUTE 0, DS_REMOVE_VALUE 3, DS_ADDITIONAL_VALUE 4 (and 1, 2)
+    std::string attribute;
+    uint32_t syntax = 0;
+    std::vector<AttrValue> values;
+};
+
+// A running listing or search. next() hands out the following page (any size >= 1); an empty
+// page with status 0 means the end. A failure (the container went away, the server stopped)
+// is a non-zero status; the cursor is then finished.
+class ObjectCursor {
+public:
+    virtual ~ObjectCursor() = default;
+    virtual NWDSCCODE next(std::vector<ObjectSummary>& page) = 0;
+};
+
+struct VolumeInfo {
+    std::string server;
+    std::string volume;
+    std::string localPath;     // folder the volume is mounted on; empty when not mounted
+};
+
+class DirectoryBackend {
+public:
+    virtual ~DirectoryBackend() = default;
+
+    // The name of the server of the primary connection (up to 48 characters).
+    virtual std::string serverName() = 0;
+
+    // Resolves components given root first (UNTERRICHT, PROJEKTE, Gast01), each compared
+    // without regard to case. An empty vector is the root. ERR_NO_SUCH_ENTRY when a component
+    // does not exist.
+    virtual NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) = 0;
+    // Full name (as the directory spells it) and summary of an object.
+    virtual NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) = 0;
+
+    // Subordinates of a container, in a stable order, optionally containers only.
+    virtual NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) = 0;
+    // Every object below base (the whole subtree, base excluded) whose attribute equals value
+    // (for "Object Class": the object's class or one of its superclasses). Summaries carry full
+    // names.
+    virtual NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
+                             std::unique_ptr<ObjectCursor>& cursor) = 0;
+
+    // One attribute with all its values, in the directory's order. ERR_NO_SUCH_ATTRIBUTE when
+    // the object has no value for it.
+    virtual NWDSCCODE readAttribute(ObjectId id, const std::string& attribute, Attribute& out) = 0;
+    // Syntax of an attribute from the schema; ERR_NO_SUCH_ATTRIBUTE for an unknown name.
+    virtual NWDSCCODE attributeSyntax(const std::string& attribute, uint32_t& syntax) = 0;
+
+    // All changes to one object, applied whole or not at all, with the operator's rights
+    // (ERR_NO_ACCESS without them). Adding a value that is there: ERR_DUPLICATE_VALUE; adding an
+    // attribute that has values: ERR_ATTRIBUTE_ALREADY_EXISTS; removing a value that is not
+    // there: ERR_NO_SUCH_VALUE.
+    virtual NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) = 0;
+    // Security Equals on the user and Equivalent To Me on the group, in one transaction.
+    virtual NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) = 0;
+    virtual NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) = 0;
+
+    // Contents of a stream attribute (syntax 21).
+    virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;
+
+    // Server clock: year - 1900, month, day, hour, minute, second, weekday. Non-zero when the
+    // clock cannot be read.
+    virtual NWCCODE serverDateTime(uint8_t dateTime[7]) = 0;
+    // Volumes of the tree with the local folders they are mounted on.
+    virtual std::vector<VolumeInfo> volumes() = 0;
+    // The operator's effective rights on a directory path of a volume (NetWare bits, 0x1FB all).
+    virtual NWCCODE effectiveRights(const std::string& volume, const std::string& directoryPath, uint16_t& rights) = 0;
+};
+
+// nwclient.conf, as read. Lines "Key=Value"; "#" or ";" start a comment line.
+struct ClientConfig {
+    std::string file;              // where it was read from
+    std::string tree;              // "sqlite:PATH" (relative to the file's folder) or ldap://, ldaps://
+    std::string operatorName;      // typeless full name of the operator
+    std::string defaultContext;    // starting name context; empty = [root]
+    std::map<std::string, std::string> values;  // every key, lower-cased, for backend-specific settings
+};
+
+// Opens the backend that config.tree names. On failure returns null and sets status to a
+// TARVEL_* code.
+std::unique_ptr<DirectoryBackend> openBackend(const ClientConfig& config, NWCCODE& status);
+
+}  // namespace nw

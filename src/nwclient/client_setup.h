@@ -1,0 +1,26 @@
+// Set-up of the process-wide client outside the NetWare calls: which configuration file to use,
+// a backend for tests, and a full reset.
+#pragma once
+
+#include "nwclient/backend.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nw {
+
+// Use exactly this nwclient.conf instead of searching for one (launcher, tests).
+void setConfigurationFile(const std::string& path);
+// The places searched when none was set: beside the program, then the user's config folder.
+std::vector<std::string> configurationSearchPath();
+
+// Makes the next NWCCGetPrimConnRef use this backend instead of opening nwclient.conf's tree.
+void installBackend(std::unique_ptr<DirectoryBackend> backend);
+// The backend of the open primary connection, or null.
+DirectoryBackend* currentBackend();
+
+// Forgets everything: contexts, buffers' iterations, connection, configuration file, backend.
+void resetClient();
+
+}  // namespace nw
