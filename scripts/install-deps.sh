@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when any is missing.
+set -euo pipefail
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libldap-dev
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(slapd ldap-utils clang)
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# slapd's package would start a system server and ask for a password; keep it quiet and stopped.
+if printf '%s\n' "${missing[@]}" | grep -qx slapd; then
+  echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod +x /usr/sbin/policy-rc.d
+    trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
