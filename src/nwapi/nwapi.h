@@ -47,6 +47,13 @@ int32_t ReadStreamAttribute(nw::NWDSContextHandle context, const std::string& ob
 std::string BytesToHexText(const uint8_t* bytes, uint32_t count);
 std::string NameSpaceName(int32_t number);
 std::string DirTimeToText(uint32_t seconds);
+// The text of one value block (syntax.h) as the attribute reader appends it; empty = no entry.
+// size is what NWDSComputeAttrValSize reported. Stream values (21) are read by
+// ReadStreamAttribute instead and give the empty text here.
+std::string AttributeValueToText(uint32_t syntax, const void* value, uint32_t size);
+std::string NetAddressToText(const nw::Net_Address_T& address);
+// "1 days, 2 h, 3 min, 4 sec"; zero units left out; empty for 0 and negative values.
+std::string IntervalToText(int32_t seconds);
 
 // ---- context navigation, listing and names ----
 // The iterator record of one listing.
