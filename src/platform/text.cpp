@@ -142,6 +142,9 @@ std::string toUtf8(const icu::UnicodeString& u) {
 // Full case folding plus NFC: what the name filters match on. Folding agrees with the
 // collator at secondary strength on case (and on ß ~ ss).
 std::string foldForMatching(std::string_view s) {
+    // Plain ASCII folds to its lower case; most directory names are ASCII.
+    if (std::all_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x80; }))
+        return toLowerAscii(s);
     icu::UnicodeString u = fromUtf8(s);
     u.foldCase();
     UErrorCode status = U_ZERO_ERROR;
@@ -154,6 +157,8 @@ std::string foldForMatching(std::string_view s) {
 }
 
 }  // namespace
+
+std::string foldCaseLocale(std::string_view s) { return foldForMatching(s); }
 
 std::string activeLocale() { return stripCodeset(resolvedLocale("LC_COLLATE")); }
 

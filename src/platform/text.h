@@ -37,6 +37,9 @@ std::string toLowerLocale(std::string_view s);
 // Case-insensitive (locale) prefix and substring tests, for the name filters.
 bool startsWithLocaleNoCase(std::string_view s, std::string_view prefix);
 bool containsLocaleNoCase(std::string_view s, std::string_view part);
+// The case-folded form those two tests compare (full folding, NFC), for callers that test one
+// text against many: fold once, then compare bytes.
+std::string foldCaseLocale(std::string_view s);
 // Stable sort of a name list with compareLocaleNoCase.
 void sortLocaleNoCase(NameList& list);
 
