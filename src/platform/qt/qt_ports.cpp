@@ -1,0 +1,139 @@
+#include "platform/qt/qt_ports.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform::qt {
+
+namespace {
+
+QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// Message texts join their lines with CR LF; a lone CR or LF breaks a line too.
+QString messageText(const std::string& text) {
+    QString t = fromUtf8(text);
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t;
+}
+
+}  // namespace
+
+Answer QtMessageBox::show(const std::string& text, const std::string& caption, Buttons buttons) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // No window system yet (or a command-line caller): the words must not be lost.
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return Answer::Ok;
+    }
+    QMessageBox box;  // no owner window
+    box.setIcon(QMessageBox::Critical);
+    box.setWindowTitle(fromUtf8(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(messageText(text));
+    box.setWindowModality(Qt::ApplicationModal);
+    QPushButton* ok = box.addButton(QMessageBox::Ok);
+    QPushButton* cancel = nullptr;
+    if (buttons == Buttons::OkCancel) {
+        cancel = box.addButton(QMessageBox::Cancel);
+        box.setEscapeButton(cancel);
+    } else {
+        box.setEscapeButton(ok);
+    }
+    box.setDefaultButton(ok);
+    box.exec();
+    return (cancel && box.clickedButton() == cancel) ? Answer::Cancel : Answer::Ok;
+}
+
+void QtBusyCursor::push() {
+    ++depth_;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+void QtBusyCursor::pop() {
+    if (depth_ == 0) return;  // never pop a cursor someone else set
+    --depth_;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) QGuiApplication::restoreOverrideCursor();
+}
+
+void QtEventPump::pump() {
+    if (QCoreApplication::instance()) QCoreApplication::processEvents();
+}
+
+bool QtShell::openWebAddress(const std::string& address) {
+    const QUrl url = QUrl::fromUserInput(fromUtf8(address));
+    if (!url.isValid()) return false;
+    return QDesktopServices::openUrl(url);
+}
+
+void QtShell::endProgram(int exitCode) {
+    if (QCoreApplication::instance()) QCoreApplication::exit(exitCode);
+    std::fflush(nullptr);
+    std::exit(exitCode);
+}
+
+PasswordDialog::PasswordDialog(const QString& prompt, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("PasswordDialog"));
+    setWindowTitle(QStringLiteral("Anmeldung am Verzeichnis"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    label_ = new QLabel(prompt, this);
+    label_->setTextFormat(Qt::PlainText);
+    label_->setWordWrap(true);
+    layout->addWidget(label_);
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QStringLiteral("EPasswort"));
+    edit_->setEchoMode(QLineEdit::Password);
+    label_->setBuddy(edit_);
+    layout->addWidget(edit_);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("BOk"));
+    ok->setDefault(true);
+    QPushButton* cancel = buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("BAbbruch"));
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    edit_->setFocus();
+}
+
+QString PasswordDialog::password() const { return edit_->text(); }
+
+bool QtCredentials::askPassword(const std::string& prompt, std::string& password) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
+    PasswordDialog dialog(fromUtf8(prompt));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    const QByteArray utf8 = dialog.password().toUtf8();
+    password.assign(utf8.constData(), size_t(utf8.size()));
+    return true;
+}
+
+QtPorts::QtPorts() {
+    Ports p;
+    p.messageBox = &messageBox;
+    p.busyCursor = &busyCursor;
+    p.eventPump = &eventPump;
+    p.shell = &shell;
+    p.credentials = &credentials;
+    installPorts(p);
+}
+
+QtPorts::~QtPorts() {
+    while (busyCursor.depth() > 0) busyCursor.pop();
+    installPorts(Ports{});
+}
+
+}  // namespace platform::qt

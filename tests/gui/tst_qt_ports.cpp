@@ -1,0 +1,154 @@
+// The Qt ports on the offscreen platform: the message box as the program's boxes look, the
+// nesting hourglass, pumping, and the login dialog.
+#include "platform/qt/qt_ports.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+using platform::Answer;
+using platform::Buttons;
+
+namespace {
+
+// Runs `drive` on the first modal widget of type T once it shows (from inside its exec()).
+template <typename T>
+void whenModalShows(std::function<void(T*)> drive) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, drive] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            drive(w);
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+class TestQtPorts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void messageBoxLooksAsTheProgramsBoxes() {
+        platform::qt::QtMessageBox port;
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::WindowModality modality = Qt::NonModal;
+        bool hasParent = true;
+        int buttonCount = 0;
+        whenModalShows<QMessageBox>([&](QMessageBox* box) {
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            modality = box->windowModality();
+            hasParent = box->parentWidget() != nullptr;
+            buttonCount = int(box->buttons().size());
+            box->button(QMessageBox::Ok)->click();
+        });
+        const Answer a = port.show(platform::joinLines({"In der Liste wurden keine", "Benutzer <ausgewählt>!"}),
+                                   "Auswahl-Fehler", Buttons::Ok);
+        QCOMPARE(a, Answer::Ok);
+        QCOMPARE(title, QStringLiteral("Auswahl-Fehler"));
+        QCOMPARE(text, QStringLiteral("In der Liste wurden keine\nBenutzer <ausgewählt>!"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(modality, Qt::ApplicationModal);
+        QVERIFY(!hasParent);
+        QCOMPARE(buttonCount, 1);
+    }
+
+    void okCancelBoxAnswersWhatWasPressed() {
+        platform::qt::QtMessageBox port;
+        int buttonCount = 0;
+        whenModalShows<QMessageBox>([&](QMessageBox* box) {
+            buttonCount = int(box->buttons().size());
+            box->button(QMessageBox::Cancel)->click();
+        });
+        QCOMPARE(port.show("Fehler 1. x", "NDS-Fehler", Buttons::OkCancel), Answer::Cancel);
+        QCOMPARE(buttonCount, 2);
+
+        whenModalShows<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+        QCOMPARE(port.show("Fehler 1. x", "NDS-Fehler", Buttons::OkCancel), Answer::Cancel);
+
+        whenModalShows<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QCOMPARE(port.show("Fehler 1. x", "NDS-Fehler", Buttons::OkCancel), Answer::Ok);
+    }
+
+    void busyCursorNests() {
+        platform::qt::QtBusyCursor cursor;
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        cursor.push();
+        cursor.push();
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        cursor.pop();
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        cursor.pop();
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        // one pop too many must not take away a cursor someone else set
+        QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
+        cursor.pop();
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QGuiApplication::restoreOverrideCursor();
+    }
+
+    void installedPortsAreUsedAndRemoved() {
+        {
+            platform::qt::QtPorts ports;
+            QCOMPARE(platform::ports().messageBox, static_cast<platform::MessageBoxPort*>(&ports.messageBox));
+            {
+                platform::BusyCursor hourglass;
+                QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+            }
+            QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+            bool ran = false;
+            QTimer::singleShot(0, [&] { ran = true; });
+            platform::pumpMessages();
+            QVERIFY(ran);
+        }
+        QVERIFY(platform::ports().messageBox != nullptr);
+        QVERIFY(platform::ports().busyCursor != nullptr);
+    }
+
+    void passwordDialogHidesAndReturnsThePassword() {
+        platform::qt::QtCredentials port;
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QString title;
+        whenModalShows<platform::qt::PasswordDialog>([&](platform::qt::PasswordDialog* d) {
+            title = d->windowTitle();
+            echo = d->passwordEdit()->echoMode();
+            QTest::keyClicks(d->passwordEdit(), QStringLiteral("geh"));
+            d->passwordEdit()->insert(QStringLiteral("ëim"));  // keyClicks knows ASCII only
+            d->findChild<QPushButton*>(QStringLiteral("BOk"))->click();
+        });
+        std::string password;
+        QVERIFY(port.askPassword("Passwort für admin.UNTERRICHT:", password));
+        QCOMPARE(echo, QLineEdit::Password);
+        QVERIFY(!title.isEmpty());
+        QCOMPARE(QString::fromStdString(password), QStringLiteral("gehëim"));
+
+        whenModalShows<platform::qt::PasswordDialog>([](platform::qt::PasswordDialog* d) {
+            QTest::keyClicks(d->passwordEdit(), QStringLiteral("x"));
+            d->findChild<QPushButton*>(QStringLiteral("BAbbruch"))->click();
+        });
+        password = "unchanged";
+        QVERIFY(!port.askPassword("Passwort:", password));
+        QCOMPARE(QString::fromStdString(password), QStringLiteral("unchanged"));
+    }
+
+    void unparsableWebAddressIsRefused() {
+        platform::qt::QtShell shell;
+        QVERIFY(!shell.openWebAddress(""));
+    }
+};
+
+QTEST_MAIN(TestQtPorts)
+#include "tst_qt_ports.moc"
