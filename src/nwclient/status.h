@@ -64,6 +64,7 @@ constexpr NWDSCCODE ERR_SYSTEM_FAILURE = -632;
 constexpr NWDSCCODE ERR_REMOTE_FAILURE = -635;
 constexpr NWDSCCODE ERR_UNREACHABLE_SERVER = -636;
 constexpr NWDSCCODE ERR_INVALID_REQUEST = -641;
+constexpr NWDSCCODE ERR_INSUFFICIENT_BUFFER = -649;   // a reply buffer too small for even one entry or value
 constexpr NWDSCCODE ERR_PARTITION_BUSY = -654;
 constexpr NWDSCCODE ERR_TIME_OUT = -659;   // the directory did not answer in time (store locked, server slow)
 constexpr NWDSCCODE ERR_FAILED_AUTHENTICATION = -669;

@@ -1,0 +1,411 @@
+// Library set-up, configuration, the primary connection, context handles and buffers.
+#include "nwclient/client_setup.h"
+#include "nwclient/client_state.h"
+#include "nwclient/names.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace nw {
+
+namespace fs = std::filesystem;
+
+ClientState& state() {
+    static ClientState s;
+    return s;
+}
+
+// ---- configuration -----------------------------------------------------------------------
+
+namespace {
+
+// Far more than any real nwclient.conf; a larger file is not one.
+constexpr std::uintmax_t MAX_CONFIG_BYTES = 1 << 20;
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+NWCCODE parseConfiguration(const std::string& text, const std::string& file, ClientConfig& config) {
+    config = ClientConfig{};
+    config.file = file;
+    if (text.find('\0') != std::string::npos) return TARVEL_CONFIGURATION_INVALID;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) return TARVEL_CONFIGURATION_INVALID;
+        std::string key = lowerAscii(trim(line.substr(0, eq)));
+        if (key.empty()) return TARVEL_CONFIGURATION_INVALID;
+        config.values[key] = trim(line.substr(eq + 1));
+    }
+    auto value = [&](const char* key) {
+        auto it = config.values.find(key);
+        return it == config.values.end() ? std::string() : it->second;
+    };
+    config.tree = value("tree");
+    config.operatorName = value("operator");
+    config.defaultContext = value("defaultcontext");
+    if (config.tree.empty()) return TARVEL_CONFIGURATION_INVALID;
+    std::vector<std::string> ignored;
+    if (!config.defaultContext.empty() && names::parseContext(config.defaultContext, ignored) != SUCCESSFUL)
+        return TARVEL_CONFIGURATION_INVALID;
+    return SUCCESSFUL;
+}
+
+void setConfigurationFile(const std::string& path) {
+    state().configFile = path;
+    state().configLoaded = false;
+}
+
+std::vector<std::string> configurationSearchPath() {
+    std::vector<std::string> paths;
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) paths.push_back((exe.parent_path() / "nwclient.conf").string());
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (xdg && *xdg)
+        paths.push_back(std::string(xdg) + "/tarvel/nwclient.conf");
+    else if (home && *home)
+        paths.push_back(std::string(home) + "/.config/tarvel/nwclient.conf");
+    return paths;
+}
+
+NWCCODE loadConfiguration(ClientConfig& config) {
+    std::string file = state().configFile;
+    if (file.empty()) {
+        for (const std::string& candidate : configurationSearchPath()) {
+            std::error_code ec;
+            if (fs::is_regular_file(candidate, ec)) {
+                file = candidate;
+                break;
+            }
+        }
+        if (file.empty()) return TARVEL_NO_CONFIGURATION;
+    }
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return TARVEL_NO_CONFIGURATION;
+    if (!fs::is_regular_file(file, ec)) return TARVEL_CONFIGURATION_INVALID;
+    auto size = fs::file_size(file, ec);
+    if (ec || size > MAX_CONFIG_BYTES) return TARVEL_CONFIGURATION_INVALID;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return TARVEL_CONFIGURATION_INVALID;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseConfiguration(text.str(), file, config);
+}
+
+// ---- set-up outside the NetWare calls ----------------------------------------------------
+
+void installBackend(std::unique_ptr<DirectoryBackend> backend) { state().installed = std::move(backend); }
+
+DirectoryBackend* currentBackend() { return state().backend.get(); }
+
+void resetClient() {
+    ClientState& s = state();
+    for (Buf_T* b : s.buffers) delete b;
+    for (Filter_Cursor_T* f : s.filters) delete f;
+    s.buffers.clear();
+    s.filters.clear();
+    s.iterations.clear();
+    s.contexts.clear();
+    s.backend.reset();
+    s.installed.reset();
+    s.connectionOpen = false;
+    s.configLoaded = false;
+    s.config = ClientConfig{};
+    s.configFile.clear();
+}
+
+// ---- library, locale, connection -----------------------------------------------------------
+
+// The client needs no global set-up of its own; these answer as a workstation client does.
+NWCCODE NWCallsInit(void*, void*) { return SUCCESSFUL; }
+NWCCODE NWCLXInit(void*, void*) { return SUCCESSFUL; }
+
+void NWLlocaleconv(LCONV* lconv) {
+    if (!lconv) return;
+    lconv->country_id = 49;   // Germany
+    lconv->code_page = 1252;  // Windows Latin-1
+}
+
+NWCCODE NWInitUnicodeTables(int, int) { return SUCCESSFUL; }
+NWCCODE NWFreeUnicodeTables() { return SUCCESSFUL; }
+
+namespace {
+constexpr uint32_t PRIMARY_CONN_REF = 1;
+constexpr NWCONN_HANDLE PRIMARY_CONN = 1;
+}  // namespace
+
+NWCCODE NWCCGetPrimConnRef(uint32_t* connRef) {
+    if (!connRef) return NWE_PARAM_INVALID;
+    ClientState& s = state();
+    if (!s.backend) {
+        if (s.installed) {
+            s.backend = std::move(s.installed);
+        } else {
+            ClientConfig config;
+            NWCCODE rc = loadConfiguration(config);
+            if (rc != SUCCESSFUL) return rc;
+            s.config = config;
+            s.configLoaded = true;
+            std::unique_ptr<DirectoryBackend> backend = openBackend(config, rc);
+            if (!backend) return rc != SUCCESSFUL ? rc : TARVEL_TREE_UNREADABLE;
+            s.backend = std::move(backend);
+        }
+    }
+    *connRef = PRIMARY_CONN_REF;
+    return SUCCESSFUL;
+}
+
+NWCCODE NWCCOpenConnByRef(uint32_t connRef, uint32_t, uint32_t, NWCONN_HANDLE* conn) {
+    if (!conn) return NWE_PARAM_INVALID;
+    if (!state().backend || connRef != PRIMARY_CONN_REF) return INVALID_CONNECTION;
+    state().connectionOpen = true;
+    *conn = PRIMARY_CONN;
+    return SUCCESSFUL;
+}
+
+NWCCODE NWCCCloseConn(NWCONN_HANDLE conn) {
+    if (conn != PRIMARY_CONN || !state().connectionOpen) return INVALID_CONNECTION;
+    state().connectionOpen = false;
+    return SUCCESSFUL;
+}
+
+NWCCODE NWCCGetConnRefInfo(uint32_t connRef, uint32_t infoType, uint32_t bufferLength, void* buffer) {
+    if (!state().backend || connRef != PRIMARY_CONN_REF) return INVALID_CONNECTION;
+    if (infoType != NWCC_INFO_SERVER_NAME || !buffer) return NWE_PARAM_INVALID;
+    std::string name = state().backend->serverName();
+    if (name.size() + 1 > bufferLength) return NWE_BUFFER_OVERFLOW;
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return SUCCESSFUL;
+}
+
+// ---- contexts --------------------------------------------------------------------------------
+
+ContextState* findContext(NWDSContextHandle context) {
+    auto it = state().contexts.find(context);
+    return it == state().contexts.end() ? nullptr : &it->second;
+}
+
+NWDSCCODE NWDSCreateContextHandle(NWDSContextHandle* context) {
+    if (!context) return ERR_NULL_POINTER;
+    ClientState& s = state();
+    if (!s.configLoaded && !s.backend) {
+        // The starting name context may come from nwclient.conf even before the connection.
+        ClientConfig config;
+        if (loadConfiguration(config) == SUCCESSFUL) {
+            s.config = config;
+            s.configLoaded = true;
+        }
+    }
+    ContextState c;
+    if (s.configLoaded && !s.config.defaultContext.empty() &&
+        names::parseContext(s.config.defaultContext, c.rootFirst) == SUCCESSFUL)
+        c.nameContext = s.config.defaultContext;
+    else
+        c.rootFirst.clear();
+    NWDSContextHandle handle = s.nextContext++;
+    s.contexts.emplace(handle, std::move(c));
+    *context = handle;
+    return SUCCESSFUL;
+}
+
+NWDSCCODE NWDSDuplicateContextHandle(NWDSContextHandle source, NWDSContextHandle* destination) {
+    ContextState* c = findContext(source);
+    if (!c) return ERR_BAD_CONTEXT;
+    if (!destination) return ERR_NULL_POINTER;
+    ContextState copy = *c;
+    NWDSContextHandle handle = state().nextContext++;
+    state().contexts.emplace(handle, std::move(copy));
+    *destination = handle;
+    return SUCCESSFUL;
+}
+
+NWDSCCODE NWDSFreeContext(NWDSContextHandle context) {
+    ClientState& s = state();
+    if (!s.contexts.erase(context)) return ERR_BAD_CONTEXT;
+    for (auto it = s.iterations.begin(); it != s.iterations.end();) {
+        if (it->second.context == context)
+            it = s.iterations.erase(it);
+        else
+            ++it;
+    }
+    return SUCCESSFUL;
+}
+
+NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value) {
+    ContextState* c = findContext(context);
+    if (!c) return ERR_BAD_CONTEXT;
+    if (!value) return ERR_NULL_POINTER;
+    switch (key) {
+    case DCK_FLAGS:
+        std::memcpy(value, &c->flags, sizeof c->flags);
+        return SUCCESSFUL;
+    case DCK_CONFIDENCE:
+        std::memcpy(value, &c->confidence, sizeof c->confidence);
+        return SUCCESSFUL;
+    case DCK_NAME_CONTEXT: {
+        std::string name;
+        ObjectId id = ROOT_ID;
+        ObjectSummary summary;
+        if (c->rootFirst.empty()) {
+            name = "[root]";
+        } else if (state().backend && state().backend->resolve(c->rootFirst, id) == SUCCESSFUL &&
+                   state().backend->describe(id, name, summary) == SUCCESSFUL && !name.empty()) {
+            // as the directory spells it
+        } else {
+            name = c->nameContext;
+            if (!name.empty() && name[0] == '.') name.erase(0, 1);
+        }
+        if (name.size() >= MAX_DN_BYTES) return ERR_DN_TOO_LONG;
+        std::memcpy(value, name.c_str(), name.size() + 1);
+        return SUCCESSFUL;
+    }
+    default:
+        return ERR_BAD_KEY;
+    }
+}
+
+NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value) {
+    ContextState* c = findContext(context);
+    if (!c) return ERR_BAD_CONTEXT;
+    if (!value) return ERR_NULL_POINTER;
+    switch (key) {
+    case DCK_FLAGS:
+        std::memcpy(&c->flags, value, sizeof c->flags);
+        return SUCCESSFUL;
+    case DCK_CONFIDENCE:
+        std::memcpy(&c->confidence, value, sizeof c->confidence);
+        return SUCCESSFUL;
+    case DCK_NAME_CONTEXT: {
+        std::string name;
+        if (NWDSCCODE rc = callerName(static_cast<const char*>(value), name)) return rc;
+        std::vector<std::string> rootFirst;
+        if (NWDSCCODE rc = names::parseContext(name, rootFirst)) return rc;
+        c->nameContext = name.empty() ? "[root]" : name;
+        c->rootFirst = std::move(rootFirst);
+        return SUCCESSFUL;
+    }
+    default:
+        return ERR_BAD_KEY;
+    }
+}
+
+// ---- names shared by the calls -----------------------------------------------------------
+
+NWDSCCODE callerName(const char* name, std::string& out) {
+    if (!name) return ERR_NULL_POINTER;
+    size_t n = strnlen(name, MAX_DN_BYTES);
+    if (n >= MAX_DN_BYTES) return ERR_DN_TOO_LONG;
+    out.assign(name, n);
+    return SUCCESSFUL;
+}
+
+NWDSCCODE componentsOf(const ContextState& context, const char* name, std::vector<std::string>& rootFirst) {
+    std::string text;
+    if (NWDSCCODE rc = callerName(name, text)) return rc;
+    return names::resolveAgainst(context.rootFirst, text, rootFirst);
+}
+
+NWDSCCODE resolveName(const ContextState& context, const char* name, ObjectId& id) {
+    if (!state().backend) return ERR_NO_CONNECTION;
+    std::vector<std::string> rootFirst;
+    if (NWDSCCODE rc = componentsOf(context, name, rootFirst)) return rc;
+    return state().backend->resolve(rootFirst, id);
+}
+
+// ---- iterations ----------------------------------------------------------------------------
+
+int32_t addIteration(Iteration iteration) {
+    ClientState& s = state();
+    int32_t handle = s.nextIteration++;
+    if (s.nextIteration <= 0) s.nextIteration = 1;  // never hand out -1
+    s.iterations[handle] = std::move(iteration);
+    return handle;
+}
+
+Iteration* findIteration(int32_t handle, NWDSContextHandle context, Iteration::Kind kind) {
+    auto it = state().iterations.find(handle);
+    if (it == state().iterations.end() || it->second.context != context || it->second.kind != kind) return nullptr;
+    return &it->second;
+}
+
+void dropIteration(int32_t handle) { state().iterations.erase(handle); }
+
+NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, int32_t iterationHandle, uint32_t) {
+    if (!findContext(context)) return ERR_BAD_CONTEXT;
+    auto it = state().iterations.find(iterationHandle);
+    if (it == state().iterations.end() || it->second.context != context) return ERR_INVALID_HANDLE;
+    state().iterations.erase(it);
+    return SUCCESSFUL;
+}
+
+// ---- buffers -------------------------------------------------------------------------------
+
+bool validBuffer(const Buf_T* buffer) { return buffer && state().buffers.count(const_cast<Buf_T*>(buffer)); }
+
+void startReply(Buf_T* buffer, BufContent content) {
+    buffer->content = content;
+    buffer->data.assign(4, 0);
+    buffer->pos = 0;
+    buffer->countRead = false;
+    buffer->itemsLeft = 0;
+    buffer->attrsLeftInEntry = 0;
+    buffer->valuesLeft = 0;
+    buffer->valueCountPos = 0;
+}
+
+NWDSCCODE NWDSAllocBuf(size_t size, Buf_T** buffer) {
+    if (!buffer) return ERR_NULL_POINTER;
+    if (size == 0) return ERR_BUFFER_ZERO_LENGTH;
+    if (size < 4) return ERR_INSUFFICIENT_BUFFER;
+    auto* b = new Buf_T;
+    b->capacity = size;
+    b->data.reserve(size);
+    state().buffers.insert(b);
+    *buffer = b;
+    return SUCCESSFUL;
+}
+
+NWDSCCODE NWDSFreeBuf(Buf_T* buffer) {
+    if (!buffer) return ERR_NULL_POINTER;
+    if (!state().buffers.erase(buffer)) return ERR_INVALID_HANDLE;
+    delete buffer;
+    return SUCCESSFUL;
+}
+
+NWDSCCODE NWDSInitBuf(NWDSContextHandle context, uint32_t operation, Buf_T* buffer) {
+    if (!findContext(context)) return ERR_BAD_CONTEXT;
+    if (!validBuffer(buffer)) return buffer ? ERR_INVALID_HANDLE : ERR_NULL_POINTER;
+    BufContent content;
+    switch (operation) {
+    case DSV_READ: content = BufContent::ReadRequest; break;
+    case DSV_SEARCH: content = BufContent::SearchRequest; break;
+    case DSV_MODIFY_ENTRY: content = BufContent::ModifyRequest; break;
+    case DSV_SEARCH_FILTER: content = BufContent::Filter; break;
+    default: return ERR_BAD_VERB;
+    }
+    startReply(buffer, content);
+    buffer->operation = operation;
+    return SUCCESSFUL;
+}
+
+}  // namespace nw

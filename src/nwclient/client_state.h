@@ -1,0 +1,111 @@
+// The process-wide state of the client and the pieces its calls share: buffers, contexts,
+// iterations, name resolution. Private to src/nwclient.
+#pragma once
+
+#include "nwclient/backend.h"
+#include "nwclient/nwclient.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace nw {
+
+// What a buffer currently holds; decides which calls may read or append.
+enum class BufContent { None, ReadRequest, SearchRequest, ModifyRequest, Filter, ListReply, SearchReply, ReadReply };
+
+struct Buf_T {
+    size_t capacity = DEFAULT_MESSAGE_LEN;
+    uint32_t operation = 0;              // as initialised by NWDSInitBuf; 0 = not initialised
+    BufContent content = BufContent::None;
+    std::vector<uint8_t> data;           // the payload, count field first
+
+    // Reading a reply.
+    size_t pos = 0;
+    bool countRead = false;
+    uint32_t itemsLeft = 0;              // entries (list, search) or attributes (read)
+    uint32_t attrsLeftInEntry = 0;       // search entries: attributes not yet read
+    uint32_t valuesLeft = 0;             // values of the current attribute not yet read
+    uint32_t currentSyntax = 0;
+
+    // Building a modify request.
+    size_t valueCountPos = 0;            // where the current change's value count sits; 0 = no change yet
+};
+
+struct Filter_Cursor_T {
+    struct Token {
+        uint32_t token;
+        uint32_t syntax;
+        std::string value;
+        void* original;                  // the caller's pointer, handed to its free callback
+    };
+    std::vector<Token> tokens;
+};
+
+struct ContextState {
+    uint32_t flags = DCV_DEFAULT_FLAGS;
+    uint32_t confidence = 0;
+    std::string nameContext = "[root]";  // as set
+    std::vector<std::string> rootFirst;  // the same, parsed
+};
+
+struct Iteration {
+    enum class Kind { List, Search, Read } kind = Kind::List;
+    NWDSContextHandle context = 0;
+    // List and search.
+    std::unique_ptr<ObjectCursor> cursor;
+    std::deque<ObjectSummary> pending;   // fetched from the backend, not yet handed out
+    bool cursorDone = false;
+    NWDSCCODE deferred = 0;              // a failure met after a reply was already filled
+    // Read.
+    std::vector<Attribute> attributes;
+    bool namesOnly = false;
+    size_t attrIndex = 0;
+    size_t valueIndex = 0;
+};
+
+struct ClientState {
+    std::string configFile;              // set by setConfigurationFile; empty = search
+    std::unique_ptr<DirectoryBackend> installed;
+    std::unique_ptr<DirectoryBackend> backend;   // the open primary connection
+    bool connectionOpen = false;
+    bool configLoaded = false;
+    ClientConfig config;
+
+    std::map<NWDSContextHandle, ContextState> contexts;
+    NWDSContextHandle nextContext = 1;
+    std::map<int32_t, Iteration> iterations;
+    int32_t nextIteration = 1;
+    std::set<Buf_T*> buffers;
+    std::set<Filter_Cursor_T*> filters;
+};
+
+ClientState& state();
+
+// Reads nwclient.conf (the one set, or the first on the search path).
+NWCCODE loadConfiguration(ClientConfig& config);
+// Parses the text of a configuration file; TARVEL_CONFIGURATION_INVALID for garbage.
+NWCCODE parseConfiguration(const std::string& text, const std::string& file, ClientConfig& config);
+
+ContextState* findContext(NWDSContextHandle context);
+bool validBuffer(const Buf_T* buffer);
+// Name of at most 513 bytes from a caller; ERR_DN_TOO_LONG when no NUL comes in time.
+NWDSCCODE callerName(const char* name, std::string& out);
+// The components, root first, that name denotes in the context.
+NWDSCCODE componentsOf(const ContextState& context, const char* name, std::vector<std::string>& rootFirst);
+// Resolves a name of the context to an object of the open tree (ERR_NO_CONNECTION without one).
+NWDSCCODE resolveName(const ContextState& context, const char* name, ObjectId& id);
+
+// A fresh iteration handle for it.
+int32_t addIteration(Iteration iteration);
+// The iteration behind handle, when it belongs to this context and is of this kind.
+Iteration* findIteration(int32_t handle, NWDSContextHandle context, Iteration::Kind kind);
+void dropIteration(int32_t handle);
+
+// Empties a buffer to receive a reply of this kind (the count field 0).
+void startReply(Buf_T* buffer, BufContent content);
+
+}  // namespace nw

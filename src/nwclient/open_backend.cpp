@@ -1,0 +1,42 @@
+// Chooses the backend that nwclient.conf's Tree= names.
+#include "nwclient/backend.h"
+
+#include <filesystem>
+
+namespace nw {
+
+// The embedded SQLite tree (src/nwclient/embedded).
+std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
+                                                      NWCCODE& status);
+
+namespace {
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+std::unique_ptr<DirectoryBackend> openBackend(const ClientConfig& config, NWCCODE& status) {
+    status = SUCCESSFUL;
+    if (startsWith(config.tree, "sqlite:")) {
+        std::filesystem::path tree = config.tree.substr(7);
+        if (tree.empty()) {
+            status = TARVEL_CONFIGURATION_INVALID;
+            return nullptr;
+        }
+        // A relative tree file sits beside nwclient.conf, wherever the program was started.
+        if (tree.is_relative() && !config.file.empty())
+            tree = std::filesystem::path(config.file).parent_path() / tree;
+        auto backend = makeEmbeddedBackend(tree.string(), config.operatorName, status);
+        if (!backend && status == SUCCESSFUL) status = TARVEL_TREE_UNREADABLE;
+        return backend;
+    }
+    if (startsWith(config.tree, "ldap://") || startsWith(config.tree, "ldaps://")) {
+        // The LDAP backend (src/nwclient/ldap) is wired in here once it lands.
+        status = TARVEL_CONFIGURATION_INVALID;
+        return nullptr;
+    }
+    status = TARVEL_CONFIGURATION_INVALID;
+    return nullptr;
+}
+
+}  // namespace nw
