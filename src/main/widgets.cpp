@@ -1,0 +1,122 @@
+#include "main/widgets.h"
+
+#include <QCoreApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFocusEvent>
+#include <QMimeData>
+
+namespace dragdrop {
+
+QMimeData* makeData(const QString& sourceName) {
+    auto* data = new QMimeData;
+    QByteArray payload = sourceName.toUtf8() + '\n' + QByteArray::number(QCoreApplication::applicationPid());
+    data->setData(QString::fromLatin1(MimeType), payload);
+    return data;
+}
+
+QString sourceOf(const QMimeData* data) {
+    if (!data || !data->hasFormat(QString::fromLatin1(MimeType))) return {};
+    const QList<QByteArray> parts = data->data(QString::fromLatin1(MimeType)).split('\n');
+    if (parts.size() != 2 || parts[1] != QByteArray::number(QCoreApplication::applicationPid())) return {};
+    return QString::fromUtf8(parts[0]);
+}
+
+namespace {
+
+// Drag-over: accept as a copy when the target's handler says yes, refuse otherwise.
+void judge(const Target& target, QDropEvent* event) {
+    const QString source = sourceOf(event->mimeData());
+    if (!source.isEmpty() && target.accepts && target.accepts(source)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void drop(const Target& target, QDropEvent* event) {
+    const QString source = sourceOf(event->mimeData());
+    if (source.isEmpty() || !target.accepts || !target.accepts(source)) {
+        event->ignore();
+        return;
+    }
+    // A copy: the source list never loses rows to a drop.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (target.dropped) target.dropped(source);
+}
+
+}  // namespace
+}  // namespace dragdrop
+
+FocusEnterFilter::FocusEnterFilter(QWidget* watched, std::function<void()> entered)
+    : QObject(watched), entered_(std::move(entered)) {
+    watched->installEventFilter(this);
+}
+
+bool FocusEnterFilter::eventFilter(QObject* object, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+            reason != Qt::MenuBarFocusReason && entered_)
+            entered_();
+    }
+    return QObject::eventFilter(object, event);
+}
+
+TListView::TListView(const QString& name, QWidget* parent) : QListWidget(parent) {
+    setObjectName(name);
+    setViewMode(QListView::ListMode);
+    setIconSize(QSize(16, 16));
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+    setAcceptDrops(true);
+    setDropIndicatorShown(false);
+}
+
+QList<int> TListView::selectedRows() const {
+    QList<int> result;
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->isSelected()) result << i;
+    return result;
+}
+
+bool TListView::hasSelection() const {
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->isSelected()) return true;
+    return false;
+}
+
+QMimeData* TListView::mimeData(const QList<QListWidgetItem*>&) const { return dragdrop::makeData(objectName()); }
+
+void TListView::startDrag(Qt::DropActions) {
+    if (!hasSelection()) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(dragdrop::makeData(objectName()));
+    if (QListWidgetItem* current = currentItem(); current && current->isSelected())
+        drag->setPixmap(current->icon().pixmap(16, 16));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}
+
+void TListView::dragEnterEvent(QDragEnterEvent* event) { dragdrop::judge(dropTarget, event); }
+void TListView::dragMoveEvent(QDragMoveEvent* event) { dragdrop::judge(dropTarget, event); }
+void TListView::dropEvent(QDropEvent* event) { dragdrop::drop(dropTarget, event); }
+
+void TListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    QListWidget::mouseDoubleClickEvent(event);
+    if (onDblClick) onDblClick();
+}
+
+TDropButton::TDropButton(const QString& name, const QString& caption, QWidget* parent)
+    : QPushButton(caption, parent) {
+    setObjectName(name);
+    setAcceptDrops(true);
+}
+
+void TDropButton::dragEnterEvent(QDragEnterEvent* event) { dragdrop::judge(dropTarget, event); }
+void TDropButton::dragMoveEvent(QDragMoveEvent* event) { dragdrop::judge(dropTarget, event); }
+void TDropButton::dropEvent(QDropEvent* event) { dragdrop::drop(dropTarget, event); }
