@@ -1,0 +1,401 @@
+#include "nwclient/embedded/embedded_backend.h"
+
+#include "nwclient/embedded/tree_store.h"
+#include "nwclient/embedded/rights.h"
+
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <new>
+#include <unordered_map>
+
+namespace nw {
+
+using embedded::ObjectRow;
+using embedded::SqlError;
+using embedded::TreeStore;
+
+namespace {
+
+constexpr NWCCODE VOLUME_DOES_NOT_EXIST = 0x8998;
+
+NWDSCCODE statusOf(const SqlError& e) {
+    switch (e.code()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERR_TIME_OUT;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ERR_NO_ACCESS;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_SCHEMA: return ERR_DATABASE_FORMAT;
+    case SQLITE_NOMEM: return ERR_NOT_ENOUGH_MEMORY;
+    default: return ERR_SYSTEM_FAILURE;
+    }
+}
+
+// Runs f and turns a store failure into a directory status; nothing escapes the backend.
+template <class F>
+NWDSCCODE guarded(F&& f) {
+    try {
+        return f();
+    } catch (const SqlError& e) {
+        return statusOf(e);
+    } catch (const std::bad_alloc&) {
+        return ERR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception&) {
+        return ERR_SYSTEM_FAILURE;
+    }
+}
+
+ObjectSummary summaryOf(TreeStore& store, const ObjectRow& row, std::string name) {
+    ObjectSummary s;
+    s.id = row.id;
+    s.name = std::move(name);
+    s.baseClass = row.className;
+    s.flags = row.container ? DS_CONTAINER_ENTRY : 0;
+    s.subordinateCount = row.container ? store.subordinateCount(row.id) : 0;
+    s.modificationTime = row.modificationTime;
+    return s;
+}
+
+// Subordinates of one container, a page at a time, by name key (keyset pagination: each page
+// is one index range scan, whatever has been added or removed meanwhile).
+class ListCursor : public ObjectCursor {
+public:
+    ListCursor(std::shared_ptr<TreeStore> store, ObjectId container, bool containersOnly, int pageSize)
+        : store_(std::move(store)), container_(container), containersOnly_(containersOnly), pageSize_(pageSize) {}
+
+    NWDSCCODE next(std::vector<ObjectSummary>& page) override {
+        page.clear();
+        if (done_) return 0;
+        return guarded([&]() -> NWDSCCODE {
+            ObjectRow self;
+            if (!store_->object(container_, self)) {
+                done_ = true;
+                return ERR_NO_SUCH_ENTRY;
+            }
+            std::vector<ObjectRow> rows = store_->children(container_, lastKey_, containersOnly_, pageSize_);
+            if (rows.empty()) {
+                done_ = true;
+                return 0;
+            }
+            lastKey_ = rows.back().nameKey;
+            page.reserve(rows.size());
+            for (ObjectRow& r : rows) page.push_back(summaryOf(*store_, r, r.name));
+            return 0;
+        });
+    }
+
+private:
+    std::shared_ptr<TreeStore> store_;
+    ObjectId container_;
+    bool containersOnly_;
+    int pageSize_;
+    std::string lastKey_;
+    bool done_ = false;
+};
+
+// Walks the subtree breadth first, one container's page at a time; memory holds only the
+// containers still to visit and one page.
+class SearchCursor : public ObjectCursor {
+public:
+    using Match = std::function<bool(const ObjectRow&)>;
+
+    SearchCursor(std::shared_ptr<TreeStore> store, ObjectId base, Match match, int pageSize)
+        : store_(std::move(store)), match_(std::move(match)), pageSize_(pageSize) {
+        pending_.push_back(base);
+    }
+
+    NWDSCCODE next(std::vector<ObjectSummary>& page) override {
+        page.clear();
+        return guarded([&]() -> NWDSCCODE {
+            while (page.size() < size_t(pageSize_)) {
+                if (current_ < 0) {
+                    if (pending_.empty()) return 0;
+                    current_ = pending_.front();
+                    pending_.pop_front();
+                    suffix_ = current_ == ROOT_ID ? std::string() : "." + store_->fullName(current_);
+                    lastKey_.clear();
+                }
+                std::vector<ObjectRow> rows = store_->children(current_, lastKey_, false, pageSize_);
+                if (rows.empty()) {
+                    current_ = -1;
+                    continue;
+                }
+                lastKey_ = rows.back().nameKey;
+                for (ObjectRow& r : rows) {
+                    if (r.container) pending_.push_back(r.id);
+                    if (match_(r)) page.push_back(summaryOf(*store_, r, embedded::escapeComponent(r.name) + suffix_));
+                }
+            }
+            return 0;
+        });
+    }
+
+private:
+    std::shared_ptr<TreeStore> store_;
+    Match match_;
+    int pageSize_;
+    std::deque<ObjectId> pending_;
+    ObjectId current_ = -1;
+    std::string suffix_;
+    std::string lastKey_;
+};
+
+class EmptyCursor : public ObjectCursor {
+public:
+    NWDSCCODE next(std::vector<ObjectSummary>& page) override {
+        page.clear();
+        return 0;
+    }
+};
+
+class EmbeddedBackend : public DirectoryBackend {
+public:
+    EmbeddedBackend(std::shared_ptr<TreeStore> store, ObjectId op, const EmbeddedOptions& options)
+        : store_(std::move(store)), rights_(*store_, op), options_(options) {}
+
+    std::string serverName() override {
+        std::string name;
+        guarded([&] {
+            name = store_->serverName();
+            return 0;
+        });
+        return name.substr(0, 48);
+    }
+
+    NWDSCCODE resolve(const std::vector<std::string>& components, ObjectId& id) override {
+        return guarded([&] { return store_->resolve(components, id); });
+    }
+
+    NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override {
+        return guarded([&]() -> NWDSCCODE {
+            ObjectRow row;
+            if (!store_->object(id, row)) return ERR_NO_SUCH_ENTRY;
+            fullName = store_->fullName(id);
+            summary = summaryOf(*store_, row, row.name);
+            return 0;
+        });
+    }
+
+    NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override {
+        return guarded([&]() -> NWDSCCODE {
+            ObjectRow row;
+            if (!store_->object(container, row)) return ERR_NO_SUCH_ENTRY;
+            if (!row.container) cursor = std::make_unique<EmptyCursor>();
+            else cursor = std::make_unique<ListCursor>(store_, container, containersOnly, options_.pageSize);
+            return 0;
+        });
+    }
+
+    NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
+                     std::unique_ptr<ObjectCursor>& cursor) override {
+        return guarded([&]() -> NWDSCCODE {
+            ObjectRow row;
+            if (!store_->object(base, row)) return ERR_NO_SUCH_ENTRY;
+            SearchCursor::Match match;
+            if (!matcher(attribute, value, match)) {
+                cursor = std::make_unique<EmptyCursor>();
+                return 0;
+            }
+            cursor = std::make_unique<SearchCursor>(store_, base, std::move(match), options_.pageSize);
+            return 0;
+        });
+    }
+
+    NWDSCCODE readAttribute(ObjectId id, const std::string& attribute, Attribute& out) override {
+        return guarded([&] { return store_->readAttribute(id, attribute, out); });
+    }
+
+    NWDSCCODE attributeSyntax(const std::string& attribute, uint32_t& syntax) override {
+        embedded::AttrDef def;
+        if (!store_->attribute(attribute, def)) return ERR_NO_SUCH_ATTRIBUTE;
+        syntax = def.syntax;
+        return 0;
+    }
+
+    NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override {
+        return guarded([&]() -> NWDSCCODE {
+            embedded::Transaction t(store_->db());
+            ObjectRow row;
+            if (!store_->object(id, row)) return ERR_NO_SUCH_ENTRY;
+            for (const Change& c : changes) {
+                embedded::AttrDef def;
+                if (!store_->attribute(c.attribute, def)) return ERR_NO_SUCH_ATTRIBUTE;
+                if (!rights_.mayChange(id, def, c)) return ERR_NO_ACCESS;
+            }
+            if (NWDSCCODE st = store_->applyChanges(id, changes)) return st;
+            t.commit();
+            return 0;
+        });
+    }
+
+    NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) override {
+        return changeEquivalence(user, group, true);
+    }
+
+    NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override {
+        return changeEquivalence(user, group, false);
+    }
+
+    NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override {
+        return guarded([&]() -> NWDSCCODE {
+            Attribute a;
+            if (NWDSCCODE st = store_->readAttribute(id, attribute, a)) return st;
+            if (a.syntax != SYN_STREAM) return ERR_INVALID_ATTR_SYNTAX;
+            contents = a.values.front().bytes;
+            return 0;
+        });
+    }
+
+    NWCCODE serverDateTime(uint8_t dateTime[7]) override {
+        std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        if (!localtime_r(&now, &tm)) return NWE_SERVER_UNKNOWN;
+        dateTime[0] = uint8_t(tm.tm_year);
+        dateTime[1] = uint8_t(tm.tm_mon + 1);
+        dateTime[2] = uint8_t(tm.tm_mday);
+        dateTime[3] = uint8_t(tm.tm_hour);
+        dateTime[4] = uint8_t(tm.tm_min);
+        dateTime[5] = uint8_t(tm.tm_sec);
+        dateTime[6] = uint8_t(tm.tm_wday);
+        return 0;
+    }
+
+    std::vector<VolumeInfo> volumes() override {
+        std::vector<VolumeInfo> out;
+        guarded([&] {
+            std::string server = store_->serverName();
+            // A relative folder lies beside the tree file, so a tree and its volumes move together.
+            std::filesystem::path treeFolder = std::filesystem::absolute(store_->file()).parent_path();
+            for (const TreeStore::Volume& v : store_->volumes()) {
+                std::filesystem::path local(v.localPath);
+                if (local.is_relative()) local = (treeFolder / local).lexically_normal();
+                out.push_back({server, v.name, local.string()});
+            }
+            return 0;
+        });
+        return out;
+    }
+
+    NWCCODE effectiveRights(const std::string& volume, const std::string& directoryPath, uint16_t& rights) override {
+        NWCCODE result = 0;
+        NWDSCCODE st = guarded([&]() -> NWDSCCODE {
+            TreeStore::Volume v;
+            if (!store_->volume(volume, v)) {
+                result = VOLUME_DOES_NOT_EXIST;
+                return 0;
+            }
+            rights = rights_.fileRights(v.name, directoryPath);
+            return 0;
+        });
+        if (st) return INVALID_PATH;
+        return result;
+    }
+
+private:
+    // Object Class matches the class and its superclasses; a naming attribute the object's own
+    // name; any other attribute a stored value equal under the attribute's syntax.
+    bool matcher(const std::string& attribute, const std::string& value, SearchCursor::Match& match) {
+        embedded::AttrDef def;
+        if (!store_->attribute(attribute, def)) return false;
+        if (def.name == "Object Class") {
+            std::string wanted = embedded::foldName(value);
+            auto cache = std::make_shared<std::unordered_map<std::string, bool>>();
+            match = [wanted, cache](const ObjectRow& r) {
+                auto it = cache->find(r.className);
+                if (it == cache->end()) {
+                    bool hit = false;
+                    for (const std::string& c : embedded::classInfo(r.className).chain)
+                        hit = hit || embedded::foldName(c) == wanted;
+                    it = cache->emplace(r.className, hit).first;
+                }
+                return it->second;
+            };
+            return true;
+        }
+        if (def.computed) {
+            std::string wanted = embedded::foldName(value);
+            std::string naming = embedded::foldName(def.name);
+            match = [wanted, naming](const ObjectRow& r) {
+                return r.nameKey == wanted && embedded::foldName(embedded::classInfo(r.className).namingAttribute) == naming;
+            };
+            return true;
+        }
+        AttrValue v;
+        if (def.syntax == SYN_CI_LIST) v.list.push_back(value);
+        else if (def.syntax == SYN_OBJECT_ACL) v.text2 = value;
+        else v.text = value;
+        std::string key;
+        if (store_->valueKey(def, v, key) != 0) return false;
+        std::shared_ptr<TreeStore> store = store_;
+        match = [store, def, key](const ObjectRow& r) { return store->hasValueKey(r.id, def, key); };
+        return true;
+    }
+
+    NWDSCCODE changeEquivalence(ObjectId user, ObjectId group, bool add) {
+        return guarded([&]() -> NWDSCCODE {
+            embedded::Transaction t(store_->db());
+            ObjectRow u, g;
+            if (!store_->object(user, u) || !store_->object(group, g)) return ERR_NO_SUCH_ENTRY;
+            if (!rights_.mayChangeEquivalence(user, group)) return ERR_NO_ACCESS;
+            embedded::AttrDef securityEquals, equivalentToMe;
+            store_->attribute("Security Equals", securityEquals);
+            store_->attribute("Equivalent To Me", equivalentToMe);
+            AttrValue groupValue, userValue;
+            groupValue.text = store_->fullName(group);
+            userValue.text = store_->fullName(user);
+            std::string groupKey, userKey;
+            store_->valueKey(securityEquals, groupValue, groupKey);
+            store_->valueKey(equivalentToMe, userValue, userKey);
+            bool userHas = store_->hasValueKey(user, securityEquals, groupKey);
+            bool groupHas = store_->hasValueKey(group, equivalentToMe, userKey);
+            if (add && userHas) return ERR_DUPLICATE_VALUE;
+            if (!add && !userHas) return ERR_NO_SUCH_VALUE;
+            const uint32_t type = add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE;
+            if (NWDSCCODE st = store_->applyChanges(user, {Change{type, securityEquals.name, SYN_DIST_NAME, {groupValue}}}))
+                return st;
+            // The group's side follows the user's; a value already in step is left alone.
+            if (add != groupHas)
+                if (NWDSCCODE st = store_->applyChanges(group, {Change{type, equivalentToMe.name, SYN_DIST_NAME, {userValue}}}))
+                    return st;
+            t.commit();
+            return 0;
+        });
+    }
+
+    std::shared_ptr<TreeStore> store_;
+    embedded::Rights rights_;
+    EmbeddedOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
+                                                      NWCCODE& status, const EmbeddedOptions& options) {
+    std::shared_ptr<TreeStore> store = TreeStore::open(treeFile, status, options.busyTimeoutMs);
+    if (!store) return nullptr;
+    ObjectId op = -1;
+    if (!operatorName.empty()) {
+        NWDSCCODE st = guarded([&] { return store->resolveFullName(operatorName, op); });
+        if (st == ERR_TIME_OUT) {
+            status = TARVEL_TREE_LOCKED;
+            return nullptr;
+        }
+        if (st != 0 || op == ROOT_ID) {
+            status = TARVEL_OPERATOR_UNKNOWN;
+            return nullptr;
+        }
+    }
+    status = 0;
+    return std::make_unique<EmbeddedBackend>(std::move(store), op, options);
+}
+
+std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
+                                                      NWCCODE& status) {
+    return makeEmbeddedBackend(treeFile, operatorName, status, EmbeddedOptions());
+}
+
+}  // namespace nw

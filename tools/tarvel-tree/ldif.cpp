@@ -1,0 +1,1 @@
+// LDIF import and export of the embedded tree.
