@@ -1,5 +1,6 @@
 // Chooses the backend that nwclient.conf's Tree= names.
 #include "nwclient/backend.h"
+#include "nwclient/ldap/ldap_backend.h"
 
 #include <filesystem>
 
@@ -31,9 +32,7 @@ std::unique_ptr<DirectoryBackend> openBackend(const ClientConfig& config, NWCCOD
         return backend;
     }
     if (startsWith(config.tree, "ldap://") || startsWith(config.tree, "ldaps://")) {
-        // The LDAP backend (src/nwclient/ldap) is wired in here once it lands.
-        status = TARVEL_CONFIGURATION_INVALID;
-        return nullptr;
+        return makeLdapBackend(config, status);
     }
     status = TARVEL_CONFIGURATION_INVALID;
     return nullptr;

@@ -1,0 +1,1103 @@
+#include "nwclient/ldap/ldap_backend.h"
+
+#include "nwclient/ldap/ldap_escape.h"
+#include "nwclient/ldap/ldap_map.h"
+#include "nwclient/nwclient.h"
+#include "nwclient/syntax.h"
+#include "platform/ports.h"
+#include "platform/text.h"
+
+#include <ldap.h>
+#include <ldap_schema.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <unordered_map>
+
+namespace nw {
+namespace {
+
+using namespace nw::ldap;
+
+// ---- ownership of what libldap allocates ----
+struct MsgFree {
+    void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+using Message = std::unique_ptr<LDAPMessage, MsgFree>;
+struct ControlFree {
+    void operator()(LDAPControl* c) const { ldap_control_free(c); }
+};
+using Control = std::unique_ptr<LDAPControl, ControlFree>;
+struct ControlsFree {
+    void operator()(LDAPControl** c) const { ldap_controls_free(c); }
+};
+using Controls = std::unique_ptr<LDAPControl*, ControlsFree>;
+struct ValuesFree {
+    void operator()(berval** v) const { ldap_value_free_len(v); }
+};
+using Values = std::unique_ptr<berval*, ValuesFree>;
+struct MemFree {
+    void operator()(char* p) const { ldap_memfree(p); }
+};
+using LdapText = std::unique_ptr<char, MemFree>;
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string trim(std::string s) {
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    size_t start = s.find_first_not_of(" \t");
+    return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+bool isYes(const std::string& v) {
+    std::string l = lower(trim(v));
+    return l == "yes" || l == "true" || l == "1" || l == "on";
+}
+
+std::vector<std::string> textValues(LDAP* ld, LDAPMessage* entry, const char* attribute) {
+    std::vector<std::string> out;
+    Values values(ldap_get_values_len(ld, entry, attribute));
+    if (!values) return out;
+    for (berval** v = values.get(); *v; ++v) out.emplace_back((*v)->bv_val, (*v)->bv_len);
+    return out;
+}
+
+std::string firstValue(LDAP* ld, LDAPMessage* entry, const char* attribute) {
+    std::vector<std::string> v = textValues(ld, entry, attribute);
+    return v.empty() ? std::string() : v.front();
+}
+
+// "20261207093000Z" (fractions and offsets allowed) to seconds since 1970, UTC.
+bool parseGeneralizedTime(const std::string& s, int64_t& seconds) {
+    if (s.size() < 10) return false;
+    for (size_t i = 0; i < 10; ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    std::tm tm{};
+    tm.tm_year = std::stoi(s.substr(0, 4)) - 1900;
+    tm.tm_mon = std::stoi(s.substr(4, 2)) - 1;
+    tm.tm_mday = std::stoi(s.substr(6, 2));
+    tm.tm_hour = std::stoi(s.substr(8, 2));
+    size_t pos = 10;
+    auto twoDigits = [&](int& field) {
+        if (pos + 2 <= s.size() && isdigit(static_cast<unsigned char>(s[pos])) &&
+            isdigit(static_cast<unsigned char>(s[pos + 1]))) {
+            field = std::stoi(s.substr(pos, 2));
+            pos += 2;
+        }
+    };
+    twoDigits(tm.tm_min);
+    twoDigits(tm.tm_sec);
+    if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
+        ++pos;
+        while (pos < s.size() && isdigit(static_cast<unsigned char>(s[pos]))) ++pos;
+    }
+    int64_t offset = 0;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-') && pos + 5 <= s.size()) {
+        int sign = s[pos] == '-' ? -1 : 1;
+        offset = sign * (std::stoi(s.substr(pos + 1, 2)) * 3600 + std::stoi(s.substr(pos + 3, 2)) * 60);
+    }
+    seconds = static_cast<int64_t>(timegm(&tm)) - offset;
+    return true;
+}
+
+std::string formatGeneralizedTime(int64_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
+    return buf;
+}
+
+// What the backend knows of one object: its DN and the classes last read.
+struct Node {
+    std::string dn;
+    ObjectSummary summary;
+    std::vector<std::string> objectClasses;  // lower-cased; empty = not read yet
+    bool described = false;
+};
+
+struct AttributeInfo {
+    std::string name;       // as the schema spells it
+    std::string syntaxOid;  // own or inherited
+    std::string supName;
+};
+
+struct ClassInfo {
+    std::vector<std::string> sup;   // lower-cased
+    std::set<std::string> allowed;  // lower-cased names and OIDs of MUST and MAY
+};
+
+const char* const SUMMARY_ATTRS[] = {"objectClass",     "structuralObjectClass", "modifyTimestamp",
+                                     "createTimestamp", "numSubordinates",       "subordinateCount",
+                                     nullptr};
+
+const char* const NAMING_ATTRS[] = {"cn", "ou", "o", "c", "l", "dc", "uid", "st"};
+
+const std::set<std::string> MEMBERSHIP_ATTRS = {"groupmembership", "securityequals", "equivalenttome"};
+
+class LdapBackend;
+
+class LdapCursor : public ObjectCursor {
+public:
+    LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames)
+        : backend_(backend), base_(base), scope_(scope), filter_(std::move(filter)), fullNames_(fullNames) {}
+    ~LdapCursor() override { ber_memfree(cookie_.bv_val); }
+    NWDSCCODE next(std::vector<ObjectSummary>& page) override;
+
+private:
+    LdapBackend& backend_;
+    ObjectId base_;
+    int scope_;
+    std::string filter_;
+    bool fullNames_;
+    berval cookie_{0, nullptr};
+    bool started_ = false;
+    bool done_ = false;
+};
+
+class LdapBackend : public DirectoryBackend {
+public:
+    NWCCODE open(const ClientConfig& config);
+    ~LdapBackend() override {
+        if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
+        std::fill(password_.begin(), password_.end(), '\0');
+    }
+
+    std::string serverName() override { return serverName_; }
+    NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
+    NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
+    NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;
+    NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
+                     std::unique_ptr<ObjectCursor>& cursor) override;
+    NWDSCCODE readAttribute(ObjectId id, const std::string& attribute, Attribute& out) override;
+    NWDSCCODE attributeSyntax(const std::string& attribute, uint32_t& syntax) override;
+    NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override;
+    NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) override;
+    NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
+    NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
+    NWCCODE serverDateTime(uint8_t dateTime[7]) override;
+    std::vector<VolumeInfo> volumes() override { return {}; }
+    NWCCODE effectiveRights(const std::string&, const std::string&, uint16_t& rights) override {
+        rights = 0;
+        return INVALID_PATH;  // an LDAP tree has no volumes
+    }
+
+    // ---- used by the cursor ----
+    // One page of a paged search. rc is the LDAP result; entries are registered as nodes.
+    int searchPage(const std::string& baseDn, int scope, const std::string& filter, berval& cookie,
+                   std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    int reopen();
+    const std::string& dnOf(ObjectId id) const { return nodes_[static_cast<size_t>(id)].dn; }
+    bool knows(ObjectId id) const { return id >= 0 && static_cast<size_t>(id) < nodes_.size(); }
+    int pageSize() const { return pageSize_; }
+
+private:
+    NWCCODE connect();
+    NWCCODE readRootDse();
+    void readSchema(const std::string& subschemaDn);
+    int withRetry(const std::function<int()>& op);
+
+    ObjectId registerDn(const std::string& dn);
+    ObjectId registerEntry(LDAPMessage* entry, bool& ok);
+    void fillSummary(Node& node, LDAPMessage* entry);
+    std::string nameOfDn(const std::string& dn) const;
+    NWDSCCODE dnOfName(const std::string& fullName, std::string& dn);
+    NWDSCCODE lookupChild(ObjectId parent, const std::string& component, ObjectId& child);
+    NWDSCCODE ensureClasses(ObjectId id);
+    bool classesAllow(const std::vector<std::string>& classes, const std::string& attribute) const;
+    const AttributeInfo* attributeInfo(const std::string& ldapName) const;
+    uint32_t syntaxOf(const std::string& ldapName) const;
+    int baseRead(const std::string& dn, const char* const* attrs, Message& result);
+    NWDSCCODE statusFor(int rc, ObjectId id);
+    int modifyDn(const std::string& dn, std::vector<LDAPMod*>& mods, LDAPControl** serverControls);
+    NWDSCCODE changeOneValue(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add,
+                             bool& changed);
+
+    // Settings.
+    std::string uri_, base_, bindDn_, password_, caFile_, serverName_, membershipClass_, operatorName_;
+    bool startTls_ = false;
+    int timeoutSeconds_ = 10;
+    int pageSize_ = 500;
+
+    LDAP* ld_ = nullptr;
+    NameMap map_;
+    size_t baseRdnCount_ = 0;
+    std::vector<std::string> namingContexts_;
+    bool assertionSupported_ = false;
+    bool pagingSupported_ = true;
+    std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID
+    std::unordered_map<std::string, ClassInfo> classes_;         // lower-cased name or OID
+
+    // Objects: ids are indices; they stay valid across re-opened connections.
+    std::vector<Node> nodes_;
+    std::unordered_map<std::string, ObjectId> idByDnKey_;
+    // Resolved components: parent id + "/" + lower-cased component -> child. Per connection.
+    std::unordered_map<std::string, ObjectId> childCache_;
+};
+
+// ---- set-up ----
+
+NWCCODE readPasswordFile(const std::string& path, std::string& password) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return TARVEL_LDAP_NO_PASSWORD;
+    // Only the operator may read it; anything else would leak the directory password.
+    if (st.st_uid != geteuid() || (st.st_mode & 077) != 0) return TARVEL_LDAP_NO_PASSWORD;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return TARVEL_LDAP_NO_PASSWORD;
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    password = line;
+    std::fill(line.begin(), line.end(), '\0');
+    return password.empty() ? TARVEL_LDAP_NO_PASSWORD : 0;
+}
+
+NWCCODE LdapBackend::open(const ClientConfig& config) {
+    auto value = [&](const char* key) -> std::string {
+        auto it = config.values.find(key);
+        return it == config.values.end() ? std::string() : trim(it->second);
+    };
+    if (config.values.count("password")) return TARVEL_CONFIGURATION_INVALID;
+    uri_ = trim(config.tree);
+    base_ = value("base");
+    std::vector<Rdn> baseRdns;
+    if (!parseDn(base_, baseRdns)) return TARVEL_CONFIGURATION_INVALID;
+    baseRdnCount_ = baseRdns.size();
+    startTls_ = isYes(value("starttls"));
+    std::string dir = std::filesystem::path(config.file).parent_path().string();
+    auto relative = [&](std::string p) {
+        if (!p.empty() && p[0] != '/' && !dir.empty()) p = dir + "/" + p;
+        return p;
+    };
+    caFile_ = value("cafile").empty() ? std::string() : relative(value("cafile"));
+    if (!value("timeout").empty()) timeoutSeconds_ = std::max(1, std::atoi(value("timeout").c_str()));
+    if (!value("pagesize").empty()) pageSize_ = std::clamp(std::atoi(value("pagesize").c_str()), 1, 100000);
+    membershipClass_ = value("membershipclass").empty() ? "tarvelMembership" : value("membershipclass");
+    map_.configure(config.values);
+
+    LDAPURLDesc* url = nullptr;
+    if (ldap_url_parse(uri_.c_str(), &url) != LDAP_SUCCESS) return TARVEL_CONFIGURATION_INVALID;
+    serverName_ = url->lud_host ? url->lud_host : "";
+    ldap_free_urldesc(url);
+    if (!value("servername").empty()) serverName_ = value("servername");
+    if (serverName_.empty()) serverName_ = "LDAP";
+    if (serverName_.size() > NW_MAX_SERVER_NAME_LEN - 1) serverName_.resize(NW_MAX_SERVER_NAME_LEN - 1);
+
+    // The operator: its typeless name maps to a DN unless the site names the DN itself.
+    operatorName_ = config.operatorName;
+    if (!operatorName_.empty() && operatorName_[0] == '.') operatorName_.erase(0, 1);
+    if (operatorName_.size() >= 7 && lower(operatorName_.substr(operatorName_.size() - 7)) == ".[root]")
+        operatorName_.resize(operatorName_.size() - 7);
+    bindDn_ = value("binddn");
+    if (bindDn_.empty() && !operatorName_.empty()) {
+        // eDirectory's layout: the leaf is cn, the top container o, the ones between ou.
+        std::vector<std::string> parts = splitTypelessName(operatorName_);
+        std::vector<Rdn> rdns;
+        for (size_t i = 0; i < parts.size(); ++i)
+            rdns.push_back({i == 0 ? "cn" : (i + 1 == parts.size() ? "o" : "ou"), parts[i]});
+        bindDn_ = formatDn(rdns);
+        if (!base_.empty()) bindDn_ += "," + base_;
+    }
+
+    std::string passwordFile = value("passwordfile");
+    if (!passwordFile.empty()) {
+        if (NWCCODE rc = readPasswordFile(relative(passwordFile), password_)) return rc;
+    } else {
+        std::string prompt = "Kennwort für " + (operatorName_.empty() ? bindDn_ : operatorName_) + " (" + uri_ + ")";
+        if (!platform::askPassword(prompt, password_) || password_.empty()) return TARVEL_LDAP_NO_PASSWORD;
+    }
+
+    nodes_.push_back({base_, {}, {}, false});
+    nodes_[0].summary.id = ROOT_ID;
+    nodes_[0].summary.name = "[root]";
+    nodes_[0].summary.baseClass = "Top";
+    nodes_[0].summary.flags = DS_CONTAINER_ENTRY;
+    nodes_[0].described = true;
+    idByDnKey_[dnKey(base_)] = ROOT_ID;
+
+    if (NWCCODE rc = connect()) return rc;
+    if (NWCCODE rc = readRootDse()) return rc;
+    if (!operatorName_.empty()) {
+        std::vector<std::string> parts = splitTypelessName(operatorName_);
+        std::reverse(parts.begin(), parts.end());
+        ObjectId id = ROOT_ID;
+        if (resolve(parts, id) != SUCCESSFUL) return TARVEL_OPERATOR_UNKNOWN;
+    }
+    return 0;
+}
+
+NWCCODE LdapBackend::connect() {
+    if (ld_) {
+        ldap_unbind_ext_s(ld_, nullptr, nullptr);
+        ld_ = nullptr;
+    }
+    if (ldap_initialize(&ld_, uri_.c_str()) != LDAP_SUCCESS || !ld_) return TARVEL_CONFIGURATION_INVALID;
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld_, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld_, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    timeval timeout{timeoutSeconds_, 0};
+    ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
+    ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &timeout);
+    if (!caFile_.empty()) {
+        ldap_set_option(ld_, LDAP_OPT_X_TLS_CACERTFILE, caFile_.c_str());
+        int demand = LDAP_OPT_X_TLS_DEMAND;
+        ldap_set_option(ld_, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+        int server = 0;
+        ldap_set_option(ld_, LDAP_OPT_X_TLS_NEWCTX, &server);
+    }
+    if (startTls_) {
+        int rc = ldap_start_tls_s(ld_, nullptr, nullptr);
+        if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT) {
+            // Either the server is not there or the TLS handshake failed; the handshake's
+            // complaint shows in the diagnostic message.
+            char* diag = nullptr;
+            ldap_get_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
+            bool tls = diag && (strstr(diag, "TLS") || strstr(diag, "certificate"));
+            ldap_memfree(diag);
+            return tls ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
+        }
+        if (rc != LDAP_SUCCESS) return TARVEL_LDAP_TLS_FAILED;
+    }
+    berval credentials{static_cast<ber_len_t>(password_.size()), password_.data()};
+    int rc = ldap_sasl_bind_s(ld_, bindDn_.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+    if (rc == LDAP_SUCCESS) return 0;
+    if (rc == LDAP_INVALID_CREDENTIALS || rc == LDAP_INAPPROPRIATE_AUTH || rc == LDAP_INVALID_DN_SYNTAX ||
+        rc == LDAP_UNWILLING_TO_PERFORM || rc == LDAP_NO_SUCH_OBJECT)
+        return TARVEL_LDAP_BAD_CREDENTIALS;
+    if ((rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) && lower(uri_).rfind("ldaps:", 0) == 0) {
+        char* diag = nullptr;
+        ldap_get_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
+        bool tls = diag && (strstr(diag, "TLS") || strstr(diag, "certificate"));
+        ldap_memfree(diag);
+        if (tls) return TARVEL_LDAP_TLS_FAILED;
+    }
+    return TARVEL_LDAP_UNREACHABLE;
+}
+
+NWCCODE LdapBackend::readRootDse() {
+    const char* attrs[] = {"supportedControl", "subschemaSubentry", "namingContexts", nullptr};
+    Message result;
+    int rc = baseRead("", attrs, result);
+    if (rc != LDAP_SUCCESS) return isConnectionLost(rc) ? TARVEL_LDAP_UNREACHABLE : 0;
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return 0;
+    std::vector<std::string> controls = textValues(ld_, entry, "supportedControl");
+    auto has = [&](const char* oid) { return std::find(controls.begin(), controls.end(), oid) != controls.end(); };
+    assertionSupported_ = has(LDAP_CONTROL_ASSERT);
+    pagingSupported_ = controls.empty() || has(LDAP_CONTROL_PAGEDRESULTS);
+    namingContexts_ = textValues(ld_, entry, "namingContexts");
+    std::string subschema = firstValue(ld_, entry, "subschemaSubentry");
+    readSchema(subschema.empty() ? "cn=schema" : subschema);
+    return 0;
+}
+
+void LdapBackend::readSchema(const std::string& subschemaDn) {
+    const char* attrs[] = {"attributeTypes", "objectClasses", nullptr};
+    Message result;
+    LDAPMessage* raw = nullptr;
+    timeval timeout{timeoutSeconds_, 0};
+    int rc = ldap_search_ext_s(ld_, subschemaDn.c_str(), LDAP_SCOPE_BASE, "(objectClass=subschema)",
+                               const_cast<char**>(attrs), 0, nullptr, nullptr, &timeout, 0, &raw);
+    result.reset(raw);
+    if (rc != LDAP_SUCCESS) return;
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return;
+    const unsigned flags = LDAP_SCHEMA_ALLOW_ALL;
+    for (const std::string& text : textValues(ld_, entry, "attributeTypes")) {
+        int code = 0;
+        const char* err = nullptr;
+        LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, flags);
+        if (!at) continue;
+        AttributeInfo info;
+        info.name = at->at_names && at->at_names[0] ? at->at_names[0] : at->at_oid;
+        info.syntaxOid = at->at_syntax_oid ? at->at_syntax_oid : "";
+        info.supName = at->at_sup_oid ? lower(at->at_sup_oid) : "";
+        if (at->at_oid) attributes_[lower(at->at_oid)] = info;
+        for (char** n = at->at_names; n && *n; ++n) attributes_[lower(*n)] = info;
+        ldap_attributetype_free(at);
+    }
+    for (const std::string& text : textValues(ld_, entry, "objectClasses")) {
+        int code = 0;
+        const char* err = nullptr;
+        LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, flags);
+        if (!oc) continue;
+        ClassInfo info;
+        for (char** s = oc->oc_sup_oids; s && *s; ++s) info.sup.push_back(lower(*s));
+        for (char** a = oc->oc_at_oids_must; a && *a; ++a) info.allowed.insert(lower(*a));
+        for (char** a = oc->oc_at_oids_may; a && *a; ++a) info.allowed.insert(lower(*a));
+        if (oc->oc_oid) classes_[lower(oc->oc_oid)] = info;
+        for (char** n = oc->oc_names; n && *n; ++n) classes_[lower(*n)] = info;
+        ldap_objectclass_free(oc);
+    }
+}
+
+int LdapBackend::reopen() {
+    childCache_.clear();
+    for (Node& n : nodes_) n.objectClasses.clear();
+    NWCCODE rc = connect();
+    return rc == 0 ? LDAP_SUCCESS : LDAP_SERVER_DOWN;
+}
+
+// Runs an operation; when the connection turns out to be gone it is re-opened once and the
+// operation tried again. A second loss is the caller's to report.
+int LdapBackend::withRetry(const std::function<int()>& op) {
+    int rc = ld_ ? op() : LDAP_SERVER_DOWN;
+    if (!isConnectionLost(rc)) return rc;
+    if (reopen() != LDAP_SUCCESS) return LDAP_SERVER_DOWN;
+    return op();
+}
+
+int LdapBackend::baseRead(const std::string& dn, const char* const* attrs, Message& result) {
+    return withRetry([&] {
+        LDAPMessage* raw = nullptr;
+        timeval timeout{timeoutSeconds_, 0};
+        int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attrs), 0,
+                                   nullptr, nullptr, &timeout, 0, &raw);
+        result.reset(raw);
+        return rc;
+    });
+}
+
+// ---- names and objects ----
+
+std::string LdapBackend::nameOfDn(const std::string& dn) const {
+    std::vector<Rdn> rdns;
+    if (!parseDn(dn, rdns)) return dn;
+    size_t keep = rdns.size() >= baseRdnCount_ ? rdns.size() - baseRdnCount_ : rdns.size();
+    std::vector<std::string> parts;
+    parts.reserve(keep);
+    for (size_t i = 0; i < keep; ++i) parts.push_back(rdns[i].value);
+    return joinTypelessName(parts);
+}
+
+ObjectId LdapBackend::registerDn(const std::string& dn) {
+    std::string key = dnKey(dn);
+    auto it = idByDnKey_.find(key);
+    if (it != idByDnKey_.end()) return it->second;
+    ObjectId id = static_cast<ObjectId>(nodes_.size());
+    Node node;
+    node.dn = dn;
+    node.summary.id = id;
+    nodes_.push_back(std::move(node));
+    idByDnKey_.emplace(std::move(key), id);
+    return id;
+}
+
+void LdapBackend::fillSummary(Node& node, LDAPMessage* entry) {
+    std::vector<std::string> classes = textValues(ld_, entry, "objectClass");
+    std::string structural = firstValue(ld_, entry, "structuralObjectClass");
+    node.summary.baseClass = map_.baseClass(structural, classes);
+    node.summary.flags = map_.isContainerClass(node.summary.baseClass) ? DS_CONTAINER_ENTRY : 0;
+    std::string count = firstValue(ld_, entry, "numSubordinates");
+    if (count.empty()) count = firstValue(ld_, entry, "subordinateCount");
+    node.summary.subordinateCount = count.empty() ? 0 : static_cast<uint32_t>(std::strtoul(count.c_str(), nullptr, 10));
+    int64_t seconds = 0;
+    std::string stamp = firstValue(ld_, entry, "modifyTimestamp");
+    if (stamp.empty()) stamp = firstValue(ld_, entry, "createTimestamp");
+    node.summary.modificationTime = parseGeneralizedTime(stamp, seconds) ? static_cast<uint32_t>(seconds) : 0;
+    node.objectClasses.clear();
+    for (const std::string& c : classes) node.objectClasses.push_back(lower(c));
+    node.described = true;
+}
+
+ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok) {
+    LdapText dn(ldap_get_dn(ld_, entry));
+    ok = dn != nullptr;
+    if (!ok) return ROOT_ID;
+    ObjectId id = registerDn(dn.get());
+    Node& node = nodes_[static_cast<size_t>(id)];
+    if (id != ROOT_ID) {
+        std::vector<Rdn> rdns;
+        parseDn(node.dn, rdns);
+        node.summary.name = rdns.empty() ? node.dn : rdns.front().value;
+        fillSummary(node, entry);
+        // The entry is now known under its parent too: resolving it later costs nothing.
+        std::vector<Rdn> parentRdns(rdns.begin() + (rdns.empty() ? 0 : 1), rdns.end());
+        auto parent = idByDnKey_.find(dnKey(formatDn(parentRdns)));
+        if (parent != idByDnKey_.end() && !rdns.empty())
+            childCache_[std::to_string(parent->second) + "/" + text::toLowerLocale(rdns.front().value)] = id;
+    }
+    return id;
+}
+
+NWDSCCODE LdapBackend::lookupChild(ObjectId parent, const std::string& component, ObjectId& child) {
+    std::string cacheKey = std::to_string(parent) + "/" + text::toLowerLocale(component);
+    auto cached = childCache_.find(cacheKey);
+    if (cached != childCache_.end()) {
+        child = cached->second;
+        return SUCCESSFUL;
+    }
+    std::string filter = "(|";
+    for (const char* a : NAMING_ATTRS) filter += equalityFilter(a, component);
+    filter += ")";
+    const std::string parentDn = dnOf(parent);
+    // At the top of a tree without base, the objects are the server's naming contexts.
+    if (parentDn.empty()) {
+        for (const std::string& context : namingContexts_) {
+            std::vector<Rdn> rdns;
+            if (parseDn(context, rdns) && rdns.size() == 1 && text::equalsLocaleNoCase(rdns[0].value, component)) {
+                Message result;
+                int rc = baseRead(context, SUMMARY_ATTRS, result);
+                if (rc != LDAP_SUCCESS) return ndsStatusFromLdap(rc);
+                if (LDAPMessage* e = ldap_first_entry(ld_, result.get())) {
+                    bool ok = false;
+                    child = registerEntry(e, ok);
+                    if (ok) return SUCCESSFUL;
+                }
+            }
+        }
+    }
+    Message result;
+    int rc = withRetry([&] {
+        LDAPMessage* raw = nullptr;
+        timeval timeout{timeoutSeconds_, 0};
+        int r = ldap_search_ext_s(ld_, parentDn.c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+                                  const_cast<char**>(SUMMARY_ATTRS), 0, nullptr, nullptr, &timeout, 0, &raw);
+        result.reset(raw);
+        return r;
+    });
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return ndsStatusFromLdap(rc);
+    for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
+        bool ok = false;
+        ObjectId id = registerEntry(e, ok);
+        if (ok && text::equalsLocaleNoCase(nodes_[static_cast<size_t>(id)].summary.name, component)) {
+            child = id;
+            return SUCCESSFUL;
+        }
+    }
+    return ERR_NO_SUCH_ENTRY;
+}
+
+NWDSCCODE LdapBackend::resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) {
+    ObjectId current = ROOT_ID;
+    for (const std::string& component : componentsFromRoot) {
+        if (component.empty()) return ERR_NO_SUCH_ENTRY;
+        NWDSCCODE rc = lookupChild(current, component, current);
+        if (rc != SUCCESSFUL) return rc;
+    }
+    id = current;
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::dnOfName(const std::string& fullName, std::string& dn) {
+    std::vector<std::string> parts = splitTypelessName(fullName);
+    std::reverse(parts.begin(), parts.end());
+    ObjectId id = ROOT_ID;
+    NWDSCCODE rc = resolve(parts, id);
+    if (rc != SUCCESSFUL) return rc;
+    dn = dnOf(id);
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::statusFor(int rc, ObjectId id) {
+    if (rc == LDAP_NO_SUCH_OBJECT && id != ROOT_ID && knows(id)) {
+        // Gone from the server: forget how it was resolved so a new object of that name is found.
+        for (auto it = childCache_.begin(); it != childCache_.end();)
+            it = it->second == id ? childCache_.erase(it) : std::next(it);
+    }
+    return ndsStatusFromLdap(rc);
+}
+
+NWDSCCODE LdapBackend::describe(ObjectId id, std::string& fullName, ObjectSummary& summary) {
+    if (!knows(id)) return ERR_NO_SUCH_ENTRY;
+    Node* node = &nodes_[static_cast<size_t>(id)];
+    if (!node->described) {
+        Message result;
+        std::string dn = node->dn;
+        int rc = baseRead(dn, SUMMARY_ATTRS, result);
+        if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+        LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+        if (!entry) return ERR_NO_SUCH_ENTRY;
+        node = &nodes_[static_cast<size_t>(id)];
+        fillSummary(*node, entry);
+        std::vector<Rdn> rdns;
+        parseDn(node->dn, rdns);
+        node->summary.name = rdns.empty() ? node->dn : rdns.front().value;
+    }
+    fullName = id == ROOT_ID ? std::string() : nameOfDn(node->dn);
+    summary = node->summary;
+    return SUCCESSFUL;
+}
+
+// ---- listing and search ----
+
+int LdapBackend::searchPage(const std::string& baseDn, int scope, const std::string& filter, berval& cookie,
+                            std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded) {
+    Message result;
+    LDAPControl* pageControl = nullptr;
+    if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, &cookie, 0, &pageControl) != LDAP_SUCCESS)
+        return LDAP_NO_MEMORY;
+    Control pageOwner(pageControl);
+    LDAPControl* serverControls[] = {pageControl, nullptr};
+    LDAPMessage* raw = nullptr;
+    timeval timeout{timeoutSeconds_, 0};
+    int rc = ldap_search_ext_s(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
+                               pagingSupported_ ? serverControls : nullptr, nullptr, &timeout, 0, &raw);
+    result.reset(raw);
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && rc != LDAP_ADMINLIMIT_EXCEEDED) return rc;
+    for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
+        bool ok = false;
+        ObjectId id = registerEntry(e, ok);
+        if (!ok || id == excluded) continue;
+        ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
+        if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
+        page.push_back(std::move(s));
+    }
+    // A result code of the search itself (a size limit hit part-way) ends the listing as a
+    // failure, whatever came before it.
+    int resultCode = LDAP_SUCCESS;
+    LDAPControl** returned = nullptr;
+    int parse = ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, &returned, 0);
+    Controls returnedOwner(returned);
+    if (parse != LDAP_SUCCESS) return parse;
+    if (resultCode != LDAP_SUCCESS) return resultCode;
+    ber_memfree(cookie.bv_val);
+    cookie = {0, nullptr};
+    if (LDAPControl* response = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
+        ber_int_t estimate = 0;
+        if (ldap_parse_pageresponse_control(ld_, response, &estimate, &cookie) != LDAP_SUCCESS) {
+            cookie = {0, nullptr};
+            return LDAP_DECODING_ERROR;
+        }
+    }
+    return LDAP_SUCCESS;
+}
+
+NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
+    page.clear();
+    while (!done_ && page.empty()) {
+        if (!backend_.knows(base_)) {
+            done_ = true;
+            return ERR_NO_SUCH_ENTRY;
+        }
+        const std::string baseDn = backend_.dnOf(base_);
+        int rc = backend_.searchPage(baseDn, scope_, filter_, cookie_, page, fullNames_,
+                                     scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+        if (isConnectionLost(rc)) {
+            // Only the first page can be asked again: a page cookie dies with its connection.
+            bool first = !started_;
+            int reopened = backend_.reopen();
+            if (first && reopened == LDAP_SUCCESS) {
+                page.clear();
+                rc = backend_.searchPage(baseDn, scope_, filter_, cookie_, page, fullNames_,
+                                         scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+            }
+        }
+        started_ = true;
+        if (rc != LDAP_SUCCESS) {
+            done_ = true;
+            page.clear();
+            return ndsStatusFromLdap(rc);
+        }
+        if (cookie_.bv_len == 0) done_ = true;
+    }
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) {
+    if (!knows(container)) return ERR_NO_SUCH_ENTRY;
+    std::string filter = "(objectClass=*)";
+    if (containersOnly) {
+        filter = "(|";
+        for (const std::string& c : map_.containerClasses()) filter += equalityFilter("objectClass", c);
+        filter += ")";
+    }
+    // The container must exist: an empty page from a missing base would look like no children.
+    if (container != ROOT_ID) {
+        std::string name;
+        ObjectSummary s;
+        nodes_[static_cast<size_t>(container)].described = false;
+        if (NWDSCCODE rc = describe(container, name, s)) return rc;
+    }
+    cursor = std::make_unique<LdapCursor>(*this, container, LDAP_SCOPE_ONELEVEL, filter, false);
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const std::string& value,
+                              std::unique_ptr<ObjectCursor>& cursor) {
+    if (!knows(base)) return ERR_NO_SUCH_ENTRY;
+    std::string ldapName = map_.ldapAttribute(attribute);
+    std::string filter;
+    if (lower(ldapName) == "objectclass") {
+        std::vector<std::string> classes = map_.ldapClasses(value);
+        filter = classes.size() == 1 ? equalityFilter("objectClass", classes[0]) : "(|";
+        if (classes.size() > 1) {
+            for (const std::string& c : classes) filter += equalityFilter("objectClass", c);
+            filter += ")";
+        }
+    } else if (syntaxOf(ldapName) == SYN_DIST_NAME) {
+        std::string dn;
+        if (dnOfName(value, dn) != SUCCESSFUL) {
+            // A reference to nothing matches nothing; the search still runs (and ends empty).
+            filter = "(&(objectClass=*)(!(objectClass=*)))";
+        } else {
+            filter = equalityFilter(ldapName, dn);
+        }
+    } else {
+        filter = equalityFilter(ldapName, value);
+    }
+    if (base != ROOT_ID) {
+        std::string name;
+        ObjectSummary s;
+        nodes_[static_cast<size_t>(base)].described = false;
+        if (NWDSCCODE rc = describe(base, name, s)) return rc;
+    }
+    cursor = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
+    return SUCCESSFUL;
+}
+
+// ---- attributes ----
+
+const AttributeInfo* LdapBackend::attributeInfo(const std::string& ldapName) const {
+    auto it = attributes_.find(lower(ldapName));
+    return it == attributes_.end() ? nullptr : &it->second;
+}
+
+uint32_t LdapBackend::syntaxOf(const std::string& ldapName) const {
+    if (lower(ldapName) == "objectclass") return SYN_CLASS_NAME;
+    const AttributeInfo* info = attributeInfo(ldapName);
+    for (int depth = 0; info && depth < 16; ++depth) {
+        if (!info->syntaxOid.empty()) return syntaxFromOid(info->syntaxOid);
+        if (info->supName.empty()) break;
+        info = attributeInfo(info->supName);
+    }
+    return SYN_OCTET_STRING;
+}
+
+NWDSCCODE LdapBackend::attributeSyntax(const std::string& attribute, uint32_t& syntax) {
+    std::string ldapName = map_.ldapAttribute(attribute);
+    if (lower(ldapName) != "objectclass" && !attributeInfo(ldapName)) return ERR_NO_SUCH_ATTRIBUTE;
+    syntax = syntaxOf(ldapName);
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, Attribute& out) {
+    if (!knows(id)) return ERR_NO_SUCH_ENTRY;
+    std::string ldapName = map_.ldapAttribute(attribute);
+    const char* attrs[] = {ldapName.c_str(), nullptr};
+    Message result;
+    std::string dn = dnOf(id);
+    int rc = baseRead(dn, attrs, result);
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return ERR_NO_SUCH_ENTRY;
+    out.name = attribute;
+    out.syntax = syntaxOf(ldapName);
+    out.values.clear();
+    Values values(ldap_get_values_len(ld_, entry, ldapName.c_str()));
+    if (!values || !values.get()[0]) return ERR_NO_SUCH_ATTRIBUTE;
+    for (berval** v = values.get(); *v; ++v) {
+        std::string raw((*v)->bv_val, (*v)->bv_len);
+        AttrValue value;
+        switch (out.syntax) {
+        case SYN_DIST_NAME: value.text = nameOfDn(raw); break;
+        case SYN_CLASS_NAME: value.text = map_.className(raw); break;
+        case SYN_BOOLEAN: value.number = lower(raw) == "true" ? 1 : 0; break;
+        case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;
+        case SYN_TIME: {
+            int64_t seconds = 0;
+            value.number = parseGeneralizedTime(raw, seconds) ? seconds : 0;
+            break;
+        }
+        case SYN_OCTET_STRING: value.bytes = std::move(raw); break;
+        default: value.text = std::move(raw); break;
+        }
+        out.values.push_back(std::move(value));
+    }
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::readStream(ObjectId id, const std::string& attribute, std::string& contents) {
+    Attribute a;
+    NWDSCCODE rc = readAttribute(id, attribute, a);
+    if (rc != SUCCESSFUL) return rc;
+    contents = a.values.front().bytes.empty() ? a.values.front().text : a.values.front().bytes;
+    return SUCCESSFUL;
+}
+
+// ---- changes ----
+
+NWDSCCODE LdapBackend::ensureClasses(ObjectId id) {
+    if (!nodes_[static_cast<size_t>(id)].objectClasses.empty()) return SUCCESSFUL;
+    Message result;
+    std::string dn = dnOf(id);
+    int rc = baseRead(dn, SUMMARY_ATTRS, result);
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return ERR_NO_SUCH_ENTRY;
+    fillSummary(nodes_[static_cast<size_t>(id)], entry);
+    return SUCCESSFUL;
+}
+
+bool LdapBackend::classesAllow(const std::vector<std::string>& entryClasses, const std::string& attribute) const {
+    std::string wanted = lower(attribute);
+    const AttributeInfo* info = attributeInfo(attribute);
+    std::string wantedName = info ? lower(info->name) : wanted;
+    std::vector<std::string> todo(entryClasses.begin(), entryClasses.end());
+    std::set<std::string> seen;
+    while (!todo.empty()) {
+        std::string c = todo.back();
+        todo.pop_back();
+        if (!seen.insert(c).second) continue;
+        auto it = classes_.find(c);
+        if (it == classes_.end()) continue;
+        if (it->second.allowed.count(wanted) || it->second.allowed.count(wantedName)) return true;
+        for (const std::string& s : it->second.sup) todo.push_back(s);
+    }
+    return false;
+}
+
+int LdapBackend::modifyDn(const std::string& dn, std::vector<LDAPMod*>& mods, LDAPControl** serverControls) {
+    mods.push_back(nullptr);
+    int rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), serverControls, nullptr); });
+    mods.pop_back();
+    return rc;
+}
+
+// Owns the values of an LDAP modification while it is sent.
+struct ModHolder {
+    std::vector<std::vector<berval>> bervals;
+    std::vector<std::vector<berval*>> pointers;
+    std::vector<std::unique_ptr<LDAPMod>> mods;
+    std::deque<std::string> names;  // a deque: mod_type points into its strings
+    std::vector<std::string> storage;
+    LDAPMod* add(int op, const std::string& attribute, const std::vector<std::string>& values, size_t firstValue) {
+        names.push_back(attribute);
+        bervals.emplace_back();
+        pointers.emplace_back();
+        for (size_t i = 0; i < values.size(); ++i)
+            bervals.back().push_back({static_cast<ber_len_t>(values[i].size()),
+                                      const_cast<char*>(storage[firstValue + i].data())});
+        for (berval& b : bervals.back()) pointers.back().push_back(&b);
+        pointers.back().push_back(nullptr);
+        auto mod = std::make_unique<LDAPMod>();
+        mod->mod_op = op | LDAP_MOD_BVALUES;
+        mod->mod_type = names.back().data();
+        mod->mod_bvalues = values.empty() ? nullptr : pointers.back().data();
+        mods.push_back(std::move(mod));
+        return mods.back().get();
+    }
+};
+
+NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
+    if (!knows(id)) return ERR_NO_SUCH_ENTRY;
+    if (id == ROOT_ID) return ERR_NO_ACCESS;
+    // Values as the server takes them, before anything is sent: a reference to an object that
+    // does not exist refuses the whole request.
+    std::vector<std::vector<std::string>> valueTexts(changes.size());
+    std::vector<std::string> ldapNames(changes.size());
+    bool needsMembershipClass = false;
+    bool removesValues = false;
+    std::vector<std::string> firstValueAttrs;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Change& c = changes[i];
+        ldapNames[i] = map_.ldapAttribute(c.attribute);
+        if (c.type > DS_ADDITIONAL_VALUE) return ERR_INVALID_REQUEST;
+        uint32_t syntax = c.syntax ? c.syntax : syntaxOf(ldapNames[i]);
+        for (const AttrValue& v : c.values) {
+            std::string text;
+            switch (syntax) {
+            case SYN_DIST_NAME:
+                if (NWDSCCODE rc = dnOfName(v.text, text)) return rc;
+                break;
+            case SYN_BOOLEAN: text = v.number ? "TRUE" : "FALSE"; break;
+            case SYN_INTEGER:
+            case SYN_COUNTER:
+            case SYN_INTERVAL: text = std::to_string(v.number); break;
+            case SYN_TIME: text = formatGeneralizedTime(v.number); break;
+            case SYN_OCTET_STRING:
+            case SYN_STREAM: text = v.bytes; break;
+            default: text = v.text; break;
+            }
+            valueTexts[i].push_back(std::move(text));
+        }
+        if (c.type == DS_REMOVE_VALUE) removesValues = true;
+        if (c.type == DS_ADD_ATTRIBUTE) firstValueAttrs.push_back(ldapNames[i]);
+        if ((c.type == DS_ADD_ATTRIBUTE || c.type == DS_ADD_VALUE || c.type == DS_ADDITIONAL_VALUE) &&
+            MEMBERSHIP_ATTRS.count(lower(ldapNames[i])))
+            needsMembershipClass = true;
+    }
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool addClass = false;
+        if (needsMembershipClass && classes_.count(lower(membershipClass_))) {
+            if (NWDSCCODE rc = ensureClasses(id)) return rc;
+            const std::vector<std::string>& have = nodes_[static_cast<size_t>(id)].objectClasses;
+            if (std::find(have.begin(), have.end(), lower(membershipClass_)) == have.end()) {
+                for (size_t i = 0; i < changes.size() && !addClass; ++i)
+                    if (changes[i].type != DS_REMOVE_VALUE && changes[i].type != DS_REMOVE_ATTRIBUTE &&
+                        MEMBERSHIP_ATTRS.count(lower(ldapNames[i])) && !classesAllow(have, ldapNames[i]))
+                        addClass = true;
+            }
+        }
+
+        ModHolder holder;
+        for (const auto& v : valueTexts)
+            for (const auto& t : v) holder.storage.push_back(t);
+        holder.storage.push_back(membershipClass_);
+        std::vector<LDAPMod*> mods;
+        if (addClass) mods.push_back(holder.add(LDAP_MOD_ADD, "objectClass", {membershipClass_}, holder.storage.size() - 1));
+        size_t offset = 0;
+        for (size_t i = 0; i < changes.size(); ++i) {
+            int op = changes[i].type == DS_REMOVE_VALUE || changes[i].type == DS_REMOVE_ATTRIBUTE ? LDAP_MOD_DELETE
+                                                                                                 : LDAP_MOD_ADD;
+            std::vector<std::string> vals = changes[i].type == DS_REMOVE_ATTRIBUTE ? std::vector<std::string>{}
+                                                                                    : valueTexts[i];
+            mods.push_back(holder.add(op, ldapNames[i], vals, offset));
+            offset += valueTexts[i].size();
+        }
+
+        // "Add the attribute" must find it without values: the server checks that in the same
+        // operation where it can, else it is read first.
+        LDAPControl* assertion = nullptr;
+        Control assertionOwner;
+        if (!firstValueAttrs.empty()) {
+            std::string filter = "(&";
+            for (const std::string& a : firstValueAttrs) filter += "(!(" + a + "=*))";
+            filter += ")";
+            if (assertionSupported_) {
+                if (ldap_create_assertion_control(ld_, filter.data(), 1, &assertion) != LDAP_SUCCESS)
+                    return ERR_NOT_ENOUGH_MEMORY;
+                assertionOwner.reset(assertion);
+            } else {
+                for (const std::string& a : firstValueAttrs) {
+                    const char* attrs[] = {a.c_str(), nullptr};
+                    Message result;
+                    std::string dn = dnOf(id);
+                    int rc = baseRead(dn, attrs, result);
+                    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+                    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+                    if (entry && !textValues(ld_, entry, a.c_str()).empty()) return ERR_ATTRIBUTE_ALREADY_EXISTS;
+                }
+            }
+        }
+        LDAPControl* controls[] = {assertion, nullptr};
+        std::string dn = dnOf(id);
+        int rc = modifyDn(dn, mods, assertion ? controls : nullptr);
+        if (rc == LDAP_SUCCESS) {
+            Node& node = nodes_[static_cast<size_t>(id)];
+            if (addClass) node.objectClasses.push_back(lower(membershipClass_));
+            node.described = false;  // modification time changed
+            return SUCCESSFUL;
+        }
+        if (rc == LDAP_TYPE_OR_VALUE_EXISTS && addClass && attempt == 0) {
+            // Someone else gave the entry the class since it was read: read again, send again.
+            nodes_[static_cast<size_t>(id)].objectClasses.clear();
+            continue;
+        }
+        if (rc == LDAP_NO_SUCH_ATTRIBUTE && removesValues) return ERR_NO_SUCH_VALUE;
+        return statusFor(rc, id);
+    }
+    return ERR_SYSTEM_FAILURE;
+}
+
+// One value added to or removed from one DN attribute; changed tells whether it did anything
+// (false: it was already there, or already gone).
+NWDSCCODE LdapBackend::changeOneValue(ObjectId id, const std::string& attribute, const std::string& valueName, bool add,
+                                      bool& changed) {
+    Change c;
+    c.type = add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE;
+    c.attribute = attribute;
+    c.syntax = SYN_DIST_NAME;
+    AttrValue v;
+    v.text = valueName;
+    c.values.push_back(v);
+    NWDSCCODE rc = modify(id, {c});
+    changed = rc == SUCCESSFUL;
+    if ((add && rc == ERR_DUPLICATE_VALUE) || (!add && rc == ERR_NO_SUCH_VALUE)) return SUCCESSFUL;
+    return rc;
+}
+
+// Neither side is kept in step by the server: the user's Security Equals first, then the group's
+// Equivalent To Me; when the second fails the first is taken back, so both sides agree. A side
+// that already agrees (left over from an interrupted run) is completed, not reported.
+NWDSCCODE LdapBackend::addSecurityEquivalence(ObjectId user, ObjectId group) {
+    if (!knows(user) || !knows(group)) return ERR_NO_SUCH_ENTRY;
+    std::string userName, groupName;
+    ObjectSummary s;
+    if (NWDSCCODE rc = describe(user, userName, s)) return rc;
+    if (NWDSCCODE rc = describe(group, groupName, s)) return rc;
+    bool userChanged = false, groupChanged = false;
+    if (NWDSCCODE rc = changeOneValue(user, "Security Equals", groupName, true, userChanged)) return rc;
+    NWDSCCODE rc = changeOneValue(group, "Equivalent To Me", userName, true, groupChanged);
+    if (rc != SUCCESSFUL) {
+        bool undone = false;
+        if (userChanged) changeOneValue(user, "Security Equals", groupName, false, undone);
+        return rc;
+    }
+    return userChanged || groupChanged ? SUCCESSFUL : ERR_DUPLICATE_VALUE;
+}
+
+NWDSCCODE LdapBackend::removeSecurityEquivalence(ObjectId user, ObjectId group) {
+    if (!knows(user) || !knows(group)) return ERR_NO_SUCH_ENTRY;
+    std::string userName, groupName;
+    ObjectSummary s;
+    if (NWDSCCODE rc = describe(user, userName, s)) return rc;
+    if (NWDSCCODE rc = describe(group, groupName, s)) return rc;
+    bool userChanged = false, groupChanged = false;
+    if (NWDSCCODE rc = changeOneValue(user, "Security Equals", groupName, false, userChanged)) return rc;
+    NWDSCCODE rc = changeOneValue(group, "Equivalent To Me", userName, false, groupChanged);
+    if (rc != SUCCESSFUL) {
+        bool redone = false;
+        if (userChanged) changeOneValue(user, "Security Equals", groupName, true, redone);
+        return rc;
+    }
+    return userChanged || groupChanged ? SUCCESSFUL : ERR_NO_SUCH_VALUE;
+}
+
+// ---- server clock ----
+
+NWCCODE LdapBackend::serverDateTime(uint8_t dateTime[7]) {
+    // Servers that tell their time: in the root DSE (currentTime) or OpenLDAP's monitor.
+    struct Source {
+        const char* dn;
+        const char* attribute;
+    };
+    const Source sources[] = {{"", "currentTime"}, {"cn=Current,cn=Time,cn=Monitor", "monitorTimestamp"}};
+    for (const Source& source : sources) {
+        const char* attrs[] = {source.attribute, nullptr};
+        Message result;
+        if (baseRead(source.dn, attrs, result) != LDAP_SUCCESS) continue;
+        LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+        if (!entry) continue;
+        int64_t seconds = 0;
+        if (!parseGeneralizedTime(firstValue(ld_, entry, source.attribute), seconds)) continue;
+        time_t t = static_cast<time_t>(seconds);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        dateTime[0] = static_cast<uint8_t>(tm.tm_year);
+        dateTime[1] = static_cast<uint8_t>(tm.tm_mon + 1);
+        dateTime[2] = static_cast<uint8_t>(tm.tm_mday);
+        dateTime[3] = static_cast<uint8_t>(tm.tm_hour);
+        dateTime[4] = static_cast<uint8_t>(tm.tm_min);
+        dateTime[5] = static_cast<uint8_t>(tm.tm_sec);
+        dateTime[6] = static_cast<uint8_t>(tm.tm_wday);
+        return 0;
+    }
+    return NWE_SERVER_UNKNOWN;
+}
+
+}  // namespace
+
+std::unique_ptr<DirectoryBackend> makeLdapBackend(const ClientConfig& config, NWCCODE& status) {
+    auto backend = std::make_unique<LdapBackend>();
+    status = backend->open(config);
+    if (status != 0) return nullptr;
+    return backend;
+}
+
+}  // namespace nw

@@ -1,0 +1,259 @@
+#include "slapd_fixture.h"
+
+#include "nwclient/client_setup.h"
+#include "nwclient/ldap/ldap_escape.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+namespace ldaptest {
+
+const std::vector<std::string> ODD_NAMES = {"*)(cn=*", "Herr.Meier", "Müller, Hans", "#1 + \"Zwei\"", "Back\\slash"};
+
+namespace {
+
+std::string shellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+std::string script() { return std::string(TARVEL_SOURCE_DIR) + "/scripts/slapd-fixture.sh"; }
+
+std::string base64Decode(const std::string& in) {
+    static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    int bits = 0, value = 0;
+    for (char c : in) {
+        size_t p = chars.find(c);
+        if (p == std::string::npos) continue;
+        value = value * 64 + static_cast<int>(p);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+struct LdifWriter {
+    std::ostringstream out;
+    void entry(const std::string& dn, const std::vector<std::pair<std::string, std::string>>& attributes) {
+        // Everything base64: names with umlauts, commas or a leading "#" need no special case.
+        out << "dn:: " << encode(dn) << "\n";
+        for (const auto& [type, value] : attributes) out << type << ":: " << encode(value) << "\n";
+        out << "\n";
+    }
+    static std::string encode(const std::string& in) {
+        static const char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::string out;
+        size_t i = 0;
+        for (; i + 2 < in.size(); i += 3) {
+            unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
+                         static_cast<unsigned char>(in[i + 2]);
+            out += chars[(v >> 18) & 63];
+            out += chars[(v >> 12) & 63];
+            out += chars[(v >> 6) & 63];
+            out += chars[v & 63];
+        }
+        if (i + 1 == in.size()) {
+            unsigned v = static_cast<unsigned char>(in[i]) << 16;
+            out += chars[(v >> 18) & 63];
+            out += chars[(v >> 12) & 63];
+            out += "==";
+        } else if (i + 2 == in.size()) {
+            unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
+            out += chars[(v >> 18) & 63];
+            out += chars[(v >> 12) & 63];
+            out += chars[(v >> 6) & 63];
+            out += '=';
+        }
+        return out;
+    }
+    void user(const std::string& name, const std::vector<std::pair<std::string, std::string>>& more = {}) {
+        std::vector<std::pair<std::string, std::string>> a = {
+            {"objectClass", "inetOrgPerson"}, {"cn", nw::ldap::splitTypelessName(name).front()}, {"sn", "Test"}};
+        a.insert(a.end(), more.begin(), more.end());
+        entry(dnOf(name), a);
+    }
+    void ou(const std::string& name) {
+        entry(dnOf(name), {{"objectClass", "organizationalUnit"}, {"ou", nw::ldap::splitTypelessName(name).front()}});
+    }
+};
+
+}  // namespace
+
+int run(const std::string& command, std::string* out) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    std::string output;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+    int status = pclose(pipe);
+    if (out) *out = output;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string dnOf(const std::string& typelessName) {
+    std::vector<std::string> parts = nw::ldap::splitTypelessName(typelessName);
+    std::vector<nw::ldap::Rdn> rdns;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string type = i + 1 == parts.size() ? "o" : (i == 0 && parts.size() > 1 ? "cn" : "ou");
+        rdns.push_back({type, parts[i]});
+    }
+    // Containers named alone or as the leaf of an OU path are OUs; the school's leaves that are
+    // containers are listed here.
+    static const char* const containers[] = {"PROJEKTE", "LEHRER", "SCHUELER", "KLASSE5A", "KLASSE5B",
+                                             "KLASSE6A", "LEER",   "GROSS"};
+    if (parts.size() > 1)
+        for (const char* c : containers)
+            if (parts[0] == c) rdns[0].type = "ou";
+    std::string dn = nw::ldap::formatDn(rdns);
+    return dn.empty() ? std::string(BASE) : dn + "," + BASE;
+}
+
+std::string schoolLdif(const SchoolOptions& options) {
+    LdifWriter w;
+    const std::string deny = dnOf(DENY_GROUP);
+    w.entry(dnOf("UNTERRICHT"), {{"objectClass", "organization"}, {"o", "UNTERRICHT"}});
+    w.user(ADMIN, {{"description", "Verwaltet das Schulnetz"}});
+    w.ou("PROJEKTE.UNTERRICHT");
+    w.entry(deny, {{"objectClass", "tarvelGroup"},
+                   {"cn", "G_User_Internet_Deny"},
+                   {"member", dnOf("Gast01.PROJEKTE.UNTERRICHT")},
+                   {"member", dnOf("Gast02.PROJEKTE.UNTERRICHT")},
+                   {"equivalentToMe", dnOf("Gast01.PROJEKTE.UNTERRICHT")},
+                   {"equivalentToMe", dnOf("Gast02.PROJEKTE.UNTERRICHT")}});
+    w.entry(dnOf("G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"),
+            {{"objectClass", "tarvelGroup"}, {"cn", "G_WS_Internet_Deny"}});
+    for (int i = 1; i <= 5; ++i) {
+        std::string name = "Gast0" + std::to_string(i) + ".PROJEKTE.UNTERRICHT";
+        if (i <= 2)
+            w.user(name, {{"objectClass", "tarvelMembership"},
+                          {"groupMembership", deny},
+                          {"securityEquals", deny},
+                          {"description", "Gastzugang"}});
+        else
+            w.user(name, {{"description", "Gastzugang"}, {"telephoneNumber", "+49 30 12345" + std::to_string(i)}});
+    }
+    for (const std::string& odd : ODD_NAMES)
+        w.user(nw::ldap::escapeTypelessComponent(odd) + ".PROJEKTE.UNTERRICHT");
+    w.ou("LEHRER.UNTERRICHT");
+    std::vector<std::pair<std::string, std::string>> lehrerGroup = {{"objectClass", "tarvelGroup"}, {"cn", "G_Lehrer"}};
+    for (int i = 1; i <= 3; ++i) {
+        std::string name = "lehrer" + std::to_string(i) + ".LEHRER.UNTERRICHT";
+        w.user(name, {{"title", "Lehrkraft"}});
+        lehrerGroup.push_back({"member", dnOf(name)});
+    }
+    w.entry(dnOf("G_Lehrer.LEHRER.UNTERRICHT"), lehrerGroup);
+    w.ou("SCHUELER.UNTERRICHT");
+    for (const char* klasse : {"KLASSE5A", "KLASSE5B", "KLASSE6A"}) {
+        std::string ou = std::string(klasse) + ".SCHUELER.UNTERRICHT";
+        w.ou(ou);
+        for (int i = 1; i <= 5; ++i) w.user("S" + std::string(klasse + 6) + "0" + std::to_string(i) + "." + ou);
+    }
+    w.entry(dnOf("WS-R101-01.SCHUELER.UNTERRICHT"), {{"objectClass", "tarvelWorkstation"}, {"cn", "WS-R101-01"}});
+    w.entry(dnOf("Drucker-R101.SCHUELER.UNTERRICHT"),
+            {{"objectClass", "tarvelPrinter"}, {"cn", "Drucker-R101"}, {"serialNumber", "PRN-0815"}});
+    w.ou("LEER.UNTERRICHT");
+    w.entry(dnOf("G_Alt.UNTERRICHT"),
+            {{"objectClass", "groupOfNames"}, {"cn", "G_Alt"}, {"member", dnOf("Gast03.PROJEKTE.UNTERRICHT")}});
+    if (options.bigContainerSize > 0) {
+        w.ou("GROSS.UNTERRICHT");
+        for (int i = 0; i < options.bigContainerSize; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "U%05d", i);
+            w.user(std::string(name) + ".GROSS.UNTERRICHT");
+        }
+    }
+    w.entry(std::string("c=DE,") + BASE, {{"objectClass", "country"}, {"c", "DE"}});
+    w.entry(std::string("l=Berlin,") + BASE, {{"objectClass", "locality"}, {"l", "Berlin"}});
+    return w.out.str();
+}
+
+Slapd::Slapd(const SchoolOptions& options) {
+    std::string ldif = dir_.file("school.ldif");
+    testsupport::writeFile(ldif, schoolLdif(options));
+    std::string command = "bash " + shellQuote(script()) + " start " + shellQuote(dir_.file("slapd")) +
+                          " --base " + shellQuote(BASE) + " --ldif " + shellQuote(ldif) + " --admin " +
+                          shellQuote(dnOf(ADMIN)) + " --teacher " + shellQuote(dnOf(TEACHER)) + " --teacher-scope " +
+                          shellQuote(dnOf("KLASSE5A.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
+                          shellQuote(dnOf("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-group " +
+                          shellQuote(dnOf(DENY_GROUP)) + " --plain " + shellQuote(dnOf(PLAIN));
+    std::string out;
+    if (run(command, &out) != 0) throw std::runtime_error("slapd fixture did not start: " + out);
+    url_ = testsupport::readFile(dir_.file("slapd/url"));
+    while (!url_.empty() && (url_.back() == '\n' || url_.back() == '\r')) url_.pop_back();
+    running_ = true;
+}
+
+Slapd::~Slapd() { stop(); }
+
+void Slapd::stop() {
+    if (!running_) return;
+    run("bash " + shellQuote(script()) + " stop " + shellQuote(dir_.file("slapd")));
+    running_ = false;
+}
+
+void Slapd::restart() {
+    std::string out;
+    if (run("bash " + shellQuote(script()) + " restart " + shellQuote(dir_.file("slapd")), &out) != 0)
+        throw std::runtime_error("slapd did not come back: " + out);
+    running_ = true;
+}
+
+std::string Slapd::passwordFile(const std::string& who) const { return dir_.file("slapd/" + who + ".pw"); }
+
+std::string Slapd::useAs(const std::string& who, const std::string& extraLines) {
+    std::string operatorName = who == "admin" ? ADMIN : who == "teacher" ? TEACHER : PLAIN;
+    std::string conf = dir_.file("nwclient-" + who + ".conf");
+    testsupport::writeFile(conf, "Tree=" + url_ + "\nBase=" + BASE + "\nOperator=" + operatorName +
+                                     "\nPasswordFile=" + passwordFile(who) + "\nTimeout=5\n" + extraLines);
+    nw::setConfigurationFile(conf);
+    return conf;
+}
+
+std::string Slapd::search(const std::string& baseDn, const std::string& scope, const std::string& filter,
+                          const std::string& attributes) const {
+    std::string out;
+    std::string rootdn = testsupport::readFile(dir_.file("slapd/rootdn"));
+    while (!rootdn.empty() && rootdn.back() == '\n') rootdn.pop_back();
+    run("ldapsearch -x -LLL -o ldif-wrap=no -H " + shellQuote(url_) + " -D " + shellQuote(rootdn) + " -y " +
+            shellQuote(dir_.file("slapd/root.pw")) + " -s " + scope + " -b " + shellQuote(baseDn) + " " +
+            shellQuote(filter) + " " + attributes,
+        &out);
+    return out;
+}
+
+std::vector<std::string> Slapd::values(const std::string& dn, const std::string& attribute) const {
+    std::vector<std::string> result;
+    std::istringstream lines(search(dn, "base", "(objectClass=*)", attribute));
+    std::string line;
+    std::string prefix = attribute + ":";
+    while (std::getline(lines, line)) {
+        if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string rest = line.substr(prefix.size());
+        if (!rest.empty() && rest[0] == ':') result.push_back(base64Decode(rest.substr(1)));
+        else result.push_back(rest.empty() ? rest : rest.substr(1));
+    }
+    return result;
+}
+
+bool Slapd::modify(const std::string& ldif) const {
+    std::string file = dir_.file("change.ldif");
+    testsupport::writeFile(file, ldif);
+    std::string rootdn = testsupport::readFile(dir_.file("slapd/rootdn"));
+    while (!rootdn.empty() && rootdn.back() == '\n') rootdn.pop_back();
+    return run("ldapmodify -x -H " + shellQuote(url_) + " -D " + shellQuote(rootdn) + " -y " +
+               shellQuote(dir_.file("slapd/root.pw")) + " -f " + shellQuote(file)) == 0;
+}
+
+}  // namespace ldaptest

@@ -1,0 +1,72 @@
+// A private slapd for the LDAP tests: scripts/slapd-fixture.sh in a temporary folder, loaded with a
+// small school (or any LDIF), on a free loopback port; stopped when the object goes.
+#pragma once
+
+#include "test_support.h"
+
+#include <string>
+#include <vector>
+
+namespace ldaptest {
+
+constexpr const char* BASE = "dc=schule,dc=test";
+constexpr const char* ADMIN = "admin.UNTERRICHT";
+constexpr const char* TEACHER = "lehrer1.LEHRER.UNTERRICHT";
+constexpr const char* PLAIN = "Gast05.PROJEKTE.UNTERRICHT";
+constexpr const char* DENY_GROUP = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+
+// Names with characters that DNs and filters treat specially, all in PROJEKTE.
+extern const std::vector<std::string> ODD_NAMES;
+
+struct SchoolOptions {
+    int bigContainerSize = 0;  // users in ou=GROSS,o=UNTERRICHT
+};
+
+// The test school as LDIF below BASE: UNTERRICHT with PROJEKTE (the deny groups, Gast01-05, the
+// odd names; Gast01 and Gast02 denied on all three sides), LEHRER (lehrer1-3, G_Lehrer), SCHUELER
+// (KLASSE5A, KLASSE5B, KLASSE6A with five users each, a workstation, a printer), LEER (empty),
+// G_Alt (a groupOfNames with one member), optionally GROSS; a country DE and a locality Berlin at
+// the top.
+std::string schoolLdif(const SchoolOptions& options = {});
+
+// The DN of a typeless name below BASE as the school lays it out (cn leaf, o top, ou between).
+std::string dnOf(const std::string& typelessName);
+
+class Slapd {
+public:
+    // Starts a server loaded with the school. Throws std::runtime_error when it cannot.
+    explicit Slapd(const SchoolOptions& options = {});
+    ~Slapd();
+    Slapd(const Slapd&) = delete;
+    Slapd& operator=(const Slapd&) = delete;
+
+    const std::string& url() const { return url_; }
+    const std::string& folder() const { return dir_.path(); }
+    // The password file of "admin", "teacher" or "plain" (mode 0600).
+    std::string passwordFile(const std::string& who) const;
+
+    void stop();
+    void restart();
+
+    // nwclient.conf for "admin", "teacher" or "plain", pointed at by the client; extra lines are
+    // appended. Returns the file's path.
+    std::string useAs(const std::string& who, const std::string& extraLines = "");
+
+    // ldapsearch -LLL as the manager: the output text.
+    std::string search(const std::string& baseDn, const std::string& scope, const std::string& filter,
+                       const std::string& attributes) const;
+    // Values of one attribute of one entry, as ldapsearch prints them.
+    std::vector<std::string> values(const std::string& dn, const std::string& attribute) const;
+    // ldapmodify as the manager; true on success.
+    bool modify(const std::string& ldif) const;
+
+private:
+    testsupport::TempDir dir_;
+    std::string url_;
+    bool running_ = false;
+};
+
+// Runs a shell command; output in *out; the exit code.
+int run(const std::string& command, std::string* out = nullptr);
+
+}  // namespace ldaptest
