@@ -9,6 +9,7 @@
 #include "platform/ports.h"
 #include "settings/settings.h"
 #include "settings/settings_path.h"
+#include "settings/ui/ini_tarvel.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -262,8 +263,10 @@ void TForm1::EndeClick() { close(); }
 // ---- menu actions ----------------------------------------------------------------------------
 
 void TForm1::HMDateiUIniClick() {
-    // TODO: open the settings dialog (TINItarvel) owned by this window at top + 25, left + 13,
-    // modally, and free it afterwards — wired when src/settings/ui/ini_tarvel.h lands.
+    // Freed when this returns, also when the dialog's run leaves by an exception.
+    TINItarvel dialog(this, SettingsPath);
+    dialog.move(pos() + QPoint(13, 25));
+    dialog.exec();
 }
 
 std::string TForm1::HomepageAddress(const std::string& programFolder) {

@@ -1,0 +1,346 @@
+// The main window's frame: layout, menus, start-up, the view test and its program end, the
+// menu actions and their dialogs, focus rules and one command at a time.
+#include "mainwindow_fixture.h"
+
+#include "dialogs/finfo.h"
+#include "dialogs/nutzung.h"
+#include "settings/ui/ini_tarvel.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+using mainwindowtest::Session;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Session> s;
+
+    // Runs `inside` on the modal dialog that `open` shows, then closes that dialog.
+    template <typename Open, typename Inside>
+    void onModal(Open open, Inside inside) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal) {
+                seen = true;
+                inside(modal);
+                modal->close();
+            }
+        });
+        open();
+        QVERIFY2(seen, "no modal dialog was shown");
+    }
+
+private slots:
+    void initTestCase() { pictures::installFontFallback(); }
+
+    void init() {
+        s = std::make_unique<Session>();
+        s->open();
+    }
+
+    void cleanup() {
+        s->close();
+        s.reset();
+        QCoreApplication::processEvents();
+        QCOMPARE(mainwindowtest::leftoverWindows(), QStringList());
+    }
+
+    void layoutAsDesigned() {
+        TForm1& f = *s->form;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Tarvelweb 0.9.4"));
+        QCOMPARE(f.centralWidget(), static_cast<QWidget*>(f.Panel1));
+        QCOMPARE(f.Panel1->size(), QSize(542, 304));
+        QCOMPARE(f.Panel1->frameShadow(), QFrame::Sunken);
+
+        const struct {
+            QWidget* w;
+            QRect r;
+        } table[] = {{f.Label2, {8, 24, 156, 16}},       {f.Label1, {318, 20, 30, 13}},
+                     {f.BUser, {352, 8, 75, 25}},        {f.BWorkstations, {432, 8, 75, 25}},
+                     {f.LVGroupDeny, {3, 40, 257, 257}}, {f.LVCtxBrowser, {352, 40, 187, 257}},
+                     {f.BStop, {264, 96, 85, 41}},       {f.BGo, {264, 160, 85, 41}}};
+        for (const auto& row : table) {
+            QCOMPARE(row.w->parentWidget(), static_cast<QWidget*>(f.Panel1));
+            QCOMPARE(row.w->geometry(), row.r);
+        }
+        QCOMPARE(f.Label2->text(), QStringLiteral("Kein Internetzugriff hat:"));
+        QVERIFY(f.Label2->font().bold());
+        QCOMPARE(f.Label2->font().pointSize(), 10);
+        QCOMPARE(f.Label2->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QCOMPARE(f.Label1->text(), QStringLiteral("Zeige:"));
+        QCOMPARE(f.BUser->text(), QStringLiteral("Ben&utzer"));
+        QCOMPARE(f.BWorkstations->text(), QStringLiteral("&Computer"));
+        QCOMPARE(f.BStop->text(), QStringLiteral("Internet"));
+        QCOMPARE(f.BGo->text(), QStringLiteral("Internet"));
+        QVERIFY(f.BStop->font().bold() && f.BGo->font().bold());
+
+        // Pictures: the buttons carry theirs, the disabled octagons differ from the enabled.
+        QVERIFY(!f.BUser->icon().isNull() && !f.BWorkstations->icon().isNull());
+        QCOMPARE(f.BStop->iconSize(), QSize(32, 32));
+        const QImage stopOn = f.BStop->icon().pixmap(32, 32, QIcon::Normal).toImage();
+        const QImage stopOff = f.BStop->icon().pixmap(32, 32, QIcon::Disabled).toImage();
+        QCOMPARE(stopOn.size(), QSize(32, 32));
+        QVERIFY(stopOn != stopOff);
+        QVERIFY(f.BGo->icon().pixmap(32, 32).toImage() != stopOn);
+
+        // The start state: both Internet buttons and the workstation view off, lists empty.
+        QVERIFY(!f.BStop->isEnabled());
+        QVERIFY(!f.BGo->isEnabled());
+        QVERIFY(!f.BWorkstations->isEnabled());
+        QVERIFY(f.BUser->isEnabled());
+        QCOMPARE(f.LVGroupDeny->count(), 0);
+        QCOMPARE(f.LVCtxBrowser->count(), 0);
+        QCOMPARE(f.LVCtxBrowser->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(f.LVGroupDeny->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(f.LVGroupDeny->acceptDrops());
+        QVERIFY(!f.LVCtxBrowser->acceptDrops());
+    }
+
+    void tabOrder() {
+        TForm1& f = *s->form;
+        const QList<QWidget*> controls{f.BUser, f.BWorkstations, f.LVCtxBrowser, f.BStop, f.LVGroupDeny, f.BGo};
+        QList<QWidget*> seen;
+        QWidget* w = f.BUser;
+        for (int steps = 0; steps < 200 && seen.size() < controls.size(); ++steps, w = w->nextInFocusChain())
+            if (controls.contains(w) && !seen.contains(w)) seen << w;
+        QCOMPARE(seen, controls);
+    }
+
+    void clientAreaStaysFixed() {
+        TForm1& f = *s->form;
+        f.resize(900, 700);
+        QCoreApplication::processEvents();
+        QCOMPARE(f.Panel1->size(), QSize(542, 304));
+        f.showMaximized();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.Panel1->size(), QSize(542, 304));
+        QCOMPARE(f.minimumSize(), f.maximumSize());
+    }
+
+    void menus() {
+        TForm1& f = *s->form;
+        QStringList top;
+        for (QAction* a : f.menuBar()->actions()) top << a->text();
+        QCOMPARE(top, (QStringList{"&Datei", "&Bearbeiten", "&Ende"}));
+        QVERIFY(f.HMEnde->menu() == nullptr);  // acts at once
+
+        auto items = [](QAction* menuAction) {
+            QStringList out;
+            for (QAction* a : menuAction->menu()->actions()) out << a->text();
+            return out;
+        };
+        QCOMPARE(items(f.menuBar()->actions()[0]),
+                 (QStringList{"Bearbeite &INI-Datei", "&Info", "Nutzungs&bestimmungen", "Tarvel-&Homepage", "&Ende"}));
+        QCOMPARE(items(f.menuBar()->actions()[1]), (QStringList{"Ben&utzer", "&Workstations"}));
+        QVERIFY(f.HMBearbeitenUUser->isEnabled());
+        QVERIFY(!f.HMBearbeitenUWorkstations->isEnabled());
+        QVERIFY(!f.HMBearbeitenUUser->icon().isNull());
+        QCOMPARE(f.HMDateiUIni->objectName(), QStringLiteral("HMDateiUIni"));
+    }
+
+    void settingsPathFromCommandLine() {
+        const std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
+        QCOMPARE(s->form->ProgramFolder, folder);
+        QCOMPARE(s->form->SettingsPath, s->iniPath());
+
+        TForm1 plain(std::vector<std::string>{"tarvel"});
+        QCOMPARE(plain.SettingsPath, folder + "tarvel.ini");
+        TForm1 named(std::vector<std::string>{"tarvel", "/INI=Schule"});
+        QCOMPARE(named.SettingsPath, folder + "Schule.ini");
+    }
+
+    void activationRunsOnce() {
+        // No settings file: the load said so once, at the first activation.
+        QVERIFY(s->form->activated());
+        const size_t boxes = s->ports.box.boxes.size();
+        QVERIFY(boxes >= 1);
+        onModal([&] { s->form->HMDateiInfoClick(); }, [](QWidget*) {});
+        QCoreApplication::processEvents();
+        s->form->FormActivate();
+        QCOMPARE(s->ports.box.boxes.size(), boxes);
+    }
+
+    void missingGroupEndsProgram() {
+        settings::values().GroupInternetUserDeny = "G_Fehlt.PROJEKTE.UNTERRICHT";
+        s->ports.box.boxes.clear();
+        QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel Gruppe existiert nicht"));
+        QCOMPARE(s->ports.box.boxes[0].text,
+                 std::string("G_Fehlt.PROJEKTE.UNTERRICHT/[ROOT]\r\n"
+                             "existiert nicht!\r\n"
+                             "Daher kann dieses Programm nicht ausgeführt werden.\r\n"
+                             "Wenden Sie sich an den Systemadministrator.\r\n"
+                             "Tarvel wird beendet!"));
+        QVERIFY(s->ports.box.boxes[0].buttons == platform::Buttons::Ok);
+        QCOMPARE(s->ports.shell.endCount, 1);
+        QVERIFY(!nwapi::layer().initialised);  // the connection was released first
+        QCOMPARE(settings::values().ShowFirst, 1);
+        QVERIFY(!s->form->busy());  // the program's end left no command running
+    }
+
+    void missingContainerNamedWithGroup() {
+        settings::values().BasisUserContainer = "GIBTSNICHT.UNTERRICHT";
+        s->ports.box.boxes.clear();
+        QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->ShowUserView());
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QVERIFY(s->ports.box.boxes[0].text.starts_with(mainwindowtest::DenyGroup +
+                                                      "/GIBTSNICHT.UNTERRICHT\r\nexistiert nicht!\r\n"));
+    }
+
+    void workstationMessageNamesGroupAlone() {
+        settings::values().GroupInternetWSDeny = "G_Fehlt.PROJEKTE.UNTERRICHT";
+        s->ports.box.boxes.clear();
+        QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->ShowWorkstationView());
+        QVERIFY(s->ports.box.boxes.at(0).text.starts_with("G_Fehlt.PROJEKTE.UNTERRICHT\r\nexistiert nicht!"));
+        QCOMPARE(settings::values().ShowFirst, 2);
+    }
+
+    void groupTestedAsAbsoluteName() {
+        // The built-in group has no leading dot; after browsing into a container a second
+        // "Benutzer" must still find it.
+        QCOMPARE(settings::values().GroupInternetUserDeny, mainwindowtest::DenyGroup);
+        s->form->HMBearbeitenUUserClick();
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        QCOMPARE(QString::fromStdString(s->form->Browser.AktContext()).toUpper(), QStringLiteral("PROJEKTE.UNTERRICHT"));
+        s->form->HMBearbeitenUUserClick();
+        QCOMPARE(s->ports.shell.endCount, 0);
+        QVERIFY(s->form->LVCtxBrowser->count() > 0);
+    }
+
+    void homepage() {
+        s->ports.box.boxes.clear();
+        s->form->HMDateiHomepageClick();
+        QCOMPARE(s->ports.shell.opened.size(), size_t(1));
+        QVERIFY(s->ports.shell.opened[0].starts_with("file:"));
+        QVERIFY(s->ports.shell.opened[0].ends_with("README.md"));
+        QVERIFY(s->ports.box.boxes.empty());
+
+        s->ports.shell.openSucceeds = false;
+        s->form->HMDateiHomepageClick();
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Browser - Fehler"));
+        QCOMPARE(s->ports.box.boxes[0].text, std::string("Der Browser kann nicht gestartet werden !"));
+    }
+
+    void infoAndTermsAtWindowCorner() {
+        const QPoint corner = s->form->pos();
+        onModal([&] { s->form->HMDateiInfoClick(); },
+                [&](QWidget* w) {
+                    auto* info = qobject_cast<TFInfo*>(w);
+                    QVERIFY(info);
+                    QCOMPARE(info->pos(), corner);
+                    QVERIFY(info->LVersion->text().contains("0.9.4"));
+                    QVERIFY(info->LLizenz->text().contains("GPL-3.0-or-later"));
+                });
+        onModal([&] { s->form->HMDateiNutzungClick(); },
+                [&](QWidget* w) {
+                    auto* terms = qobject_cast<TFNutzung*>(w);
+                    QVERIFY(terms);
+                    QCOMPARE(terms->pos(), corner);
+                    QVERIFY(QString::fromUtf8(TFNutzung::Text).contains(QString::fromUtf8("Nutzungsbestimmungen")));
+                });
+    }
+
+    void settingsDialogOffset() {
+        const QPoint corner = s->form->pos();
+        onModal([&] { s->form->HMDateiUIniClick(); },
+                [&](QWidget* w) {
+                    QVERIFY(qobject_cast<TINItarvel*>(w));
+                    QCOMPARE(w->pos(), corner + QPoint(13, 25));
+                    QCOMPARE(w->parentWidget(), static_cast<QWidget*>(s->form.get()));
+                });
+        QCoreApplication::processEvents();
+        QVERIFY(s->form->findChildren<TINItarvel*>().isEmpty());  // freed afterwards
+    }
+
+    void enterHandlersIgnoreWindowReactivation() {
+        TForm1& f = *s->form;
+        f.HMBearbeitenUUserClick();
+        QVERIFY(f.LVCtxBrowser->count() > 0);
+        QVERIFY(!f.BStop->isEnabled());
+
+        Session::select(f.LVCtxBrowser, {0});
+        QVERIFY(f.BStop->isEnabled() && f.BGo->isEnabled());
+
+        // Focus moving between controls switches them off...
+        f.LVGroupDeny->setFocus(Qt::TabFocusReason);
+        QVERIFY(!f.BStop->isEnabled() && !f.BGo->isEnabled());
+        Session::select(f.LVCtxBrowser, {0});
+        QVERIFY(f.BStop->isEnabled());
+
+        // ...the window getting the focus back after a box does not.
+        QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(f.LVGroupDeny, &back);
+        QFocusEvent popup(QEvent::FocusIn, Qt::PopupFocusReason);
+        QCoreApplication::sendEvent(f.BUser, &popup);
+        QVERIFY(f.BStop->isEnabled() && f.BGo->isEnabled());
+
+        // And with a real modal dialog in between: the deny list gets the focus back with
+        // the reason "window activated", which must not count as entering it.
+        struct FocusSpy : QObject {
+            QList<Qt::FocusReason> reasons;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::FocusIn) reasons << static_cast<QFocusEvent*>(e)->reason();
+                return QObject::eventFilter(o, e);
+            }
+        } spy;
+        f.LVGroupDeny->installEventFilter(&spy);
+        onModal([&] { s->form->HMDateiNutzungClick(); }, [](QWidget*) {});
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTRY_VERIFY(spy.reasons.contains(Qt::ActiveWindowFocusReason));
+        QVERIFY(f.BStop->isEnabled() && f.BGo->isEnabled());
+        f.LVGroupDeny->removeEventFilter(&spy);
+
+        // Entering the browser puts the focus mark on the first row without selecting it.
+        f.LVCtxBrowser->clearSelection();
+        f.LVCtxBrowser->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(f.LVCtxBrowser->currentRow(), 0);
+        QVERIFY(!f.LVCtxBrowser->item(0)->isSelected());
+        QVERIFY(!f.BStop->isEnabled());
+    }
+
+    void oneCommandAtATime() {
+        TForm1& f = *s->form;
+        f.HMBearbeitenUUserClick();
+        Session::select(f.LVCtxBrowser, {0});
+        s->ports.box.boxes.clear();
+
+        // While a listing pumps messages, every command that arrives is ignored and closing
+        // waits for the listing to end.
+        int nested = 0;
+        bool closedDuringListing = false;
+        s->ports.pump.onPump = [&](int) {
+            if (nested++) return;
+            f.BStopClick();
+            f.BGoClick();
+            f.LVCtxBrowserDblClick();
+            f.HMBearbeitenUUserClick();
+            QVERIFY(!f.LVGroupDenyOnDragOver("LVCtxBrowser"));
+            f.close();
+            closedDuringListing = !f.isVisible();
+        };
+        f.HMBearbeitenUUserClick();
+        s->ports.pump.onPump = nullptr;
+        QVERIFY(nested > 0);
+        QVERIFY(!closedDuringListing);
+        QVERIFY(s->ports.box.boxes.empty());  // no "Auswahl-Fehler", no second listing's boxes
+        QVERIFY(!f.isVisible());              // the close came after the listing
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
