@@ -1,0 +1,206 @@
+#include "settings/ini_file.h"
+
+#include "settings/settings.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace settings {
+
+namespace {
+
+bool startsWithBom(std::string_view bytes) {
+    return bytes.size() >= 3 && uint8_t(bytes[0]) == 0xEF && uint8_t(bytes[1]) == 0xBB && uint8_t(bytes[2]) == 0xBF;
+}
+
+bool hasNonAscii(std::string_view bytes) {
+    for (char c : bytes)
+        if (uint8_t(c) >= 0x80) return true;
+    return false;
+}
+
+// UTF-8 where a byte-order mark promised it but a byte breaks it: each broken byte becomes
+// U+FFFD, as Windows shows it, and the text stays valid UTF-8 for everything after.
+std::string repairUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const uint8_t c = uint8_t(bytes[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length > 0 && i + length <= bytes.size() && text::isValidUtf8(bytes.substr(i, length))) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view trimBlanks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) ++b;
+    while (e > b && isBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::string decodeSettingsBytes(std::string_view bytes) {
+    if (startsWithBom(bytes)) {
+        std::string_view rest = bytes.substr(3);
+        return text::isValidUtf8(rest) ? std::string(rest) : repairUtf8(rest);
+    }
+    if (hasNonAscii(bytes) && text::isValidUtf8(bytes)) return std::string(bytes);
+    return text::cp1252ToUtf8(bytes);
+}
+
+bool readSettingsFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    // Only a regular file: a folder, a FIFO or a device would block or never end.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > MaxSettingsFileBytes) {
+        ::close(fd);
+        return false;
+    }
+    std::string data;
+    data.resize(size_t(st.st_size));
+    size_t have = 0;
+    bool ok = true;
+    while (true) {
+        if (have == data.size()) {
+            // The file may have grown since fstat; stay within the limit.
+            if (data.size() >= MaxSettingsFileBytes) {
+                char probe;
+                const ssize_t n = ::read(fd, &probe, 1);
+                ok = n == 0;
+                break;
+            }
+            data.resize(std::min(MaxSettingsFileBytes, data.size() + 65536));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        have += size_t(n);
+    }
+    ::close(fd);
+    if (!ok) return false;
+    data.resize(have);
+    bytes = std::move(data);
+    return true;
+}
+
+std::string foldIniName(std::string_view name) {
+    return hasNonAscii(name) ? text::toLowerLocale(name) : text::toLowerAscii(name);
+}
+
+IniFile IniFile::fromBytes(std::string_view bytes) { return fromText(decodeSettingsBytes(bytes)); }
+
+IniFile IniFile::fromText(std::string_view utf8) {
+    IniFile ini;
+    Keys* current = nullptr;  // keys before the first header, or in a repeated section, are not read
+    size_t pos = 0;
+    while (pos < utf8.size()) {
+        size_t end = utf8.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = utf8.size();
+        std::string_view line = utf8.substr(pos, end - pos);
+        pos = end;
+        if (pos < utf8.size()) pos += (utf8[pos] == '\r' && pos + 1 < utf8.size() && utf8[pos + 1] == '\n') ? 2 : 1;
+
+        // A value ends at a NUL, as the C string Windows hands out does.
+        line = line.substr(0, line.find('\0'));
+        line = trimBlanks(line);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            const size_t close = line.rfind(']');
+            if (close != std::string_view::npos) {
+                auto [it, inserted] = ini.sections_.try_emplace(foldIniName(trimBlanks(line.substr(1, close - 1))));
+                current = inserted ? &it->second : nullptr;
+                continue;
+            }
+            // Without "]" the line is no header; it can still be a key line.
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos || !current) continue;
+        const std::string_view key = trimBlanks(line.substr(0, eq));
+        if (key.empty()) continue;
+        std::string_view value = trimBlanks(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        current->try_emplace(foldIniName(key), value);
+    }
+    return ini;
+}
+
+bool IniFile::read(std::string_view section, std::string_view key, std::string& value) const {
+    const auto s = sections_.find(foldIniName(section));
+    if (s == sections_.end()) return false;
+    const auto k = s->second.find(foldIniName(key));
+    if (k == s->second.end()) return false;
+    value = k->second;
+    return true;
+}
+
+std::string_view trimBlanksAndControls(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && uint8_t(s[b]) <= 0x20) ++b;
+    while (e > b && uint8_t(s[e - 1]) <= 0x20) --e;
+    return s.substr(b, e - b);
+}
+
+std::string ReadSettingText(const IniFile& ini, std::string_view section, std::string_view key,
+                            const std::string& defaultText) {
+    std::string value;
+    if (!ini.read(section, key, value)) value = defaultText;
+    const size_t comment = value.find(CommentChar);
+    if (comment != std::string::npos) value.erase(comment);
+    size_t e = value.size();
+    while (e > 0 && uint8_t(value[e - 1]) <= 0x20) --e;
+    value.erase(e);
+    return value.empty() ? defaultText : value;
+}
+
+bool ReadSettingBool(const IniFile& ini, std::string_view section, std::string_view key,
+                     const std::string& defaultText) {
+    const std::string v = text::toLowerAscii(ReadSettingText(ini, section, key, defaultText));
+    return v == "ja" || v == "1" || v == "true" || v == "wahr" || v == "yes";
+}
+
+bool parseInteger(std::string_view text, int32_t& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > int64_t(INT32_MAX) + 1) return false;
+    }
+    if (negative) v = -v;
+    if (v > INT32_MAX || v < INT32_MIN) return false;
+    value = int32_t(v);
+    return true;
+}
+
+int32_t ReadSettingInteger(const IniFile& ini, std::string_view section, std::string_view key,
+                           const std::string& defaultText) {
+    int32_t value = 0;
+    if (parseInteger(ReadSettingText(ini, section, key, defaultText), value)) return value;
+    if (parseInteger(defaultText, value)) return value;
+    return 0;
+}
+
+}  // namespace settings

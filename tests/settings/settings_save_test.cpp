@@ -1,0 +1,269 @@
+// Saving the settings file: the exact bytes, the rights test, and the old file kept whole
+// whenever a save does not complete.
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+
+#include "../nwapi/rights_fake_backend.h"
+#include "platform/recording.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using rightstest::rightsKey;
+using settings::values;
+
+namespace {
+
+// The golden file lies beside this source file; it is kept as raw bytes (Windows-1252, CR LF).
+std::string goldenFile() { return testsupport::readFile((fs::path(__FILE__).parent_path() / "golden/tarvel.ini").string()); }
+
+const std::string MessageE(const std::string& path) {
+    return "Die Datei\r\n\"" + path + "\"\r\nkann nicht geschrieben werden\r\noder Sie haben keine Schreibrechte !";
+}
+
+class SaveSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = rightstest::openFakeServer();
+        settings::resetToStartValues();
+        ports.box.boxes.clear();
+    }
+    void TearDown() override {
+        nwapi::resetLayerForTesting();
+        nw::resetClient();
+    }
+    // The values the golden file holds.
+    void setGoldenValues() {
+        auto& v = values();
+        v.BasisUserContainer = "schüler.unterricht";
+        v.GroupInternetUserDeny = ".G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+        v.BasisUserContainerGoUpALevel = true;
+        v.ShowFirst = 7;
+        v.ShowContainerList = {"Kl*", "Gym*"};
+        v.ShowLeafList = {"*"};
+        v.NoShowLeafList = {"Test", "Verwalter", "Müller", "Test"};
+    }
+    void mount(const std::string& folder) { server->volumes.push_back({server->server, "DATEN", folder}); }
+    // Entries of the folder, to see that no temporary file stays behind.
+    std::vector<std::string> entries(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static bool runningAsRoot() { return ::geteuid() == 0; }
+
+    platform::RecordingPorts ports;
+    std::shared_ptr<rightstest::FakeState> server;
+    testsupport::TempDir dir;
+    std::string path = dir.file("tarvel.ini");
+};
+
+TEST_F(SaveSettings, WritesTheExactBytes) {
+    setGoldenValues();
+    EXPECT_TRUE(settings::SaveSettings(path));
+    EXPECT_TRUE(ports.box.boxes.empty());
+    const std::string written = testsupport::readFile(path);
+    EXPECT_EQ(written, goldenFile());
+    size_t lines = 0;
+    for (size_t at = written.find("\r\n"); at != std::string::npos; at = written.find("\r\n", at + 2)) ++lines;
+    EXPECT_EQ(lines, 67u);
+    EXPECT_EQ(written.find('\n'), written.find("\r\n") + 1);  // no bare line feeds
+}
+
+TEST_F(SaveSettings, SavedFileLoadsBackWithStarsRestored) {
+    setGoldenValues();
+    values().ShowContainerList = {"Kl", "Gym"};  // as the settings dialog hands them over
+    ASSERT_TRUE(settings::SaveSettings(path));
+    settings::resetToStartValues();
+    settings::LoadSettings(path);
+    EXPECT_TRUE(ports.box.boxes.empty());
+    EXPECT_EQ(values().BasisUserContainer, "schüler.unterricht");
+    EXPECT_EQ(values().ShowContainerList, (text::NameList{"Kl*", "Gym*"}));
+    EXPECT_EQ(values().NoShowLeafList, (text::NameList{"Test", "Verwalter", "Müller", "Test"}));
+    EXPECT_EQ(values().ShowFirst, 1);
+    EXPECT_TRUE(values().BasisUserContainerGoUpALevel);
+    EXPECT_FALSE(values().BasisGroupContainerGoUpALevel);
+}
+
+TEST_F(SaveSettings, UnreadClockStampsTheZeroDate) {
+    server->clockStatus = nw::INVALID_CONNECTION;
+    ASSERT_TRUE(settings::SaveSettings(path));
+    EXPECT_NE(testsupport::readFile(path).find("\r\nSaved=30.12.1899 00:00:00 (ServerTime)\r\n"), std::string::npos);
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
+TEST(ServerStamp, Formats) {
+    EXPECT_EQ(settings::FormatServerStamp(0), "30.12.1899 00:00:00 (ServerTime)");
+    EXPECT_EQ(settings::FormatServerStamp(2.5), "01.01.1900 12:00:00 (ServerTime)");
+    EXPECT_EQ(settings::FormatServerStamp(36585 + 1.0 / 86400 * 3661), "29.02.2000 01:01:01 (ServerTime)");
+    EXPECT_EQ(settings::FormatServerStamp(46362.0 + 31.0 / 48.0), "06.12.2026 15:30:00 (ServerTime)");
+    EXPECT_EQ(settings::FormatServerStamp(1.0 / 0.0), "30.12.1899 00:00:00 (ServerTime)");
+}
+
+TEST_F(SaveSettings, EmptyListsWriteBareKeyLines) {
+    ASSERT_TRUE(settings::SaveSettings(path));
+    const std::string written = testsupport::readFile(path);
+    EXPECT_NE(written.find("\r\nShowContainer=\r\n     ; Namens-Anf\xE4nge"), std::string::npos);
+    EXPECT_NE(written.find("\r\nNoShowLeaf=\r\n     ; Namens-TEILE"), std::string::npos);
+    EXPECT_NE(written.find("\r\nGroupInternetUserDeny=G_User_Internet_Deny.PROJEKTE.UNTERRICHT\r\n"), std::string::npos);
+    EXPECT_NE(written.find("\r\nShowFirst=1\r\n"), std::string::npos);  // ShowFirst 0 at start
+}
+
+TEST_F(SaveSettings, ValueWindows1252CannotHoldIsRefusedWithMessageE) {
+    testsupport::writeFile(path, "old contents");
+    values().NoShowLeafList = {"Łukasz"};
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "INI-Datei-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text, MessageE(path));
+    EXPECT_EQ(testsupport::readFile(path), "old contents");
+
+    // A line break inside a value would forge keys of its own.
+    values().NoShowLeafList.clear();
+    values().BasisUserContainer = "x\r\n[TYP]\r\nVer=999";
+    EXPECT_TRUE(settings::SaveSettings(path));
+    EXPECT_EQ(ports.box.boxes.size(), 2u);
+    EXPECT_EQ(testsupport::readFile(path), "old contents");
+}
+
+// ---- replacing the old file ----
+
+TEST_F(SaveSettings, KeepsPermissionsAndLeavesNoTemporaryFile) {
+    testsupport::writeFile(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(settings::SaveSettings(path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"tarvel.ini"}));
+}
+
+TEST_F(SaveSettings, WritesThroughASymbolicLink) {
+    fs::create_directory(dir.file("real"));
+    testsupport::writeFile(dir.file("real/tarvel.ini"), "old");
+    fs::create_symlink("real/tarvel.ini", path);
+    setGoldenValues();
+    ASSERT_TRUE(settings::SaveSettings(path));
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(testsupport::readFile(dir.file("real/tarvel.ini")), goldenFile());
+    EXPECT_EQ(entries(dir.file("real")), (std::vector<std::string>{"tarvel.ini"}));
+}
+
+TEST_F(SaveSettings, ReadOnlyFolderWithWritableFileIsWrittenInPlace) {
+    if (runningAsRoot()) GTEST_SKIP() << "folder permissions do not bind root";
+    testsupport::writeFile(path, std::string(10000, 'x'));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    setGoldenValues();
+    const bool result = settings::SaveSettings(path);
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_TRUE(result);
+    EXPECT_TRUE(ports.box.boxes.empty());
+    EXPECT_EQ(testsupport::readFile(path), goldenFile());
+}
+
+TEST_F(SaveSettings, NothingWritableShowsTheSystemErrorAndKeepsTheOldFile) {
+    if (runningAsRoot()) GTEST_SKIP() << "file permissions do not bind root";
+    testsupport::writeFile(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    const bool result = settings::SaveSettings(path);
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_FALSE(result);
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "Tarvelweb");
+    EXPECT_EQ(ports.box.boxes[0].text, "Die Datei \"" + path + "\" kann nicht erstellt werden.\r\nPermission denied (13)");
+    EXPECT_EQ(testsupport::readFile(path), "old");
+}
+
+TEST_F(SaveSettings, MissingFolderIsACreateFailure) {
+    const std::string missing = dir.file("fehlt/tarvel.ini");
+    EXPECT_FALSE(settings::SaveSettings(missing));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "Tarvelweb");
+    EXPECT_NE(ports.box.boxes[0].text.find("No such file or directory (2)"), std::string::npos);
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(SaveSettings, FailedReplaceShowsMessageEAndKeepsTheOldOne) {
+    // A folder where the file should be: the new file cannot take its place.
+    fs::create_directory(path);
+    testsupport::writeFile(dir.file("tarvel.ini/inside"), "keep");
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, MessageE(path));
+    EXPECT_EQ(testsupport::readFile(dir.file("tarvel.ini/inside")), "keep");
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"tarvel.ini"}));
+}
+
+// ---- the rights test on a mounted volume ----
+
+TEST_F(SaveSettings, LocalPathIsWrittenWithoutRightsTest) {
+    ASSERT_TRUE(settings::SaveSettings(path));
+    testsupport::writeFile(path, "old");
+    ASSERT_TRUE(settings::SaveSettings(path));
+    EXPECT_TRUE(server->queries.empty());
+    EXPECT_TRUE(ports.box.boxes.empty());
+    EXPECT_EQ(testsupport::readFile(path).substr(0, 7), "[TYP]\r\n");
+}
+
+TEST_F(SaveSettings, ExistingFileNeedsEraseOnFileAndAllButAccessOnFolder) {
+    mount(dir.path());
+    testsupport::writeFile(path, "old");
+    server->rights[rightsKey("DATEN", "tarvel.ini")] = 0x013;  // RWE
+    server->rights[rightsKey("DATEN", "")] = 0x0DB;            // RWECMF
+    EXPECT_TRUE(settings::SaveSettings(path));
+    EXPECT_TRUE(ports.box.boxes.empty());
+    EXPECT_EQ(testsupport::readFile(path).substr(0, 7), "[TYP]\r\n");
+
+    testsupport::writeFile(path, "old");
+    server->rights[rightsKey("DATEN", "tarvel.ini")] = 0x003;  // RW: no erase
+    server->rights[rightsKey("DATEN", "")] = 0x1FB;
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "INI-Datei-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text, "Um die Datei\r\n" + path +
+                                           "\r\nbearbeiten zu können, scheinen Sie\r\nkeine ausreichenden Rechte zu "
+                                           "besitzen !\r\n\r\n[RW]: " + path + "\r\n[SRWECMFA]: " + dir.path() +
+                                           "/\r\n\r\nSpeichern wird abgebrochen.");
+    EXPECT_EQ(testsupport::readFile(path), "old");
+
+    server->rights[rightsKey("DATEN", "tarvel.ini")] = 0x1FB;
+    server->rights[rightsKey("DATEN", "")] = 0x09B;  // RWECM, no file scan
+    EXPECT_TRUE(settings::SaveSettings(path));
+    EXPECT_EQ(ports.box.boxes.size(), 2u);
+    EXPECT_EQ(testsupport::readFile(path), "old");
+}
+
+TEST_F(SaveSettings, NewFileNeedsAllButAccessOnFolder) {
+    mount(dir.path());
+    server->rights[rightsKey("DATEN", "")] = 0x05B;  // RWECF, no modify
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Um die Datei\r\n" + path +
+                                           "\r\nerzeugen zu können, scheinen Sie\r\nkeine ausreichenden "
+                                           "Verzeichnisrechte zu besitzen !\r\n\r\n[RWECF]: " + dir.path() +
+                                           "/\r\n\r\nSpeichern wird abgebrochen.");
+    EXPECT_FALSE(fs::exists(path));
+
+    // A failed rights query reads "F", which holds none of the letters.
+    server->rightsStatus = nw::INVALID_PATH;
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 3u);  // the NW-Fehler box, then message D
+    EXPECT_EQ(ports.box.boxes[1].caption, "NW-Fehler");
+    EXPECT_NE(ports.box.boxes[2].text.find("\r\n[F]: "), std::string::npos);
+    EXPECT_FALSE(fs::exists(path));
+
+    server->rightsStatus = 0;
+    server->rights[rightsKey("DATEN", "")] = 0x0DB;
+    EXPECT_TRUE(settings::SaveSettings(path));
+    EXPECT_EQ(ports.box.boxes.size(), 3u);
+    EXPECT_TRUE(fs::exists(path));
+}
+
+}  // namespace
