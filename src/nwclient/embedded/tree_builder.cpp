@@ -225,7 +225,7 @@ void buildDemoSchool(TreeStore& store) {
         ObjectId t = b.add(lehrer, "lehrer" + std::to_string(i), "User");
         b.person(t, kGiven[(i * 3) % 20], kSurname[(i * 5) % 24]);
         b.text(t, "Title", "Lehrkraft");
-        b.joinGroup(t, teachers, false);
+        b.joinGroup(t, teachers);
         teacherIds.push_back(t);
     }
     ObjectId printer = b.add(lehrer, "Drucker-Lehrerzimmer", "NDPS Printer");

@@ -136,10 +136,13 @@ const ClassEntry kClasses[] = {
 };
 
 const ClassEntry* findClass(std::string_view name) {
-    std::string key = foldName(name);
-    for (const ClassEntry& c : kClasses)
-        if (foldName(c.name) == key) return &c;
-    return nullptr;
+    static const std::unordered_map<std::string, const ClassEntry*> byKey = [] {
+        std::unordered_map<std::string, const ClassEntry*> m;
+        for (const ClassEntry& c : kClasses) m[foldName(c.name)] = &c;
+        return m;
+    }();
+    auto it = byKey.find(foldName(name));
+    return it == byKey.end() ? nullptr : it->second;
 }
 
 // Attributes every new tree knows: name, syntax, single-valued.
