@@ -10,6 +10,8 @@
 namespace nwapi {
 namespace {
 
+constexpr uint32_t DSV_LIST = 5;  // the list verb, for closing a listing's iteration
+
 std::string dotted(const std::string& name) { return (!name.empty() && name[0] == '.') ? name : "." + name; }
 
 // A dot preceded by an odd number of backslashes belongs to a component's own name.
@@ -107,7 +109,7 @@ void WechseleContextMitTest(const std::string& name, bool& ok) {
         int32_t iteration = nw::NO_MORE_ITERATIONS;
         if (status == 0) status = nw::NWDSList(L.context, "", &iteration, reply.handle);
         if (status == 0 && iteration != nw::NO_MORE_ITERATIONS)
-            nw::NWDSCloseIteration(L.context, iteration, nw::DSV_READ);
+            nw::NWDSCloseIteration(L.context, iteration, DSV_LIST);
     }
     if (status != 0) {
         ShowNDSError(status, "NWDSList (WechseleContextMitTest)");
@@ -210,8 +212,11 @@ bool SearchObjects(const std::string& base, NameList& list, const std::string& c
         if (status == 0) status = nw::NWDSAddFilterToken(cursor, nw::FTOK_EQ, nullptr, 0);
         if (status == 0) status = nw::NWDSAddFilterToken(cursor, nw::FTOK_AVAL, className.c_str(), nw::SYN_CLASS_NAME);
         if (status == 0) status = nw::NWDSAddFilterToken(cursor, nw::FTOK_END, nullptr, 0);
-        if (status == 0) status = nw::NWDSPutFilter(context, filter.handle, cursor, nullptr);
-        if (cursor) nw::NWDSFreeFilter(cursor, nullptr);
+        // Putting the filter uses the cursor up, whatever its outcome.
+        if (status == 0)
+            status = nw::NWDSPutFilter(context, filter.handle, cursor, nullptr);
+        else if (cursor)
+            nw::NWDSFreeFilter(cursor, nullptr);
     }
     Buffer attrNames;
     if (status == 0) status = attrNames.status;

@@ -1,0 +1,270 @@
+// Group membership changes on all three sides, with their failures and retries.
+#include "layer_fixture.h"
+
+using namespace nwapi;
+using testsupport::kDeny;
+using testsupport::kDenyFull;
+using testsupport::LayerTest;
+using Call = nw::FaultBackend::Call;
+
+namespace {
+
+const std::string kGast03 = "Gast03.PROJEKTE.UNTERRICHT";
+const std::string kGast04 = "Gast04.PROJEKTE.UNTERRICHT";
+const std::string kGast05 = "Gast05.PROJEKTE.UNTERRICHT";
+const std::string kLehrer2 = "lehrer2.LEHRER.UNTERRICHT";  // already in G_Lehrer
+const std::string kPupilsGroup = ".G_Schueler.SCHUELER.UNTERRICHT";  // no members
+
+std::string addUserText(const std::string& group, const std::string& user) {
+    return "Fehler -672. AddMultipleUsersToGroup ([" + group + "] Group Membership/Security Eq. of " + user + ")";
+}
+
+}  // namespace
+
+class Membership : public LayerTest {
+protected:
+    void SetUp() override {
+        LayerTest::SetUp();
+    }
+    void start(bool withFaults = true) {
+        connectDemo(withFaults);
+        SetzeContext("[root]");
+    }
+    NameList usersOf(const std::string& base) {
+        NameList users;
+        EXPECT_TRUE(SearchObjects(base, users, "User"));
+        return users;
+    }
+};
+
+TEST_F(Membership, StopPutsEveryUserInAllThreePlaces) {
+    start();
+    NameList users{kGast03, kGast04, kLehrer2};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    EXPECT_EQ(users, (NameList{kGast03, kGast04, kLehrer2}));
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+    // A user with other groups keeps them (the value was added, not the attribute).
+    EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
+    EXPECT_EQ(layer().modifyBuffer, nullptr);
+
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(users, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, false);
+    EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
+    expectInGroup("Gast01.PROJEKTE.UNTERRICHT", kDenyFull, true);  // untouched
+}
+
+TEST_F(Membership, AllAlreadyMembersMeansNothingIsWritten) {
+    start();
+    NameList users{"gast01.projekte.unterricht", "GAST02.PROJEKTE.UNTERRICHT"};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_TRUE(users.empty());
+    EXPECT_EQ(faults->calls(Call::Modify), 0);
+    EXPECT_EQ(faults->calls(Call::AddEquiv), 0);
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
+TEST_F(Membership, RemovingNonMembersWritesNothing) {
+    start();
+    NameList users{kGast03, "gast01.projekte.unterricht"};
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(users, kDeny));
+    EXPECT_EQ(users, NameList{"gast01.projekte.unterricht"});  // only actual members stay
+    expectInGroup("Gast01.PROJEKTE.UNTERRICHT", kDenyFull, false);
+
+    NameList none{kGast03};
+    int modifies = faults->calls(Call::Modify);
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(none, kPupilsGroup));  // a group without members
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(faults->calls(Call::Modify), modifies);
+}
+
+TEST_F(Membership, GroupWithoutMembersGetsTheAttributeAndAUserWithoutGroupsToo) {
+    start();
+    NameList users{kGast03, kLehrer2};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kPupilsGroup));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, "G_Schueler.SCHUELER.UNTERRICHT", true);
+}
+
+TEST_F(Membership, RepeatedNamesAreChangedOnce) {
+    start();
+    NameList users{kGast03, "GAST03.projekte.UNTERRICHT", kGast04};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    EXPECT_EQ(users, (NameList{kGast03, kGast04}));
+    EXPECT_EQ(values(kDenyFull, "Member").size(), 7u);
+}
+
+TEST_F(Membership, SecondOfThreeUsersFailsOnItsOwnSide) {
+    start();
+    faults->failNth(Call::Modify, 2, nw::ERR_NO_ACCESS);
+    NameList users{kGast03, kGast04, kGast05};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "NDS-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text, addUserText(kDeny, kGast04));
+    EXPECT_TRUE(holds(kGast03, "Group Membership", kDenyFull));
+    EXPECT_FALSE(holds(kGast04, "Group Membership", kDenyFull));
+    EXPECT_FALSE(holds(kGast05, "Group Membership", kDenyFull));
+    EXPECT_FALSE(holds(kGast05, "Security Equals", kDenyFull));
+    for (const auto& u : users) EXPECT_FALSE(holds(kDenyFull, "Member", u));
+    EXPECT_EQ(layer().modifyBuffer, nullptr);
+
+    // The retry completes: the first user's value is not added twice.
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_EQ(ports.box.boxes.size(), 1u);
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+    EXPECT_EQ(values(kGast03, "Group Membership"), NameList{kDenyFull});
+}
+
+TEST_F(Membership, GroupRequestFailsThenARetryCompletes) {
+    start();
+    faults->failNth(Call::Modify, 3, nw::ERR_TRANSPORT_FAILURE);
+    NameList users{kGast03, kGast04};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text,
+              "Fehler -625. AddMultipleUsersToGroup ([" + kGast04 + "] Member of " + kDeny + ")");
+    for (const auto& u : users) {
+        EXPECT_TRUE(holds(u, "Group Membership", kDenyFull));
+        EXPECT_TRUE(holds(u, "Security Equals", kDenyFull));
+        EXPECT_FALSE(holds(kDenyFull, "Member", u));
+    }
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_EQ(ports.box.boxes.size(), 1u) << boxTexts().back();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+}
+
+TEST_F(Membership, DeleteTextsAndGoRetryWhereTheUserSideIsAlreadyGone) {
+    start();
+    // Gast01's own side lost the value (as other tools leave it); Gast02 is whole.
+    NameList gone;
+    nw::Buf_T* buffer = nullptr;
+    ASSERT_EQ(nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &buffer), 0);
+    nw::NWDSInitBuf(layer().context, nw::DSV_MODIFY_ENTRY, buffer);
+    nw::NWDSPutChange(layer().context, buffer, nw::DS_REMOVE_VALUE, "Group Membership");
+    nw::NWDSPutAttrVal(layer().context, buffer, nw::SYN_DIST_NAME, kDeny.c_str());
+    int32_t iteration = -1;
+    ASSERT_EQ(nw::NWDSModifyObject(layer().context, "Gast01.PROJEKTE.UNTERRICHT", &iteration, 0, buffer), 0);
+    nw::NWDSFreeBuf(buffer);
+    ASSERT_EQ(nw::NWDSRemSecurityEquiv(layer().context, "Gast01.PROJEKTE.UNTERRICHT", kDeny.c_str()), 0);
+
+    faults->failNth(Call::Modify, 4, nw::ERR_NO_ACCESS);  // after the two users and this call's own
+    NameList users{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"};
+    EXPECT_FALSE(DeleteMultipleUsersFromGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u) << boxTexts().front();
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -672.  DeleteMultipleUsersFromGroup ([Gast02.PROJEKTE.UNTERRICHT]Member of " +
+                                           kDeny + ")");
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(users, kDeny));
+    EXPECT_EQ(ports.box.boxes.size(), 1u) << boxTexts().back();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, false);
+}
+
+TEST_F(Membership, UserSideFailureOnGoNamesTheUser) {
+    start();
+    faults->failNth(Call::Modify, 1, nw::ERR_NO_ACCESS);
+    NameList users{"Gast02.PROJEKTE.UNTERRICHT"};
+    EXPECT_FALSE(DeleteMultipleUsersFromGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -672. DeleteMultipleUsersFromGroup ([" + kDeny +
+                                           "] Group Membership/Security Eq. of Gast02.PROJEKTE.UNTERRICHT)");
+    EXPECT_TRUE(holds(kDenyFull, "Member", "Gast02.PROJEKTE.UNTERRICHT"));
+}
+
+TEST_F(Membership, FailedSecurityEquivalenceIsReportedAndStopsTheRun) {
+    start();
+    faults->failNth(Call::AddEquiv, 2, nw::ERR_NO_ACCESS);
+    NameList users{kGast03, kGast04, kGast05};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, addUserText(kDeny, kGast04));
+    EXPECT_TRUE(holds(kGast03, "Group Membership", kDenyFull));
+    EXPECT_FALSE(holds(kGast04, "Group Membership", kDenyFull));
+    EXPECT_FALSE(holds(kDenyFull, "Member", kGast03));
+
+    faults->failNth(Call::RemoveEquiv, 1, nw::ERR_NO_ACCESS);
+    NameList members{"Gast01.PROJEKTE.UNTERRICHT"};
+    EXPECT_FALSE(DeleteMultipleUsersFromGroup(members, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 2u);
+    EXPECT_EQ(ports.box.boxes[1].text, "Fehler -672. DeleteMultipleUsersFromGroup ([" + kDeny +
+                                           "] Group Membership/Security Eq. of Gast01.PROJEKTE.UNTERRICHT)");
+}
+
+TEST_F(Membership, UnreadableGroupChangesNothing) {
+    start();
+    NameList users{kGast03};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, ".NIRGENDS.PROJEKTE.UNTERRICHT"));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -601. GetAttributeMultiValueStringList (Member)");
+    EXPECT_EQ(faults->calls(Call::Modify), 0);
+    EXPECT_EQ(faults->calls(Call::AddEquiv), 0);
+}
+
+TEST_F(Membership, NameTooLongForTheStagingBufferIsRefusedNotCut) {
+    start();
+    std::string longName = std::string(1100, 'x') + ".PROJEKTE.UNTERRICHT";
+    NameList users{kGast03, longName};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -353. AddMultipleUsersToGroup ([" + kDeny +
+                                           "] Group Membership/Security Eq. of " + longName + ")");
+    EXPECT_EQ(faults->calls(Call::Modify), 0);  // refused before anything changed
+    EXPECT_FALSE(holds(kGast03, "Group Membership", kDenyFull));
+}
+
+TEST_F(Membership, TeacherWithoutRightsGetsNoAccess) {
+    connectDemo(false, "lehrer1.LEHRER.UNTERRICHT");
+    SetzeContext("[root]");
+    NameList users{kGast03};
+    EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
+    ASSERT_FALSE(ports.box.boxes.empty());
+    EXPECT_EQ(ports.box.boxes.back().text, addUserText(kDeny, kGast03));
+    EXPECT_EQ(GetLastNDSError(), -672);
+    EXPECT_FALSE(holds(kDenyFull, "Member", kGast03));
+}
+
+TEST_F(Membership, TeacherStopsAndGoesForTheClassesItMayChange) {
+    connectDemo(false, "lehrer1.LEHRER.UNTERRICHT");
+    SetzeContext("[root]");
+    NameList users;
+    ASSERT_TRUE(SearchObjects("KLASSE5A.SCHUELER.UNTERRICHT", users, "User"));
+    ASSERT_EQ(users.size(), 24u);
+    NameList stop = users;
+    EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+    NameList go = users;
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(go, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, false);
+}
+
+TEST_F(Membership, GroupSideSpreadsOverSeveralRequests) {
+    connectGenerated(600, 2, 0, true);
+    SetzeContext("[root]");
+    NameList users;
+    ASSERT_TRUE(SearchObjects("SCHUELER.UNTERRICHT", users, "User"));
+    ASSERT_EQ(users.size(), 600u);
+    NameList stop = users;
+    EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    EXPECT_GT(faults->calls(Call::Modify), 600 + 1);  // more than one group request
+    EXPECT_EQ(values(kDenyFull, "Member").size(), 600u);
+    expectInGroup(users.back(), kDenyFull, true);
+
+    // A group request in the middle fails: reported with the group-side text, the retry mends it.
+    NameList go = users;
+    faults->failNth(Call::Modify, faults->calls(Call::Modify) + 600 + 2, nw::ERR_TRANSPORT_FAILURE);
+    EXPECT_FALSE(DeleteMultipleUsersFromGroup(go, kDeny));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text.rfind("Fehler -625.  DeleteMultipleUsersFromGroup ([", 0), 0u);
+    size_t left = values(kDenyFull, "Member").size();
+    EXPECT_GT(left, 0u);
+    EXPECT_LT(left, 600u);
+    go = users;
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(go, kDeny));
+    EXPECT_EQ(go.size(), left);
+    EXPECT_TRUE(values(kDenyFull, "Member").empty());
+    expectInGroup(users.front(), kDenyFull, false);
+}
