@@ -208,7 +208,7 @@ ContextState* findContext(NWDSContextHandle context) {
 NWDSCCODE NWDSCreateContextHandle(NWDSContextHandle* context) {
     if (!context) return ERR_NULL_POINTER;
     ClientState& s = state();
-    if (!s.configLoaded && !s.backend) {
+    if (!s.configLoaded) {
         // The starting name context may come from nwclient.conf even before the connection.
         ClientConfig config;
         if (loadConfiguration(config) == SUCCESSFUL) {

@@ -209,8 +209,12 @@ std::vector<uint8_t> encode(uint32_t syntax, const AttrValue& v) {
     case Shape::Boolean:
         out.push_back(uint8_t(v.number));
         break;
-    case Shape::Int32: case Shape::Uint32: case Shape::Stream:
+    case Shape::Int32: case Shape::Uint32:
         w.u32(uint32_t(v.number));
+        break;
+    case Shape::Stream:
+        // A reply carries only the stream's size; its contents come through NWDSOpenStream.
+        w.u32(uint32_t(v.bytes.empty() ? v.number : int64_t(v.bytes.size())));
         break;
     case Shape::Octets: case Shape::Raw:
         out.assign(v.bytes.begin(), v.bytes.end());

@@ -1,0 +1,180 @@
+// nwclient.conf and the connection steps, with and without a tree.
+#include "client_fixture.h"
+#include "nwclient/client_state.h"
+#include "test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace nw;
+using testsupport::MemoryBackend;
+using testsupport::TempDir;
+
+namespace {
+
+class Connection : public ::testing::Test {
+protected:
+    void SetUp() override { resetClient(); }
+    void TearDown() override { resetClient(); }
+};
+
+// Keeps an environment variable for the test's life.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+}  // namespace
+
+TEST_F(Connection, ConfigurationLinesKeysAndComments) {
+    ClientConfig c;
+    ASSERT_EQ(parseConfiguration("# comment\r\n; another\r\n\r\n  TREE = sqlite:school.tree \r\n"
+                                 "operator=admin.UNTERRICHT\nDefaultContext=.PROJEKTE.UNTERRICHT\nServer=SRV1\n",
+                                 "/etc/x/nwclient.conf", c),
+              SUCCESSFUL);
+    EXPECT_EQ(c.tree, "sqlite:school.tree");
+    EXPECT_EQ(c.operatorName, "admin.UNTERRICHT");
+    EXPECT_EQ(c.defaultContext, ".PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(c.values.at("server"), "SRV1");
+    EXPECT_EQ(c.file, "/etc/x/nwclient.conf");
+}
+
+TEST_F(Connection, GarbageConfigurationIsInvalidNotACrash) {
+    ClientConfig c;
+    EXPECT_EQ(parseConfiguration("Operator=admin\n", "f", c), TARVEL_CONFIGURATION_INVALID);  // no tree
+    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nthis is no setting\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\n=value\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+    EXPECT_EQ(parseConfiguration(std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f", c), TARVEL_CONFIGURATION_INVALID);
+    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nDefaultContext=a..b\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+
+    TempDir dir;
+    std::string binary;
+    for (int i = 0; i < 5000; ++i) binary += char((i * 7919) % 256);
+    testsupport::writeFile(dir.file("nwclient.conf"), binary);
+    setConfigurationFile(dir.file("nwclient.conf"));
+    uint32_t ref = 0;
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
+    setConfigurationFile(dir.path());  // a folder is no configuration file
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
+}
+
+TEST_F(Connection, WithoutConfigurationTheLibraryWorksAndTheTreeCallsSayNoConnection) {
+    TempDir dir;
+    setConfigurationFile(dir.file("missing.conf"));
+    EXPECT_EQ(NWCallsInit(nullptr, nullptr), SUCCESSFUL);
+    EXPECT_EQ(NWCLXInit(nullptr, nullptr), SUCCESSFUL);
+    LCONV lc{};
+    NWLlocaleconv(&lc);
+    EXPECT_EQ(lc.country_id, 49);
+    EXPECT_EQ(lc.code_page, 1252);
+    EXPECT_EQ(NWInitUnicodeTables(lc.country_id, lc.code_page), SUCCESSFUL);
+
+    uint32_t ref = 0;
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_NO_CONFIGURATION);
+    NWCONN_HANDLE conn = 0;
+    EXPECT_EQ(NWCCOpenConnByRef(ref, NWCC_OPEN_LICENSED, 0, &conn), INVALID_CONNECTION);
+    char server[NW_MAX_SERVER_NAME_LEN];
+    EXPECT_EQ(NWCCGetConnRefInfo(ref, NWCC_INFO_SERVER_NAME, sizeof server, server), INVALID_CONNECTION);
+
+    NWDSContextHandle ctx = -1;
+    ASSERT_EQ(NWDSCreateContextHandle(&ctx), SUCCESSFUL);
+    ASSERT_EQ(NWDSSetContext(ctx, DCK_NAME_CONTEXT, "PROJEKTE.UNTERRICHT"), SUCCESSFUL);
+    Buf_T* buf = nullptr;
+    ASSERT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &buf), SUCCESSFUL);
+    int32_t iter = NO_MORE_ITERATIONS;
+    EXPECT_EQ(NWDSList(ctx, "", &iter, buf), ERR_NO_CONNECTION);
+    uint32_t id = 0;
+    EXPECT_EQ(NWDSMapNameToID(ctx, conn, "Gast01", &id), ERR_NO_CONNECTION);
+    EXPECT_EQ(NWDSAddSecurityEquiv(ctx, "a", "b"), ERR_NO_CONNECTION);
+    EXPECT_EQ(NWDSFreeBuf(buf), SUCCESSFUL);
+    EXPECT_EQ(NWDSFreeContext(ctx), SUCCESSFUL);
+    EXPECT_EQ(NWFreeUnicodeTables(), SUCCESSFUL);
+}
+
+TEST_F(Connection, AnUnknownKindOfTreeIsInvalid) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=nfs:/x\n");
+    setConfigurationFile(dir.file("nwclient.conf"));
+    uint32_t ref = 0;
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=sqlite:\n");
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
+}
+
+TEST_F(Connection, SearchPathIsBesideTheProgramThenTheUserConfigFolder) {
+    TempDir dir;
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
+        auto paths = configurationSearchPath();
+        ASSERT_EQ(paths.size(), 2u);
+        EXPECT_EQ(paths[1], dir.path() + "/tarvel/nwclient.conf");
+        EXPECT_EQ(paths[0].substr(paths[0].rfind('/')), "/nwclient.conf");
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "");
+        ScopedEnv home("HOME", dir.path());
+        EXPECT_EQ(configurationSearchPath().back(), dir.path() + "/.config/tarvel/nwclient.conf");
+    }
+}
+
+TEST_F(Connection, TheUserConfigFolderIsReadWhenNoFileWasSet) {
+    TempDir dir;
+    ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
+    std::filesystem::create_directories(dir.file("tarvel"));
+    testsupport::writeFile(dir.file("tarvel/nwclient.conf"), "Tree=sqlite:gone.tree\n");
+    uint32_t ref = 0;
+    // Found and read: the tree it names is missing beside it.
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_TREE_MISSING);
+    std::filesystem::remove(dir.file("tarvel/nwclient.conf"));
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_NO_CONFIGURATION);
+}
+
+TEST_F(Connection, DefaultContextOfTheConfigurationStartsNewContexts) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=sqlite:school.tree\nDefaultContext=PROJEKTE.UNTERRICHT\n");
+    setConfigurationFile(dir.file("nwclient.conf"));
+    auto backend = std::make_unique<MemoryBackend>();
+    auto o = backend->add(ROOT_ID, "UNTERRICHT", "Organization", true);
+    backend->add(o, "PROJEKTE", "Organizational Unit", true);
+    installBackend(std::move(backend));
+    uint32_t ref = 0;
+    ASSERT_EQ(NWCCGetPrimConnRef(&ref), SUCCESSFUL);
+    NWDSContextHandle ctx = -1;
+    ASSERT_EQ(NWDSCreateContextHandle(&ctx), SUCCESSFUL);
+    char name[MAX_DN_BYTES];
+    ASSERT_EQ(NWDSGetContext(ctx, DCK_NAME_CONTEXT, name), SUCCESSFUL);
+    EXPECT_STREQ(name, "PROJEKTE.UNTERRICHT");
+}
+
+TEST_F(Connection, ServerNameAndConnectionHandle) {
+    auto backend = std::make_unique<MemoryBackend>();
+    backend->server = std::string(48, 'S');
+    installBackend(std::move(backend));
+    uint32_t ref = 0;
+    ASSERT_EQ(NWCCGetPrimConnRef(&ref), SUCCESSFUL);
+    ASSERT_NE(currentBackend(), nullptr);
+    NWCONN_HANDLE conn = 0;
+    ASSERT_EQ(NWCCOpenConnByRef(ref, NWCC_OPEN_LICENSED, 0, &conn), SUCCESSFUL);
+    char server[NW_MAX_SERVER_NAME_LEN];
+    ASSERT_EQ(NWCCGetConnRefInfo(ref, NWCC_INFO_SERVER_NAME, sizeof server, server), SUCCESSFUL);
+    EXPECT_EQ(std::string(server), std::string(48, 'S'));
+    EXPECT_EQ(NWCCGetConnRefInfo(ref, NWCC_INFO_SERVER_NAME, 48, server), NWE_BUFFER_OVERFLOW);
+    EXPECT_EQ(NWCCGetConnRefInfo(ref, 6, sizeof server, server), NWE_PARAM_INVALID);
+    EXPECT_EQ(NWCCGetConnRefInfo(ref + 1, NWCC_INFO_SERVER_NAME, sizeof server, server), INVALID_CONNECTION);
+    EXPECT_EQ(NWCCCloseConn(conn), SUCCESSFUL);
+    EXPECT_EQ(NWCCCloseConn(conn), INVALID_CONNECTION);
+}
