@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -56,7 +59,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    static bool runningAsRoot() { return ::geteuid() == 0; }
 
     platform::RecordingPorts ports;
     std::shared_ptr<rightstest::FakeState> server;
@@ -155,30 +157,55 @@ TEST_F(SaveSettings, WritesThroughASymbolicLink) {
     EXPECT_EQ(entries(dir.file("real")), (std::vector<std::string>{"tarvel.ini"}));
 }
 
+// Folder and file permissions do not bind root. Under root the save runs in a child process
+// as "nobody", which owns the test folder; the child answers with the number of the first
+// expectation that failed (0 = all held).
+int asOrdinaryUser(const std::string& folder, const std::function<int()>& check) {
+    if (::geteuid() != 0) return check();
+    const uid_t nobody = 65534;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (::lchown(e.path().c_str(), nobody, nobody) != 0) return 100;
+    if (::chown(folder.c_str(), nobody, nobody) != 0) return 101;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(102);
+        ::_exit(check());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 103;
+    return WEXITSTATUS(status);
+}
+
 TEST_F(SaveSettings, ReadOnlyFolderWithWritableFileIsWrittenInPlace) {
-    if (runningAsRoot()) GTEST_SKIP() << "folder permissions do not bind root";
     testsupport::writeFile(path, std::string(10000, 'x'));
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     setGoldenValues();
-    const bool result = settings::SaveSettings(path);
+    const std::string golden = goldenFile();
+    const int failed = asOrdinaryUser(dir.path(), [&] {
+        if (::chmod(dir.path().c_str(), 0555) != 0) return 1;
+        if (!settings::SaveSettings(path)) return 2;
+        if (!ports.box.boxes.empty()) return 3;
+        if (testsupport::readFile(path) != golden) return 4;
+        if (entries(dir.path()) != std::vector<std::string>{"tarvel.ini"}) return 5;
+        return 0;
+    });
     ::chmod(dir.path().c_str(), 0755);
-    EXPECT_TRUE(result);
-    EXPECT_TRUE(ports.box.boxes.empty());
-    EXPECT_EQ(testsupport::readFile(path), goldenFile());
+    EXPECT_EQ(failed, 0);
 }
 
 TEST_F(SaveSettings, NothingWritableShowsTheSystemErrorAndKeepsTheOldFile) {
-    if (runningAsRoot()) GTEST_SKIP() << "file permissions do not bind root";
     testsupport::writeFile(path, "old");
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    const bool result = settings::SaveSettings(path);
+    const int failed = asOrdinaryUser(dir.path(), [&] {
+        if (::chmod(path.c_str(), 0444) != 0 || ::chmod(dir.path().c_str(), 0555) != 0) return 1;
+        if (settings::SaveSettings(path)) return 2;
+        if (ports.box.boxes.size() != 1) return 3;
+        if (ports.box.boxes[0].caption != "Tarvelweb") return 4;
+        if (ports.box.boxes[0].text != "Die Datei \"" + path + "\" kann nicht erstellt werden.\r\nPermission denied (13)")
+            return 5;
+        if (testsupport::readFile(path) != "old") return 6;
+        return 0;
+    });
     ::chmod(dir.path().c_str(), 0755);
-    EXPECT_FALSE(result);
-    ASSERT_EQ(ports.box.boxes.size(), 1u);
-    EXPECT_EQ(ports.box.boxes[0].caption, "Tarvelweb");
-    EXPECT_EQ(ports.box.boxes[0].text, "Die Datei \"" + path + "\" kann nicht erstellt werden.\r\nPermission denied (13)");
-    EXPECT_EQ(testsupport::readFile(path), "old");
+    EXPECT_EQ(failed, 0);
 }
 
 TEST_F(SaveSettings, MissingFolderIsACreateFailure) {
