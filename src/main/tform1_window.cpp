@@ -96,8 +96,8 @@ void TForm1::buildForm() {
 
     LVCtxBrowser = new TListView(QStringLiteral("LVCtxBrowser"), Panel1);
     LVCtxBrowser->setGeometry(352, 40, 187, 257);
-    LVCtxBrowser->setAcceptDrops(false);  // the browser takes no drops
     LVCtxBrowser->setDragDropMode(QAbstractItemView::DragOnly);
+    LVCtxBrowser->setAcceptsDrops(false);  // the browser takes no drops
 
     QFont bold = font();
     bold.setBold(true);

@@ -74,8 +74,13 @@ TListView::TListView(const QString& name, QWidget* parent) : QListWidget(parent)
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::CopyAction);
-    setAcceptDrops(true);
     setDropIndicatorShown(false);
+    setAcceptsDrops(true);
+}
+
+void TListView::setAcceptsDrops(bool on) {
+    setAcceptDrops(on);
+    viewport()->setAcceptDrops(on);
 }
 
 QList<int> TListView::selectedRows() const {

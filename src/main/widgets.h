@@ -52,6 +52,9 @@ public:
     dragdrop::Target dropTarget;             // unset: the list accepts no drops
     std::function<void()> onDblClick;
 
+    // Drops arrive at the viewport; both take the same setting.
+    void setAcceptsDrops(bool on);
+
     // Index of every selected row, ascending.
     QList<int> selectedRows() const;
     bool hasSelection() const;

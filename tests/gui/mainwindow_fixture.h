@@ -6,6 +6,8 @@
 #include "main/widgets.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
+#include "nwclient/embedded/embedded_backend.h"
+#include "nwclient/fault_backend.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -28,6 +30,7 @@ struct Session {
     platform::RecordingPorts ports;
     testsupport::TempDir dir;
     std::unique_ptr<TForm1> form;
+    nw::FaultBackend* faults = nullptr;  // set by open(..., true)
 
     std::string iniPath() const { return dir.file("tarvel.ini"); }
 
@@ -38,11 +41,19 @@ struct Session {
     }
 
     // Builds the window on the demo tree (as the operator) and activates it once.
-    void open(const std::string& operatorName = "admin.UNTERRICHT") {
+    // With faults, the demo tree is reached through a fault-injecting backend.
+    void open(const std::string& operatorName = "admin.UNTERRICHT", bool withFaults = false) {
         nw::resetClient();
         nwapi::resetLayerForTesting();
         settings::resetToStartValues();
         testsupport::useDemoTree(dir, operatorName);
+        if (withFaults) {
+            nw::NWCCODE status = 0;
+            auto wrapped = std::make_unique<nw::FaultBackend>(
+                nw::makeEmbeddedBackend(dir.file("school.tree"), operatorName, status));
+            faults = wrapped.get();
+            nw::installBackend(std::move(wrapped));
+        }
         form = std::make_unique<TForm1>(std::vector<std::string>{"tarvel", "/ini=" + iniPath()});
         form->show();
         if (!QTest::qWaitForWindowActive(form.get())) form->FormActivate();

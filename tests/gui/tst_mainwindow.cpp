@@ -103,8 +103,8 @@ private slots:
         QCOMPARE(f.LVCtxBrowser->count(), 0);
         QCOMPARE(f.LVCtxBrowser->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(f.LVGroupDeny->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QVERIFY(f.LVGroupDeny->acceptDrops());
-        QVERIFY(!f.LVCtxBrowser->acceptDrops());
+        QVERIFY(f.LVGroupDeny->viewport()->acceptDrops());
+        QVERIFY(!f.LVCtxBrowser->viewport()->acceptDrops());
     }
 
     void tabOrder() {

@@ -1,0 +1,352 @@
+// The main window doing its job on a demo school: the user view fills both lists, the browser
+// navigates within the base container's limits, stop and go change the deny group in all three
+// places (by button and by drag and drop), and refusals and failures show the right boxes.
+#include "mainwindow_fixture.h"
+
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPushButton>
+#include <QtTest>
+
+using mainwindowtest::attribute;
+using mainwindowtest::DenyGroup;
+using mainwindowtest::holds;
+using mainwindowtest::Session;
+
+namespace {
+
+// Where a user stands towards the deny group: group side, user side, security equivalence.
+struct Places {
+    bool member, membership, equivalence;
+};
+
+Places placesOf(const std::string& user) {
+    return {holds(attribute(DenyGroup, "Member"), user), holds(attribute(user, "Group Membership"), DenyGroup),
+            holds(attribute(user, "Security Equals"), DenyGroup)};
+}
+
+text::NameList usersBelow(const std::string& container) {
+    text::NameList users;
+    nwapi::SetzeContext("[root]");
+    nwapi::SearchObjects(container, users, "User");
+    return users;
+}
+
+}  // namespace
+
+class TestMainWindowJob : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Session> s;
+
+    TForm1& form() { return *s->form; }
+
+    // "Benutzer", then down to SCHUELER.UNTERRICHT.
+    void toSchueler() {
+        form().HMBearbeitenUUserClick();
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("SCHUELER"));
+    }
+
+    // Selects the browser row with this caption; returns its full name.
+    std::string selectInBrowser(const QString& caption) {
+        const int row = Session::rowOf(form().LVCtxBrowser, caption);
+        if (row < 0) return {};
+        Session::select(form().LVCtxBrowser, {row});
+        return form().Browser.CtxVolleNamen().at(size_t(row));
+    }
+
+    void expectAllIn(const text::NameList& users, bool in) {
+        for (const std::string& user : users) {
+            const Places p = placesOf(user);
+            QVERIFY2(p.member == in && p.membership == in && p.equivalence == in, user.c_str());
+        }
+    }
+
+    // Synthetic drag events with our data, as Qt delivers them during a drag: to a list
+    // view's viewport, to a button itself.
+    static QWidget* receiver(QWidget* target) {
+        auto* area = qobject_cast<QAbstractScrollArea*>(target);
+        return area ? area->viewport() : target;
+    }
+    static bool dragOver(QWidget* target, QMimeData* data) {
+        target = receiver(target);
+        if (!target->acceptDrops()) return false;
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+    }
+    static bool drop(QWidget* target, QMimeData* data, Qt::DropAction* action = nullptr) {
+        target = receiver(target);
+        if (!target->acceptDrops()) return false;
+        QDropEvent ev(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &ev);
+        if (action) *action = ev.dropAction();
+        return ev.isAccepted();
+    }
+
+private slots:
+    void initTestCase() { pictures::installFontFallback(); }
+
+    void init() {
+        s = std::make_unique<Session>();
+    }
+
+    void cleanup() {
+        s->close();
+        s.reset();
+        QCoreApplication::processEvents();
+        QCOMPARE(mainwindowtest::leftoverWindows(), QStringList());
+    }
+
+    void userViewFillsBothLists() {
+        s->open();
+        s->ports.box.boxes.clear();
+        form().HMBearbeitenUUserClick();
+        QVERIFY(s->ports.box.boxes.empty());
+
+        // Deny list: the members, ordered by container from the root down, with class icons.
+        const QStringList deny = Session::captions(form().LVGroupDeny);
+        QCOMPARE(deny, (QStringList{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT",
+                                    "BauerLea.KLASSE6B.SCHUELER.UNTERRICHT", "BauerBen.KLASSE7A.SCHUELER.UNTERRICHT",
+                                    "BeckerLena.KLASSE7A.SCHUELER.UNTERRICHT"}));
+        QCOMPARE(int(form().DenyMemberList.size()), deny.size());
+        for (int i = 0; i < deny.size(); ++i) QCOMPARE(Session::iconOf(form().LVGroupDeny, i), browse::SymbolUser);
+
+        // Browser at the tree root: no "..", only display classes (no Country, no Locality).
+        QCOMPARE(Session::captions(form().LVCtxBrowser), QStringList{"UNTERRICHT"});
+        QCOMPARE(Session::iconOf(form().LVCtxBrowser, 0), browse::SymbolOrganization);
+        QVERIFY(!form().BStop->isEnabled() && !form().BGo->isEnabled());
+        QVERIFY(s->ports.cursor.pushes > 0 && s->ports.cursor.depth == 0);
+    }
+
+    void emptyDenyGroupSaysSo() {
+        s->open();
+        // Empty the group through the tree tool, then look.
+        std::string out;
+        QCOMPARE(testsupport::runTreeTool("set " + s->dir.file("school.tree") + " " + DenyGroup + " Member 1", &out), 0);
+        s->ports.box.boxes.clear();
+        form().HMBearbeitenUUserClick();
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel ListeGruppenMitglieder"));
+        QCOMPARE(s->ports.box.boxes[0].text, std::string("Keine Objekte in der Liste vorhanden"));
+        QCOMPARE(form().LVGroupDeny->count(), 0);
+        QVERIFY(form().LVCtxBrowser->count() > 0);
+    }
+
+    void navigationStopsAtBaseContainer() {
+        s->writeSettings("BasisUserContainer=SCHUELER.UNTERRICHT\r\n");
+        s->open();
+        form().HMBearbeitenUUserClick();
+        const QStringList start = Session::captions(form().LVCtxBrowser);
+        QCOMPARE(start.first(), QStringLiteral(".."));
+        QVERIFY(start.indexOf("KLASSE5A") < start.indexOf("KLASSE7B"));
+        QVERIFY(start.indexOf("KLASSE7B") < start.indexOf("WS-R101-01"));  // containers before leaves
+
+        // ".." at the base container does nothing while its switch is off.
+        QVERIFY(s->enter(".."));
+        QCOMPARE(Session::captions(form().LVCtxBrowser), start);
+        QCOMPARE(QString::fromStdString(form().Browser.AktContext()).toUpper(), QStringLiteral("SCHUELER.UNTERRICHT"));
+
+        // Into a class and back up; a leaf is not entered.
+        QVERIFY(s->enter("KLASSE5A"));
+        const QStringList klasse = Session::captions(form().LVCtxBrowser);
+        QVERIFY(klasse.size() > 20);
+        QVERIFY(s->enter(klasse.at(1)));
+        QCOMPARE(Session::captions(form().LVCtxBrowser), klasse);
+        QVERIFY(s->enter(".."));
+        QCOMPARE(Session::captions(form().LVCtxBrowser), start);
+        QVERIFY(!form().BStop->isEnabled());  // every listing ends with the buttons off
+
+        // With the switch on the browser climbs above it.
+        settings::values().BasisUserContainerGoUpALevel = true;
+        QVERIFY(s->enter(".."));
+        QVERIFY(Session::captions(form().LVCtxBrowser).contains("SCHUELER"));
+    }
+
+    void stopAndGoEndToEnd() {
+        s->open();
+        toSchueler();
+        const std::string klasse = selectInBrowser("KLASSE5A");
+        QCOMPARE(QString::fromStdString(klasse).toUpper(), QStringLiteral("KLASSE5A.SCHUELER.UNTERRICHT"));
+        QVERIFY(form().BStop->isEnabled());
+        const text::NameList users = usersBelow(klasse);
+        QCOMPARE(users.size(), size_t(24));
+        expectAllIn(users, false);
+
+        s->ports.box.boxes.clear();
+        form().BStopClick();
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+        expectAllIn(users, true);
+        // Seen from outside the program as well.
+        std::string out;
+        QCOMPARE(testsupport::runTreeTool("members " + s->dir.file("school.tree") + " " + DenyGroup, &out), 0);
+        for (const std::string& user : users) QVERIFY2(out.find(user) != std::string::npos, user.c_str());
+
+        // The view was refreshed: the new members are listed, the browser is back at the base.
+        const QStringList deny = Session::captions(form().LVGroupDeny);
+        QCOMPARE(deny.size(), 5 + 24);
+        QCOMPARE(Session::captions(form().LVCtxBrowser), QStringList{"UNTERRICHT"});
+        QVERIFY(!form().BStop->isEnabled() && !form().BGo->isEnabled());
+
+        // Select the class in the deny list; choosing rows switches BGo on.
+        QList<int> rows;
+        for (const std::string& user : users) rows << Session::rowOf(form().LVGroupDeny, QString::fromStdString(user));
+        QVERIFY(!rows.contains(-1));
+        Session::select(form().LVGroupDeny, rows);
+        QVERIFY(form().BGo->isEnabled());
+        QVERIFY(!form().BStop->isEnabled());
+        form().BGoClick();
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+        expectAllIn(users, false);
+        QCOMPARE(Session::captions(form().LVGroupDeny).size(), 5);
+        QVERIFY(Session::captions(form().LVGroupDeny).contains("Gast01.PROJEKTE.UNTERRICHT"));
+    }
+
+    void goFromBrowserSelection() {
+        s->open();
+        form().HMBearbeitenUUserClick();
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        const std::string gast = selectInBrowser("Gast01");
+        QVERIFY(placesOf(gast).member);
+        form().BGoClick();
+        const Places p = placesOf(gast);
+        QVERIFY(!p.member && !p.membership && !p.equivalence);
+        QVERIFY(!Session::captions(form().LVGroupDeny).contains("Gast01.PROJEKTE.UNTERRICHT"));
+    }
+
+    void selectionErrors() {
+        s->open();
+        toSchueler();
+        s->ports.box.boxes.clear();
+        form().BStopClick();
+        form().BGoClick();
+        QCOMPARE(s->ports.box.boxes.size(), size_t(2));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
+        QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Liste wurden keine\r\nBenutzer oder Container ausgewählt!"));
+        QCOMPARE(s->ports.box.boxes[1].text, std::string("In der Liste wurden keine\r\nBenutzer ausgewählt!"));
+
+        // Only a workstation selected: no user gathered, no group change.
+        const text::NameList before = attribute(DenyGroup, "Member");
+        QVERIFY(!selectInBrowser("WS-R101-01").empty());
+        s->ports.box.boxes.clear();
+        form().BStopClick();
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
+        QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Auswahl wurden keine\r\nBenutzer gefunden!"));
+        QCOMPARE(attribute(DenyGroup, "Member"), before);
+    }
+
+    void dragAndDrop() {
+        s->open();
+        toSchueler();
+        const std::string klasse = selectInBrowser("KLASSE5B");
+        const text::NameList users = usersBelow(klasse);
+        QVERIFY(!users.empty());
+        const int browserRows = form().LVCtxBrowser->count();
+
+        // Deny-list rows are refused by the deny list and by BStop; foreign data by everyone.
+        std::unique_ptr<QMimeData> fromDeny(dragdrop::makeData("LVGroupDeny"));
+        QVERIFY(!dragOver(form().LVGroupDeny, fromDeny.get()));
+        QVERIFY(!dragOver(form().BStop, fromDeny.get()));
+        QMimeData foreign;
+        foreign.setData(dragdrop::MimeType, "LVCtxBrowser\n1");
+        QVERIFY(!dragOver(form().LVGroupDeny, &foreign));
+        QVERIFY(!drop(form().LVGroupDeny, &foreign));
+
+        // Browser rows onto the deny list: accepted as a copy; the stop runs after the drop.
+        std::unique_ptr<QMimeData> fromBrowser(dragdrop::makeData("LVCtxBrowser"));
+        QVERIFY(dragOver(form().LVGroupDeny, fromBrowser.get()));
+        QVERIFY(dragOver(form().BStop, fromBrowser.get()));
+        Qt::DropAction action = Qt::IgnoreAction;
+        QVERIFY(drop(form().LVGroupDeny, fromBrowser.get(), &action));
+        QCOMPARE(action, Qt::CopyAction);
+        QCOMPARE(form().LVCtxBrowser->count(), browserRows);
+        QVERIFY(!placesOf(users.front()).member);  // not inside the drop
+        QTRY_VERIFY(placesOf(users.front()).member);
+        expectAllIn(users, true);
+
+        // With BStop off (after the refresh) nothing is accepted.
+        QVERIFY(!form().BStop->isEnabled());
+        QVERIFY(!dragOver(form().BStop, fromBrowser.get()));
+
+        // Deny-list rows onto BGo take them out again.
+        QList<int> rows;
+        for (const std::string& user : users) rows << Session::rowOf(form().LVGroupDeny, QString::fromStdString(user));
+        Session::select(form().LVGroupDeny, rows);
+        QVERIFY(dragOver(form().BGo, fromDeny.get()));
+        QVERIFY(drop(form().BGo, fromDeny.get(), &action));
+        QCOMPARE(action, Qt::CopyAction);
+        QTRY_VERIFY(!placesOf(users.back()).member);
+        expectAllIn(users, false);
+    }
+
+    void dragStartsACopyWithOurData() {
+        s->open();
+        form().HMBearbeitenUUserClick();
+        Session::select(form().LVCtxBrowser, {0});
+        std::unique_ptr<QMimeData> data(form().LVCtxBrowser->model()->mimeData(
+            {form().LVCtxBrowser->model()->index(0, 0)}));
+        QCOMPARE(dragdrop::sourceOf(data.get()), QStringLiteral("LVCtxBrowser"));
+        QCOMPARE(form().LVCtxBrowser->model()->supportedDragActions(), Qt::DropActions(Qt::CopyAction));
+    }
+
+    void teacherWithoutRights() {
+        s->open("lehrer1.LEHRER.UNTERRICHT");
+        form().HMBearbeitenUUserClick();
+        QCOMPARE(form().LVGroupDeny->count(), 5);
+
+        // A pupil of KLASSE7A: the teacher may change the group, not the pupil.
+        const int row = Session::rowOf(form().LVGroupDeny, "BauerBen.KLASSE7A.SCHUELER.UNTERRICHT");
+        QVERIFY(row >= 0);
+        Session::select(form().LVGroupDeny, {row});
+        s->ports.box.boxes.clear();
+        form().BGoClick();
+        QVERIFY(s->ports.box.boxes.size() >= 2);
+        QCOMPARE(s->ports.box.boxes.front().caption, std::string("NDS-Fehler"));
+        QVERIFY(s->ports.box.boxes.front().text.starts_with("Fehler -672. "));
+        QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Internet-Go"));
+        QCOMPARE(s->ports.box.boxes.back().text,
+                 std::string("Es sind Fehler aufgetreten!\r\n"
+                             "Bitte benachrichtigen Sie den Administrator mit der Meldung:\r\n"
+                             "  In der Gruppe " + DenyGroup + "\r\n"
+                             "  und/oder bei zugehörigen Usern\r\n"
+                             "  sind möglicherweise Inkonsistenzen aufgetreten.\r\n"
+                             "\r\n"
+                             "Oder: Sie haben keine Berechtigung."));
+        // The list is not refilled; the selection is gone.
+        QCOMPARE(form().LVGroupDeny->count(), 5);
+        QVERIFY(!form().LVGroupDeny->hasSelection());
+        QVERIFY(placesOf("BauerBen.KLASSE7A.SCHUELER.UNTERRICHT").member);
+
+        // A refused stop never shows the access hint.
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("SCHUELER"));
+        QVERIFY(!selectInBrowser("KLASSE6A").empty());
+        s->ports.box.boxes.clear();
+        form().BStopClick();
+        QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Internet-Stop"));
+        QVERIFY(s->ports.box.boxes.back().text.ends_with("  sind möglicherweise Inkonsistenzen aufgetreten."));
+    }
+
+    void failedSearchChangesNothing() {
+        s->open("admin.UNTERRICHT", true);
+        toSchueler();
+        QVERIFY(!selectInBrowser("KLASSE5A").empty());
+        s->faults->failNth(nw::FaultBackend::Call::Search, s->faults->calls(nw::FaultBackend::Call::Search) + 1,
+                           nw::ERR_NO_ACCESS);
+        const int modifies = s->faults->calls(nw::FaultBackend::Call::Modify);
+        s->ports.box.boxes.clear();
+        form().BStopClick();
+        QCOMPARE(s->faults->calls(nw::FaultBackend::Call::Modify), modifies);
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{"NDS-Fehler"});
+    }
+};
+
+QTEST_MAIN(TestMainWindowJob)
+#include "tst_mainwindow_job.moc"

@@ -1,0 +1,376 @@
+// The settings dialog over the demo school and a temporary settings file: filling, picking from
+// the tree (the picker driven from inside its modal run), checking, saving and reloading.
+#include "tst_picker_support.h"
+
+#include "settings/settings.h"
+#include "settings/ui/form_support.h"
+#include "settings/ui/ini_tarvel.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolTip>
+#include <QtTest>
+
+using pickertest::CatchShow;
+using pickertest::doubleClickRow;
+using pickertest::rowOf;
+using pickertest::waitForListing;
+
+namespace {
+
+const std::string kSettings =
+    "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n\r\n"
+    "[DEFAULT]\r\nBasisUserContainer=PROJEKTE.UNTERRICHT\r\nBasisWorkstationContainer=.SCHUELER.UNTERRICHT\r\n"
+    "GroupInternetUserDeny=G_User_Internet_Deny.PROJEKTE.UNTERRICHT\r\n"
+    "GroupInternetWSDeny=.G_WS_Internet_Deny.PROJEKTE.UNTERRICHT\r\n\r\n"
+    "[SWITCH]\r\nBasisUserContainerGoUpALevel=1\r\nBasisGroupContainerGoUpALevel=0\r\n\r\n"
+    "[SHOW]\r\nShowFirst=2\r\nShowContainer=Kl, Schue*\r\nNoShowContainer=Verwalter, min*\r\n"
+    "ShowLeaf=\r\nNoShowLeaf=Test\r\n";
+
+// The value of a key line in a saved file ("Key=value" between CR LF), or "<missing>".
+std::string savedValue(const std::string& file, const std::string& key) {
+    const std::string start = "\r\n" + key + "=";
+    const size_t at = file.find(start);
+    if (at == std::string::npos) return "<missing>";
+    const size_t from = at + start.size();
+    return file.substr(from, file.find("\r\n", from) - from);
+}
+
+}  // namespace
+
+class TestSettingsDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        session = std::make_unique<pickertest::Session>();
+        session->open();
+        iniPath = session->dir.file("tarvel.ini");
+        testsupport::writeFile(iniPath, kSettings);
+        settings::LoadSettings(iniPath);
+        QVERIFY(session->ports.box.boxes.empty());
+    }
+    void cleanup() {
+        QToolTip::hideText();
+        session->close();
+        session.reset();
+        // Nothing of the dialogs is left: no window open, no dialog object alive.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            QTRY_VERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+            QVERIFY(!qobject_cast<TINItarvel*>(w) && !qobject_cast<TMiniNDSBrowser*>(w));
+        }
+    }
+
+    void formHasItsLayoutOrderFontsAndHints() {
+        TINItarvel dlg(nullptr, iniPath);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarvelweb: Einstellungen"));
+        QCOMPARE(dlg.size(), QSize(350, 501));
+        QCOMPARE(dlg.EIniBasisUserContainer->geometry(), QRect(8, 24, 305, 21));
+        QCOMPARE(dlg.BIniGroupInternetWSDeny->geometry(), QRect(312, 224, 20, 20));
+        QCOMPARE(dlg.EIniNoShowLeafList->geometry(), QRect(8, 408, 321, 21));
+        QCOMPARE(dlg.BIniSave->geometry(), QRect(88, 440, 75, 25));
+        QCOMPARE(dlg.BIniClose->text(), QStringLiteral("&Schliessen"));
+        QVERIFY(!dlg.RGShowFirst->isEnabled());
+
+        QCOMPARE(dlg.font().families().value(0), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(dlg.font().pixelSize(), 11);
+        QCOMPARE(dlg.BIniBasisWSContainer->font().families().value(0), QStringLiteral("Arial"));
+        QVERIFY(dlg.BIniBasisWSContainer->font().bold());
+        QCOMPARE(dlg.BIniBasisWSContainer->font().pixelSize(), 16);
+        QVERIFY(dlg.LAnzeigeUeberschrift->font().underline());
+        // No button takes Return from an edit box.
+        for (QPushButton* b : dlg.findChildren<QPushButton*>()) QVERIFY(!b->autoDefault() && !b->isDefault());
+
+        // Tab order, as the focus chain runs through the focusable controls.
+        const QList<QWidget*> expected{dlg.EIniBasisUserContainer, dlg.BIniBasisUserContainer, dlg.EIniBasisWSContainer,
+                                       dlg.BIniBasisWSContainer, dlg.CBIniBasisWSContainerGoUpALevel,
+                                       dlg.CBIniBasisUserContainerGoUpALevel, dlg.EIniShowContainerList,
+                                       dlg.EIniNoShowContainerList, dlg.EIniShowLeafList, dlg.EIniNoShowLeafList,
+                                       dlg.BIniSave, dlg.BIniClose, dlg.RGShowFirstItems->button(0),
+                                       dlg.EIniGroupInternetUserDeny, dlg.EIniGroupInternetWSDeny,
+                                       dlg.BIniGroupInternetUserDeny, dlg.BIniGroupInternetWSDeny};
+        QList<QWidget*> chain;
+        QWidget* w = dlg.EIniBasisUserContainer;
+        do {
+            if (expected.contains(w)) chain << w;
+            w = w->nextInFocusChain();
+        } while (w != dlg.EIniBasisUserContainer && chain.size() < 40);
+        QCOMPARE(chain, expected);
+
+        // Each up-a-level box explains the switch it carries.
+        QVERIFY(dlg.CBIniBasisWSContainerGoUpALevel->text().endsWith("(Benutzer)"));
+        QCOMPARE(dlg.CBIniBasisWSContainerGoUpALevel->toolTip(),
+                 QStringLiteral("Erlaubnis vom Basis-Benutzer-Container aus in der NDS hoch zu steigen"));
+        QVERIFY(dlg.CBIniBasisUserContainerGoUpALevel->text().endsWith("(Gruppen)"));
+        QCOMPARE(dlg.CBIniBasisUserContainerGoUpALevel->toolTip(),
+                 QStringLiteral("Erlaubnis vom Basis-Workstation-Container aus in der NDS hoch zu steigen"));
+        QCOMPARE(dlg.BIniBasisUserContainer->toolTip(), QStringLiteral("Auswahl über den Mini-NDS-Browser"));
+        QCOMPARE(dlg.EIniShowLeafList->toolTip().split('\n').value(1),
+                 QStringLiteral("etwa alle hier interessierenden User/WS-Namen mit \"Kl\" (Kl8Schmitt,...)"));
+        QCOMPARE(dlg.EIniNoShowLeafList->toolTip().split('\n').value(2),
+                 QStringLiteral("Also um z.B. die Benutzer TestSchueler, LehrerTestUser, SchuelerVerwalter,... "));
+        for (QLabel* l : dlg.findChildren<QLabel*>()) QVERIFY(l->toolTip().isEmpty());
+    }
+
+    void hintsAppearAfterASecondAndStay() {
+        TINItarvel dlg(nullptr, iniPath);
+        QVERIFY(HintTiming::instance());
+        QCOMPARE(HintTiming::instance()->wakeUpDelay(), 1000);
+        QCOMPARE(HintTiming::instance()->showDuration(), 25000);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(dlg.EIniBasisWSContainer->mapToGlobal(QPoint(5, 5))));
+        QCoreApplication::sendEvent(dlg.EIniBasisWSContainer, &enter);
+        // Qt's own tool-tip event does not show it early.
+        QHelpEvent early(QEvent::ToolTip, QPoint(5, 5), dlg.EIniBasisWSContainer->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(dlg.EIniBasisWSContainer, &early);
+        QVERIFY(!QToolTip::isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QCOMPARE(QToolTip::text(), dlg.EIniBasisWSContainer->toolTip());
+        QVERIFY(QToolTip::text().startsWith("Bei der Workstation-Auswahl werden die Workstations ab\n"));
+        dlg.reject();
+    }
+
+    void fillingShowsTheValues() {
+        {
+            TINItarvel dlg(nullptr, iniPath);
+            QCOMPARE(dlg.EIniBasisUserContainer->text(), QStringLiteral("PROJEKTE.UNTERRICHT"));
+            QCOMPARE(dlg.EIniBasisWSContainer->text(), QStringLiteral("SCHUELER.UNTERRICHT"));
+            QCOMPARE(dlg.EIniGroupInternetUserDeny->text(), QStringLiteral(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+            // The user switch is on, the workstation switch off: the boxes show them apart.
+            QVERIFY(dlg.CBIniBasisWSContainerGoUpALevel->isChecked());
+            QVERIFY(!dlg.CBIniBasisUserContainerGoUpALevel->isChecked());
+            QCOMPARE(dlg.RGShowFirstItemIndex(), 1);
+            // Show lists without their "*", hide lists as they are.
+            QCOMPARE(dlg.EIniShowContainerList->text(), QStringLiteral("Kl, Schue"));
+            QCOMPARE(dlg.EIniNoShowContainerList->text(), QStringLiteral("Verwalter, min*"));
+            QCOMPARE(dlg.EIniShowLeafList->text(), QString());
+            QCOMPARE(dlg.EIniNoShowLeafList->text(), QStringLiteral("Test"));
+        }
+        settings::values().ShowFirst = 0;
+        {
+            TINItarvel dlg(nullptr, iniPath);
+            QCOMPARE(dlg.RGShowFirstItemIndex(), -1);
+            QCOMPARE(settings::values().ShowFirst, 0);
+        }
+        settings::values().ShowFirst = 7;
+        {
+            TINItarvel dlg(nullptr, iniPath);
+            QCOMPARE(dlg.RGShowFirstItemIndex(), 0);
+            QCOMPARE(settings::values().ShowFirst, 1);
+        }
+    }
+
+    void saveWithoutChangesRewritesEquivalentValues() {
+        testsupport::writeFile(iniPath, std::string(kSettings).replace(kSettings.find("ShowLeaf="), 9, "ShowLeaf=Gym*"));
+        settings::LoadSettings(iniPath);
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QTest::mouseClick(dlg.BIniSave, Qt::LeftButton);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(session->ports.box.boxes.empty());
+
+        const std::string file = testsupport::readFile(iniPath);
+        QCOMPARE(savedValue(file, "BasisUserContainer"), std::string("projekte.unterricht"));
+        QCOMPARE(savedValue(file, "BasisWorkstationContainer"), std::string("schueler.unterricht"));
+        QCOMPARE(savedValue(file, "GroupInternetUserDeny"), std::string(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(savedValue(file, "BasisUserContainerGoUpALevel"), std::string("1"));
+        QCOMPARE(savedValue(file, "BasisGroupContainerGoUpALevel"), std::string("0"));
+        QCOMPARE(savedValue(file, "ShowFirst"), std::string("2"));
+        QCOMPARE(savedValue(file, "ShowContainer"), std::string("Kl, Schue"));
+        QCOMPARE(savedValue(file, "NoShowContainer"), std::string("Verwalter, min*"));
+        QCOMPARE(savedValue(file, "ShowLeaf"), std::string("Gym"));
+        QVERIFY(file.find("(ServerTime)") != std::string::npos);
+
+        // Reloaded at once: the show lists regain their "*".
+        const settings::Values& v = settings::values();
+        QCOMPARE(v.ShowContainerList, (text::NameList{"Kl*", "Schue*"}));
+        QCOMPARE(v.BasisUserContainer, std::string("projekte.unterricht"));
+        QVERIFY(v.BasisUserContainerGoUpALevel);
+        QVERIFY(!v.BasisGroupContainerGoUpALevel);
+    }
+
+    void missingContainersLeaveTheFileUntouched() {
+        const std::string before = testsupport::readFile(iniPath);
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        dlg.EIniBasisUserContainer->setText(".");  // a lone dot keeps it and is tested as ".."
+        dlg.EIniBasisWSContainer->setText(".GibtEsNicht.UNTERRICHT");
+        dlg.EIniGroupInternetUserDeny->setText("G_Anders");
+        dlg.EIniShowContainerList->setText("Neu");
+        QTest::mouseClick(dlg.BIniSave, Qt::LeftButton);
+        QVERIFY(!dlg.isVisible());
+
+        const auto& boxes = session->ports.box.boxes;
+        QCOMPARE(boxes.size(), size_t(3));
+        QCOMPARE(boxes[0].caption, std::string("NDS/INI-Fehler"));
+        QCOMPARE(boxes[0].text, std::string("Der Basis-Benutzer-Container (Context)\r\n\".\"\r\nkann nicht gefunden werden !"));
+        QCOMPARE(boxes[1].caption, std::string("NDS/INI-Fehler"));
+        QCOMPARE(boxes[1].text,
+                 std::string("Der Basis-Workstation-Container (Context)\r\n\"gibtesnicht.unterricht\"\r\n"
+                             "kann nicht gefunden werden !"));
+        QCOMPARE(boxes[2].caption, std::string("INI-Fehler"));
+        QCOMPARE(boxes[2].text, std::string("Es traten Fehler auf.\r\nDie INI-Datei wird\r\ndaher nicht verändert !"));
+        QCOMPARE(boxes[2].buttons, platform::Buttons::Ok);
+
+        QCOMPARE(testsupport::readFile(iniPath), before);
+        // The reload brought back the file's values; nothing typed shows next time.
+        QCOMPARE(settings::values().GroupInternetUserDeny, std::string(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(settings::values().ShowContainerList, (text::NameList{"Kl*", "Schue*"}));
+        TINItarvel again(nullptr, iniPath);
+        QCOMPARE(again.EIniBasisUserContainer->text(), QStringLiteral("PROJEKTE.UNTERRICHT"));
+        QCOMPARE(again.EIniGroupInternetUserDeny->text(), QStringLiteral(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(again.EIniShowContainerList->text(), QStringLiteral("Kl, Schue"));
+    }
+
+    void denyGroupsAndContainerDots() {
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        dlg.EIniBasisUserContainer->setText(".Lehrer.Unterricht");
+        dlg.EIniGroupInternetUserDeny->setText("G_Neu");
+        dlg.EIniGroupInternetWSDeny->setText("G_WS.PROJEKTE.UNTERRICHT");
+        QVERIFY(dlg.ApplySettings());
+        QVERIFY(session->ports.box.boxes.empty());
+        // Without any dot it gets a leading one in the box; with a dot it is taken as typed.
+        QCOMPARE(dlg.EIniGroupInternetUserDeny->text(), QStringLiteral(".G_Neu"));
+        QCOMPARE(dlg.EIniGroupInternetWSDeny->text(), QStringLiteral("G_WS.PROJEKTE.UNTERRICHT"));
+
+        const std::string file = testsupport::readFile(iniPath);
+        QCOMPARE(savedValue(file, "BasisUserContainer"), std::string("lehrer.unterricht"));
+        QCOMPARE(savedValue(file, "GroupInternetUserDeny"), std::string(".G_Neu"));
+        QCOMPARE(savedValue(file, "GroupInternetWSDeny"), std::string("G_WS.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(settings::values().GroupInternetWSDeny, std::string(".G_WS.PROJEKTE.UNTERRICHT"));
+        dlg.reject();
+    }
+
+    void showListRoundTrip() {
+        {
+            TINItarvel dlg(nullptr, iniPath);
+            dlg.show();
+            dlg.EIniShowLeafList->setText("Kl, Gym");
+            QTest::mouseClick(dlg.BIniSave, Qt::LeftButton);
+            QVERIFY(!dlg.isVisible());
+        }
+        QCOMPARE(savedValue(testsupport::readFile(iniPath), "ShowLeaf"), std::string("Kl, Gym"));
+        QCOMPARE(settings::values().ShowLeafList, (text::NameList{"Kl*", "Gym*"}));
+        TINItarvel again(nullptr, iniPath);
+        QCOMPARE(again.EIniShowLeafList->text(), QStringLiteral("Kl, Gym"));
+    }
+
+    void noViewChosenSavesOne() {
+        settings::values().ShowFirst = 0;
+        TINItarvel dlg(nullptr, iniPath);
+        QCOMPARE(dlg.RGShowFirstItemIndex(), -1);
+        QVERIFY(dlg.ApplySettings());
+        QCOMPARE(savedValue(testsupport::readFile(iniPath), "ShowFirst"), std::string("1"));
+    }
+
+    void escapeAndCloseTakeNothingOver() {
+        const std::string before = testsupport::readFile(iniPath);
+        for (bool escape : {true, false}) {
+            TINItarvel dlg(nullptr, iniPath);
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowActive(&dlg));
+            dlg.EIniBasisUserContainer->setText("LEHRER.UNTERRICHT");
+            dlg.CBIniBasisUserContainerGoUpALevel->setChecked(true);
+            if (escape)
+                QTest::keyClick(dlg.EIniBasisUserContainer, Qt::Key_Escape);
+            else
+                QTest::mouseClick(dlg.BIniClose, Qt::LeftButton);
+            QVERIFY(!dlg.isVisible());
+            QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(settings::values().BasisUserContainer, std::string("PROJEKTE.UNTERRICHT"));
+        QVERIFY(!settings::values().BasisGroupContainerGoUpALevel);
+        QCOMPARE(testsupport::readFile(iniPath), before);
+        QVERIFY(session->ports.box.boxes.empty());
+    }
+
+    void aFileThatCannotBeCreatedKeepsTheDialogOpen() {
+        const std::string unreachable = session->dir.file("fehlt/tarvel.ini");
+        TINItarvel dlg(nullptr, unreachable);
+        dlg.show();
+        QTest::mouseClick(dlg.BIniSave, Qt::LeftButton);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(session->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(session->ports.box.boxes[0].caption, std::string("Tarvelweb"));
+        // No reload ran: the values are what the dialog gave them.
+        QCOMPARE(settings::values().ShowContainerList, (text::NameList{"Kl", "Schue"}));
+        dlg.reject();
+    }
+
+    void pickerClosedWithoutChoiceChangesNothing() {
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.BIniBasisWSContainer->setFocus();
+        QPoint pickerAt;
+        CatchShow<TMiniNDSBrowser> catcher([&](TMiniNDSBrowser* p) {
+            pickerAt = p->pos();
+            QCOMPARE(p->parentWidget(), &dlg);
+            QVERIFY(waitForListing(p));
+            p->LVCtxBrowser->topLevelItem(0)->setSelected(true);
+            p->close();  // the close box
+        });
+        QTest::mouseClick(dlg.BIniBasisWSContainer, Qt::LeftButton);
+        QVERIFY(catcher.caught());
+        QCOMPARE(pickerAt, dlg.pos() + QPoint(50, 30));
+        QCOMPARE(dlg.EIniBasisWSContainer->text(), QStringLiteral("SCHUELER.UNTERRICHT"));
+        QCOMPARE(dlg.focusWidget(), dlg.BIniBasisWSContainer);
+        QVERIFY(dlg.findChildren<TMiniNDSBrowser*>().isEmpty());  // freed after its run
+        dlg.reject();
+    }
+
+    void pickingAContainerFillsTheBoxAndMovesOn() {
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
+            QVERIFY(waitForListing(p));
+            QCOMPARE(*p->AnzeigeKlassen(), (text::NameList{"Organizational Unit", "Organization"}));
+            const int row = rowOf(p, "PROJEKTE");
+            QVERIFY(row >= 0);
+            p->LVCtxBrowser->topLevelItem(row)->setSelected(true);
+            QTest::mouseClick(p->BOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(dlg.BIniBasisUserContainer, Qt::LeftButton);
+        QVERIFY(catcher.caught());
+        QCOMPARE(dlg.EIniBasisUserContainer->text(), QStringLiteral("PROJEKTE"));
+        QCOMPARE(dlg.focusWidget(), dlg.EIniBasisWSContainer);
+        dlg.reject();
+    }
+
+    void pickingAGroupFillsTheBoxAndMovesOn() {
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
+            QVERIFY(waitForListing(p));
+            doubleClickRow(p, rowOf(p, "UNTERRICHT"));
+            QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
+            doubleClickRow(p, rowOf(p, "PROJEKTE"));
+            QTRY_COMPARE(p->AktContext(), std::string("PROJEKTE.UNTERRICHT"));
+            p->LVCtxBrowser->topLevelItem(rowOf(p, "G_WS_Internet_Deny"))->setSelected(true);
+            QVERIFY(p->BOk->isEnabled());
+            QTest::keyClick(p->LVCtxBrowser, Qt::Key_Return);
+        });
+        QTest::mouseClick(dlg.BIniGroupInternetWSDeny, Qt::LeftButton);
+        QVERIFY(catcher.caught());
+        QCOMPARE(dlg.EIniGroupInternetWSDeny->text(), QStringLiteral("G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(dlg.focusWidget(), dlg.EIniShowContainerList);
+        dlg.reject();
+    }
+
+private:
+    std::unique_ptr<pickertest::Session> session;
+    std::string iniPath;
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"
