@@ -1,0 +1,117 @@
+// Raw enumeration straight from the embedded store: the baseline that the listing benchmarks
+// (4096-byte batches through the client and the directory layer) are measured against.
+#include "bench_embedded_trees.h"
+
+#include "nwclient/embedded/embedded_backend.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+std::unique_ptr<nw::DirectoryBackend> openTree(const std::string& file) {
+    nw::NWCCODE status = 0;
+    auto backend = nw::makeEmbeddedBackend(file, "admin.UNTERRICHT", status);
+    if (!backend) throw std::runtime_error("cannot open " + file);
+    return backend;
+}
+
+nw::ObjectId resolve(nw::DirectoryBackend& b, std::vector<std::string> components) {
+    nw::ObjectId id = -1;
+    if (b.resolve(components, id) != 0) throw std::runtime_error("no such container");
+    return id;
+}
+
+size_t drain(nw::ObjectCursor& cursor) {
+    size_t n = 0;
+    std::vector<nw::ObjectSummary> page;
+    while (cursor.next(page) == 0 && !page.empty()) {
+        n += page.size();
+        benchmark::DoNotOptimize(page.data());
+    }
+    return n;
+}
+
+// Every subordinate of one container of 20,000 users, page by page through the backend cursor.
+void BM_EmbeddedListContainer(benchmark::State& state) {
+    const int users = int(state.range(0));
+    auto backend = openTree(benchtrees::tree(users, 1));
+    nw::ObjectId container = resolve(*backend, {"UNTERRICHT", "SCHUELER", "K00001"});
+    for (auto _ : state) {
+        std::unique_ptr<nw::ObjectCursor> cursor;
+        backend->list(container, false, cursor);
+        if (drain(*cursor) != size_t(users)) state.SkipWithError("listing incomplete");
+    }
+    state.SetItemsProcessed(state.iterations() * users);
+    state.SetComplexityN(users);
+}
+BENCHMARK(BM_EmbeddedListContainer)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->Complexity();
+
+// The store's own keyset pages, without the backend's summaries: the floor for any listing.
+void BM_EmbeddedStoreChildren(benchmark::State& state) {
+    const int users = int(state.range(0));
+    nw::NWCCODE status;
+    auto store = nw::embedded::TreeStore::open(benchtrees::tree(users, 1), status);
+    nw::ObjectId container;
+    store->resolve({"UNTERRICHT", "SCHUELER", "K00001"}, container);
+    for (auto _ : state) {
+        size_t n = 0;
+        std::string last;
+        for (;;) {
+            auto rows = store->children(container, last, false, 500);
+            if (rows.empty()) break;
+            last = rows.back().nameKey;
+            n += rows.size();
+        }
+        if (n != size_t(users)) state.SkipWithError("enumeration incomplete");
+    }
+    state.SetItemsProcessed(state.iterations() * users);
+}
+BENCHMARK(BM_EmbeddedStoreChildren)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+// Every User below SCHUELER.UNTERRICHT: 50,000 users in 50 containers, with full names.
+void BM_EmbeddedSearchUsers(benchmark::State& state) {
+    const int users = int(state.range(0));
+    auto backend = openTree(benchtrees::tree(users, 50));
+    nw::ObjectId base = resolve(*backend, {"UNTERRICHT", "SCHUELER"});
+    for (auto _ : state) {
+        std::unique_ptr<nw::ObjectCursor> cursor;
+        backend->search(base, "Object Class", "User", cursor);
+        if (drain(*cursor) != size_t(users)) state.SkipWithError("search incomplete");
+    }
+    state.SetItemsProcessed(state.iterations() * users);
+    state.SetComplexityN(users);
+}
+BENCHMARK(BM_EmbeddedSearchUsers)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)->Complexity();
+
+// One request adding N members to a group that has N already, and one taking them out again:
+// duplicate checks are index probes, so the cost grows linearly.
+void BM_EmbeddedModifyMembers(benchmark::State& state) {
+    const int n = int(state.range(0));
+    auto backend = openTree(benchtrees::tree(2 * n, 10, n));
+    nw::ObjectId group = resolve(*backend, {"UNTERRICHT", "PROJEKTE", "G_User_Internet_Deny"});
+    nw::ObjectId base = resolve(*backend, {"UNTERRICHT", "SCHUELER"});
+    std::unique_ptr<nw::ObjectCursor> cursor;
+    backend->search(base, "Object Class", "User", cursor);
+    std::vector<nw::AttrValue> values;
+    std::vector<nw::ObjectSummary> page;
+    while (cursor->next(page) == 0 && !page.empty())
+        for (auto& s : page)
+            if (s.name.compare(0, 1, "U") == 0 && std::stoi(s.name.substr(1, 7)) > n) {
+                nw::AttrValue v;
+                v.text = s.name;
+                values.push_back(v);
+            }
+    nw::Change add{nw::DS_ADDITIONAL_VALUE, "Member", nw::SYN_DIST_NAME, values};
+    nw::Change remove{nw::DS_REMOVE_VALUE, "Member", nw::SYN_DIST_NAME, values};
+    for (auto _ : state) {
+        if (backend->modify(group, {add}) != 0 || backend->modify(group, {remove}) != 0)
+            state.SkipWithError("modify failed");
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * n);
+    state.SetComplexityN(n);
+}
+BENCHMARK(BM_EmbeddedModifyMembers)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond)->Complexity();
+
+}  // namespace
+
+BENCHMARK_MAIN();
