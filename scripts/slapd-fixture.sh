@@ -6,6 +6,7 @@
 #
 #   slapd-fixture.sh start DIR --base DN --ldif FILE --admin DN [--teacher DN]
 #                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--port N]
+#                    [--owner PID]
 #   slapd-fixture.sh restart DIR      start again on the same port, with the same data
 #   slapd-fixture.sh stop DIR
 #
@@ -16,7 +17,8 @@
 # ACLs: the admin may change everything. The teacher may change group memberships and security
 # equivalences of the entries below each --teacher-scope and the members of each --teacher-group;
 # everything else only read. The admin and the teacher have no size limit; --plain names an
-# ordinary user who keeps slapd's default limit of 500 entries.
+# ordinary user who keeps slapd's default limit of 500 entries. With --owner, the server is
+# stopped when that process ends, even if it could not say so (a test that crashed).
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -105,7 +107,7 @@ start) ;;
 esac
 
 [ -x "$slapd_bin" ] || die "slapd is not installed (scripts/install-deps.sh --test installs it)"
-base="" ldif="" admin="" teacher="" plain="" port=""
+base="" ldif="" admin="" teacher="" plain="" port="" owner=""
 scopes=() groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -117,6 +119,7 @@ while [ $# -gt 0 ]; do
     --teacher-group) groups+=("$2"); shift 2 ;;
     --plain) plain="$2"; shift 2 ;;
     --port) port="$2"; shift 2 ;;
+    --owner) owner="$2"; shift 2 ;;
     *) die "unknown option $1" ;;
   esac
 done
@@ -231,4 +234,17 @@ set_password() {  # DN FILE
 set_password "$admin" "$dir/admin.pw"
 [ -n "$teacher" ] && set_password "$teacher" "$dir/teacher.pw"
 [ -n "$plain" ] && set_password "$plain" "$dir/plain.pw"
+if [ -n "$owner" ]; then
+  echo "$owner" > "$dir/owner"
+  # Watches the owner as long as the folder is there (restarts included).
+  nohup bash -c '
+    dir="$1"; owner="$2"
+    while [ -d "$dir" ]; do
+      if ! kill -0 "$owner" 2>/dev/null; then
+        pid="$(cat "$dir/slapd.pid" 2>/dev/null)"; [ -n "$pid" ] && kill "$pid" 2>/dev/null
+        exit 0
+      fi
+      sleep 1
+    done' watcher "$dir" "$owner" >/dev/null 2>&1 </dev/null &
+fi
 echo "$url"

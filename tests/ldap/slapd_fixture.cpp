@@ -4,7 +4,9 @@
 #include "nwclient/ldap/ldap_escape.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
@@ -48,7 +50,13 @@ struct LdifWriter {
     void entry(const std::string& dn, const std::vector<std::pair<std::string, std::string>>& attributes) {
         // Everything base64: names with umlauts, commas or a leading "#" need no special case.
         out << "dn:: " << encode(dn) << "\n";
-        for (const auto& [type, value] : attributes) out << type << ":: " << encode(value) << "\n";
+        // Values of one attribute together: slapadd takes a second run of a type as a new attribute.
+        std::vector<std::string> order;
+        for (const auto& a : attributes)
+            if (std::find(order.begin(), order.end(), a.first) == order.end()) order.push_back(a.first);
+        for (const std::string& type : order)
+            for (const auto& [t, value] : attributes)
+                if (t == type) out << type << ":: " << encode(value) << "\n";
         out << "\n";
     }
     static std::string encode(const std::string& in) {
@@ -187,9 +195,11 @@ Slapd::Slapd(const SchoolOptions& options) {
                           shellQuote(dnOf(ADMIN)) + " --teacher " + shellQuote(dnOf(TEACHER)) + " --teacher-scope " +
                           shellQuote(dnOf("KLASSE5A.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
                           shellQuote(dnOf("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-group " +
-                          shellQuote(dnOf(DENY_GROUP)) + " --plain " + shellQuote(dnOf(PLAIN));
+                          shellQuote(dnOf(DENY_GROUP)) + " --plain " + shellQuote(dnOf(PLAIN)) +
+                          " --owner " + std::to_string(getpid());
     std::string out;
-    if (run(command, &out) != 0) throw std::runtime_error("slapd fixture did not start: " + out);
+    if (run(command, &out) != 0)
+        throw std::runtime_error("slapd fixture did not start: " + out + testsupport::readFile(dir_.file("slapd/slapd.log")));
     url_ = testsupport::readFile(dir_.file("slapd/url"));
     while (!url_.empty() && (url_.back() == '\n' || url_.back() == '\r')) url_.pop_back();
     running_ = true;

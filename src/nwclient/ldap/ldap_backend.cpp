@@ -207,6 +207,7 @@ public:
 
 private:
     NWCCODE connect();
+    NWCCODE connectAndBind();
     NWCCODE readRootDse();
     void readSchema(const std::string& subschemaDn);
     int withRetry(const std::function<int()>& op);
@@ -341,6 +342,16 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
 }
 
 NWCCODE LdapBackend::connect() {
+    NWCCODE rc = connectAndBind();
+    if (rc != 0 && ld_) {
+        // A handle whose bind failed would connect again by itself, anonymously: drop it.
+        ldap_unbind_ext_s(ld_, nullptr, nullptr);
+        ld_ = nullptr;
+    }
+    return rc;
+}
+
+NWCCODE LdapBackend::connectAndBind() {
     if (ld_) {
         ldap_unbind_ext_s(ld_, nullptr, nullptr);
         ld_ = nullptr;
@@ -637,6 +648,7 @@ NWDSCCODE LdapBackend::describe(ObjectId id, std::string& fullName, ObjectSummar
 
 int LdapBackend::searchPage(const std::string& baseDn, int scope, const std::string& filter, berval& cookie,
                             std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded) {
+    if (!ld_) return LDAP_SERVER_DOWN;
     Message result;
     LDAPControl* pageControl = nullptr;
     if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, &cookie, 0, &pageControl) != LDAP_SUCCESS)
@@ -969,6 +981,7 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
             std::string filter = "(&";
             for (const std::string& a : firstValueAttrs) filter += "(!(" + a + "=*))";
             filter += ")";
+            if (assertionSupported_ && !ld_ && reopen() != LDAP_SUCCESS) return ERR_UNREACHABLE_SERVER;
             if (assertionSupported_) {
                 if (ldap_create_assertion_control(ld_, filter.data(), 1, &assertion) != LDAP_SUCCESS)
                     return ERR_NOT_ENOUGH_MEMORY;

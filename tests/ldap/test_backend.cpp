@@ -1,0 +1,526 @@
+// The LDAP backend against a private slapd loaded with the test school.
+#include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_escape.h"
+#include "nwclient/nwclient.h"
+#include "platform/ports.h"
+#include "slapd_fixture.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace nw;
+using namespace ldaptest;
+
+namespace {
+
+ClientConfig configFor(const Slapd& server, const std::string& who,
+                       std::map<std::string, std::string> extra = {}) {
+    ClientConfig c;
+    c.file = server.folder() + "/nwclient.conf";
+    c.tree = server.url();
+    c.operatorName = who == "admin" ? ADMIN : who == "teacher" ? TEACHER : PLAIN;
+    c.values = {{"tree", c.tree}, {"base", BASE}, {"passwordfile", server.passwordFile(who)}, {"timeout", "5"}};
+    for (auto& [k, v] : extra) c.values[k] = v;
+    return c;
+}
+
+std::unique_ptr<DirectoryBackend> open(const Slapd& server, const std::string& who = "admin",
+                                       std::map<std::string, std::string> extra = {}) {
+    NWCCODE status = 0;
+    auto backend = makeLdapBackend(configFor(server, who, std::move(extra)), status);
+    EXPECT_EQ(status, 0u);
+    return backend;
+}
+
+ObjectId idOf(DirectoryBackend& b, const std::string& name) {
+    std::vector<std::string> parts = ldap::splitTypelessName(name);
+    std::reverse(parts.begin(), parts.end());
+    ObjectId id = -1;
+    EXPECT_EQ(b.resolve(parts, id), 0) << name;
+    return id;
+}
+
+std::vector<ObjectSummary> drain(ObjectCursor& cursor, NWDSCCODE& status, int* pages = nullptr) {
+    std::vector<ObjectSummary> all, page;
+    if (pages) *pages = 0;
+    while ((status = cursor.next(page)) == 0 && !page.empty()) {
+        all.insert(all.end(), page.begin(), page.end());
+        if (pages) ++*pages;
+    }
+    return all;
+}
+
+std::vector<std::string> names(const std::vector<ObjectSummary>& entries) {
+    std::vector<std::string> out;
+    for (const auto& e : entries) out.push_back(e.name);
+    return out;
+}
+
+std::vector<std::string> texts(const Attribute& a) {
+    std::vector<std::string> out;
+    for (const auto& v : a.values) out.push_back(v.text);
+    return out;
+}
+
+Change change(uint32_t type, const std::string& attribute, std::vector<std::string> values) {
+    Change c;
+    c.type = type;
+    c.attribute = attribute;
+    c.syntax = SYN_DIST_NAME;
+    for (auto& v : values) {
+        AttrValue value;
+        value.text = v;
+        c.values.push_back(value);
+    }
+    return c;
+}
+
+bool has(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+struct AnsweringCredentials : platform::CredentialsPort {
+    std::string answer;
+    bool give = true;
+    std::vector<std::string> prompts;
+    bool askPassword(const std::string& prompt, std::string& password) override {
+        prompts.push_back(prompt);
+        if (give) password = answer;
+        return give;
+    }
+};
+
+}  // namespace
+
+TEST(LdapConnect, BindsWithThePasswordFileAndRefusesBadOnes) {
+    Slapd server;
+    EXPECT_NE(open(server), nullptr);
+
+    testsupport::TempDir dir;
+    std::string wrong = dir.file("wrong.pw");
+    testsupport::writeFile(wrong, "not-the-password\n");
+    chmod(wrong.c_str(), 0600);
+    NWCCODE status = 0;
+    EXPECT_EQ(makeLdapBackend(configFor(server, "admin", {{"passwordfile", wrong}}), status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_BAD_CREDENTIALS);
+
+    // A password file others may read is not used at all.
+    std::string open = dir.file("open.pw");
+    testsupport::writeFile(open, testsupport::readFile(server.passwordFile("admin")));
+    chmod(open.c_str(), 0644);
+    EXPECT_EQ(makeLdapBackend(configFor(server, "admin", {{"passwordfile", open}}), status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_NO_PASSWORD);
+
+    // Nor is a password written into nwclient.conf.
+    EXPECT_EQ(makeLdapBackend(configFor(server, "admin", {{"password", "secret"}}), status), nullptr);
+    EXPECT_EQ(status, TARVEL_CONFIGURATION_INVALID);
+
+    ClientConfig unknown = configFor(server, "admin", {{"binddn", dnOf(ADMIN)}});
+    unknown.operatorName = "niemand.UNTERRICHT";
+    EXPECT_EQ(makeLdapBackend(unknown, status), nullptr);
+    EXPECT_EQ(status, TARVEL_OPERATOR_UNKNOWN);
+}
+
+TEST(LdapConnect, AsksThroughTheCredentialsPortWithoutAFile) {
+    Slapd server;
+    AnsweringCredentials credentials;
+    credentials.answer = testsupport::readFile(server.passwordFile("teacher"));
+    platform::Ports ports;
+    ports.credentials = &credentials;
+    platform::installPorts(ports);
+
+    ClientConfig c = configFor(server, "teacher");
+    c.values.erase("passwordfile");
+    NWCCODE status = 1;
+    auto backend = makeLdapBackend(c, status);
+    EXPECT_NE(backend, nullptr);
+    EXPECT_EQ(status, 0u);
+    ASSERT_EQ(credentials.prompts.size(), 1u);
+    EXPECT_NE(credentials.prompts[0].find(TEACHER), std::string::npos);
+    EXPECT_EQ(credentials.prompts[0].find(credentials.answer), std::string::npos);
+
+    credentials.give = false;
+    EXPECT_EQ(makeLdapBackend(c, status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_NO_PASSWORD);
+    platform::installPorts({});
+}
+
+TEST(LdapConnect, AServerThatIsNotThereIsReportedNotWaitedFor) {
+    Slapd server;
+    ClientConfig c = configFor(server, "admin");
+    server.stop();
+    NWCCODE status = 0;
+    EXPECT_EQ(makeLdapBackend(c, status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_UNREACHABLE);
+}
+
+TEST(LdapNames, ResolveIgnoresCaseAndDescribeGivesTheDirectorysSpelling) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId id = idOf(*b, "gast01.projekte.unterricht");
+    std::string full;
+    ObjectSummary s;
+    ASSERT_EQ(b->describe(id, full, s), 0);
+    EXPECT_EQ(full, "Gast01.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(s.name, "Gast01");
+    EXPECT_EQ(s.baseClass, "User");
+    EXPECT_EQ(s.flags & DS_CONTAINER_ENTRY, 0u);
+    EXPECT_GT(s.modificationTime, 1700000000u);
+    EXPECT_EQ(idOf(*b, "GAST01.Projekte.Unterricht"), id);
+
+    ObjectId missing = -1;
+    EXPECT_EQ(b->resolve({"UNTERRICHT", "PROJEKTE", "Gast99"}, missing), ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(b->resolve({"UNTERRICHT", "NIRGENDS", "Gast01"}, missing), ERR_NO_SUCH_ENTRY);
+}
+
+TEST(LdapNames, OddNamesNameOnlyThemselves) {
+    Slapd server;
+    auto b = open(server);
+    std::set<ObjectId> seen;
+    for (const std::string& odd : ODD_NAMES) {
+        ObjectId id = -1;
+        ASSERT_EQ(b->resolve({"UNTERRICHT", "PROJEKTE", odd}, id), 0) << odd;
+        EXPECT_TRUE(seen.insert(id).second) << odd;
+        std::string full;
+        ObjectSummary s;
+        ASSERT_EQ(b->describe(id, full, s), 0);
+        EXPECT_EQ(full, ldap::escapeTypelessComponent(odd) + ".PROJEKTE.UNTERRICHT");
+        EXPECT_EQ(s.name, odd);
+    }
+    // A wildcard is a name like any other: nothing is called "*".
+    ObjectId id = -1;
+    EXPECT_EQ(b->resolve({"UNTERRICHT", "PROJEKTE", "*"}, id), ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(b->resolve({"UNTERRICHT", "PROJEKTE", "Gast0*"}, id), ERR_NO_SUCH_ENTRY);
+
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->search(ROOT_ID, "CN", "*)(cn=*", cursor), 0);
+    NWDSCCODE status = -1;
+    EXPECT_EQ(names(drain(*cursor, status)), std::vector<std::string>{"*)(cn=*.PROJEKTE.UNTERRICHT"});
+    EXPECT_EQ(status, 0);
+}
+
+TEST(LdapNames, ClassesMapToBaseClasses) {
+    Slapd server;
+    auto b = open(server);
+    const std::pair<const char*, const char*> expected[] = {
+        {"UNTERRICHT", "Organization"},
+        {"PROJEKTE.UNTERRICHT", "Organizational Unit"},
+        {DENY_GROUP, "Group"},
+        {"G_Alt.UNTERRICHT", "Group"},
+        {"WS-R101-01.SCHUELER.UNTERRICHT", "Workstation"},
+        {"Drucker-R101.SCHUELER.UNTERRICHT", "Printer"},
+        {"DE", "Country"},
+        {"Berlin", "Locality"},
+    };
+    for (const auto& [name, base] : expected) {
+        std::string full;
+        ObjectSummary s;
+        ASSERT_EQ(b->describe(idOf(*b, name), full, s), 0) << name;
+        EXPECT_EQ(s.baseClass, base) << name;
+        const std::string b_(base);
+        bool container = b_ == "Organization" || b_ == "Organizational Unit" || b_ == "Country" || b_ == "Locality";
+        EXPECT_EQ((s.flags & DS_CONTAINER_ENTRY) != 0, container) << name;
+    }
+    // A site table overrides the built-in one.
+    auto site = open(server, "admin", {{"class.tarvelworkstation", "Computer"}});
+    std::string full;
+    ObjectSummary s;
+    ASSERT_EQ(site->describe(idOf(*site, "WS-R101-01.SCHUELER.UNTERRICHT"), full, s), 0);
+    EXPECT_EQ(s.baseClass, "Computer");
+}
+
+TEST(LdapListing, ListsRootAndContainersOnly) {
+    Slapd server;
+    auto b = open(server);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(ROOT_ID, false, cursor), 0);
+    NWDSCCODE status = -1;
+    std::vector<std::string> top = names(drain(*cursor, status));
+    EXPECT_EQ(status, 0);
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"Berlin", "DE", "UNTERRICHT"}));
+
+    ASSERT_EQ(b->list(idOf(*b, "UNTERRICHT"), true, cursor), 0);
+    std::vector<ObjectSummary> containers = drain(*cursor, status);
+    EXPECT_EQ(status, 0);
+    std::vector<std::string> containerNames = names(containers);
+    std::sort(containerNames.begin(), containerNames.end());
+    EXPECT_EQ(containerNames, (std::vector<std::string>{"LEER", "LEHRER", "PROJEKTE", "SCHUELER"}));
+    for (const auto& c : containers) EXPECT_NE(c.flags & DS_CONTAINER_ENTRY, 0u) << c.name;
+
+    ASSERT_EQ(b->list(idOf(*b, "LEER.UNTERRICHT"), false, cursor), 0);
+    EXPECT_TRUE(drain(*cursor, status).empty());
+    EXPECT_EQ(status, 0);
+
+    // Listed names resolve from the cache, and a vanished container is an error, not "empty".
+    ObjectId leer = idOf(*b, "LEER.UNTERRICHT");
+    ASSERT_TRUE(server.modify("dn: " + dnOf("LEER.UNTERRICHT") + "\nchangetype: delete\n"));
+    EXPECT_EQ(b->list(leer, false, cursor), ERR_NO_SUCH_ENTRY);
+}
+
+TEST(LdapListing, PagesThroughMoreEntriesThanTheServersSizeLimit) {
+    Slapd server(SchoolOptions{1200});
+    auto b = open(server, "admin", {{"pagesize", "500"}});
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(idOf(*b, "GROSS.UNTERRICHT"), false, cursor), 0);
+    NWDSCCODE status = -1;
+    int pages = 0;
+    std::vector<ObjectSummary> all = drain(*cursor, status, &pages);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(all.size(), 1200u);
+    EXPECT_EQ(pages, 3);
+    std::set<std::string> unique;
+    for (const auto& e : all) unique.insert(e.name);
+    EXPECT_EQ(unique.size(), 1200u);
+    EXPECT_TRUE(unique.count("U00000") && unique.count("U01199"));
+
+    // The same for a subtree search, as the teacher (whose limit the server lifts too).
+    auto teacher = open(server, "teacher");
+    ASSERT_EQ(teacher->search(idOf(*teacher, "UNTERRICHT"), "Object Class", "User", cursor), 0);
+    std::vector<ObjectSummary> users = drain(*cursor, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(users.size(), 1200u + 1 + 5 + ODD_NAMES.size() + 3 + 15);
+}
+
+TEST(LdapListing, AServerThatStopsEarlyIsReportedNotTakenAsComplete) {
+    Slapd server(SchoolOptions{700});
+    // An ordinary user keeps slapd's limit of 500 entries.
+    auto b = open(server, "plain");
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(idOf(*b, "GROSS.UNTERRICHT"), false, cursor), 0);
+    NWDSCCODE status = 0;
+    std::vector<ObjectSummary> got = drain(*cursor, status);
+    EXPECT_NE(status, 0);
+    EXPECT_LT(got.size(), 700u);
+    std::vector<ObjectSummary> after;
+    EXPECT_EQ(cursor->next(after), 0);  // finished: nothing more, no second report
+    EXPECT_TRUE(after.empty());
+
+    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    drain(*cursor, status);
+    EXPECT_NE(status, 0);
+}
+
+TEST(LdapSearch, SubtreeByClassGivesFullNamesWithoutTheBase) {
+    Slapd server;
+    auto b = open(server);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->search(idOf(*b, "SCHUELER.UNTERRICHT"), "Object Class", "User", cursor), 0);
+    NWDSCCODE status = -1;
+    std::vector<std::string> users = names(drain(*cursor, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(users.size(), 15u);
+    EXPECT_TRUE(has(users, "S5A01.KLASSE5A.SCHUELER.UNTERRICHT"));
+
+    ASSERT_EQ(b->search(idOf(*b, "UNTERRICHT"), "Object Class", "Group", cursor), 0);
+    std::vector<std::string> groups = names(drain(*cursor, status));
+    std::sort(groups.begin(), groups.end());
+    EXPECT_EQ(groups, (std::vector<std::string>{"G_Alt.UNTERRICHT", "G_Lehrer.LEHRER.UNTERRICHT", DENY_GROUP,
+                                                "G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"}));
+
+    // The base itself is never among the results, even when it matches.
+    ASSERT_EQ(b->search(idOf(*b, "PROJEKTE.UNTERRICHT"), "Object Class", "Organizational Unit", cursor), 0);
+    EXPECT_TRUE(drain(*cursor, status).empty());
+
+    // By a DN attribute: who is a member of the deny group.
+    ASSERT_EQ(b->search(ROOT_ID, "Group Membership", DENY_GROUP, cursor), 0);
+    std::vector<std::string> denied = names(drain(*cursor, status));
+    std::sort(denied.begin(), denied.end());
+    EXPECT_EQ(denied, (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
+}
+
+TEST(LdapRead, ValuesWithTheirSyntaxes) {
+    Slapd server;
+    auto b = open(server);
+    Attribute a;
+    ASSERT_EQ(b->readAttribute(idOf(*b, DENY_GROUP), "Member", a), 0);
+    EXPECT_EQ(a.syntax, SYN_DIST_NAME);
+    EXPECT_EQ(texts(a), (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
+
+    ObjectId gast01 = idOf(*b, "Gast01.PROJEKTE.UNTERRICHT");
+    ASSERT_EQ(b->readAttribute(gast01, "Group Membership", a), 0);
+    EXPECT_EQ(texts(a), std::vector<std::string>{DENY_GROUP});
+    ASSERT_EQ(b->readAttribute(gast01, "Object Class", a), 0);
+    EXPECT_EQ(a.syntax, SYN_CLASS_NAME);
+    EXPECT_TRUE(has(texts(a), "User"));
+    ASSERT_EQ(b->readAttribute(gast01, "Description", a), 0);
+    EXPECT_EQ(a.syntax, SYN_CI_STRING);
+    EXPECT_EQ(texts(a), std::vector<std::string>{"Gastzugang"});
+    ASSERT_EQ(b->readAttribute(idOf(*b, "Gast03.PROJEKTE.UNTERRICHT"), "Telephone Number", a), 0);
+    EXPECT_EQ(a.syntax, SYN_TEL_NUMBER);
+    EXPECT_EQ(texts(a), std::vector<std::string>{"+49 30 123453"});
+
+    // Odd member names come back escaped, so they resolve again.
+    ASSERT_TRUE(server.modify("dn: " + dnOf("G_Lehrer.LEHRER.UNTERRICHT") + "\nchangetype: modify\nadd: member\n" +
+                              "member: " + ldap::childDn("cn", "Herr.Meier", dnOf("PROJEKTE.UNTERRICHT").c_str()) +
+                              "\n"));
+    ASSERT_EQ(b->readAttribute(idOf(*b, "G_Lehrer.LEHRER.UNTERRICHT"), "Member", a), 0);
+    EXPECT_TRUE(has(texts(a), "Herr\\.Meier.PROJEKTE.UNTERRICHT"));
+
+    EXPECT_EQ(b->readAttribute(gast01, "Security Equals", a), 0);
+    EXPECT_EQ(b->readAttribute(idOf(*b, "Gast03.PROJEKTE.UNTERRICHT"), "Group Membership", a), ERR_NO_SUCH_ATTRIBUTE);
+    EXPECT_EQ(b->readAttribute(idOf(*b, "G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"), "Member", a), ERR_NO_SUCH_ATTRIBUTE);
+
+    uint32_t syntax = 0;
+    EXPECT_EQ(b->attributeSyntax("Equivalent To Me", syntax), 0);
+    EXPECT_EQ(syntax, SYN_DIST_NAME);
+    EXPECT_EQ(b->attributeSyntax("Gibt Es Nicht", syntax), ERR_NO_SUCH_ATTRIBUTE);
+}
+
+TEST(LdapModify, ChangeTypesAndTheirStatuses) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId deny = idOf(*b, DENY_GROUP);
+    const std::string gast3 = "Gast03.PROJEKTE.UNTERRICHT", gast4 = "Gast04.PROJEKTE.UNTERRICHT";
+
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {gast3})}), 0);
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {gast3})}), ERR_DUPLICATE_VALUE);
+    EXPECT_EQ(b->modify(deny, {change(DS_REMOVE_VALUE, "Member", {gast4})}), ERR_NO_SUCH_VALUE);
+    EXPECT_EQ(b->modify(deny, {change(DS_ADD_ATTRIBUTE, "Member", {gast4})}), ERR_ATTRIBUTE_ALREADY_EXISTS);
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {"Gast99.PROJEKTE.UNTERRICHT"})}),
+              ERR_NO_SUCH_ENTRY);
+    // A request is whole or nothing: the failing second value leaves the first out too.
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {gast4}),
+                               change(DS_REMOVE_VALUE, "Member", {"S5A01.KLASSE5A.SCHUELER.UNTERRICHT"})}),
+              ERR_NO_SUCH_VALUE);
+    std::vector<std::string> members = server.values(dnOf(DENY_GROUP), "member");
+    EXPECT_EQ(members.size(), 3u);
+    EXPECT_FALSE(has(members, dnOf(gast4)));
+
+    // A group may become empty, and gets its first member with "add attribute".
+    ObjectId ws = idOf(*b, "G_WS_Internet_Deny.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(b->modify(ws, {change(DS_ADD_ATTRIBUTE, "Member", {gast4})}), 0);
+    EXPECT_EQ(b->modify(ws, {change(DS_REMOVE_VALUE, "Member", {gast4})}), 0);
+    EXPECT_TRUE(server.values(dnOf("G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"), "member").empty());
+
+    // A groupOfNames cannot lose its last member: a clear status, nothing changed.
+    EXPECT_EQ(b->modify(idOf(*b, "G_Alt.UNTERRICHT"), {change(DS_REMOVE_VALUE, "Member", {gast3})}),
+              ERR_MISSING_MANDATORY);
+    EXPECT_EQ(server.values(dnOf("G_Alt.UNTERRICHT"), "member").size(), 1u);
+}
+
+TEST(LdapModify, MembershipAttributesBringTheirClassInTheSameRequest) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId gast3 = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT");
+    ASSERT_FALSE(has(server.values(dnOf("Gast03.PROJEKTE.UNTERRICHT"), "objectClass"), "tarvelMembership"));
+    EXPECT_EQ(b->modify(gast3, {change(DS_ADD_ATTRIBUTE, "Group Membership", {DENY_GROUP})}), 0);
+    EXPECT_TRUE(has(server.values(dnOf("Gast03.PROJEKTE.UNTERRICHT"), "objectClass"), "tarvelMembership"));
+    EXPECT_EQ(server.values(dnOf("Gast03.PROJEKTE.UNTERRICHT"), "groupMembership"),
+              std::vector<std::string>{dnOf(DENY_GROUP)});
+
+    // Another client gave Gast04 the class behind our back: the request is sent again without it.
+    auto other = open(server);
+    ObjectId gast4 = idOf(*b, "Gast04.PROJEKTE.UNTERRICHT");
+    std::string full;
+    ObjectSummary s;
+    ASSERT_EQ(b->describe(gast4, full, s), 0);
+    Attribute classes;
+    ASSERT_EQ(b->readAttribute(gast4, "Object Class", classes), 0);
+    ASSERT_TRUE(server.modify("dn: " + dnOf("Gast04.PROJEKTE.UNTERRICHT") +
+                              "\nchangetype: modify\nadd: objectClass\nobjectClass: tarvelMembership\n"));
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(idOf(*b, "PROJEKTE.UNTERRICHT"), false, cursor), 0);  // refreshes classes
+    NWDSCCODE status;
+    drain(*cursor, status);
+    EXPECT_EQ(b->modify(gast4, {change(DS_ADDITIONAL_VALUE, "Group Membership", {DENY_GROUP})}), 0);
+    // Removing needs no class.
+    EXPECT_EQ(b->modify(gast4, {change(DS_REMOVE_VALUE, "Group Membership", {DENY_GROUP})}), 0);
+}
+
+TEST(LdapEquivalence, BothSidesWrittenAndKeptInStep) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId user = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT"), group = idOf(*b, DENY_GROUP);
+    const std::string userDn = dnOf("Gast03.PROJEKTE.UNTERRICHT"), groupDn = dnOf(DENY_GROUP);
+
+    EXPECT_EQ(b->addSecurityEquivalence(user, group), 0);
+    EXPECT_EQ(server.values(userDn, "securityEquals"), std::vector<std::string>{groupDn});
+    EXPECT_TRUE(has(server.values(groupDn, "equivalentToMe"), userDn));
+    EXPECT_EQ(b->addSecurityEquivalence(user, group), ERR_DUPLICATE_VALUE);
+
+    EXPECT_EQ(b->removeSecurityEquivalence(user, group), 0);
+    EXPECT_TRUE(server.values(userDn, "securityEquals").empty());
+    EXPECT_FALSE(has(server.values(groupDn, "equivalentToMe"), userDn));
+    EXPECT_EQ(b->removeSecurityEquivalence(user, group), ERR_NO_SUCH_VALUE);
+
+    // Half done by an interrupted run (only the user side): adding completes the group side.
+    ASSERT_TRUE(server.modify("dn: " + userDn + "\nchangetype: modify\nadd: securityEquals\nsecurityEquals: " +
+                              groupDn + "\n"));
+    EXPECT_EQ(b->addSecurityEquivalence(user, group), 0);
+    EXPECT_TRUE(has(server.values(groupDn, "equivalentToMe"), userDn));
+}
+
+TEST(LdapEquivalence, AGroupSideRefusalTakesTheUserSideBack) {
+    Slapd server;
+    auto teacher = open(server, "teacher");
+    // The teacher may change pupils of KLASSE5A, but not G_Lehrer.
+    ObjectId pupil = idOf(*teacher, "S5A01.KLASSE5A.SCHUELER.UNTERRICHT");
+    ObjectId lehrer = idOf(*teacher, "G_Lehrer.LEHRER.UNTERRICHT");
+    EXPECT_EQ(teacher->addSecurityEquivalence(pupil, lehrer), ERR_NO_ACCESS);
+    EXPECT_TRUE(server.values(dnOf("S5A01.KLASSE5A.SCHUELER.UNTERRICHT"), "securityEquals").empty());
+}
+
+TEST(LdapRights, TheTeacherChangesOnlyWhatTheServerAllows) {
+    Slapd server;
+    auto t = open(server, "teacher");
+    ObjectId deny = idOf(*t, DENY_GROUP);
+    const std::string pupil5a = "S5A02.KLASSE5A.SCHUELER.UNTERRICHT", pupil6a = "S6A02.KLASSE6A.SCHUELER.UNTERRICHT";
+
+    EXPECT_EQ(t->modify(idOf(*t, pupil5a), {change(DS_ADD_ATTRIBUTE, "Group Membership", {DENY_GROUP})}), 0);
+    EXPECT_EQ(t->addSecurityEquivalence(idOf(*t, pupil5a), deny), 0);
+    EXPECT_EQ(t->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {pupil5a})}), 0);
+
+    EXPECT_EQ(t->modify(idOf(*t, pupil6a), {change(DS_ADD_ATTRIBUTE, "Group Membership", {DENY_GROUP})}),
+              ERR_NO_ACCESS);
+    EXPECT_EQ(t->addSecurityEquivalence(idOf(*t, pupil6a), deny), ERR_NO_ACCESS);
+    EXPECT_EQ(t->modify(idOf(*t, "G_Lehrer.LEHRER.UNTERRICHT"), {change(DS_ADDITIONAL_VALUE, "Member", {pupil5a})}),
+              ERR_NO_ACCESS);
+    EXPECT_TRUE(server.values(dnOf(pupil6a), "groupMembership").empty());
+}
+
+TEST(LdapConnection, ALostConnectionIsReopenedOnceThenReported) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId deny = idOf(*b, DENY_GROUP);
+    Attribute a;
+    server.restart();
+    EXPECT_EQ(b->readAttribute(deny, "Member", a), 0);
+    EXPECT_EQ(a.values.size(), 2u);
+
+    server.stop();
+    EXPECT_EQ(b->readAttribute(deny, "Member", a), ERR_UNREACHABLE_SERVER);
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {"Gast03.PROJEKTE.UNTERRICHT"})}),
+              ERR_UNREACHABLE_SERVER);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(ROOT_ID, false, cursor), 0);
+    std::vector<ObjectSummary> page;
+    EXPECT_EQ(cursor->next(page), ERR_UNREACHABLE_SERVER);
+
+    server.restart();
+    EXPECT_EQ(b->modify(deny, {change(DS_ADDITIONAL_VALUE, "Member", {"Gast03.PROJEKTE.UNTERRICHT"})}), 0);
+    ASSERT_EQ(b->readAttribute(deny, "Member", a), 0);
+    EXPECT_EQ(a.values.size(), 3u);
+}
+
+TEST(LdapServer, ClockNameAndNoVolumes) {
+    Slapd server;
+    auto b = open(server);
+    uint8_t dateTime[7] = {};
+    ASSERT_EQ(b->serverDateTime(dateTime), 0u);
+    time_t now = time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    EXPECT_EQ(dateTime[0], tm.tm_year);
+    EXPECT_GE(dateTime[1], 1);
+    EXPECT_LE(dateTime[1], 12);
+    EXPECT_LE(dateTime[6], 6);
+    EXPECT_EQ(b->serverName(), "127.0.0.1");
+    EXPECT_TRUE(b->volumes().empty());
+    uint16_t rights = 0xFFFF;
+    EXPECT_NE(b->effectiveRights("SYS", "PUBLIC", rights), 0u);
+    EXPECT_EQ(rights, 0);
+}
