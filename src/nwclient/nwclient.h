@@ -38,7 +38,10 @@
 //      numbers are 4-byte little-endian; a text is a 4-byte length (bytes including the NUL),
 //      the UTF-8 bytes, the NUL, then zero padding to the next multiple of 4. A list entry is
 //      name text + flags + subordinate count + modification time + base class text + attribute
-//      count. A value is its 4-byte syntax-specific length followed by its encoding.
+//      count. A value is its 4-byte syntax-specific length followed by its encoding; in a
+//      modify request each value is preceded by its 4-byte syntax number, and a change record
+//      is change type + attribute name text + value count. A reply too small for even one entry
+//      or value answers ERR_INSUFFICIENT_BUFFER.
 //  B3  A buffer is initialised for one operation (DSV_READ, DSV_SEARCH, DSV_MODIFY_ENTRY,
 //      DSV_SEARCH_FILTER); using it for another answers ERR_BAD_VERB. Reading past the last
 //      item answers ERR_BUFFER_EMPTY.
@@ -183,6 +186,8 @@ NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, int32_t iterationHandle,
 
 // ---- reading ----
 NWDSCCODE NWDSPutAttrName(NWDSContextHandle context, Buf_T* buffer, const char* attributeName);
+// infoType 0 or 1, named attributes only (allAttrs answers ERR_INVALID_REQUEST). Attributes
+// without values are left out; when none has values: ERR_NO_SUCH_ATTRIBUTE.
 NWDSCCODE NWDSRead(NWDSContextHandle context, const char* objectName, uint32_t infoType, uint8_t allAttrs,
                    Buf_T* attrNames, int32_t* iterationHandle, Buf_T* objectInfo);
 NWDSCCODE NWDSGetAttrCount(NWDSContextHandle context, Buf_T* buffer, uint32_t* attrCount);
@@ -205,16 +210,23 @@ NWDSCCODE NWDSReadObjectInfo(NWDSContextHandle context, const char* objectName, 
 NWDSCCODE NWDSAllocFilter(Filter_Cursor_T** cursor);
 // value: a text for FTOK_ANAME and FTOK_AVAL, null for the others.
 NWDSCCODE NWDSAddFilterToken(Filter_Cursor_T* cursor, uint32_t token, const void* value, uint32_t syntax);
+// The filter evaluated is ANAME EQ AVAL (END); any other answers ERR_INVALID_FILTER_SYNTAX.
+// Uses the cursor up whatever the result: it is freed here (freeValue called for its values).
 NWDSCCODE NWDSPutFilter(NWDSContextHandle context, Buf_T* buffer, Filter_Cursor_T* cursor, void (*freeValue)(uint32_t, void*));
 NWDSCCODE NWDSFreeFilter(Filter_Cursor_T* cursor, void (*freeValue)(uint32_t, void*));
+// Scope DS_SEARCH_SUBTREE only (others: ERR_INVALID_REQUEST). Entries carry full names and no
+// attribute data: attrNames holds no names or only empty ones, allAttrs 0.
 NWDSCCODE NWDSSearch(NWDSContextHandle context, const char* baseObjectName, int scope, uint8_t searchAliases,
                      Buf_T* filter, uint32_t infoType, uint8_t allAttrs, Buf_T* attrNames, int32_t* iterationHandle,
                      int32_t countObjectsToSearch, int32_t* countObjectsSearched, Buf_T* objectInfo);
 
 // ---- changes ----
 NWDSCCODE NWDSPutChange(NWDSContextHandle context, Buf_T* buffer, uint32_t changeType, const char* attributeName);
-// For syntax 1 (and the other text syntaxes) attrVal is a const char* text.
+// For syntax 1 (and the other text syntaxes) attrVal is a const char* text; for the others a
+// pointer to the syntax's struct of syntax.h (Octet_String_T for 0, 13, 18 and above 27).
 NWDSCCODE NWDSPutAttrVal(NWDSContextHandle context, Buf_T* buffer, uint32_t syntaxID, const void* attrVal);
+// DN values (and ACL subjects) are resolved in the context and stored as references; one
+// that names nothing fails the whole request with ERR_NO_SUCH_ENTRY.
 NWDSCCODE NWDSModifyObject(NWDSContextHandle context, const char* objectName, int32_t* iterationHandle, uint8_t more,
                            Buf_T* changes);
 // Security Equals on the user and Equivalent To Me on the group, in one transaction.
