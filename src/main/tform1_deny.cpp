@@ -2,6 +2,7 @@
 // the operator selected, stop (into the group), go (out of it), and drag and drop onto them.
 #include "main/tform1.h"
 
+#include "browse/member_order.h"
 #include "main/pictures.h"
 #include "main/widgets.h"
 #include "nwapi/nwapi.h"
@@ -11,53 +12,12 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <algorithm>
-#include <numeric>
-
 namespace {
 
 const QString BrowserSource = QStringLiteral("LVCtxBrowser");
 const QString DenySource = QStringLiteral("LVGroupDeny");
 
-// The name with its dot-separated components in reverse order (A.B.C -> C.B.A), so that names
-// sort by container from the root down. Escaped dots belong to their component.
-std::string reversedComponents(const std::string& name) {
-    std::vector<std::string> parts(1);
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\\' && i + 1 < name.size()) {
-            parts.back() += name.substr(i, 2);
-            ++i;
-        } else if (name[i] == '.') {
-            parts.emplace_back();
-        } else {
-            parts.back() += name[i];
-        }
-    }
-    std::string out;
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
-        if (!out.empty() || it != parts.rbegin()) out += '.';
-        out += *it;
-    }
-    while (!out.empty() && out.back() == '.') out.pop_back();
-    return out;
-}
-
 }  // namespace
-
-// Sorts by container first; the names themselves are left as they were (a member given with a
-// leading dot keeps it).
-static void sortByContainer(text::NameList& names) {
-    std::vector<std::string> keys;
-    keys.reserve(names.size());
-    for (const std::string& name : names) keys.push_back(text::localeSortKey(reversedComponents(name)));
-    std::vector<size_t> order(names.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
-    text::NameList sorted;
-    sorted.reserve(names.size());
-    for (size_t i : order) sorted.push_back(std::move(names[i]));
-    names = std::move(sorted);
-}
 
 void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     platform::BusyCursor hourglass;
@@ -68,7 +28,7 @@ void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     if ((error == 0 && DenyMemberList.empty()) || error == 603 || error == -603)
         platform::showMessage("Keine Objekte in der Liste vorhanden", "Tarvel ListeGruppenMitglieder");
 
-    sortByContainer(DenyMemberList);
+    browse::SortiereNachContainer(DenyMemberList);
 
     std::vector<browse::Row> rows;
     rows.reserve(DenyMemberList.size());
