@@ -100,8 +100,7 @@ private slots:
             QCOMPARE(p->LVCtxBrowser->currentIndex().row(), 0);
             QVERIFY(p->LVCtxBrowser->selectedItems().isEmpty());
 
-            doubleClickRow(p, rowOf(p, "UNTERRICHT"));
-            QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
+            QVERIFY(pickertest::enterRow(p, "UNTERRICHT", "UNTERRICHT"));
             QCOMPARE(p->LAktContext->text(), QStringLiteral("UNTERRICHT"));
             const QStringList rows = captions(p);
             QCOMPARE(rows.first(), QStringLiteral(".."));
@@ -129,10 +128,8 @@ private slots:
         configure(picker, true);
         CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
             QVERIFY(waitForListing(p));
-            doubleClickRow(p, rowOf(p, "UNTERRICHT"));
-            QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
-            doubleClickRow(p, rowOf(p, "PROJEKTE"));
-            QTRY_COMPARE(p->AktContext(), std::string("PROJEKTE.UNTERRICHT"));
+            QVERIFY(pickertest::enterRow(p, "UNTERRICHT", "UNTERRICHT"));
+            QVERIFY(pickertest::enterRow(p, "PROJEKTE", "PROJEKTE.UNTERRICHT"));
 
             const int group = rowOf(p, "G_User_Internet_Deny");
             QVERIFY(group > 0);

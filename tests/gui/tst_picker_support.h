@@ -123,6 +123,14 @@ inline void doubleClickRow(TMiniNDSBrowser* picker, int row) {
     QTest::mouseDClick(picker->LVCtxBrowser->viewport(), Qt::LeftButton, {}, at);
 }
 
+// Double-clicks the row and waits for the listing; true when the picker is then at `context`.
+inline bool enterRow(TMiniNDSBrowser* picker, const QString& caption, const std::string& context) {
+    const int row = rowOf(picker, caption);
+    if (row < 0) return false;
+    doubleClickRow(picker, row);
+    return QTest::qWaitFor([&] { return !picker->busy() && picker->AktContext() == context; });
+}
+
 // The configuration the settings dialog gives for a container or a group button.
 inline void configure(TMiniNDSBrowser& picker, bool groups) {
     picker.SetListenModus(0);

@@ -16,7 +16,6 @@
 #include <QtTest>
 
 using pickertest::CatchShow;
-using pickertest::doubleClickRow;
 using pickertest::rowOf;
 using pickertest::waitForListing;
 
@@ -352,10 +351,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
             QVERIFY(waitForListing(p));
-            doubleClickRow(p, rowOf(p, "UNTERRICHT"));
-            QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
-            doubleClickRow(p, rowOf(p, "PROJEKTE"));
-            QTRY_COMPARE(p->AktContext(), std::string("PROJEKTE.UNTERRICHT"));
+            QVERIFY(pickertest::enterRow(p, "UNTERRICHT", "UNTERRICHT"));
+            QVERIFY(pickertest::enterRow(p, "PROJEKTE", "PROJEKTE.UNTERRICHT"));
             p->LVCtxBrowser->topLevelItem(rowOf(p, "G_WS_Internet_Deny"))->setSelected(true);
             QVERIFY(p->BOk->isEnabled());
             QTest::keyClick(p->LVCtxBrowser, Qt::Key_Return);
