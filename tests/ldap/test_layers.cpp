@@ -1,0 +1,180 @@
+// The program's own layers (nwapi over the NetWare client) on a private slapd: what the operator
+// does, checked afterwards with ldapsearch.
+#include "nwapi/nwapi.h"
+#include "nwclient/client_setup.h"
+#include "nwclient/fault_backend.h"
+#include "nwclient/ldap/ldap_backend.h"
+#include "platform/recording.h"
+#include "slapd_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace ldaptest;
+
+namespace {
+
+const std::string DENY = std::string(".") + DENY_GROUP;
+
+class LdapLayers : public ::testing::Test {
+protected:
+    platform::RecordingPorts ports;
+
+    void SetUp() override {
+        nwapi::resetLayerForTesting();
+        nw::resetClient();
+    }
+    void TearDown() override {
+        nwapi::DoneNWConnection();
+        nw::resetClient();
+        nwapi::resetLayerForTesting();
+    }
+
+    void connect(Slapd& server, const std::string& who, const std::string& extra = "") {
+        server.useAs(who, extra);
+        bool ok = false;
+        nwapi::InitNWConnection(ok);
+        ASSERT_TRUE(ok);
+        ASSERT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
+        nwapi::SetzeContext("[root]");
+    }
+
+    // Through the fault-injecting wrapper, to act between the layer's calls.
+    nw::FaultBackend* connectWrapped(Slapd& server, const std::string& who) {
+        std::string conf = server.useAs(who);
+        nw::ClientConfig config;
+        config.file = conf;
+        config.tree = server.url();
+        config.operatorName = who == "admin" ? ADMIN : TEACHER;
+        config.values = {{"base", BASE}, {"passwordfile", server.passwordFile(who)}, {"timeout", "5"}};
+        nw::NWCCODE status = 0;
+        auto real = nw::makeLdapBackend(config, status);
+        EXPECT_TRUE(real) << status;
+        auto wrapper = std::make_unique<nw::FaultBackend>(std::move(real));
+        nw::FaultBackend* probe = wrapper.get();
+        nw::installBackend(std::move(wrapper));
+        bool ok = false;
+        nwapi::InitNWConnection(ok);
+        EXPECT_TRUE(ok);
+        nwapi::SetzeContext("[root]");
+        return probe;
+    }
+
+    // The three places (four values) agree for every user, as the server holds them.
+    static void expectInGroup(const Slapd& server, const std::vector<std::string>& users, bool in) {
+        const std::string groupDn = dnOf(DENY_GROUP);
+        std::vector<std::string> members = server.values(groupDn, "member");
+        std::vector<std::string> equivalent = server.values(groupDn, "equivalentToMe");
+        auto holds = [](const std::vector<std::string>& list, const std::string& v) {
+            return std::find(list.begin(), list.end(), v) != list.end();
+        };
+        for (const std::string& user : users) {
+            const std::string userDn = dnOf(user);
+            EXPECT_EQ(holds(members, userDn), in) << user;
+            EXPECT_EQ(holds(equivalent, userDn), in) << user;
+            EXPECT_EQ(holds(server.values(userDn, "groupMembership"), groupDn), in) << user;
+            EXPECT_EQ(holds(server.values(userDn, "securityEquals"), groupDn), in) << user;
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(LdapLayers, StopAndGoOfAWholeClassKeepAllThreePlacesInAgreement) {
+    Slapd server;
+    connect(server, "admin");
+    nwapi::NameList users;
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", users, "User"));
+    ASSERT_EQ(users.size(), 5u);
+    nwapi::NameList stop = users;
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(stop, DENY));
+    EXPECT_TRUE(ports.box.boxes.empty());
+    expectInGroup(server, users, true);
+    expectInGroup(server, {"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}, true);
+
+    nwapi::NameList members;
+    int32_t error = 0;
+    nwapi::GetGroupMembers(DENY, members, error);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(members.size(), 7u);
+
+    nwapi::NameList go = users;
+    ASSERT_TRUE(nwapi::DeleteMultipleUsersFromGroup(go, DENY));
+    EXPECT_TRUE(ports.box.boxes.empty());
+    expectInGroup(server, users, false);
+    expectInGroup(server, {"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}, true);
+}
+
+TEST_F(LdapLayers, AnEmptiedGroupTakesItsFirstMemberAgain) {
+    Slapd server;
+    connect(server, "admin");
+    const std::string ws = ".G_WS_Internet_Deny.PROJEKTE.UNTERRICHT";
+    nwapi::NameList members;
+    EXPECT_TRUE(nwapi::GetAttributeMultiValueStringList(nwapi::layer().context, ws, "Member", members));
+    EXPECT_TRUE(members.empty());
+    nwapi::NameList one = {"WS-R101-01.SCHUELER.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(one, ws));
+    one = {"WS-R101-01.SCHUELER.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::DeleteMultipleUsersFromGroup(one, ws));
+    EXPECT_TRUE(server.values(dnOf("G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"), "member").empty());
+    one = {"WS-R101-01.SCHUELER.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(one, ws));
+    EXPECT_EQ(server.values(dnOf("G_WS_Internet_Deny.PROJEKTE.UNTERRICHT"), "member").size(), 1u);
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
+TEST_F(LdapLayers, TheTeacherIsRefusedWhereTheServerSaysSo) {
+    Slapd server;
+    connect(server, "teacher");
+    nwapi::NameList allowed = {"S5B01.KLASSE5B.SCHUELER.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(allowed, DENY));
+    expectInGroup(server, {"S5B01.KLASSE5B.SCHUELER.UNTERRICHT"}, true);
+
+    nwapi::NameList refused = {"S6A01.KLASSE6A.SCHUELER.UNTERRICHT"};
+    EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(refused, DENY));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "NDS-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text,
+              "Fehler -672. AddMultipleUsersToGroup ([" + DENY + "] Group Membership/Security Eq. of "
+              "S6A01.KLASSE6A.SCHUELER.UNTERRICHT)");
+    expectInGroup(server, {"S6A01.KLASSE6A.SCHUELER.UNTERRICHT"}, false);
+}
+
+TEST_F(LdapLayers, ListingABigContainerArrivesWhole) {
+    Slapd server(SchoolOptions{1100});
+    connect(server, "admin");
+    nwapi::NameList entries;
+    nwapi::ListeUnterobjekte(".GROSS.UNTERRICHT", entries, 0);
+    EXPECT_TRUE(ports.box.boxes.empty());
+    ASSERT_EQ(entries.size(), 1100u);
+    EXPECT_TRUE(std::find(entries.begin(), entries.end(), "[User] U01099") != entries.end());
+}
+
+TEST_F(LdapLayers, ServerStoppedInTheMiddleOfAStopThenBack) {
+    Slapd server;
+    nw::FaultBackend* probe = connectWrapped(server, "admin");
+    const std::vector<std::string> users = {"Gast03.PROJEKTE.UNTERRICHT", "Gast04.PROJEKTE.UNTERRICHT",
+                                            "Gast05.PROJEKTE.UNTERRICHT"};
+    probe->onModify([&](int n, nw::ObjectId) {
+        if (n == 2) server.stop();
+    });
+    nwapi::NameList stop(users.begin(), users.end());
+    EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(stop, DENY));
+    ASSERT_FALSE(ports.box.boxes.empty());
+    EXPECT_EQ(ports.box.boxes.back().caption, "NDS-Fehler");
+    EXPECT_NE(ports.box.boxes.back().text.find("Gast04.PROJEKTE.UNTERRICHT"), std::string::npos);
+
+    probe->onModify(nullptr);
+    server.restart();
+    // The first user is whole (all of its side), the others untouched, the group not yet changed.
+    EXPECT_EQ(server.values(dnOf(users[0]), "groupMembership"), std::vector<std::string>{dnOf(DENY_GROUP)});
+    EXPECT_TRUE(server.values(dnOf(users[2]), "groupMembership").empty());
+
+    // The next stop after the server is back completes what was left.
+    ports.box.boxes.clear();
+    nwapi::NameList again(users.begin(), users.end());
+    EXPECT_TRUE(nwapi::AddMultipleUsersToGroup(again, DENY));
+    EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
+    expectInGroup(server, users, true);
+}
