@@ -174,7 +174,8 @@ public:
         return guarded([&]() -> NWDSCCODE {
             ObjectRow row;
             if (!store_->object(id, row)) return ERR_NO_SUCH_ENTRY;
-            fullName = store_->fullName(id);
+            // The root has no name of its own; the client spells it "[root]".
+            fullName = id == ROOT_ID ? std::string() : store_->fullName(id);
             summary = summaryOf(*store_, row, row.name);
             return 0;
         });
