@@ -93,6 +93,15 @@ TEST_F(SaveSettings, SavedFileLoadsBackWithStarsRestored) {
     EXPECT_FALSE(values().BasisGroupContainerGoUpALevel);
 }
 
+TEST_F(SaveSettings, UndefinedCodePageBytesSurviveLoadAndSave) {
+    testsupport::writeFile(path, "[TYP]\r\nTyp=Tarvel\r\n[SHOW]\r\nNoShowLeaf=a\x81" "b, M\xFCller\r\n");
+    settings::LoadSettings(path);
+    ASSERT_EQ(values().NoShowLeafList, (text::NameList{"a\xC2\x81" "b", "Müller"}));
+    ASSERT_TRUE(settings::SaveSettings(path));
+    EXPECT_NE(testsupport::readFile(path).find("\r\nNoShowLeaf=a\x81" "b, M\xFCller\r\n"), std::string::npos);
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
 TEST_F(SaveSettings, UnreadClockStampsTheZeroDate) {
     server->clockStatus = nw::INVALID_CONNECTION;
     ASSERT_TRUE(settings::SaveSettings(path));
