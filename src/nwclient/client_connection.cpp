@@ -2,6 +2,7 @@
 #include "nwclient/client_setup.h"
 #include "nwclient/client_state.h"
 #include "nwclient/names.h"
+#include "nwclient/wire.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -371,6 +372,17 @@ void startReply(Buf_T* buffer, BufContent content) {
     buffer->attrsLeftInEntry = 0;
     buffer->valuesLeft = 0;
     buffer->valueCountPos = 0;
+}
+
+NWDSCCODE readCountField(Buf_T* buffer, uint32_t& count) {
+    wire::Reader r(buffer->data.data(), buffer->data.size());
+    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
+    buffer->pos = r.pos();
+    buffer->countRead = true;
+    buffer->itemsLeft = count;
+    buffer->attrsLeftInEntry = 0;
+    buffer->valuesLeft = 0;
+    return SUCCESSFUL;
 }
 
 NWDSCCODE NWDSAllocBuf(size_t size, Buf_T** buffer) {

@@ -171,15 +171,7 @@ NWDSCCODE NWDSGetObjectCount(NWDSContextHandle context, Buf_T* buffer, uint32_t*
     if (!findContext(context)) return ERR_BAD_CONTEXT;
     if (!validBuffer(buffer) || !objectCount) return ERR_NULL_POINTER;
     if (!isEntryReply(buffer)) return ERR_BAD_VERB;
-    wire::Reader r(buffer->data.data(), buffer->data.size());
-    uint32_t count = 0;
-    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
-    buffer->pos = r.pos();
-    buffer->countRead = true;
-    buffer->itemsLeft = count;
-    buffer->attrsLeftInEntry = buffer->valuesLeft = 0;
-    *objectCount = count;
-    return SUCCESSFUL;
+    return readCountField(buffer, *objectCount);
 }
 
 NWDSCCODE NWDSGetObjectName(NWDSContextHandle context, Buf_T* buffer, char* objectName, uint32_t* attrCount,

@@ -172,15 +172,7 @@ NWDSCCODE NWDSGetAttrCount(NWDSContextHandle context, Buf_T* buffer, uint32_t* a
         return SUCCESSFUL;
     }
     if (buffer->content != BufContent::ReadReply) return ERR_BAD_VERB;
-    wire::Reader r(buffer->data.data(), buffer->data.size());
-    uint32_t count = 0;
-    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
-    buffer->pos = r.pos();
-    buffer->countRead = true;
-    buffer->itemsLeft = count;
-    buffer->valuesLeft = 0;
-    *attrCount = count;
-    return SUCCESSFUL;
+    return readCountField(buffer, *attrCount);
 }
 
 NWDSCCODE NWDSGetAttrName(NWDSContextHandle context, Buf_T* buffer, char* attrName, uint32_t* attrValCount,

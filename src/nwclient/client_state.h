@@ -107,5 +107,7 @@ void dropIteration(int32_t handle);
 
 // Empties a buffer to receive a reply of this kind (the count field 0).
 void startReply(Buf_T* buffer, BufContent content);
+// Reads a reply's count field and positions on its first item.
+NWDSCCODE readCountField(Buf_T* buffer, uint32_t& count);
 
 }  // namespace nw
