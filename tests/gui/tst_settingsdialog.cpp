@@ -262,12 +262,18 @@ private slots:
         QCOMPARE(again.EIniShowLeafList->text(), QStringLiteral("Kl, Gym"));
     }
 
-    void noViewChosenSavesOne() {
-        settings::values().ShowFirst = 0;
+    void startValuesSaveWithTheRootAndViewOne() {
+        // As without a settings file, before any view was chosen.
+        settings::resetToStartValues();
         TINItarvel dlg(nullptr, iniPath);
+        QCOMPARE(dlg.EIniBasisUserContainer->text(), QStringLiteral("[ROOT]"));
         QCOMPARE(dlg.RGShowFirstItemIndex(), -1);
         QVERIFY(dlg.ApplySettings());
-        QCOMPARE(savedValue(testsupport::readFile(iniPath), "ShowFirst"), std::string("1"));
+        QVERIFY(session->ports.box.boxes.empty());  // the tree root exists
+        const std::string file = testsupport::readFile(iniPath);
+        QCOMPARE(savedValue(file, "BasisUserContainer"), std::string("[root]"));
+        QCOMPARE(savedValue(file, "GroupInternetUserDeny"), std::string("G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(savedValue(file, "ShowFirst"), std::string("1"));
     }
 
     void escapeAndCloseTakeNothingOver() {
