@@ -63,7 +63,8 @@ std::string decodeSettingsBytes(std::string_view bytes) {
 
 bool readSettingsFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer; checked just below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
     // Only a regular file: a folder, a FIFO or a device would block or never end.

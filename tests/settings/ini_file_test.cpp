@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/stat.h>
 
 using settings::IniFile;
 
@@ -153,10 +154,13 @@ TEST_F(HostileFiles, BinaryGarbageIsRefusedAndChangesNothing) {
     EXPECT_EQ(settings::values().GroupInternetUserDeny, before.GroupInternetUserDeny);
 }
 
-TEST_F(HostileFiles, FolderInsteadOfFileIsRefused) {
+TEST_F(HostileFiles, FolderOrFifoInsteadOfFileIsRefusedAtOnce) {
     settings::LoadSettings(dir.path());
     ASSERT_EQ(ports.box.boxes.size(), 1u);
     EXPECT_NE(ports.box.boxes[0].text.find("existiert nicht oder"), std::string::npos);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    settings::LoadSettings(dir.file("fifo"));  // must not wait for a writer
+    EXPECT_EQ(ports.box.boxes.size(), 2u);
 }
 
 TEST_F(HostileFiles, HugeFileAndHugeValuesLoad) {
