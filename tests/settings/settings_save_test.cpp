@@ -248,6 +248,25 @@ TEST_F(SaveSettings, LocalPathIsWrittenWithoutRightsTest) {
     EXPECT_EQ(testsupport::readFile(path).substr(0, 7), "[TYP]\r\n");
 }
 
+TEST_F(SaveSettings, PathThePathParserCannotTakeIsWrittenWithoutRightsTest) {
+    // Below a volume, but with a directory part longer than the parser's 255-byte answers: "?".
+    mount(dir.path());
+    const std::string deep = dir.file(std::string(120, 'a') + "/" + std::string(120, 'b') + "/" + std::string(20, 'c'));
+    fs::create_directories(deep);
+    const std::string longPath = deep + "/tarvel.ini";
+    EXPECT_EQ(nwapi::GetRightsText(longPath), "?");
+    ports.box.boxes.clear();
+
+    EXPECT_TRUE(settings::SaveSettings(longPath));  // new file, folder "?"
+    testsupport::writeFile(longPath, "old");
+    EXPECT_TRUE(settings::SaveSettings(longPath));  // existing file "?"
+    EXPECT_EQ(testsupport::readFile(longPath).substr(0, 7), "[TYP]\r\n");
+    EXPECT_TRUE(server->queries.empty());
+    // Only the parser's own boxes, no refusal.
+    ASSERT_EQ(ports.box.boxes.size(), 2u);
+    for (const auto& box : ports.box.boxes) EXPECT_EQ(box.caption, "NW-Fehler");
+}
+
 TEST_F(SaveSettings, ExistingFileNeedsEraseOnFileAndAllButAccessOnFolder) {
     mount(dir.path());
     testsupport::writeFile(path, "old");
