@@ -37,13 +37,6 @@ TEST_F(ErrorBoxes, NdsBoxShowsTheCodeSignedAndRecordsIt) {
     EXPECT_EQ(GetLastNDSError(), -601);
 }
 
-TEST_F(ErrorBoxes, CancelOnlyClosesTheBox) {
-    ports.box.nextAnswers = {platform::Answer::Cancel, platform::Answer::Cancel};
-    ShowNDSError(-672, "A");
-    ShowNWError(1, "B");
-    EXPECT_EQ(boxes().size(), 2u);
-}
-
 TEST_F(ErrorBoxes, ExpectedErrorIsSwallowedOnceInEitherSign) {
     ExpectNDSError(-603);
     ShowNDSError(-603, "GetAttributeMultiValueStringList (Member)");

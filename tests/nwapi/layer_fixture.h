@@ -47,6 +47,11 @@ protected:
 
     // A generated school: users U0000001.. in containers K00001.. below SCHUELER.UNTERRICHT.
     void connectGenerated(int users, int containers, int denyMembers = 0, bool withFaults = false) {
+        generate(users, containers, denyMembers);
+        connect(withFaults, "admin.UNTERRICHT");
+    }
+
+    void generate(int users, int containers, int denyMembers) {
         treeFile = dir.file("big.tree");
         std::string error;
         auto store = nw::embedded::TreeStore::create(treeFile, "SCHULSERVER", error);
@@ -58,7 +63,6 @@ protected:
         nw::embedded::generateTree(*store, options);
         store.reset();
         writeClientConfig(dir.path(), treeFile);
-        connect(withFaults, "admin.UNTERRICHT");
     }
 
     void connect(bool withFaults, const std::string& operatorName) {

@@ -1,6 +1,9 @@
 // Group membership changes on all three sides, with their failures and retries.
 #include "layer_fixture.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace nwapi;
 using testsupport::kDeny;
 using testsupport::kDenyFull;
@@ -267,4 +270,39 @@ TEST_F(Membership, GroupSideSpreadsOverSeveralRequests) {
     EXPECT_EQ(go.size(), left);
     EXPECT_TRUE(values(kDenyFull, "Member").empty());
     expectInGroup(users.front(), kDenyFull, false);
+}
+
+TEST_F(Membership, StopKilledPartWayLeavesWholeRequestsAndASecondStopCompletes) {
+    generate(300, 3, 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        connect(true, "admin.UNTERRICHT");
+        faults->onModify([](int n, nw::ObjectId) {
+            if (n == 120) _exit(9);
+        });
+        SetzeContext("[root]");
+        NameList users;
+        SearchObjects("SCHUELER.UNTERRICHT", users, "User");
+        AddMultipleUsersToGroup(users, kDeny);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 9);
+
+    connect(false, "admin.UNTERRICHT");
+    SetzeContext("[root]");
+    NameList users;
+    ASSERT_TRUE(SearchObjects("SCHUELER.UNTERRICHT", users, "User"));
+    size_t changed = 0;
+    for (const auto& u : users) changed += holds(u, "Group Membership", kDenyFull);
+    EXPECT_EQ(changed, 119u);  // the requests before the kill, each whole
+    EXPECT_TRUE(values(kDenyFull, "Member").empty());
+
+    NameList stop = users;
+    EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
 }
