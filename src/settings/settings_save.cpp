@@ -2,6 +2,7 @@
 
 #include "nwapi/nwapi.h"
 #include "platform/ports.h"
+#include "settings/ini_file.h"
 #include "settings/settings_path.h"
 
 #include <algorithm>
@@ -106,9 +107,9 @@ bool writeAll(int fd, const std::string& contents, off_t offset, int& error) {
     size_t done = 0;
     while (done < contents.size()) {
         const ssize_t n = ::pwrite(fd, contents.data() + done, contents.size() - done, offset + off_t(done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
             return false;
         }
         done += size_t(n);
@@ -116,6 +117,8 @@ bool writeAll(int fd, const std::string& contents, off_t offset, int& error) {
     return true;
 }
 
+// The old contents, to put back should the rewrite fail; not kept beyond the size any settings
+// file of ours can have.
 bool readAll(int fd, std::string& out) {
     out.clear();
     char buf[65536];
@@ -129,6 +132,7 @@ bool readAll(int fd, std::string& out) {
         if (n == 0) return true;
         out.append(buf, size_t(n));
         offset += n;
+        if (out.size() > MaxSettingsFileBytes) return false;
     }
 }
 
