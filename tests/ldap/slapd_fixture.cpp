@@ -190,6 +190,12 @@ std::string schoolLdif(const SchoolOptions& options) {
 Slapd::Slapd(const SchoolOptions& options) {
     std::string ldif = dir_.file("school.ldif");
     testsupport::writeFile(ldif, schoolLdif(options));
+    start(ldif);
+}
+
+Slapd::Slapd(const std::string& ldifFile) { start(ldifFile); }
+
+void Slapd::start(const std::string& ldif) {
     std::string command = "bash " + shellQuote(script()) + " start " + shellQuote(dir_.file("slapd")) +
                           " --base " + shellQuote(BASE) + " --ldif " + shellQuote(ldif) + " --admin " +
                           shellQuote(dnOf(ADMIN)) + " --teacher " + shellQuote(dnOf(TEACHER)) + " --teacher-scope " +

@@ -36,6 +36,8 @@ class Slapd {
 public:
     // Starts a server loaded with the school. Throws std::runtime_error when it cannot.
     explicit Slapd(const SchoolOptions& options = {});
+    // Starts a server loaded with an LDIF file below BASE (the same operators and ACLs).
+    explicit Slapd(const std::string& ldifFile);
     ~Slapd();
     Slapd(const Slapd&) = delete;
     Slapd& operator=(const Slapd&) = delete;
@@ -61,6 +63,8 @@ public:
     bool modify(const std::string& ldif) const;
 
 private:
+    void start(const std::string& ldifFile);
+
     testsupport::TempDir dir_;
     std::string url_;
     bool running_ = false;
