@@ -77,10 +77,12 @@ void TForm1::buildForm() {
     QPalette palette = Label2->palette();
     palette.setColor(QPalette::WindowText, Qt::red);
     Label2->setPalette(palette);
+    fitToWidth(Label2);
 
     Label1 = new QLabel(QStringLiteral("Zeige:"), Panel1);
     Label1->setObjectName("Label1");
     Label1->setGeometry(318, 20, 30, 13);
+    fitToWidth(Label1);
 
     BUser = new QPushButton(pictures::benutzer(), QStringLiteral("Ben&utzer"), Panel1);
     BUser->setObjectName("BUser");

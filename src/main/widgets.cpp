@@ -4,6 +4,8 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMimeData>
 
 namespace dragdrop {
@@ -49,6 +51,15 @@ void drop(const Target& target, QDropEvent* event) {
 
 }  // namespace
 }  // namespace dragdrop
+
+void fitToWidth(QLabel* label) {
+    QFont font = label->font();
+    for (int stretch = 100; stretch >= 70; stretch -= 5) {
+        font.setStretch(stretch);
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= label->width()) break;
+    }
+    label->setFont(font);
+}
 
 FocusEnterFilter::FocusEnterFilter(QWidget* watched, std::function<void()> entered)
     : QObject(watched), entered_(std::move(entered)) {

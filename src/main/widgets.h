@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QLabel;
 class QMimeData;
 
 namespace dragdrop {
@@ -28,6 +29,10 @@ struct Target {
 };
 
 }  // namespace dragdrop
+
+// Narrows a label's font (horizontal stretch) until its text fits the label's width: the
+// fallback for "MS Sans Serif" is wider than the original, and the layout is fixed.
+void fitToWidth(QLabel* label);
 
 // Calls `entered` when the focus moves into the watched widget from another control — not when
 // the window gets the focus back after a message box or a menu closes.

@@ -79,6 +79,9 @@ private slots:
         QCOMPARE(f.Label2->font().pointSize(), 10);
         QCOMPARE(f.Label2->palette().color(QPalette::WindowText), QColor(Qt::red));
         QCOMPARE(f.Label1->text(), QStringLiteral("Zeige:"));
+        // Whatever font stands in for "MS Sans Serif", the fixed labels are not clipped.
+        for (QLabel* label : {f.Label1, f.Label2})
+            QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
         QCOMPARE(f.BUser->text(), QStringLiteral("Ben&utzer"));
         QCOMPARE(f.BWorkstations->text(), QStringLiteral("&Computer"));
         QCOMPARE(f.BStop->text(), QStringLiteral("Internet"));

@@ -306,30 +306,40 @@ private slots:
     void commandsDuringAListingAreIgnored() {
         TMiniNDSBrowser picker;
         configure(picker, false);
-        bool tried = false;
+        int tried = 0;
         CatchShow<TMiniNDSBrowser> catcher([&](TMiniNDSBrowser* p) {
             QVERIFY(waitForListing(p));
-            // While the next listing pumps messages, a second navigation, "&Ok", cancelling
-            // and the close box all arrive; none of them may act.
+            // While the next listing pumps messages, a second navigation, "&Ok" and "&Abbruch"
+            // arrive; none of them may act.
             session->ports.pump.onPump = [&](int) {
                 if (tried || !p->busy()) return;
-                tried = true;
+                tried = 1;
                 p->LVCtxBrowser->topLevelItem(0)->setSelected(true);
                 p->LVCtxBrowserDblClick();
                 p->BOkClick();
                 p->BAbbruchClick();
-                p->close();
             };
             p->LVCtxBrowserDblClick();  // into UNTERRICHT
-            session->ports.pump.onPump = nullptr;
-            QVERIFY(tried);
+            QCOMPARE(tried, 1);
             QVERIFY(p->isVisible());
             QCOMPARE(p->AktContext(), std::string("UNTERRICHT"));
-            QCOMPARE(p->Ergebnis(), std::string());
             QCOMPARE(p->CtxVolleNamen().size(), size_t(p->LVCtxBrowser->topLevelItemCount()));
-            p->BAbbruchClick();
+
+            // The close box during a listing closes the dialog once the listing has ended.
+            session->ports.pump.onPump = [&](int) {
+                if (tried == 2 || !p->busy()) return;
+                tried = 2;
+                p->close();
+                QVERIFY(p->isVisible());
+            };
+            p->LVCtxBrowserDblClick();  // the focus mark is on "..": up to the root
+            session->ports.pump.onPump = nullptr;
+            QCOMPARE(tried, 2);
+            QVERIFY(text::equalsAsciiNoCase(p->AktContext(), "[root]"));
+            QVERIFY(!p->isVisible());
         });
         QCOMPARE(picker.exec(), int(QDialog::Rejected));
+        QCOMPARE(picker.Ergebnis(), std::string());
     }
 
     void emptyStartLeavesOnlyCancelling() {
