@@ -47,7 +47,10 @@ NWDSCCODE fillAttributes(Iteration& it, Buf_T* reply, bool& more) {
     while (it.attrIndex < it.attributes.size()) {
         const Attribute& a = it.attributes[it.attrIndex];
         size_t header = wire::textSize(a.name.size()) + 8;
-        if (w.size() + header > reply->capacity) break;
+        if (w.size() + header > reply->capacity) {
+            if (count == 0) return ERR_INSUFFICIENT_BUFFER;
+            break;
+        }
         size_t start = w.size();
         w.text(a.name);
         w.u32(a.syntax);

@@ -259,6 +259,15 @@ TEST_F(Reading, AValueLargerThanAReplyIsAnError) {
               ERR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(iter, NO_MORE_ITERATIONS);
     EXPECT_TRUE(state().iterations.empty());
+    // A reply too small even for the attribute's name: an error as well, never an endless loop.
+    Buf_T* tiny = nullptr;
+    NWDSAllocBuf(8, &tiny);
+    NWDSPutAttrName(ctx, names, "Surname");
+    tree->set(gast01, "Surname", SYN_CI_STRING, {val("Gast")});
+    EXPECT_EQ(NWDSRead(ctx, ".Gast01.PROJEKTE.UNTERRICHT", DS_ATTRIBUTE_VALUES, 0, names, &iter, tiny),
+              ERR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(iter, NO_MORE_ITERATIONS);
+    NWDSFreeBuf(tiny);
     NWDSFreeBuf(reply);
     NWDSFreeBuf(names);
 }
