@@ -37,8 +37,6 @@ TEST_F(LayerTest, WithoutConfigurationTheConnectionStepsFailButTheLayerIsUsable)
     EXPECT_NE(layer().context, -1);
     // Later operations answer for themselves through the NDS box.
     EXPECT_FALSE(ObjektExistiert(testsupport::kDeny));
-    SetzeContext("PROJEKTE.UNTERRICHT");
-    ASSERT_EQ(boxes.size(), 3u);  // the name context is the client's own business
 }
 
 TEST_F(LayerTest, SecondInitDoesNothingAlsoAfterAFailedFirst) {
@@ -89,4 +87,18 @@ TEST_F(LayerTest, ModifyContextFlagsSetsClearsOrKeeps) {
     ModifyContextFlags(c, '+', nw::DCV_TYPELESS_NAMES);
     nw::NWDSGetContext(c, nw::DCK_FLAGS, &flags);
     EXPECT_EQ(flags, before);
+}
+
+TEST_F(LayerTest, TreeFileThatIsNotADatabaseGivesClearBoxes) {
+    testsupport::writeFile(dir.file("garbage.tree"), std::string(5000, '\x7f') + "kein Baum");
+    testsupport::writeClientConfig(dir.path(), dir.file("garbage.tree"));
+    bool ok = false;
+    InitNWConnection(ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(ports.box.boxes.size(), 3u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler " + std::to_string(nw::TARVEL_TREE_UNREADABLE) + ". NWCCGetPrimConnRef");
+    EXPECT_STREQ(layer().serverName, "?");
+    NameList list;
+    ListeUnterobjekte("[root]", list, 0);
+    EXPECT_TRUE(list.empty());
 }
