@@ -168,6 +168,11 @@ void TMiniNDSBrowser::ZeigeContext(const std::string& context) {
     if (result == browse::ListingResult::Ignored) return;
     if (result == browse::ListingResult::Shown) fillRows();
     LVCtxBrowserEnter();
+    if (closePending_) {
+        // The close box or Esc arrived during the listing: the dialog ends now.
+        closePending_ = false;
+        reject();
+    }
 }
 
 void TMiniNDSBrowser::fillRows() {
@@ -275,17 +280,24 @@ void TMiniNDSBrowser::BOkClick() {
     accept();
 }
 
-void TMiniNDSBrowser::BAbbruchClick() { reject(); }
+void TMiniNDSBrowser::BAbbruchClick() {
+    if (busy()) return;  // a button pressed during a listing is ignored
+    reject();
+}
 
 void TMiniNDSBrowser::reject() {
-    // A listing pumps messages; the dialog must not end under it.
-    if (busy()) return;
+    // A listing pumps messages; the dialog must not end under it, so it ends afterwards.
+    if (busy()) {
+        closePending_ = true;
+        return;
+    }
     ergebnis_.clear();
     QDialog::reject();
 }
 
 void TMiniNDSBrowser::closeEvent(QCloseEvent* event) {
     if (busy()) {
+        closePending_ = true;
         event->ignore();
         return;
     }

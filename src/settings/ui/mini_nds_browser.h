@@ -58,7 +58,8 @@ public:
     const text::NameList& CtxVolleNamen() const { return panel_.CtxVolleNamen(); }
     // The chosen object's full name without a root suffix; empty when nothing was chosen.
     const std::string& Ergebnis() const { return ergebnis_; }
-    // True while a listing runs; commands that arrive meanwhile are ignored.
+    // True while a listing runs; commands that arrive meanwhile are ignored, and closing (the
+    // close box, Esc) waits until the listing has ended.
     bool busy() const { return panel_.busy(); }
 
     // ---- handlers ----
@@ -99,4 +100,5 @@ private:
     QList<QIcon> TILSymbole;
     bool runStarted_ = false;  // FormActivate ran for the current modal run
     bool filling_ = false;     // rows are being rebuilt: selection changes are not the operator's
+    bool closePending_ = false;  // closing was asked for during a listing
 };
