@@ -85,6 +85,11 @@ bool ObjektExistiert(const std::string& name);
 std::string GetBaseClass(const std::string& name);
 
 // ---- group membership ----
+// Both drop from users what needs no change (repeated names, existing members / non-members,
+// compared locale-aware ignoring case), change each remaining user on its own side (Group
+// Membership and security equivalence), then the group's Member in as many requests as the
+// names need. True when nothing was to change or everything was changed; false after a
+// reported failure. A rerun completes what a failed run left half done.
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group);
 
