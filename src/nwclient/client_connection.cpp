@@ -337,6 +337,15 @@ NWDSCCODE resolveName(const ContextState& context, const char* name, ObjectId& i
 
 int32_t addIteration(Iteration iteration) {
     ClientState& s = state();
+    // A caller that stops reading early never closes its iteration; on a long-lived context
+    // such leftovers would pile up, so the oldest goes once there are too many.
+    auto oldest = s.iterations.end();
+    size_t open = 0;
+    for (auto it = s.iterations.begin(); it != s.iterations.end(); ++it) {
+        if (it->second.context != iteration.context) continue;
+        if (open++ == 0) oldest = it;
+    }
+    if (open >= MAX_ITERATIONS_PER_CONTEXT) s.iterations.erase(oldest);
     int32_t handle = s.nextIteration++;
     if (s.nextIteration <= 0) s.nextIteration = 1;  // never hand out -1
     s.iterations[handle] = std::move(iteration);

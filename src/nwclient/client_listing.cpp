@@ -2,6 +2,7 @@
 // through the iteration handle, and the search filter.
 #include "nwclient/client_state.h"
 #include "nwclient/names.h"
+#include "nwclient/values.h"
 #include "nwclient/wire.h"
 
 #include <cstring>
@@ -221,6 +222,8 @@ NWDSCCODE NWDSAddFilterToken(Filter_Cursor_T* cursor, uint32_t token, const void
     Filter_Cursor_T::Token t{token, syntax, {}, const_cast<void*>(value)};
     if (token == FTOK_ANAME || token == FTOK_AVAL) {
         if (!value) return ERR_NULL_POINTER;
+        // Values are compared as texts; a value of another syntax cannot be read as one.
+        if (token == FTOK_AVAL && !values::isTextSyntax(syntax)) return ERR_INVALID_FILTER_SYNTAX;
         std::string text;
         if (NWDSCCODE rc = callerName(static_cast<const char*>(value), text)) return rc;
         t.value = std::move(text);

@@ -99,6 +99,9 @@ NWDSCCODE componentsOf(const ContextState& context, const char* name, std::vecto
 // Resolves a name of the context to an object of the open tree (ERR_NO_CONNECTION without one).
 NWDSCCODE resolveName(const ContextState& context, const char* name, ObjectId& id);
 
+// Open iterations one context keeps; beyond that the oldest is dropped.
+constexpr size_t MAX_ITERATIONS_PER_CONTEXT = 64;
+
 // A fresh iteration handle for it.
 int32_t addIteration(Iteration iteration);
 // The iteration behind handle, when it belongs to this context and is of this kind.

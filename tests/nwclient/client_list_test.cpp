@@ -126,6 +126,22 @@ TEST_F(ClientTest, ClosingAnIterationOrItsContextFreesIt) {
     NWDSFreeBuf(buf);
 }
 
+TEST_F(ClientTest, AbandonedIterationsDoNotPileUp) {
+    Buf_T* buf = nullptr;
+    NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &buf);
+    std::vector<int32_t> handles;
+    for (size_t i = 0; i < MAX_ITERATIONS_PER_CONTEXT + 3; ++i) {
+        int32_t iter = NO_MORE_ITERATIONS;
+        ASSERT_EQ(NWDSList(ctx, ".GROSS.UNTERRICHT", &iter, buf), SUCCESSFUL);
+        handles.push_back(iter);
+    }
+    EXPECT_EQ(state().iterations.size(), MAX_ITERATIONS_PER_CONTEXT);
+    int32_t first = handles.front(), last = handles.back();
+    EXPECT_EQ(NWDSList(ctx, ".GROSS.UNTERRICHT", &first, buf), ERR_INVALID_HANDLE);
+    EXPECT_EQ(NWDSList(ctx, ".GROSS.UNTERRICHT", &last, buf), SUCCESSFUL);
+    NWDSFreeBuf(buf);
+}
+
 TEST_F(ClientTest, NestedListingsDoNotDisturbEachOther) {
     Buf_T* a = nullptr;
     Buf_T* b = nullptr;

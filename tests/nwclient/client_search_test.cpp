@@ -135,6 +135,8 @@ TEST_F(Search, FilterIsAttributeEqualsValueAndPutFilterUsesTheCursorUp) {
               ERR_INVALID_FILTER_SYNTAX);
     EXPECT_EQ(NWDSSearch(ctx, ".UNTERRICHT", 2, 0, names, 1, 0, names, &iter, 0, nullptr, reply), ERR_BAD_VERB);
     ASSERT_EQ(NWDSAllocFilter(&cur), SUCCESSFUL);
+    int32_t number = 5;
+    EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_AVAL, &number, SYN_INTEGER), ERR_INVALID_FILTER_SYNTAX);
     EXPECT_EQ(NWDSPutFilter(ctx, names, cur, nullptr), ERR_BAD_VERB);
     NWDSFreeBuf(reply);
     NWDSFreeBuf(names);
