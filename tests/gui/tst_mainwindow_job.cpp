@@ -220,6 +220,21 @@ private slots:
         QVERIFY(!Session::captions(form().LVGroupDeny).contains("Gast01.PROJEKTE.UNTERRICHT"));
     }
 
+    void goWithBothListsSelectedStopsAfterTheDenyList() {
+        s->open();
+        form().HMBearbeitenUUserClick();
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        QVERIFY(!selectInBrowser("Gast02").empty());
+        Session::select(form().LVGroupDeny, {Session::rowOf(form().LVGroupDeny, "Gast01.PROJEKTE.UNTERRICHT")});
+        const int pushes = s->ports.cursor.pushes;
+        form().BGoClick();
+        QVERIFY(!placesOf("Gast01.PROJEKTE.UNTERRICHT").member);
+        // The refresh after the first removal left the browser without a selection.
+        QVERIFY(placesOf("Gast02.PROJEKTE.UNTERRICHT").member);
+        QVERIFY(s->ports.cursor.pushes > pushes && s->ports.cursor.depth == 0);
+    }
+
     void selectionErrors() {
         s->open();
         toSchueler();
