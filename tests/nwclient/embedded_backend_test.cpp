@@ -14,6 +14,9 @@
 #include <ctime>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace nw;
 using testsupport::TempDir;
@@ -152,6 +155,38 @@ TEST(EmbeddedOpen, LockedTreeAnswersWithAStatusInsteadOfHanging) {
     EXPECT_FALSE(makeEmbeddedBackend(tree, kAdmin, status, quick));
     EXPECT_EQ(status, TARVEL_TREE_LOCKED);
     sqlite3_close(other);
+}
+
+// The child exits with the number of the step that went wrong.
+TEST(EmbeddedOpen, TreeWithoutWritePermissionIsBrowsedButNeverChanged) {
+    TempDir dir;
+    std::string tree = demoTree(dir);
+    ASSERT_EQ(chmod(tree.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root ignores file modes; an ordinary user does not.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(10);
+        NWCCODE status = 1;
+        auto b = makeEmbeddedBackend(tree, kAdmin, status);
+        if (!b || status != 0) _exit(11);
+        ObjectId gast = -1;
+        if (b->resolve({"UNTERRICHT", "PROJEKTE", "Gast03"}, gast) != 0) _exit(12);
+        std::unique_ptr<ObjectCursor> cursor;
+        std::vector<ObjectSummary> page;
+        if (b->list(ROOT_ID, false, cursor) != 0 || cursor->next(page) != 0 || page.size() != 3) _exit(13);
+        if (b->modify(gast, {change(DS_ADD_VALUE, "Group Membership", {dn(kDeny)})}) != ERR_NO_ACCESS) _exit(14);
+        ObjectId group = -1;
+        b->resolve({"UNTERRICHT", "PROJEKTE", "G_User_Internet_Deny"}, group);
+        if (b->addSecurityEquivalence(gast, group) != ERR_NO_ACCESS) _exit(15);
+        _exit(0);
+    }
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    chmod(dir.path().c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0);
 }
 
 TEST(EmbeddedNames, ResolveIgnoresCaseAndDescribeSpellsAsStored) {

@@ -219,6 +219,7 @@ public:
 
     NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override {
         return guarded([&]() -> NWDSCCODE {
+            if (store_->readOnly()) return ERR_NO_ACCESS;
             embedded::Transaction t(store_->db());
             ObjectRow row;
             if (!store_->object(id, row)) return ERR_NO_SUCH_ENTRY;
@@ -338,6 +339,7 @@ private:
 
     NWDSCCODE changeEquivalence(ObjectId user, ObjectId group, bool add) {
         return guarded([&]() -> NWDSCCODE {
+            if (store_->readOnly()) return ERR_NO_ACCESS;
             embedded::Transaction t(store_->db());
             ObjectRow u, g;
             if (!store_->object(user, u) || !store_->object(group, g)) return ERR_NO_SUCH_ENTRY;

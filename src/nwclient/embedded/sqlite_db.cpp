@@ -6,6 +6,11 @@ Db::~Db() {
     if (db_) sqlite3_close_v2(db_);
 }
 
+void Db::close() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
 int Db::open(const std::string& file, int flags) {
     return sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
 }

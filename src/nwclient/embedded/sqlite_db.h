@@ -60,6 +60,7 @@ public:
 
     // Returns SQLite's result code; the handle stays usable for the error message.
     int open(const std::string& file, int flags);
+    void close();
     void exec(const char* sql);
     sqlite3* handle() const { return db_; }
     int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }

@@ -284,6 +284,55 @@ CREATE TABLE trustees(
 CREATE INDEX trustees_by_object ON trustees(object);
 )";
 
+static std::string fileUri(const std::string& file, const char* query) {
+    std::string uri = "file:";
+    static const char* hex = "0123456789ABCDEF";
+    for (unsigned char c : fs::absolute(file).string()) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        } else {
+            uri += char(c);
+        }
+    }
+    return uri + query;
+}
+
+// Opens and checks the file; SQLite's result code, or SQLITE_FORMAT for a database that is
+// not a tree of this version.
+int TreeStore::openChecked(const std::string& target, int flags, int busyTimeoutMs) {
+    statements_.clear();
+    db_.close();
+    int rc = db_.open(target, flags | SQLITE_OPEN_NOMUTEX);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_busy_timeout(db_.handle(), busyTimeoutMs);
+    try {
+        db_.exec("PRAGMA foreign_keys=ON");
+        // With WAL, NORMAL keeps every commit atomic and the file sound after a crash; only a
+        // power cut may lose the last commits. FULL would cost one fsync per changed user.
+        db_.exec("PRAGMA synchronous=NORMAL");
+        std::string format, version;
+        {
+            Stmt s(db_, "SELECT key, value FROM meta WHERE key IN ('format','version')");
+            while (s.step()) (s.text(0) == "format" ? format : version) = s.text(1);
+        }
+        if (format != FORMAT || version != std::to_string(VERSION)) return SQLITE_FORMAT;
+        readOnly_ = sqlite3_db_readonly(db_.handle(), "main") != 0;
+        if (!readOnly_) {
+            Stmt s(db_, "PRAGMA journal_mode");
+            if (s.step() && s.text(0) != "wal") {
+                Stmt w(db_, "PRAGMA journal_mode=WAL");
+                w.run();
+            }
+        }
+        loadSchema();
+    } catch (const SqlError& e) {
+        return e.code();
+    }
+    return SQLITE_OK;
+}
+
 std::shared_ptr<TreeStore> TreeStore::open(const std::string& file, NWCCODE& status, int busyTimeoutMs) {
     std::error_code ec;
     if (!fs::exists(file, ec)) {
@@ -296,36 +345,20 @@ std::shared_ptr<TreeStore> TreeStore::open(const std::string& file, NWCCODE& sta
     }
     std::shared_ptr<TreeStore> store(new TreeStore);
     store->file_ = file;
-    int rc = store->db_.open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-    if (rc != SQLITE_OK) {
-        status = (rc & 0xFF) == SQLITE_BUSY ? TARVEL_TREE_LOCKED : TARVEL_TREE_UNREADABLE;
-        return nullptr;
+    int rc;
+    if (::access(file.c_str(), W_OK) == 0) {
+        rc = store->openChecked(file, SQLITE_OPEN_READWRITE, busyTimeoutMs);
+    } else {
+        // A tree the operator may only read is browsed read-only. Without a writable folder
+        // for the shared-memory file the file is taken as unchanging, as on read-only media.
+        rc = store->openChecked(fileUri(file, "?mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, busyTimeoutMs);
+        if ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_READONLY)
+            rc = store->openChecked(fileUri(file, "?mode=ro&immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                    busyTimeoutMs);
     }
-    sqlite3_busy_timeout(store->db_.handle(), busyTimeoutMs);
-    try {
-        store->db_.exec("PRAGMA foreign_keys=ON");
-        // With WAL, NORMAL keeps every commit atomic and the file sound after a crash; only a
-        // power cut may lose the last commits. FULL would cost one fsync per changed user.
-        store->db_.exec("PRAGMA synchronous=NORMAL");
-        std::string format, version;
-        {
-            Stmt s(store->db_, "SELECT key, value FROM meta WHERE key IN ('format','version')");
-            while (s.step()) (s.text(0) == "format" ? format : version) = s.text(1);
-        }
-        if (format != FORMAT || version != std::to_string(VERSION)) {
-            status = TARVEL_TREE_UNREADABLE;
-            return nullptr;
-        }
-        {
-            Stmt s(store->db_, "PRAGMA journal_mode");
-            if (s.step() && s.text(0) != "wal" && !sqlite3_db_readonly(store->db_.handle(), "main")) {
-                Stmt w(store->db_, "PRAGMA journal_mode=WAL");
-                w.run();
-            }
-        }
-        store->loadSchema();
-    } catch (const SqlError& e) {
-        status = (e.code() == SQLITE_BUSY || e.code() == SQLITE_LOCKED) ? TARVEL_TREE_LOCKED : TARVEL_TREE_UNREADABLE;
+    if (rc != SQLITE_OK) {
+        rc &= 0xFF;
+        status = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? TARVEL_TREE_LOCKED : TARVEL_TREE_UNREADABLE;
         return nullptr;
     }
     status = 0;

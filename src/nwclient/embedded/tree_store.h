@@ -75,6 +75,8 @@ public:
                                              std::string& error);
 
     Db& db() { return db_; }
+    // Opened without write permission: every change answers ERR_NO_ACCESS.
+    bool readOnly() const { return readOnly_; }
     const std::string& file() const { return file_; }
     std::string serverName();
 
@@ -142,6 +144,7 @@ public:
 
 private:
     TreeStore() = default;
+    int openChecked(const std::string& target, int flags, int busyTimeoutMs);
     void loadSchema();
     void createSchema(const std::string& serverName);
     // Turns a value into its stored row fields; resolves object names. Non-zero status when a
@@ -153,6 +156,7 @@ private:
 
     Db db_;
     std::string file_;
+    bool readOnly_ = false;
     std::unordered_map<std::string, AttrDef> schema_;        // by folded name
     std::unordered_map<const char*, std::unique_ptr<Stmt>> statements_;
     std::unordered_map<ObjectId, std::string> containerNames_;
