@@ -73,7 +73,10 @@ std::string DirTimeToText(uint32_t seconds) {
     std::tm tm{};
     gmtime_r(&t, &tm);  // the directory's seconds are shown as they are, without a time zone
     std::string out = text::formatShortDate(tm);
-    if (tm.tm_hour != 0 || tm.tm_min != 0 || tm.tm_sec != 0) out += " " + text::formatLongTime(tm);
+    if (tm.tm_hour != 0 || tm.tm_min != 0 || tm.tm_sec != 0) {
+        out += ' ';
+        out += text::formatLongTime(tm);
+    }
     return out;
 }
 
