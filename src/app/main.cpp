@@ -3,9 +3,12 @@
 #include "dialogs/finfo.h"
 #include "main/pictures.h"
 #include "main/tform1.h"
+#include "nwclient/client_setup.h"
 #include "platform/qt/qt_ports.h"
 
 #include <QApplication>
+
+#include <cstring>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -14,6 +17,10 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(true);
     platform::qt::QtPorts ports;
     pictures::installFontFallback();
+
+    // "--nwclient=PATH" names the directory client's configuration (./run --ldap uses it).
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--nwclient=", 11) == 0) nw::setConfigurationFile(argv[i] + 11);
 
     TForm1 form;  // FormCreate runs here
     TFInfo info;
