@@ -287,6 +287,32 @@ TEST(EmbeddedListing, ManyObjectsComeInPagesWithoutLossOrRepeats) {
                             [](auto& s) { return s.name == "U0000777.K00001.SCHUELER.UNTERRICHT"; }));
 }
 
+TEST(EmbeddedListing, AContainerThatGoesAwayEndsTheListingWithAStatus) {
+    TempDir dir;
+    std::string tree = dir.file("gone.tree");
+    ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 250 --containers 1"), 0);
+    EmbeddedOptions small;
+    small.pageSize = 100;
+    auto b = open(tree, kAdmin, small);
+    ObjectId container = idOf(*b, "K00001.SCHUELER.UNTERRICHT");
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(container, false, cursor), 0);
+    std::vector<ObjectSummary> page;
+    ASSERT_EQ(cursor->next(page), 0);
+    ASSERT_EQ(page.size(), 100u);
+    {
+        NWCCODE st;
+        auto store = embedded::TreeStore::open(tree, st);
+        ASSERT_TRUE(store);
+        store->db().exec(("DELETE FROM objects WHERE id = " + std::to_string(container)).c_str());
+    }
+    EXPECT_EQ(cursor->next(page), ERR_NO_SUCH_ENTRY);
+    EXPECT_TRUE(page.empty());
+    EXPECT_EQ(cursor->next(page), 0) << "a finished cursor stays finished";
+    EXPECT_TRUE(page.empty());
+    EXPECT_EQ(b->list(container, false, cursor), ERR_NO_SUCH_ENTRY);
+}
+
 TEST(EmbeddedSearch, ClassSearchCoversSuperclassesAndExcludesTheBase) {
     TempDir dir;
     auto b = open(demoTree(dir), "");

@@ -252,7 +252,7 @@ ClassInfo classInfo(std::string_view className) {
 static const char* kSchemaSql = R"(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 CREATE TABLE objects(
-  id INTEGER PRIMARY KEY,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER REFERENCES objects(id) ON DELETE CASCADE,
   name TEXT NOT NULL,
   name_key TEXT NOT NULL,
