@@ -90,7 +90,8 @@ bool isReadReply(const Buf_T* b) {
     return b->content == BufContent::ReadReply || b->content == BufContent::SearchReply;
 }
 
-// Positions on the next value of the current attribute; its syntax-specific bytes in enc.
+// Decodes the next value of the current attribute without moving on; next is where the one
+// after it starts.
 NWDSCCODE peekValue(Buf_T* b, uint32_t syntax, AttrValue& value, size_t& next) {
     if (b->valuesLeft == 0) return ERR_BUFFER_EMPTY;
     if (syntax != b->currentSyntax) return ERR_BAD_SYNTAX;
