@@ -193,6 +193,22 @@ private slots:
         QVERIFY(!s->form->busy());  // the program's end left no command running
     }
 
+    void connectionFailedAtStart() {
+        // A tree file that is not there: the boxes come before the window, the window opens,
+        // and the view test then fails like a missing group.
+        s->close();
+        testsupport::writeClientConfig(s->dir.path(), s->dir.file("fehlt.tree"));
+        s->ports.box.boxes.clear();
+        s->form = std::make_unique<TForm1>(std::vector<std::string>{"tarvel", "/ini=" + s->iniPath()});
+        QVERIFY(!s->ports.box.boxes.empty());
+        for (const auto& box : s->ports.box.boxes) QCOMPARE(box.caption, std::string("NW-Fehler"));
+        s->form->show();
+        QVERIFY(s->form->isVisible());
+        s->ports.box.boxes.clear();
+        QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
+        QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Gruppe existiert nicht"));
+    }
+
     void missingContainerNamedWithGroup() {
         settings::values().BasisUserContainer = "GIBTSNICHT.UNTERRICHT";
         s->ports.box.boxes.clear();
@@ -258,6 +274,10 @@ private slots:
     }
 
     void settingsDialogOffset() {
+        s->form->HMBearbeitenUUserClick();
+        const QStringList deny = Session::captions(s->form->LVGroupDeny);
+        const QStringList browser = Session::captions(s->form->LVCtxBrowser);
+        QVERIFY(!deny.isEmpty() && !browser.isEmpty());
         const QPoint corner = s->form->pos();
         onModal([&] { s->form->HMDateiUIniClick(); },
                 [&](QWidget* w) {
@@ -267,6 +287,9 @@ private slots:
                 });
         QCoreApplication::processEvents();
         QVERIFY(s->form->findChildren<TINItarvel*>().isEmpty());  // freed afterwards
+        // No second activation: both lists keep their rows.
+        QCOMPARE(Session::captions(s->form->LVGroupDeny), deny);
+        QCOMPARE(Session::captions(s->form->LVCtxBrowser), browser);
     }
 
     void enterHandlersIgnoreWindowReactivation() {
@@ -314,6 +337,21 @@ private slots:
         QCOMPARE(f.LVCtxBrowser->currentRow(), 0);
         QVERIFY(!f.LVCtxBrowser->item(0)->isSelected());
         QVERIFY(!f.BStop->isEnabled());
+    }
+
+    void controlsReachTheirHandlers() {
+        TForm1& f = *s->form;
+        QTest::mouseClick(f.BUser, Qt::LeftButton);
+        QCOMPARE(Session::captions(f.LVCtxBrowser), QStringList{"UNTERRICHT"});
+
+        const QRect row = f.LVCtxBrowser->visualItemRect(f.LVCtxBrowser->item(0));
+        QTest::mouseClick(f.LVCtxBrowser->viewport(), Qt::LeftButton, {}, row.center());
+        QVERIFY(f.BStop->isEnabled());
+        QTest::mouseDClick(f.LVCtxBrowser->viewport(), Qt::LeftButton, {}, row.center());
+        QVERIFY(Session::captions(f.LVCtxBrowser).contains("SCHUELER"));
+
+        f.HMEnde->trigger();
+        QVERIFY(!f.isVisible());
     }
 
     void oneCommandAtATime() {
