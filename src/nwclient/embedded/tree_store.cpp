@@ -287,7 +287,9 @@ CREATE INDEX trustees_by_object ON trustees(object);
 static std::string fileUri(const std::string& file, const char* query) {
     std::string uri = "file:";
     static const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : fs::absolute(file).string()) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file, ec);
+    for (unsigned char c : (ec ? fs::path(file) : absolute).string()) {
         if (c == '%' || c == '?' || c == '#' || c < 0x20) {
             uri += '%';
             uri += hex[c >> 4];
