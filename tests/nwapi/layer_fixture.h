@@ -21,11 +21,26 @@ namespace testsupport {
 inline const std::string kDeny = ".G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 inline const std::string kDenyFull = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 
+// The fault-injecting backend that also keeps every modify request it was given.
+class RecordingFaults : public nw::FaultBackend {
+public:
+    using FaultBackend::FaultBackend;
+    struct Request {
+        nw::ObjectId id;
+        std::vector<nw::Change> changes;
+    };
+    std::vector<Request> requests;
+    nw::NWDSCCODE modify(nw::ObjectId id, const std::vector<nw::Change>& changes) override {
+        requests.push_back({id, changes});
+        return FaultBackend::modify(id, changes);
+    }
+};
+
 class LayerTest : public ::testing::Test {
 protected:
     TempDir dir;
     platform::RecordingPorts ports;
-    nw::FaultBackend* faults = nullptr;
+    RecordingFaults* faults = nullptr;
     std::string treeFile;
 
     void SetUp() override {
@@ -74,7 +89,7 @@ protected:
             nw::NWCCODE status = 0;
             auto real = nw::openBackend(config, status);
             ASSERT_TRUE(real) << status;
-            auto wrapper = std::make_unique<nw::FaultBackend>(std::move(real));
+            auto wrapper = std::make_unique<RecordingFaults>(std::move(real));
             faults = wrapper.get();
             nw::installBackend(std::move(wrapper));
         }
@@ -84,8 +99,7 @@ protected:
         ASSERT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
     }
 
-    // An attribute's values straight from the backend (DN values as full names).
-    std::vector<std::string> values(const std::string& fullName, const std::string& attribute) {
+    nw::ObjectId idOf(const std::string& fullName) {
         std::vector<std::string> components;
         std::string name = fullName;
         if (!name.empty() && name[0] == '.') name.erase(0, 1);
@@ -94,10 +108,17 @@ protected:
             components.push_back(name.substr(start, dot - start));
         components.push_back(name.substr(start));
         std::reverse(components.begin(), components.end());
+        nw::ObjectId id = -1;
         nw::DirectoryBackend* backend = nw::currentBackend();
-        if (!backend) return {};
-        nw::ObjectId id = 0;
-        if (backend->resolve(components, id) != 0) return {"<no such object>"};
+        if (!backend || backend->resolve(components, id) != 0) return -1;
+        return id;
+    }
+
+    // An attribute's values straight from the backend (DN values as full names).
+    std::vector<std::string> values(const std::string& fullName, const std::string& attribute) {
+        nw::DirectoryBackend* backend = nw::currentBackend();
+        nw::ObjectId id = idOf(fullName);
+        if (!backend || id < 0) return {"<no such object>"};
         nw::Attribute attr;
         if (backend->readAttribute(id, attribute, attr) != 0) return {};
         std::vector<std::string> out;

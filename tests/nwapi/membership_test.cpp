@@ -33,10 +33,16 @@ protected:
         connectDemo(withFaults);
         SetzeContext("[root]");
     }
-    NameList usersOf(const std::string& base) {
-        NameList users;
-        EXPECT_TRUE(SearchObjects(base, users, "User"));
-        return users;
+    // "type attribute values" of each change sent for the object, in order.
+    std::vector<std::string> changesTo(const std::string& fullName) {
+        std::vector<std::string> out;
+        nw::ObjectId id = idOf(fullName);
+        for (const auto& request : faults->requests) {
+            if (request.id != id) continue;
+            for (const auto& c : request.changes)
+                out.push_back(std::to_string(c.type) + " " + c.attribute + " " + std::to_string(c.values.size()));
+        }
+        return out;
     }
 };
 
@@ -47,6 +53,7 @@ TEST_F(Membership, StopPutsEveryUserInAllThreePlaces) {
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     EXPECT_EQ(users, (NameList{kGast03, kGast04, kLehrer2}));
     for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+    EXPECT_EQ(changesTo(kDenyFull), std::vector<std::string>{"4 Member 3"});  // the group had members
     // A user with other groups keeps them (the value was added, not the attribute).
     EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
     EXPECT_EQ(layer().modifyBuffer, nullptr);
@@ -55,6 +62,8 @@ TEST_F(Membership, StopPutsEveryUserInAllThreePlaces) {
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     for (const auto& u : users) expectInGroup(u, kDenyFull, false);
     EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
+    EXPECT_EQ(changesTo(kDenyFull), (std::vector<std::string>{"4 Member 3", "3 Member 3"}));
+    EXPECT_EQ(changesTo(kGast03), (std::vector<std::string>{"0 Group Membership 1", "3 Group Membership 1"}));
     expectInGroup("Gast01.PROJEKTE.UNTERRICHT", kDenyFull, true);  // untouched
 }
 
@@ -88,6 +97,9 @@ TEST_F(Membership, GroupWithoutMembersGetsTheAttributeAndAUserWithoutGroupsToo) 
     EXPECT_TRUE(AddMultipleUsersToGroup(users, kPupilsGroup));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     for (const auto& u : users) expectInGroup(u, "G_Schueler.SCHUELER.UNTERRICHT", true);
+    EXPECT_EQ(changesTo("G_Schueler.SCHUELER.UNTERRICHT"), std::vector<std::string>{"0 Member 2"});
+    EXPECT_EQ(changesTo(kGast03), std::vector<std::string>{"0 Group Membership 1"});
+    EXPECT_EQ(changesTo(kLehrer2), std::vector<std::string>{"4 Group Membership 1"});
 }
 
 TEST_F(Membership, RepeatedNamesAreChangedOnce) {
