@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -225,7 +226,15 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
 
 bool TForm1::event(QEvent* e) {
     // Modal dialogs and message boxes give the activation back without running this again.
-    if (e->type() == QEvent::WindowActivate && !activated_) FormActivate();
+    // Without a window manager a shown window may never be activated, so the first show starts
+    // it as well, once the window is on screen. It runs as a command: a click that arrives
+    // while the settings message is open is ignored, as during any other command.
+    if (e->type() == QEvent::WindowActivate && !activated_)
+        command([this] { FormActivate(); });
+    else if (e->type() == QEvent::Show && !activated_)
+        QTimer::singleShot(0, this, [this] {
+            if (!activated_) command([this] { FormActivate(); });
+        });
     return QMainWindow::event(e);
 }
 
