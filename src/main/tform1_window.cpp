@@ -290,6 +290,10 @@ std::string TForm1::HomepageAddress(const std::string& programFolder) {
     const QString inSources = QString::fromStdString(programFolder) + QStringLiteral("../README.md");
     if (!QFileInfo::exists(readme) && QFileInfo::exists(inSources))
         readme = QFileInfo(inSources).canonicalFilePath();
+#ifdef TARVEL_INSTALLED_GUIDE
+    if (!QFileInfo::exists(readme) && QFileInfo::exists(QStringLiteral(TARVEL_INSTALLED_GUIDE)))
+        readme = QStringLiteral(TARVEL_INSTALLED_GUIDE);
+#endif
     return QUrl::fromLocalFile(readme).toString().toStdString();
 #endif
 }
