@@ -77,8 +77,8 @@ constexpr NWCCODE INVALID_CONNECTION = 0x8801;          // 34817
 constexpr NWCCODE NWE_PARAM_INVALID = 0x8836;           // 34870
 constexpr NWCCODE NWE_BUFFER_OVERFLOW = 0x880E;         // 34830
 constexpr NWCCODE NWE_SERVER_UNKNOWN = 0x8847;          // 34887
-constexpr NWCCODE INVALID_PATH = 0x899C;                // 39324
-constexpr NWCCODE NO_SUCH_OBJECT = 0x89FC;              // 39420
+constexpr NWCCODE INVALID_PATH = 0x899C;                // 35228
+constexpr NWCCODE NO_SUCH_OBJECT = 0x89FC;              // 35324
 
 // ---- this client's own (0x8F00 and up; listed in the README) ----
 constexpr NWCCODE TARVEL_NO_CONFIGURATION = 0x8F01;     // 36609: no nwclient.conf found
