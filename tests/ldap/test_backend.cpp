@@ -436,22 +436,56 @@ TEST(LdapEquivalence, BothSidesWrittenAndKeptInStep) {
     auto b = open(server);
     ObjectId user = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT"), group = idOf(*b, DENY_GROUP);
     const std::string userDn = dnOf("Gast03.PROJEKTE.UNTERRICHT"), groupDn = dnOf(DENY_GROUP);
+    Attribute a;
 
     EXPECT_EQ(b->addSecurityEquivalence(user, group), 0);
+    EXPECT_EQ(b->addSecurityEquivalence(user, group), ERR_DUPLICATE_VALUE);
+    // What the backend reads back is what the server holds.
+    ASSERT_EQ(b->readAttribute(user, "Security Equals", a), 0);
+    EXPECT_EQ(texts(a), std::vector<std::string>{DENY_GROUP});
+    ASSERT_EQ(b->readAttribute(group, "Equivalent To Me", a), 0);
+    EXPECT_TRUE(has(texts(a), "Gast03.PROJEKTE.UNTERRICHT"));
     EXPECT_EQ(server.values(userDn, "securityEquals"), std::vector<std::string>{groupDn});
     EXPECT_TRUE(has(server.values(groupDn, "equivalentToMe"), userDn));
-    EXPECT_EQ(b->addSecurityEquivalence(user, group), ERR_DUPLICATE_VALUE);
+    EXPECT_TRUE(has(server.values(userDn, "objectClass"), "tarvelMembership"));
 
     EXPECT_EQ(b->removeSecurityEquivalence(user, group), 0);
+    EXPECT_EQ(b->removeSecurityEquivalence(user, group), ERR_NO_SUCH_VALUE);
+    b.reset();  // nothing queued is lost when the connection closes
     EXPECT_TRUE(server.values(userDn, "securityEquals").empty());
     EXPECT_FALSE(has(server.values(groupDn, "equivalentToMe"), userDn));
-    EXPECT_EQ(b->removeSecurityEquivalence(user, group), ERR_NO_SUCH_VALUE);
 
     // Half done by an interrupted run (only the user side): adding completes the group side.
+    b = open(server);
+    user = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT");
+    group = idOf(*b, DENY_GROUP);
     ASSERT_TRUE(server.modify("dn: " + userDn + "\nchangetype: modify\nadd: securityEquals\nsecurityEquals: " +
                               groupDn + "\n"));
     EXPECT_EQ(b->addSecurityEquivalence(user, group), 0);
+    ASSERT_EQ(b->readAttribute(group, "Equivalent To Me", a), 0);
     EXPECT_TRUE(has(server.values(groupDn, "equivalentToMe"), userDn));
+}
+
+TEST(LdapEquivalence, EachSideGoesOutWithTheChangeOfItsEntry) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId user = idOf(*b, "Gast04.PROJEKTE.UNTERRICHT"), group = idOf(*b, DENY_GROUP);
+    const std::string userDn = dnOf("Gast04.PROJEKTE.UNTERRICHT"), groupDn = dnOf(DENY_GROUP);
+    // As a stop sends them: equivalence, the user's Group Membership, the group's Member.
+    ASSERT_EQ(b->addSecurityEquivalence(user, group), 0);
+    ASSERT_EQ(b->modify(user, {change(DS_ADD_ATTRIBUTE, "Group Membership", {DENY_GROUP})}), 0);
+    EXPECT_EQ(server.values(userDn, "securityEquals"), std::vector<std::string>{groupDn});
+    EXPECT_EQ(server.values(userDn, "groupMembership"), std::vector<std::string>{groupDn});
+    ASSERT_EQ(b->modify(group, {change(DS_ADDITIONAL_VALUE, "Member", {"Gast04.PROJEKTE.UNTERRICHT"})}), 0);
+    EXPECT_TRUE(has(server.values(groupDn, "member"), userDn));
+    EXPECT_TRUE(has(server.values(groupDn, "equivalentToMe"), userDn));
+
+    // A change that fails for its own reason still reports its own status; the queued side is
+    // written all the same.
+    ObjectId other = idOf(*b, "Gast05.PROJEKTE.UNTERRICHT");
+    ASSERT_EQ(b->addSecurityEquivalence(other, group), 0);
+    EXPECT_EQ(b->modify(other, {change(DS_REMOVE_VALUE, "Group Membership", {DENY_GROUP})}), ERR_NO_SUCH_VALUE);
+    EXPECT_EQ(server.values(dnOf("Gast05.PROJEKTE.UNTERRICHT"), "securityEquals"), std::vector<std::string>{groupDn});
 }
 
 TEST(LdapEquivalence, AGroupSideRefusalTakesTheUserSideBack) {
@@ -460,8 +494,22 @@ TEST(LdapEquivalence, AGroupSideRefusalTakesTheUserSideBack) {
     // The teacher may change pupils of KLASSE5A, but not G_Lehrer.
     ObjectId pupil = idOf(*teacher, "S5A01.KLASSE5A.SCHUELER.UNTERRICHT");
     ObjectId lehrer = idOf(*teacher, "G_Lehrer.LEHRER.UNTERRICHT");
-    EXPECT_EQ(teacher->addSecurityEquivalence(pupil, lehrer), ERR_NO_ACCESS);
-    EXPECT_TRUE(server.values(dnOf("S5A01.KLASSE5A.SCHUELER.UNTERRICHT"), "securityEquals").empty());
+    const std::string pupilDn = dnOf("S5A01.KLASSE5A.SCHUELER.UNTERRICHT");
+    Attribute a;
+    // Refused when the group side goes out, the pupil's side still queued.
+    ASSERT_EQ(teacher->addSecurityEquivalence(pupil, lehrer), 0);
+    EXPECT_EQ(teacher->readAttribute(lehrer, "Member", a), ERR_NO_ACCESS);
+    EXPECT_EQ(teacher->readAttribute(pupil, "Security Equals", a), ERR_NO_SUCH_ATTRIBUTE);
+    EXPECT_TRUE(server.values(pupilDn, "securityEquals").empty());
+
+    // Refused after the pupil's side went out with the pupil's own change: it is undone.
+    ASSERT_EQ(teacher->addSecurityEquivalence(pupil, lehrer), 0);
+    ASSERT_EQ(teacher->modify(pupil, {change(DS_ADD_ATTRIBUTE, "Group Membership", {"G_Lehrer.LEHRER.UNTERRICHT"})}),
+              0);
+    EXPECT_EQ(server.values(pupilDn, "securityEquals").size(), 1u);
+    EXPECT_EQ(teacher->modify(lehrer, {change(DS_ADDITIONAL_VALUE, "Member", {"S5A01.KLASSE5A.SCHUELER.UNTERRICHT"})}),
+              ERR_NO_ACCESS);
+    EXPECT_TRUE(server.values(pupilDn, "securityEquals").empty());
 }
 
 TEST(LdapRights, TheTeacherChangesOnlyWhatTheServerAllows) {
@@ -476,7 +524,11 @@ TEST(LdapRights, TheTeacherChangesOnlyWhatTheServerAllows) {
 
     EXPECT_EQ(t->modify(idOf(*t, pupil6a), {change(DS_ADD_ATTRIBUTE, "Group Membership", {DENY_GROUP})}),
               ERR_NO_ACCESS);
-    EXPECT_EQ(t->addSecurityEquivalence(idOf(*t, pupil6a), deny), ERR_NO_ACCESS);
+    // The equivalence is refused when its sides go out (with the next change of each entry).
+    ASSERT_EQ(t->addSecurityEquivalence(idOf(*t, pupil6a), deny), 0);
+    Attribute a;
+    EXPECT_EQ(t->readAttribute(idOf(*t, pupil6a), "Security Equals", a), ERR_NO_ACCESS);
+    EXPECT_TRUE(server.values(dnOf(DENY_GROUP), "equivalentToMe").size() == 2u + 1u);  // Gast01, Gast02, S5A02
     EXPECT_EQ(t->modify(idOf(*t, "G_Lehrer.LEHRER.UNTERRICHT"), {change(DS_ADDITIONAL_VALUE, "Member", {pupil5a})}),
               ERR_NO_ACCESS);
     EXPECT_TRUE(server.values(dnOf(pupil6a), "groupMembership").empty());

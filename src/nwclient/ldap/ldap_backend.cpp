@@ -9,6 +9,7 @@
 
 #include <ldap.h>
 #include <ldap_schema.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <functional>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace nw {
 namespace {
@@ -56,6 +58,13 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+// Key of a resolved component under its parent: names compare without regard to case, umlauts
+// included; the locale's lower-casing is only needed beyond ASCII.
+std::string childKey(ObjectId parent, std::string_view component) {
+    bool ascii = std::all_of(component.begin(), component.end(), [](char c) { return (c & 0x80) == 0; });
+    return std::to_string(parent) + "/" + (ascii ? lower(component) : text::toLowerLocale(component));
+}
+
 std::string trim(std::string s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
     size_t start = s.find_first_not_of(" \t");
@@ -82,32 +91,34 @@ std::string firstValue(LDAP* ld, LDAPMessage* entry, const char* attribute) {
 
 // "20261207093000Z" (fractions and offsets allowed) to seconds since 1970, UTC.
 bool parseGeneralizedTime(const std::string& s, int64_t& seconds) {
-    if (s.size() < 10) return false;
-    for (size_t i = 0; i < 10; ++i)
-        if (s[i] < '0' || s[i] > '9') return false;
-    std::tm tm{};
-    tm.tm_year = std::stoi(s.substr(0, 4)) - 1900;
-    tm.tm_mon = std::stoi(s.substr(4, 2)) - 1;
-    tm.tm_mday = std::stoi(s.substr(6, 2));
-    tm.tm_hour = std::stoi(s.substr(8, 2));
-    size_t pos = 10;
-    auto twoDigits = [&](int& field) {
-        if (pos + 2 <= s.size() && isdigit(static_cast<unsigned char>(s[pos])) &&
-            isdigit(static_cast<unsigned char>(s[pos + 1]))) {
-            field = std::stoi(s.substr(pos, 2));
-            pos += 2;
+    auto digits = [&](size_t at, size_t count, int& out) {
+        if (at + count > s.size()) return false;
+        out = 0;
+        for (size_t i = at; i < at + count; ++i) {
+            if (s[i] < '0' || s[i] > '9') return false;
+            out = out * 10 + (s[i] - '0');
         }
+        return true;
     };
-    twoDigits(tm.tm_min);
-    twoDigits(tm.tm_sec);
+    int year = 0, month = 0, day = 0, hour = 0;
+    if (!digits(0, 4, year) || !digits(4, 2, month) || !digits(6, 2, day) || !digits(8, 2, hour)) return false;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    size_t pos = 10;
+    if (digits(pos, 2, tm.tm_min)) pos += 2;
+    if (pos == 12 && digits(pos, 2, tm.tm_sec)) pos += 2;
     if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
         ++pos;
-        while (pos < s.size() && isdigit(static_cast<unsigned char>(s[pos]))) ++pos;
+        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
     }
     int64_t offset = 0;
-    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-') && pos + 5 <= s.size()) {
-        int sign = s[pos] == '-' ? -1 : 1;
-        offset = sign * (std::stoi(s.substr(pos + 1, 2)) * 3600 + std::stoi(s.substr(pos + 3, 2)) * 60);
+    int offHours = 0, offMinutes = 0;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-') && digits(pos + 1, 2, offHours)) {
+        digits(pos + 3, 2, offMinutes);
+        offset = (s[pos] == '-' ? -1 : 1) * (offHours * 3600 + offMinutes * 60);
     }
     seconds = static_cast<int64_t>(timegm(&tm)) - offset;
     return true;
@@ -128,6 +139,8 @@ struct Node {
     ObjectSummary summary;
     std::vector<std::string> objectClasses;  // lower-cased; empty = not read yet
     bool described = false;
+    bool underParent = false;  // in the resolved-components cache, under childKey
+    std::string childKey;
 };
 
 struct AttributeInfo {
@@ -148,6 +161,7 @@ const char* const SUMMARY_ATTRS[] = {"objectClass",     "structuralObjectClass",
 const char* const NAMING_ATTRS[] = {"cn", "ou", "o", "c", "l", "dc", "uid", "st"};
 
 const std::set<std::string> MEMBERSHIP_ATTRS = {"groupmembership", "securityequals", "equivalenttome"};
+const std::set<std::string> DN_MEMBERSHIP_ATTRS = {"member", "groupmembership", "securityequals", "equivalenttome"};
 
 class LdapBackend;
 
@@ -155,16 +169,20 @@ class LdapCursor : public ObjectCursor {
 public:
     LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames)
         : backend_(backend), base_(base), scope_(scope), filter_(std::move(filter)), fullNames_(fullNames) {}
-    ~LdapCursor() override { ber_memfree(cookie_.bv_val); }
+    ~LdapCursor() override;
     NWDSCCODE next(std::vector<ObjectSummary>& page) override;
 
 private:
+    int request();
+
     LdapBackend& backend_;
     ObjectId base_;
     int scope_;
     std::string filter_;
     bool fullNames_;
     berval cookie_{0, nullptr};
+    int msgid_ = -1;          // the page asked for and not yet received
+    uint64_t generation_ = 0; // of the connection it was asked on
     bool started_ = false;
     bool done_ = false;
 };
@@ -173,6 +191,7 @@ class LdapBackend : public DirectoryBackend {
 public:
     NWCCODE open(const ClientConfig& config);
     ~LdapBackend() override {
+        if (ld_) flushAll();  // nothing queued is left behind
         if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
         std::fill(password_.begin(), password_.end(), '\0');
     }
@@ -198,8 +217,14 @@ public:
 
     // ---- used by the cursor ----
     // One page of a paged search. rc is the LDAP result; entries are registered as nodes.
-    int searchPage(const std::string& baseDn, int scope, const std::string& filter, berval& cookie,
-                   std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    // Asks for one page of a paged search; msgid identifies the answer.
+    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid);
+    // Receives it: the new cookie replaces the old one (cookieArrived runs as soon as it is known,
+    // before the entries are taken apart); entries are registered as nodes and summarised.
+    int receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
+                    std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    void abandon(int msgid);
+    uint64_t generation() const { return generation_; }
     int reopen();
     const std::string& dnOf(ObjectId id) const { return nodes_[static_cast<size_t>(id)].dn; }
     bool knows(ObjectId id) const { return id >= 0 && static_cast<size_t>(id) < nodes_.size(); }
@@ -212,9 +237,15 @@ private:
     void readSchema(const std::string& subschemaDn);
     int withRetry(const std::function<int()>& op);
 
-    ObjectId registerDn(const std::string& dn);
+    ObjectId registerDn(const std::string& dn, std::string key);
     ObjectId registerEntry(LDAPMessage* entry, bool& ok);
+    struct SummaryValues {
+        std::vector<std::string> classes;
+        std::string structural, count, modified, created;
+    };
+    bool readSummary(LDAPMessage* entry, std::string& dn, SummaryValues& out);
     void fillSummary(Node& node, LDAPMessage* entry);
+    void fillSummary(Node& node, const SummaryValues& values);
     std::string nameOfDn(const std::string& dn) const;
     NWDSCCODE dnOfName(const std::string& fullName, std::string& dn);
     NWDSCCODE lookupChild(ObjectId parent, const std::string& component, ObjectId& child);
@@ -224,9 +255,34 @@ private:
     uint32_t syntaxOf(const std::string& ldapName) const;
     int baseRead(const std::string& dn, const char* const* attrs, Message& result);
     NWDSCCODE statusFor(int rc, ObjectId id);
-    int modifyDn(const std::string& dn, std::vector<LDAPMod*>& mods, LDAPControl** serverControls);
-    NWDSCCODE changeOneValue(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add,
-                             bool& changed);
+
+    // Equivalence sides waiting for the next change of their entry.
+    struct Pending {
+        bool add = true;
+        std::string attribute;  // lower-cased LDAP name
+        std::string ldapName;
+        std::string valueDn;
+        std::string valueKey;
+        ObjectId partner = -1;  // the entry holding the other side
+        uint64_t pair = 0;      // 0: no other side to take back
+    };
+    struct Snapshot {
+        std::unordered_map<std::string, std::unordered_set<std::string>> keys;  // attribute -> value keys
+    };
+    static constexpr size_t MAX_QUEUED = 20000;
+
+    void takeSnapshot(ObjectId id, LDAPMessage* entry);
+    NWDSCCODE ensureSnapshot(ObjectId id);
+    bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
+    void noteChange(ObjectId id, const std::string& attribute, const std::string& valueKey, bool add);
+    int send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
+             const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued);
+    std::vector<Pending> takeQueue(ObjectId id);
+    void takeBackPartner(ObjectId id, const Pending& failed);
+    NWDSCCODE sendQueueSingly(ObjectId id, const std::vector<Pending>& queued);
+    NWDSCCODE flush(ObjectId id);
+    NWDSCCODE flushAll();
+    NWDSCCODE changeEquivalence(ObjectId user, ObjectId group, bool add);
 
     // Settings.
     std::string uri_, base_, bindDn_, password_, caFile_, serverName_, membershipClass_, operatorName_;
@@ -235,6 +291,7 @@ private:
     int pageSize_ = 500;
 
     LDAP* ld_ = nullptr;
+    uint64_t generation_ = 0;  // counts connections, so old message ids are known as such
     NameMap map_;
     size_t baseRdnCount_ = 0;
     std::vector<std::string> namingContexts_;
@@ -248,6 +305,13 @@ private:
     std::unordered_map<std::string, ObjectId> idByDnKey_;
     // Resolved components: parent id + "/" + lower-cased component -> child. Per connection.
     std::unordered_map<std::string, ObjectId> childCache_;
+    std::string lastParentKey_;
+    ObjectId lastParentId_ = -1;
+    // Membership values as last read or written, for the objects of the running action.
+    std::unordered_map<ObjectId, Snapshot> snapshots_;
+    std::map<ObjectId, std::vector<Pending>> pending_;
+    size_t pendingCount_ = 0;
+    uint64_t nextPair_ = 1;
 };
 
 // ---- set-up ----
@@ -322,7 +386,9 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
         if (!platform::askPassword(prompt, password_) || password_.empty()) return TARVEL_LDAP_NO_PASSWORD;
     }
 
-    nodes_.push_back({base_, {}, {}, false});
+    Node root;
+    root.dn = base_;
+    nodes_.push_back(std::move(root));
     nodes_[0].summary.id = ROOT_ID;
     nodes_[0].summary.name = "[root]";
     nodes_[0].summary.baseClass = "Top";
@@ -356,6 +422,7 @@ NWCCODE LdapBackend::connectAndBind() {
         ldap_unbind_ext_s(ld_, nullptr, nullptr);
         ld_ = nullptr;
     }
+    ++generation_;
     if (ldap_initialize(&ld_, uri_.c_str()) != LDAP_SUCCESS || !ld_) return TARVEL_CONFIGURATION_INVALID;
     int version = LDAP_VERSION3;
     ldap_set_option(ld_, LDAP_OPT_PROTOCOL_VERSION, &version);
@@ -458,6 +525,8 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
 
 int LdapBackend::reopen() {
     childCache_.clear();
+    for (Node& n : nodes_) n.underParent = false;
+    snapshots_.clear();
     for (Node& n : nodes_) n.objectClasses.clear();
     NWCCODE rc = connect();
     return rc == 0 ? LDAP_SUCCESS : LDAP_SERVER_DOWN;
@@ -495,8 +564,7 @@ std::string LdapBackend::nameOfDn(const std::string& dn) const {
     return joinTypelessName(parts);
 }
 
-ObjectId LdapBackend::registerDn(const std::string& dn) {
-    std::string key = dnKey(dn);
+ObjectId LdapBackend::registerDn(const std::string& dn, std::string key) {
     auto it = idByDnKey_.find(key);
     if (it != idByDnKey_.end()) return it->second;
     ObjectId id = static_cast<ObjectId>(nodes_.size());
@@ -508,45 +576,86 @@ ObjectId LdapBackend::registerDn(const std::string& dn) {
     return id;
 }
 
+// Reads an entry once, front to back: its DN and the attributes a summary needs. (Asking for
+// each attribute by name would scan the entry again every time; a listing has thousands.)
+bool LdapBackend::readSummary(LDAPMessage* entry, std::string& dn, SummaryValues& out) {
+    BerElement* ber = nullptr;
+    berval dnValue{0, nullptr};
+    if (ldap_get_dn_ber(ld_, entry, &ber, &dnValue) != LDAP_SUCCESS) {
+        if (ber) ber_free(ber, 0);
+        return false;
+    }
+    dn.assign(dnValue.bv_val, dnValue.bv_len);
+    berval name{0, nullptr};
+    berval* values = nullptr;
+    while (ldap_get_attribute_ber(ld_, entry, ber, &name, &values) == LDAP_SUCCESS && name.bv_val) {
+        std::string_view attribute(name.bv_val, name.bv_len);
+        auto is = [&](const char* wanted) { return attribute.size() == strlen(wanted) && strncasecmp(attribute.data(), wanted, attribute.size()) == 0; };
+        std::string* single = nullptr;
+        if (is("objectClass")) {
+            for (berval* v = values; v && v->bv_val; ++v) out.classes.emplace_back(v->bv_val, v->bv_len);
+        } else if (is("structuralObjectClass")) single = &out.structural;
+        else if (is("numSubordinates") || is("subordinateCount")) single = &out.count;
+        else if (is("modifyTimestamp")) single = &out.modified;
+        else if (is("createTimestamp")) single = &out.created;
+        if (single && values && values[0].bv_val) single->assign(values[0].bv_val, values[0].bv_len);
+        ber_memfree(values);
+        values = nullptr;
+    }
+    ber_free(ber, 0);
+    return true;
+}
+
 void LdapBackend::fillSummary(Node& node, LDAPMessage* entry) {
-    std::vector<std::string> classes = textValues(ld_, entry, "objectClass");
-    std::string structural = firstValue(ld_, entry, "structuralObjectClass");
-    node.summary.baseClass = map_.baseClass(structural, classes);
+    std::string dn;
+    SummaryValues values;
+    if (readSummary(entry, dn, values)) fillSummary(node, values);
+}
+
+void LdapBackend::fillSummary(Node& node, const SummaryValues& v) {
+    node.summary.baseClass = map_.baseClass(v.structural, v.classes);
     node.summary.flags = map_.isContainerClass(node.summary.baseClass) ? DS_CONTAINER_ENTRY : 0;
-    std::string count = firstValue(ld_, entry, "numSubordinates");
-    if (count.empty()) count = firstValue(ld_, entry, "subordinateCount");
-    node.summary.subordinateCount = count.empty() ? 0 : static_cast<uint32_t>(std::strtoul(count.c_str(), nullptr, 10));
+    node.summary.subordinateCount = v.count.empty() ? 0 : static_cast<uint32_t>(std::strtoul(v.count.c_str(), nullptr, 10));
     int64_t seconds = 0;
-    std::string stamp = firstValue(ld_, entry, "modifyTimestamp");
-    if (stamp.empty()) stamp = firstValue(ld_, entry, "createTimestamp");
+    const std::string& stamp = v.modified.empty() ? v.created : v.modified;
     node.summary.modificationTime = parseGeneralizedTime(stamp, seconds) ? static_cast<uint32_t>(seconds) : 0;
     node.objectClasses.clear();
-    for (const std::string& c : classes) node.objectClasses.push_back(lower(c));
+    for (const std::string& c : v.classes) node.objectClasses.push_back(lower(c));
     node.described = true;
 }
 
 ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok) {
-    LdapText dn(ldap_get_dn(ld_, entry));
-    ok = dn != nullptr;
+    std::string dn;
+    SummaryValues values;
+    std::vector<Rdn> rdns;
+    ok = readSummary(entry, dn, values) && parseDn(dn, rdns);
     if (!ok) return ROOT_ID;
-    ObjectId id = registerDn(dn.get());
+    ObjectId id = registerDn(dn, dnKey(rdns));
     Node& node = nodes_[static_cast<size_t>(id)];
-    if (id != ROOT_ID) {
-        std::vector<Rdn> rdns;
-        parseDn(node.dn, rdns);
-        node.summary.name = rdns.empty() ? node.dn : rdns.front().value;
-        fillSummary(node, entry);
-        // The entry is now known under its parent too: resolving it later costs nothing.
-        std::vector<Rdn> parentRdns(rdns.begin() + (rdns.empty() ? 0 : 1), rdns.end());
-        auto parent = idByDnKey_.find(dnKey(formatDn(parentRdns)));
-        if (parent != idByDnKey_.end() && !rdns.empty())
-            childCache_[std::to_string(parent->second) + "/" + text::toLowerLocale(rdns.front().value)] = id;
+    if (id != ROOT_ID && !rdns.empty()) {
+        node.summary.name = rdns.front().value;
+        fillSummary(node, values);
+        if (!node.underParent) {
+            // The entry is now known under its parent too: resolving it later costs nothing.
+            // Entries of one page share their parent, so its key is looked up once.
+            std::string parentKey = dnKey(rdns, 1);
+            if (parentKey != lastParentKey_) {
+                auto parent = idByDnKey_.find(parentKey);
+                lastParentId_ = parent == idByDnKey_.end() ? -1 : parent->second;
+                lastParentKey_ = std::move(parentKey);
+            }
+            if (lastParentId_ >= 0) {
+                node.childKey = childKey(lastParentId_, rdns.front().value);
+                childCache_[node.childKey] = id;
+                node.underParent = true;
+            }
+        }
     }
     return id;
 }
 
 NWDSCCODE LdapBackend::lookupChild(ObjectId parent, const std::string& component, ObjectId& child) {
-    std::string cacheKey = std::to_string(parent) + "/" + text::toLowerLocale(component);
+    std::string cacheKey = childKey(parent, component);
     auto cached = childCache_.find(cacheKey);
     if (cached != childCache_.end()) {
         child = cached->second;
@@ -617,8 +726,9 @@ NWDSCCODE LdapBackend::dnOfName(const std::string& fullName, std::string& dn) {
 NWDSCCODE LdapBackend::statusFor(int rc, ObjectId id) {
     if (rc == LDAP_NO_SUCH_OBJECT && id != ROOT_ID && knows(id)) {
         // Gone from the server: forget how it was resolved so a new object of that name is found.
-        for (auto it = childCache_.begin(); it != childCache_.end();)
-            it = it->second == id ? childCache_.erase(it) : std::next(it);
+        Node& node = nodes_[static_cast<size_t>(id)];
+        if (node.underParent) childCache_.erase(node.childKey);
+        node.underParent = false;
     }
     return ndsStatusFromLdap(rc);
 }
@@ -646,31 +756,38 @@ NWDSCCODE LdapBackend::describe(ObjectId id, std::string& fullName, ObjectSummar
 
 // ---- listing and search ----
 
-int LdapBackend::searchPage(const std::string& baseDn, int scope, const std::string& filter, berval& cookie,
-                            std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded) {
+int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie,
+                             int& msgid) {
     if (!ld_) return LDAP_SERVER_DOWN;
-    Message result;
     LDAPControl* pageControl = nullptr;
-    if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, &cookie, 0, &pageControl) != LDAP_SUCCESS)
+    if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, cookie, 0, &pageControl) != LDAP_SUCCESS)
         return LDAP_NO_MEMORY;
     Control pageOwner(pageControl);
     LDAPControl* serverControls[] = {pageControl, nullptr};
+    timeval timeout{timeoutSeconds_, 0};
+    return ldap_search_ext(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
+                           pagingSupported_ ? serverControls : nullptr, nullptr, &timeout, 0, &msgid);
+}
+
+int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
+                             std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded) {
+    if (!ld_) return LDAP_SERVER_DOWN;
     LDAPMessage* raw = nullptr;
     timeval timeout{timeoutSeconds_, 0};
-    int rc = ldap_search_ext_s(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
-                               pagingSupported_ ? serverControls : nullptr, nullptr, &timeout, 0, &raw);
-    result.reset(raw);
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && rc != LDAP_ADMINLIMIT_EXCEEDED) return rc;
-    for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
-        bool ok = false;
-        ObjectId id = registerEntry(e, ok);
-        if (!ok || id == excluded) continue;
-        ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
-        if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
-        page.push_back(std::move(s));
+    int got = ldap_result(ld_, msgid, LDAP_MSG_ALL, &timeout, &raw);
+    Message result(raw);
+    if (got == 0) {
+        ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+        return LDAP_TIMEOUT;
     }
-    // A result code of the search itself (a size limit hit part-way) ends the listing as a
-    // failure, whatever came before it.
+    if (got < 0) {
+        int error = LDAP_SERVER_DOWN;
+        ldap_get_option(ld_, LDAP_OPT_RESULT_CODE, &error);
+        return error == LDAP_SUCCESS ? LDAP_SERVER_DOWN : error;
+    }
+    // The result first: a result code of the search itself (a size limit hit part-way) ends the
+    // listing as a failure, whatever came before it; and the next page is asked for before this
+    // one is taken apart, so the server sends while we work.
     int resultCode = LDAP_SUCCESS;
     LDAPControl** returned = nullptr;
     int parse = ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, &returned, 0);
@@ -686,7 +803,32 @@ int LdapBackend::searchPage(const std::string& baseDn, int scope, const std::str
             return LDAP_DECODING_ERROR;
         }
     }
+    if (cookie.bv_len > 0) cookieArrived();
+    for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
+        bool ok = false;
+        ObjectId id = registerEntry(e, ok);
+        if (!ok || id == excluded) continue;
+        ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
+        if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
+        page.push_back(std::move(s));
+    }
     return LDAP_SUCCESS;
+}
+
+void LdapBackend::abandon(int msgid) {
+    if (ld_) ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+}
+
+LdapCursor::~LdapCursor() {
+    if (msgid_ >= 0 && generation_ == backend_.generation()) backend_.abandon(msgid_);
+    ber_memfree(cookie_.bv_val);
+}
+
+int LdapCursor::request() {
+    generation_ = backend_.generation();
+    int rc = backend_.requestPage(backend_.dnOf(base_), scope_, filter_, &cookie_, msgid_);
+    if (rc != LDAP_SUCCESS) msgid_ = -1;
+    return rc;
 }
 
 NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
@@ -696,21 +838,34 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
             done_ = true;
             return ERR_NO_SUCH_ENTRY;
         }
-        const std::string baseDn = backend_.dnOf(base_);
-        int rc = backend_.searchPage(baseDn, scope_, filter_, cookie_, page, fullNames_,
-                                     scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+        int rc = LDAP_SUCCESS;
+        if (msgid_ < 0) rc = request();
+        // A page asked for on a connection that has since been re-opened is gone.
+        if (rc == LDAP_SUCCESS && generation_ != backend_.generation()) rc = LDAP_SERVER_DOWN;
+        if (rc == LDAP_SUCCESS) {
+            int msgid = msgid_;
+            msgid_ = -1;
+            rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, page, fullNames_,
+                                      scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+        }
         if (isConnectionLost(rc)) {
             // Only the first page can be asked again: a page cookie dies with its connection.
-            bool first = !started_;
             int reopened = backend_.reopen();
-            if (first && reopened == LDAP_SUCCESS) {
+            if (!started_ && reopened == LDAP_SUCCESS) {
                 page.clear();
-                rc = backend_.searchPage(baseDn, scope_, filter_, cookie_, page, fullNames_,
-                                         scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+                rc = request();
+                if (rc == LDAP_SUCCESS) {
+                    int msgid = msgid_;
+                    msgid_ = -1;
+                    rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, page, fullNames_,
+                                              scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+                }
             }
         }
         started_ = true;
         if (rc != LDAP_SUCCESS) {
+            if (msgid_ >= 0 && generation_ == backend_.generation()) backend_.abandon(msgid_);
+            msgid_ = -1;
             done_ = true;
             page.clear();
             return ndsStatusFromLdap(rc);
@@ -722,6 +877,7 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
 
 NWDSCCODE LdapBackend::list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) {
     if (!knows(container)) return ERR_NO_SUCH_ENTRY;
+    snapshots_.clear();  // a new action: what other clients changed meanwhile is read afresh
     std::string filter = "(objectClass=*)";
     if (containersOnly) {
         filter = "(|";
@@ -742,6 +898,9 @@ NWDSCCODE LdapBackend::list(ObjectId container, bool containersOnly, std::unique
 NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const std::string& value,
                               std::unique_ptr<ObjectCursor>& cursor) {
     if (!knows(base)) return ERR_NO_SUCH_ENTRY;
+    // A search may ask for membership values: everything queued goes out first.
+    if (NWDSCCODE rc = flushAll()) return rc;
+    snapshots_.clear();
     std::string ldapName = map_.ldapAttribute(attribute);
     std::string filter;
     if (lower(ldapName) == "objectclass") {
@@ -799,14 +958,21 @@ NWDSCCODE LdapBackend::attributeSyntax(const std::string& attribute, uint32_t& s
 
 NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, Attribute& out) {
     if (!knows(id)) return ERR_NO_SUCH_ENTRY;
+    // What is queued for the object goes out first: a read shows what was done.
+    if (NWDSCCODE rc = flush(id)) return rc;
     std::string ldapName = map_.ldapAttribute(attribute);
-    const char* attrs[] = {ldapName.c_str(), nullptr};
+    bool membership = DN_MEMBERSHIP_ATTRS.count(lower(ldapName)) != 0;
+    // The membership attributes come together, so the equivalence calls that follow know both
+    // sides without asking again.
+    const char* single[] = {ldapName.c_str(), nullptr};
+    const char* all[] = {"member", "groupMembership", "securityEquals", "equivalentToMe", "objectClass", nullptr};
     Message result;
     std::string dn = dnOf(id);
-    int rc = baseRead(dn, attrs, result);
+    int rc = baseRead(dn, membership ? all : single, result);
     if (rc != LDAP_SUCCESS) return statusFor(rc, id);
     LDAPMessage* entry = ldap_first_entry(ld_, result.get());
     if (!entry) return ERR_NO_SUCH_ENTRY;
+    if (membership) takeSnapshot(id, entry);
     out.name = attribute;
     out.syntax = syntaxOf(ldapName);
     out.values.clear();
@@ -841,6 +1007,59 @@ NWDSCCODE LdapBackend::readStream(ObjectId id, const std::string& attribute, std
     return SUCCESSFUL;
 }
 
+// ---- what the backend knows of membership values ----
+
+void LdapBackend::takeSnapshot(ObjectId id, LDAPMessage* entry) {
+    Snapshot& snap = snapshots_[id];
+    snap.keys.clear();
+    for (const std::string& attribute : DN_MEMBERSHIP_ATTRS) {
+        auto& keys = snap.keys[attribute];
+        for (const std::string& v : textValues(ld_, entry, attribute.c_str())) keys.insert(dnKey(v));
+    }
+    std::vector<std::string> classes = textValues(ld_, entry, "objectClass");
+    if (!classes.empty()) {
+        Node& node = nodes_[static_cast<size_t>(id)];
+        node.objectClasses.clear();
+        for (const std::string& c : classes) node.objectClasses.push_back(lower(c));
+    }
+}
+
+NWDSCCODE LdapBackend::ensureSnapshot(ObjectId id) {
+    if (snapshots_.count(id)) return SUCCESSFUL;
+    const char* all[] = {"member", "groupMembership", "securityEquals", "equivalentToMe", "objectClass", nullptr};
+    Message result;
+    std::string dn = dnOf(id);
+    int rc = baseRead(dn, all, result);
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return ERR_NO_SUCH_ENTRY;
+    takeSnapshot(id, entry);
+    return SUCCESSFUL;
+}
+
+// The value as the server will hold it once the queue is sent.
+bool LdapBackend::holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const {
+    bool has = false;
+    auto snap = snapshots_.find(id);
+    if (snap != snapshots_.end()) {
+        auto keys = snap->second.keys.find(attribute);
+        has = keys != snap->second.keys.end() && keys->second.count(valueKey);
+    }
+    auto queued = pending_.find(id);
+    if (queued != pending_.end())
+        for (const Pending& p : queued->second)
+            if (p.attribute == attribute && p.valueKey == valueKey) has = p.add;
+    return has;
+}
+
+void LdapBackend::noteChange(ObjectId id, const std::string& attribute, const std::string& valueKey, bool add) {
+    auto snap = snapshots_.find(id);
+    if (snap == snapshots_.end()) return;
+    auto& keys = snap->second.keys[attribute];
+    if (add) keys.insert(valueKey);
+    else keys.erase(valueKey);
+}
+
 // ---- changes ----
 
 NWDSCCODE LdapBackend::ensureClasses(ObjectId id) {
@@ -873,37 +1092,195 @@ bool LdapBackend::classesAllow(const std::vector<std::string>& entryClasses, con
     return false;
 }
 
-int LdapBackend::modifyDn(const std::string& dn, std::vector<LDAPMod*>& mods, LDAPControl** serverControls) {
-    mods.push_back(nullptr);
-    int rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), serverControls, nullptr); });
-    mods.pop_back();
-    return rc;
-}
-
 // Owns the values of an LDAP modification while it is sent.
 struct ModHolder {
-    std::vector<std::vector<berval>> bervals;
-    std::vector<std::vector<berval*>> pointers;
+    std::deque<std::vector<berval>> bervals;
+    std::deque<std::vector<berval*>> pointers;
+    std::deque<std::string> texts;  // mod_type and the values point into these
     std::vector<std::unique_ptr<LDAPMod>> mods;
-    std::deque<std::string> names;  // a deque: mod_type points into its strings
-    std::vector<std::string> storage;
-    LDAPMod* add(int op, const std::string& attribute, const std::vector<std::string>& values, size_t firstValue) {
-        names.push_back(attribute);
+
+    void add(int op, const std::string& attribute, const std::vector<std::string>& values) {
+        texts.push_back(attribute);
+        char* type = texts.back().data();
         bervals.emplace_back();
+        for (const std::string& v : values) {
+            texts.push_back(v);
+            bervals.back().push_back({static_cast<ber_len_t>(texts.back().size()), texts.back().data()});
+        }
         pointers.emplace_back();
-        for (size_t i = 0; i < values.size(); ++i)
-            bervals.back().push_back({static_cast<ber_len_t>(values[i].size()),
-                                      const_cast<char*>(storage[firstValue + i].data())});
         for (berval& b : bervals.back()) pointers.back().push_back(&b);
         pointers.back().push_back(nullptr);
         auto mod = std::make_unique<LDAPMod>();
         mod->mod_op = op | LDAP_MOD_BVALUES;
-        mod->mod_type = names.back().data();
+        mod->mod_type = type;
         mod->mod_bvalues = values.empty() ? nullptr : pointers.back().data();
         mods.push_back(std::move(mod));
-        return mods.back().get();
+    }
+    std::vector<LDAPMod*> list() const {
+        std::vector<LDAPMod*> out;
+        for (const auto& m : mods) out.push_back(m.get());
+        out.push_back(nullptr);
+        return out;
     }
 };
+
+// One request as the server takes it: the caller's changes (values already in LDAP form) and the
+// queued membership values of the same object, with the membership class when the entry needs it.
+int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
+                      const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued) {
+    if (!ld_ && reopen() != LDAP_SUCCESS) return LDAP_SERVER_DOWN;
+    std::vector<std::string> addsMembership;
+    for (size_t i = 0; i < changes.size(); ++i)
+        if (changes[i].type != DS_REMOVE_VALUE && changes[i].type != DS_REMOVE_ATTRIBUTE &&
+            MEMBERSHIP_ATTRS.count(lower(ldapNames[i])))
+            addsMembership.push_back(ldapNames[i]);
+    for (const Pending& p : queued)
+        if (p.add) addsMembership.push_back(p.ldapName);
+    std::vector<std::string> firstValueAttrs;
+    for (size_t i = 0; i < changes.size(); ++i)
+        if (changes[i].type == DS_ADD_ATTRIBUTE) firstValueAttrs.push_back(ldapNames[i]);
+
+    int rc = LDAP_OTHER;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool addClass = false;
+        if (!addsMembership.empty() && classes_.count(lower(membershipClass_))) {
+            if (NWDSCCODE st = ensureClasses(id)) return st == ERR_NO_SUCH_ENTRY ? LDAP_NO_SUCH_OBJECT : LDAP_OTHER;
+            const std::vector<std::string>& have = nodes_[static_cast<size_t>(id)].objectClasses;
+            if (std::find(have.begin(), have.end(), lower(membershipClass_)) == have.end())
+                for (const std::string& a : addsMembership)
+                    if (!classesAllow(have, a)) addClass = true;
+        }
+        ModHolder holder;
+        if (addClass) holder.add(LDAP_MOD_ADD, "objectClass", {membershipClass_});
+        for (size_t i = 0; i < changes.size(); ++i) {
+            bool remove = changes[i].type == DS_REMOVE_VALUE || changes[i].type == DS_REMOVE_ATTRIBUTE;
+            holder.add(remove ? LDAP_MOD_DELETE : LDAP_MOD_ADD, ldapNames[i],
+                       changes[i].type == DS_REMOVE_ATTRIBUTE ? std::vector<std::string>{} : valueTexts[i]);
+        }
+        // Queued values, one modification per attribute and kind.
+        std::map<std::pair<std::string, bool>, std::vector<std::string>> grouped;
+        for (const Pending& p : queued) grouped[{p.ldapName, p.add}].push_back(p.valueDn);
+        for (const auto& [key, values] : grouped) holder.add(key.second ? LDAP_MOD_ADD : LDAP_MOD_DELETE, key.first, values);
+
+        // "Add the attribute" must find it without values: the server checks that in the same
+        // operation where it can, else it is read first.
+        Control assertionOwner;
+        LDAPControl* assertion = nullptr;
+        if (!firstValueAttrs.empty()) {
+            std::string filter = "(&";
+            for (const std::string& a : firstValueAttrs) filter += "(!(" + a + "=*))";
+            filter += ")";
+            if (assertionSupported_) {
+                if (ldap_create_assertion_control(ld_, filter.data(), 1, &assertion) != LDAP_SUCCESS) return LDAP_NO_MEMORY;
+                assertionOwner.reset(assertion);
+            } else {
+                for (const std::string& a : firstValueAttrs) {
+                    const char* attrs[] = {a.c_str(), nullptr};
+                    Message result;
+                    std::string dn = dnOf(id);
+                    int r = baseRead(dn, attrs, result);
+                    if (r != LDAP_SUCCESS) return r;
+                    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+                    if (entry && !textValues(ld_, entry, a.c_str()).empty()) return LDAP_ASSERTION_FAILED;
+                }
+            }
+        }
+        LDAPControl* controls[] = {assertion, nullptr};
+        std::vector<LDAPMod*> mods = holder.list();
+        std::string dn = dnOf(id);
+        rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), assertion ? controls : nullptr, nullptr); });
+        if (rc == LDAP_SUCCESS) {
+            Node& node = nodes_[static_cast<size_t>(id)];
+            if (addClass) node.objectClasses.push_back(lower(membershipClass_));
+            node.described = false;  // its modification time changed
+            return rc;
+        }
+        if (rc == LDAP_TYPE_OR_VALUE_EXISTS && addClass && attempt == 0) {
+            // Someone else gave the entry the class since it was read: read again, send again.
+            nodes_[static_cast<size_t>(id)].objectClasses.clear();
+            continue;
+        }
+        break;
+    }
+    return rc;
+}
+
+std::vector<LdapBackend::Pending> LdapBackend::takeQueue(ObjectId id) {
+    std::vector<Pending> out;
+    auto it = pending_.find(id);
+    if (it == pending_.end()) return out;
+    out = std::move(it->second);
+    pending_.erase(it);
+    pendingCount_ -= out.size();
+    return out;
+}
+
+// The other side of a queued value that could not be written is taken back, so the two sides
+// keep agreeing: still queued, it is dropped; already sent, it is undone.
+void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
+    if (failed.pair == 0 || !knows(failed.partner)) return;
+    auto queued = pending_.find(failed.partner);
+    if (queued != pending_.end()) {
+        auto& items = queued->second;
+        auto it = std::find_if(items.begin(), items.end(), [&](const Pending& p) { return p.pair == failed.pair; });
+        if (it != items.end()) {
+            items.erase(it);
+            --pendingCount_;
+            if (items.empty()) pending_.erase(queued);
+            return;
+        }
+    }
+    Pending undo;
+    undo.add = !failed.add;
+    undo.ldapName = failed.ldapName == "equivalentToMe" ? "securityEquals" : "equivalentToMe";
+    undo.attribute = lower(undo.ldapName);
+    undo.valueDn = dnOf(id);
+    undo.valueKey = dnKey(undo.valueDn);
+    if (send(failed.partner, {}, {}, {}, {undo}) == LDAP_SUCCESS)
+        noteChange(failed.partner, undo.attribute, undo.valueKey, undo.add);
+    else
+        snapshots_.erase(failed.partner);
+}
+
+// Sends queued values one by one: a value that is already there (or already gone) counts as
+// done; for any other refusal the other side is taken back. Returns the first real failure.
+NWDSCCODE LdapBackend::sendQueueSingly(ObjectId id, const std::vector<Pending>& queued) {
+    NWDSCCODE first = SUCCESSFUL;
+    for (const Pending& p : queued) {
+        int rc = send(id, {}, {}, {}, {p});
+        if (rc == LDAP_SUCCESS || (p.add && rc == LDAP_TYPE_OR_VALUE_EXISTS) ||
+            (!p.add && rc == LDAP_NO_SUCH_ATTRIBUTE)) {
+            noteChange(id, p.attribute, p.valueKey, p.add);
+            continue;
+        }
+        if (first == SUCCESSFUL) first = statusFor(rc, id);
+        takeBackPartner(id, p);
+    }
+    return first;
+}
+
+NWDSCCODE LdapBackend::flush(ObjectId id) {
+    std::vector<Pending> queued = takeQueue(id);
+    if (queued.empty()) return SUCCESSFUL;
+    int rc = send(id, {}, {}, {}, queued);
+    if (rc == LDAP_SUCCESS) {
+        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueKey, p.add);
+        return SUCCESSFUL;
+    }
+    if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE) return sendQueueSingly(id, queued);
+    snapshots_.erase(id);
+    for (const Pending& p : queued) takeBackPartner(id, p);
+    return statusFor(rc, id);
+}
+
+NWDSCCODE LdapBackend::flushAll() {
+    NWDSCCODE first = SUCCESSFUL;
+    while (!pending_.empty()) {
+        NWDSCCODE rc = flush(pending_.begin()->first);
+        if (first == SUCCESSFUL) first = rc;
+    }
+    return first;
+}
 
 NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
     if (!knows(id)) return ERR_NO_SUCH_ENTRY;
@@ -912,9 +1289,7 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
     // does not exist refuses the whole request.
     std::vector<std::vector<std::string>> valueTexts(changes.size());
     std::vector<std::string> ldapNames(changes.size());
-    bool needsMembershipClass = false;
     bool removesValues = false;
-    std::vector<std::string> firstValueAttrs;
     for (size_t i = 0; i < changes.size(); ++i) {
         const Change& c = changes[i];
         ldapNames[i] = map_.ldapAttribute(c.attribute);
@@ -938,138 +1313,79 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
             valueTexts[i].push_back(std::move(text));
         }
         if (c.type == DS_REMOVE_VALUE) removesValues = true;
-        if (c.type == DS_ADD_ATTRIBUTE) firstValueAttrs.push_back(ldapNames[i]);
-        if ((c.type == DS_ADD_ATTRIBUTE || c.type == DS_ADD_VALUE || c.type == DS_ADDITIONAL_VALUE) &&
-            MEMBERSHIP_ATTRS.count(lower(ldapNames[i])))
-            needsMembershipClass = true;
     }
 
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        bool addClass = false;
-        if (needsMembershipClass && classes_.count(lower(membershipClass_))) {
-            if (NWDSCCODE rc = ensureClasses(id)) return rc;
-            const std::vector<std::string>& have = nodes_[static_cast<size_t>(id)].objectClasses;
-            if (std::find(have.begin(), have.end(), lower(membershipClass_)) == have.end()) {
-                for (size_t i = 0; i < changes.size() && !addClass; ++i)
-                    if (changes[i].type != DS_REMOVE_VALUE && changes[i].type != DS_REMOVE_ATTRIBUTE &&
-                        MEMBERSHIP_ATTRS.count(lower(ldapNames[i])) && !classesAllow(have, ldapNames[i]))
-                        addClass = true;
-            }
+    // What is queued for this object (an equivalence's side) goes in the same request: one
+    // round trip, and the entry changes whole.
+    std::vector<Pending> queued = takeQueue(id);
+    int rc = send(id, changes, ldapNames, valueTexts, queued);
+    if (rc != LDAP_SUCCESS && !queued.empty()) {
+        if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE || rc == LDAP_ASSERTION_FAILED) {
+            // Which part was refused cannot be told: the queue goes alone, then the request.
+            sendQueueSingly(id, queued);
+            queued.clear();
+            rc = send(id, changes, ldapNames, valueTexts, {});
+        } else {
+            snapshots_.erase(id);
+            for (const Pending& p : queued) takeBackPartner(id, p);
         }
-
-        ModHolder holder;
-        for (const auto& v : valueTexts)
-            for (const auto& t : v) holder.storage.push_back(t);
-        holder.storage.push_back(membershipClass_);
-        std::vector<LDAPMod*> mods;
-        if (addClass) mods.push_back(holder.add(LDAP_MOD_ADD, "objectClass", {membershipClass_}, holder.storage.size() - 1));
-        size_t offset = 0;
+    }
+    if (rc == LDAP_SUCCESS) {
+        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueKey, p.add);
         for (size_t i = 0; i < changes.size(); ++i) {
-            int op = changes[i].type == DS_REMOVE_VALUE || changes[i].type == DS_REMOVE_ATTRIBUTE ? LDAP_MOD_DELETE
-                                                                                                 : LDAP_MOD_ADD;
-            std::vector<std::string> vals = changes[i].type == DS_REMOVE_ATTRIBUTE ? std::vector<std::string>{}
-                                                                                    : valueTexts[i];
-            mods.push_back(holder.add(op, ldapNames[i], vals, offset));
-            offset += valueTexts[i].size();
-        }
-
-        // "Add the attribute" must find it without values: the server checks that in the same
-        // operation where it can, else it is read first.
-        LDAPControl* assertion = nullptr;
-        Control assertionOwner;
-        if (!firstValueAttrs.empty()) {
-            std::string filter = "(&";
-            for (const std::string& a : firstValueAttrs) filter += "(!(" + a + "=*))";
-            filter += ")";
-            if (assertionSupported_ && !ld_ && reopen() != LDAP_SUCCESS) return ERR_UNREACHABLE_SERVER;
-            if (assertionSupported_) {
-                if (ldap_create_assertion_control(ld_, filter.data(), 1, &assertion) != LDAP_SUCCESS)
-                    return ERR_NOT_ENOUGH_MEMORY;
-                assertionOwner.reset(assertion);
-            } else {
-                for (const std::string& a : firstValueAttrs) {
-                    const char* attrs[] = {a.c_str(), nullptr};
-                    Message result;
-                    std::string dn = dnOf(id);
-                    int rc = baseRead(dn, attrs, result);
-                    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
-                    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
-                    if (entry && !textValues(ld_, entry, a.c_str()).empty()) return ERR_ATTRIBUTE_ALREADY_EXISTS;
-                }
+            std::string attribute = lower(ldapNames[i]);
+            if (!DN_MEMBERSHIP_ATTRS.count(attribute)) continue;
+            if (changes[i].type == DS_REMOVE_ATTRIBUTE) {
+                snapshots_.erase(id);
+                continue;
             }
+            for (const std::string& v : valueTexts[i])
+                noteChange(id, attribute, dnKey(v), changes[i].type != DS_REMOVE_VALUE);
         }
-        LDAPControl* controls[] = {assertion, nullptr};
-        std::string dn = dnOf(id);
-        int rc = modifyDn(dn, mods, assertion ? controls : nullptr);
-        if (rc == LDAP_SUCCESS) {
-            Node& node = nodes_[static_cast<size_t>(id)];
-            if (addClass) node.objectClasses.push_back(lower(membershipClass_));
-            node.described = false;  // modification time changed
-            return SUCCESSFUL;
-        }
-        if (rc == LDAP_TYPE_OR_VALUE_EXISTS && addClass && attempt == 0) {
-            // Someone else gave the entry the class since it was read: read again, send again.
-            nodes_[static_cast<size_t>(id)].objectClasses.clear();
-            continue;
-        }
-        if (rc == LDAP_NO_SUCH_ATTRIBUTE && removesValues) return ERR_NO_SUCH_VALUE;
-        return statusFor(rc, id);
+        return SUCCESSFUL;
     }
-    return ERR_SYSTEM_FAILURE;
+    snapshots_.erase(id);
+    if (rc == LDAP_NO_SUCH_ATTRIBUTE && removesValues) return ERR_NO_SUCH_VALUE;
+    return statusFor(rc, id);
 }
 
-// One value added to or removed from one DN attribute; changed tells whether it did anything
-// (false: it was already there, or already gone).
-NWDSCCODE LdapBackend::changeOneValue(ObjectId id, const std::string& attribute, const std::string& valueName, bool add,
-                                      bool& changed) {
-    Change c;
-    c.type = add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE;
-    c.attribute = attribute;
-    c.syntax = SYN_DIST_NAME;
-    AttrValue v;
-    v.text = valueName;
-    c.values.push_back(v);
-    NWDSCCODE rc = modify(id, {c});
-    changed = rc == SUCCESSFUL;
-    if ((add && rc == ERR_DUPLICATE_VALUE) || (!add && rc == ERR_NO_SUCH_VALUE)) return SUCCESSFUL;
-    return rc;
+// Security Equals on the user and Equivalent To Me on the group. The server keeps neither side in
+// step, and LDAP has no transaction over two entries: both sides are queued and go out with the
+// next change of their entry (the user's Group Membership, the group's Member, as a stop or go
+// sends them), or before anything reads them. A side that cannot be written takes the other one
+// back. A side that already agrees (left over from an interrupted run) is completed.
+NWDSCCODE LdapBackend::changeEquivalence(ObjectId user, ObjectId group, bool add) {
+    if (!knows(user) || !knows(group) || user == ROOT_ID || group == ROOT_ID) return ERR_NO_SUCH_ENTRY;
+    if (NWDSCCODE rc = ensureSnapshot(user)) return rc;
+    if (NWDSCCODE rc = ensureSnapshot(group)) return rc;
+    const std::string userDn = dnOf(user), groupDn = dnOf(group);
+    Pending userSide{add, "securityequals", "securityEquals", groupDn, dnKey(groupDn), group, nextPair_};
+    Pending groupSide{add, "equivalenttome", "equivalentToMe", userDn, dnKey(userDn), user, nextPair_};
+    ++nextPair_;
+    bool userDone = holds(user, userSide.attribute, userSide.valueKey) == add;
+    bool groupDone = holds(group, groupSide.attribute, groupSide.valueKey) == add;
+    if (userDone && groupDone) return add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE;
+    if (!userDone) {
+        pending_[user].push_back(userSide);
+        ++pendingCount_;
+    } else {
+        groupSide.partner = -1;
+    }
+    if (!groupDone) {
+        if (userDone) groupSide.pair = 0;
+        pending_[group].push_back(groupSide);
+        ++pendingCount_;
+    } else {
+        pending_[user].back().pair = 0;  // nothing to take back on the group
+    }
+    if (pendingCount_ > MAX_QUEUED) return flushAll();
+    return SUCCESSFUL;
 }
 
-// Neither side is kept in step by the server: the user's Security Equals first, then the group's
-// Equivalent To Me; when the second fails the first is taken back, so both sides agree. A side
-// that already agrees (left over from an interrupted run) is completed, not reported.
-NWDSCCODE LdapBackend::addSecurityEquivalence(ObjectId user, ObjectId group) {
-    if (!knows(user) || !knows(group)) return ERR_NO_SUCH_ENTRY;
-    std::string userName, groupName;
-    ObjectSummary s;
-    if (NWDSCCODE rc = describe(user, userName, s)) return rc;
-    if (NWDSCCODE rc = describe(group, groupName, s)) return rc;
-    bool userChanged = false, groupChanged = false;
-    if (NWDSCCODE rc = changeOneValue(user, "Security Equals", groupName, true, userChanged)) return rc;
-    NWDSCCODE rc = changeOneValue(group, "Equivalent To Me", userName, true, groupChanged);
-    if (rc != SUCCESSFUL) {
-        bool undone = false;
-        if (userChanged) changeOneValue(user, "Security Equals", groupName, false, undone);
-        return rc;
-    }
-    return userChanged || groupChanged ? SUCCESSFUL : ERR_DUPLICATE_VALUE;
-}
+NWDSCCODE LdapBackend::addSecurityEquivalence(ObjectId user, ObjectId group) { return changeEquivalence(user, group, true); }
 
 NWDSCCODE LdapBackend::removeSecurityEquivalence(ObjectId user, ObjectId group) {
-    if (!knows(user) || !knows(group)) return ERR_NO_SUCH_ENTRY;
-    std::string userName, groupName;
-    ObjectSummary s;
-    if (NWDSCCODE rc = describe(user, userName, s)) return rc;
-    if (NWDSCCODE rc = describe(group, groupName, s)) return rc;
-    bool userChanged = false, groupChanged = false;
-    if (NWDSCCODE rc = changeOneValue(user, "Security Equals", groupName, false, userChanged)) return rc;
-    NWDSCCODE rc = changeOneValue(group, "Equivalent To Me", userName, false, groupChanged);
-    if (rc != SUCCESSFUL) {
-        bool redone = false;
-        if (userChanged) changeOneValue(user, "Security Equals", groupName, true, redone);
-        return rc;
-    }
-    return userChanged || groupChanged ? SUCCESSFUL : ERR_NO_SUCH_VALUE;
+    return changeEquivalence(user, group, false);
 }
 
 // ---- server clock ----

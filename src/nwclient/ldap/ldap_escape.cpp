@@ -201,11 +201,18 @@ std::string childDn(std::string_view type, std::string_view value, std::string_v
 std::string dnKey(std::string_view dn) {
     std::vector<Rdn> rdns;
     if (!parseDn(dn, rdns)) return lowerAscii(dn);
-    for (Rdn& r : rdns) {
-        r.type = lowerAscii(r.type);
-        r.value = lowerAscii(r.value);
+    return dnKey(rdns);
+}
+
+std::string dnKey(const std::vector<Rdn>& rdns, size_t from) {
+    std::string out;
+    for (size_t i = from; i < rdns.size(); ++i) {
+        if (i > from) out += ',';
+        out += lowerAscii(rdns[i].type);
+        out += '=';
+        out += escapeDnValue(lowerAscii(rdns[i].value));
     }
-    return formatDn(rdns);
+    return out;
 }
 
 std::string escapeFilterValue(std::string_view value) {

@@ -44,6 +44,8 @@ std::string childDn(std::string_view type, std::string_view value, std::string_v
 // A normalised key for comparing DNs: types and values lower-cased (ASCII), values unescaped and
 // re-escaped, so "CN=Gast01, OU=x" and "cn=gast01,ou=X" give the same key.
 std::string dnKey(std::string_view dn);
+// The same key from RDNs already parsed, from rdns[from] up (from = 1: the parent's key).
+std::string dnKey(const std::vector<Rdn>& rdns, size_t from = 0);
 
 // ---- filters ----
 // Escapes * ( ) \ and NUL as \2a \28 \29 \5c \00.

@@ -1,6 +1,7 @@
 #include "nwclient/ldap/ldap_map.h"
 
 #include <ldap.h>
+#include <strings.h>
 
 namespace nw::ldap {
 namespace {
@@ -117,9 +118,8 @@ std::vector<std::string> NameMap::containerClasses() const {
 }
 
 bool NameMap::isContainerClass(const std::string& baseClass) const {
-    std::string wanted = lower(baseClass);
     for (const char* b : CONTAINER_BASES)
-        if (lower(b) == wanted) return true;
+        if (strcasecmp(b, baseClass.c_str()) == 0) return true;
     return false;
 }
 
