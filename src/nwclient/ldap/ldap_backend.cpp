@@ -154,9 +154,11 @@ struct ClassInfo {
     std::set<std::string> allowed;  // lower-cased names and OIDs of MUST and MAY
 };
 
+// With a user's own membership values (a few each), so a stop or go that follows a listing or
+// search needs no read per user.
 const char* const SUMMARY_ATTRS[] = {"objectClass",     "structuralObjectClass", "modifyTimestamp",
                                      "createTimestamp", "numSubordinates",       "subordinateCount",
-                                     nullptr};
+                                     "groupMembership", "securityEquals",        nullptr};
 
 const char* const NAMING_ATTRS[] = {"cn", "ou", "o", "c", "l", "dc", "uid", "st"};
 
@@ -242,6 +244,7 @@ private:
     struct SummaryValues {
         std::vector<std::string> classes;
         std::string structural, count, modified, created;
+        std::vector<std::string> groupMembership, securityEquals;
     };
     bool readSummary(LDAPMessage* entry, std::string& dn, SummaryValues& out);
     void fillSummary(Node& node, LDAPMessage* entry);
@@ -266,15 +269,21 @@ private:
         ObjectId partner = -1;  // the entry holding the other side
         uint64_t pair = 0;      // 0: no other side to take back
     };
+    // Membership values as last read or written during the running action. The user side (a
+    // few values, kept as the server spells them, so reads can be answered from here) and the
+    // group side (possibly thousands, kept as keys for the equivalence checks) are known apart.
     struct Snapshot {
-        std::unordered_map<std::string, std::unordered_set<std::string>> keys;  // attribute -> value keys
+        bool userSideKnown = false;
+        std::vector<std::string> groupMembership, securityEquals;
+        bool groupSideKnown = false;
+        std::unordered_set<std::string> memberKeys, equivalentKeys;
     };
     static constexpr size_t MAX_QUEUED = 20000;
 
     void takeSnapshot(ObjectId id, LDAPMessage* entry);
-    NWDSCCODE ensureSnapshot(ObjectId id);
+    NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
     bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
-    void noteChange(ObjectId id, const std::string& attribute, const std::string& valueKey, bool add);
+    void noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add);
     int send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
              const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued);
     std::vector<Pending> takeQueue(ObjectId id);
@@ -592,8 +601,12 @@ bool LdapBackend::readSummary(LDAPMessage* entry, std::string& dn, SummaryValues
         std::string_view attribute(name.bv_val, name.bv_len);
         auto is = [&](const char* wanted) { return attribute.size() == strlen(wanted) && strncasecmp(attribute.data(), wanted, attribute.size()) == 0; };
         std::string* single = nullptr;
-        if (is("objectClass")) {
-            for (berval* v = values; v && v->bv_val; ++v) out.classes.emplace_back(v->bv_val, v->bv_len);
+        std::vector<std::string>* many = nullptr;
+        if (is("objectClass")) many = &out.classes;
+        else if (is("groupMembership")) many = &out.groupMembership;
+        else if (is("securityEquals")) many = &out.securityEquals;
+        if (many) {
+            for (berval* v = values; v && v->bv_val; ++v) many->emplace_back(v->bv_val, v->bv_len);
         } else if (is("structuralObjectClass")) single = &out.structural;
         else if (is("numSubordinates") || is("subordinateCount")) single = &out.count;
         else if (is("modifyTimestamp")) single = &out.modified;
@@ -635,6 +648,12 @@ ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok) {
     if (id != ROOT_ID && !rdns.empty()) {
         node.summary.name = rdns.front().value;
         fillSummary(node, values);
+        if (!pending_.count(id)) {
+            Snapshot& snap = snapshots_[id];
+            snap.userSideKnown = true;
+            snap.groupMembership = std::move(values.groupMembership);
+            snap.securityEquals = std::move(values.securityEquals);
+        }
         if (!node.underParent) {
             // The entry is now known under its parent too: resolving it later costs nothing.
             // Entries of one page share their parent, so its key is looked up once.
@@ -961,7 +980,25 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
     // What is queued for the object goes out first: a read shows what was done.
     if (NWDSCCODE rc = flush(id)) return rc;
     std::string ldapName = map_.ldapAttribute(attribute);
-    bool membership = DN_MEMBERSHIP_ATTRS.count(lower(ldapName)) != 0;
+    const std::string lowerName = lower(ldapName);
+    if (lowerName == "groupmembership" || lowerName == "securityequals") {
+        // A user's own membership values from this action's listing or search, kept up to date
+        // with what was sent since: no round trip per user in a stop or go.
+        auto snap = snapshots_.find(id);
+        if (snap != snapshots_.end() && snap->second.userSideKnown) {
+            const auto& dns = lowerName == "groupmembership" ? snap->second.groupMembership : snap->second.securityEquals;
+            out.name = attribute;
+            out.syntax = SYN_DIST_NAME;
+            out.values.clear();
+            for (const std::string& dn : dns) {
+                AttrValue value;
+                value.text = nameOfDn(dn);
+                out.values.push_back(std::move(value));
+            }
+            return out.values.empty() ? ERR_NO_SUCH_ATTRIBUTE : SUCCESSFUL;
+        }
+    }
+    bool membership = DN_MEMBERSHIP_ATTRS.count(lowerName) != 0;
     // The membership attributes come together, so the equivalence calls that follow know both
     // sides without asking again.
     const char* single[] = {ldapName.c_str(), nullptr};
@@ -1011,11 +1048,13 @@ NWDSCCODE LdapBackend::readStream(ObjectId id, const std::string& attribute, std
 
 void LdapBackend::takeSnapshot(ObjectId id, LDAPMessage* entry) {
     Snapshot& snap = snapshots_[id];
-    snap.keys.clear();
-    for (const std::string& attribute : DN_MEMBERSHIP_ATTRS) {
-        auto& keys = snap.keys[attribute];
-        for (const std::string& v : textValues(ld_, entry, attribute.c_str())) keys.insert(dnKey(v));
-    }
+    snap.userSideKnown = snap.groupSideKnown = true;
+    snap.groupMembership = textValues(ld_, entry, "groupMembership");
+    snap.securityEquals = textValues(ld_, entry, "securityEquals");
+    snap.memberKeys.clear();
+    snap.equivalentKeys.clear();
+    for (const std::string& v : textValues(ld_, entry, "member")) snap.memberKeys.insert(dnKey(v));
+    for (const std::string& v : textValues(ld_, entry, "equivalentToMe")) snap.equivalentKeys.insert(dnKey(v));
     std::vector<std::string> classes = textValues(ld_, entry, "objectClass");
     if (!classes.empty()) {
         Node& node = nodes_[static_cast<size_t>(id)];
@@ -1024,8 +1063,11 @@ void LdapBackend::takeSnapshot(ObjectId id, LDAPMessage* entry) {
     }
 }
 
-NWDSCCODE LdapBackend::ensureSnapshot(ObjectId id) {
-    if (snapshots_.count(id)) return SUCCESSFUL;
+NWDSCCODE LdapBackend::ensureSnapshot(ObjectId id, const std::string& attribute) {
+    auto snap = snapshots_.find(id);
+    bool userSide = attribute == "groupmembership" || attribute == "securityequals";
+    if (snap != snapshots_.end() && (userSide ? snap->second.userSideKnown : snap->second.groupSideKnown))
+        return SUCCESSFUL;
     const char* all[] = {"member", "groupMembership", "securityEquals", "equivalentToMe", "objectClass", nullptr};
     Message result;
     std::string dn = dnOf(id);
@@ -1042,8 +1084,13 @@ bool LdapBackend::holds(ObjectId id, const std::string& attribute, const std::st
     bool has = false;
     auto snap = snapshots_.find(id);
     if (snap != snapshots_.end()) {
-        auto keys = snap->second.keys.find(attribute);
-        has = keys != snap->second.keys.end() && keys->second.count(valueKey);
+        const Snapshot& s = snap->second;
+        if (attribute == "member") has = s.memberKeys.count(valueKey) != 0;
+        else if (attribute == "equivalenttome") has = s.equivalentKeys.count(valueKey) != 0;
+        else {
+            const auto& dns = attribute == "groupmembership" ? s.groupMembership : s.securityEquals;
+            has = std::any_of(dns.begin(), dns.end(), [&](const std::string& dn) { return dnKey(dn) == valueKey; });
+        }
     }
     auto queued = pending_.find(id);
     if (queued != pending_.end())
@@ -1052,12 +1099,23 @@ bool LdapBackend::holds(ObjectId id, const std::string& attribute, const std::st
     return has;
 }
 
-void LdapBackend::noteChange(ObjectId id, const std::string& attribute, const std::string& valueKey, bool add) {
+void LdapBackend::noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add) {
     auto snap = snapshots_.find(id);
     if (snap == snapshots_.end()) return;
-    auto& keys = snap->second.keys[attribute];
-    if (add) keys.insert(valueKey);
-    else keys.erase(valueKey);
+    Snapshot& s = snap->second;
+    const std::string key = dnKey(valueDn);
+    if (attribute == "member" || attribute == "equivalenttome") {
+        if (!s.groupSideKnown) return;
+        auto& keys = attribute == "member" ? s.memberKeys : s.equivalentKeys;
+        if (add) keys.insert(key);
+        else keys.erase(key);
+    } else if (attribute == "groupmembership" || attribute == "securityequals") {
+        if (!s.userSideKnown) return;
+        auto& dns = attribute == "groupmembership" ? s.groupMembership : s.securityEquals;
+        auto it = std::find_if(dns.begin(), dns.end(), [&](const std::string& dn) { return dnKey(dn) == key; });
+        if (add && it == dns.end()) dns.push_back(valueDn);
+        if (!add && it != dns.end()) dns.erase(it);
+    }
 }
 
 // ---- changes ----
@@ -1237,7 +1295,7 @@ void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
     undo.valueDn = dnOf(id);
     undo.valueKey = dnKey(undo.valueDn);
     if (send(failed.partner, {}, {}, {}, {undo}) == LDAP_SUCCESS)
-        noteChange(failed.partner, undo.attribute, undo.valueKey, undo.add);
+        noteChange(failed.partner, undo.attribute, undo.valueDn, undo.add);
     else
         snapshots_.erase(failed.partner);
 }
@@ -1250,7 +1308,7 @@ NWDSCCODE LdapBackend::sendQueueSingly(ObjectId id, const std::vector<Pending>& 
         int rc = send(id, {}, {}, {}, {p});
         if (rc == LDAP_SUCCESS || (p.add && rc == LDAP_TYPE_OR_VALUE_EXISTS) ||
             (!p.add && rc == LDAP_NO_SUCH_ATTRIBUTE)) {
-            noteChange(id, p.attribute, p.valueKey, p.add);
+            noteChange(id, p.attribute, p.valueDn, p.add);
             continue;
         }
         if (first == SUCCESSFUL) first = statusFor(rc, id);
@@ -1264,7 +1322,7 @@ NWDSCCODE LdapBackend::flush(ObjectId id) {
     if (queued.empty()) return SUCCESSFUL;
     int rc = send(id, {}, {}, {}, queued);
     if (rc == LDAP_SUCCESS) {
-        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueKey, p.add);
+        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueDn, p.add);
         return SUCCESSFUL;
     }
     if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE) return sendQueueSingly(id, queued);
@@ -1331,7 +1389,7 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
         }
     }
     if (rc == LDAP_SUCCESS) {
-        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueKey, p.add);
+        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueDn, p.add);
         for (size_t i = 0; i < changes.size(); ++i) {
             std::string attribute = lower(ldapNames[i]);
             if (!DN_MEMBERSHIP_ATTRS.count(attribute)) continue;
@@ -1340,7 +1398,7 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
                 continue;
             }
             for (const std::string& v : valueTexts[i])
-                noteChange(id, attribute, dnKey(v), changes[i].type != DS_REMOVE_VALUE);
+                noteChange(id, attribute, v, changes[i].type != DS_REMOVE_VALUE);
         }
         return SUCCESSFUL;
     }
@@ -1356,8 +1414,8 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
 // back. A side that already agrees (left over from an interrupted run) is completed.
 NWDSCCODE LdapBackend::changeEquivalence(ObjectId user, ObjectId group, bool add) {
     if (!knows(user) || !knows(group) || user == ROOT_ID || group == ROOT_ID) return ERR_NO_SUCH_ENTRY;
-    if (NWDSCCODE rc = ensureSnapshot(user)) return rc;
-    if (NWDSCCODE rc = ensureSnapshot(group)) return rc;
+    if (NWDSCCODE rc = ensureSnapshot(user, "securityequals")) return rc;
+    if (NWDSCCODE rc = ensureSnapshot(group, "equivalenttome")) return rc;
     const std::string userDn = dnOf(user), groupDn = dnOf(group);
     Pending userSide{add, "securityequals", "securityEquals", groupDn, dnKey(groupDn), group, nextPair_};
     Pending groupSide{add, "equivalenttome", "equivalentToMe", userDn, dnKey(userDn), user, nextPair_};
