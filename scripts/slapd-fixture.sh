@@ -6,7 +6,7 @@
 #
 #   slapd-fixture.sh start DIR --base DN --ldif FILE --admin DN [--teacher DN]
 #                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--port N]
-#                    [--owner PID]
+#                    [--owner PID] [--tls]
 #   slapd-fixture.sh restart DIR      start again on the same port, with the same data
 #   slapd-fixture.sh stop DIR
 #
@@ -19,6 +19,9 @@
 # everything else only read. The admin and the teacher have no size limit; --plain names an
 # ordinary user who keeps slapd's default limit of 500 entries. With --owner, the server is
 # stopped when that process ends, even if it could not say so (a test that crashed).
+# With --tls, a test CA and a server certificate for 127.0.0.1 are made in DIR/tls (ca.pem, and an
+# unrelated other-ca.pem for tests of a refused certificate); the server offers StartTLS and also
+# listens for ldaps:// on the next port (DIR/ldaps-url).
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -38,11 +41,13 @@ wait_answering() {
 }
 
 start_on() {  # DIR PORT -> 0 when slapd answers on PORT
-  local dir="$1" port="$2" url="ldap://127.0.0.1:$2"
+  local dir="$1" port="$2" url="ldap://127.0.0.1:$2" listen="ldap://127.0.0.1:$2/"
+  [ -d "$dir/tls" ] && listen="$listen ldaps://127.0.0.1:$(( $2 + 1 ))/"
   rm -f "$dir/slapd.pid"
-  if ! "$slapd_bin" -f "$dir/slapd.conf" -h "$url/" -s 0 >>"$dir/slapd.log" 2>&1; then
+  if ! "$slapd_bin" -f "$dir/slapd.conf" -h "$listen" -s 0 >>"$dir/slapd.log" 2>&1; then
     return 1
   fi
+  if [ -d "$dir/tls" ]; then echo "ldaps://127.0.0.1:$(( $2 + 1 ))" > "$dir/ldaps-url"; fi
   if ! wait_answering "$url"; then
     stop_server "$dir"
     return 1
@@ -107,7 +112,7 @@ start) ;;
 esac
 
 [ -x "$slapd_bin" ] || die "slapd is not installed (scripts/install-deps.sh --test installs it)"
-base="" ldif="" admin="" teacher="" plain="" port="" owner=""
+base="" ldif="" admin="" teacher="" plain="" port="" owner="" tls=""
 scopes=() groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -120,6 +125,7 @@ while [ $# -gt 0 ]; do
     --plain) plain="$2"; shift 2 ;;
     --port) port="$2"; shift 2 ;;
     --owner) owner="$2"; shift 2 ;;
+    --tls) tls=1; shift ;;
     *) die "unknown option $1" ;;
   esac
 done
@@ -129,7 +135,18 @@ done
 mkdir -p "$dir/db"
 dir="$(cd "$dir" && pwd)"
 stop_server "$dir"
-rm -rf "$dir/db" && mkdir -p "$dir/db"
+rm -rf "$dir/db" "$dir/tls" && mkdir -p "$dir/db"
+if [ -n "$tls" ]; then
+  mkdir -p "$dir/tls"
+  (
+    cd "$dir/tls"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Tarvel Test CA"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout other-ca.key -out other-ca.pem -days 2 -subj "/CN=Other CA"
+    openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "/CN=127.0.0.1"
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' > server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile server.ext
+  ) >>"$dir/slapd.log" 2>&1 || die "could not make the test certificates (see $dir/slapd.log)"
+fi
 : > "$dir/slapd.log"
 write_secret "$dir/root.pw"
 rootdn="cn=fixture,$base"
@@ -148,6 +165,15 @@ argsfile $dir/slapd.args
 modulepath /usr/lib/ldap
 moduleload back_mdb
 loglevel none
+CONF
+  if [ -n "$tls" ]; then
+    cat <<CONF
+TLSCACertificateFile $dir/tls/ca.pem
+TLSCertificateFile $dir/tls/server.pem
+TLSCertificateKeyFile $dir/tls/server.key
+CONF
+  fi
+  cat <<CONF
 
 database mdb
 maxsize 1073741824

@@ -190,19 +190,25 @@ std::string schoolLdif(const SchoolOptions& options) {
 Slapd::Slapd(const SchoolOptions& options) {
     std::string ldif = dir_.file("school.ldif");
     testsupport::writeFile(ldif, schoolLdif(options));
-    start(ldif);
+    start(ldif, options.tls);
+}
+
+std::string Slapd::ldapsUrl() const {
+    std::string url = testsupport::readFile(dir_.file("slapd/ldaps-url"));
+    while (!url.empty() && (url.back() == '\n' || url.back() == '\r')) url.pop_back();
+    return url;
 }
 
 Slapd::Slapd(const std::string& ldifFile) { start(ldifFile); }
 
-void Slapd::start(const std::string& ldif) {
+void Slapd::start(const std::string& ldif, bool tls) {
     std::string command = "bash " + shellQuote(script()) + " start " + shellQuote(dir_.file("slapd")) +
                           " --base " + shellQuote(BASE) + " --ldif " + shellQuote(ldif) + " --admin " +
                           shellQuote(dnOf(ADMIN)) + " --teacher " + shellQuote(dnOf(TEACHER)) + " --teacher-scope " +
                           shellQuote(dnOf("KLASSE5A.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
                           shellQuote(dnOf("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-group " +
                           shellQuote(dnOf(DENY_GROUP)) + " --plain " + shellQuote(dnOf(PLAIN)) +
-                          " --owner " + std::to_string(getpid());
+                          " --owner " + std::to_string(getpid()) + (tls ? " --tls" : "");
     std::string out;
     if (run(command, &out) != 0)
         throw std::runtime_error("slapd fixture did not start: " + out + testsupport::readFile(dir_.file("slapd/slapd.log")));

@@ -20,6 +20,7 @@ extern const std::vector<std::string> ODD_NAMES;
 
 struct SchoolOptions {
     int bigContainerSize = 0;  // users in ou=GROSS,o=UNTERRICHT
+    bool tls = false;          // StartTLS and ldaps:// with a test CA (folder()/slapd/tls/ca.pem)
 };
 
 // The test school as LDIF below BASE: UNTERRICHT with PROJEKTE (the deny groups, Gast01-05, the
@@ -38,6 +39,8 @@ public:
     explicit Slapd(const SchoolOptions& options = {});
     // Starts a server loaded with an LDIF file below BASE (the same operators and ACLs).
     explicit Slapd(const std::string& ldifFile);
+    // The ldaps:// address when started with tls.
+    std::string ldapsUrl() const;
     ~Slapd();
     Slapd(const Slapd&) = delete;
     Slapd& operator=(const Slapd&) = delete;
@@ -63,7 +66,7 @@ public:
     bool modify(const std::string& ldif) const;
 
 private:
-    void start(const std::string& ldifFile);
+    void start(const std::string& ldifFile, bool tls = false);
 
     testsupport::TempDir dir_;
     std::string url_;

@@ -157,6 +157,28 @@ TEST(LdapConnect, AServerThatIsNotThereIsReportedNotWaitedFor) {
     EXPECT_EQ(status, TARVEL_LDAP_UNREACHABLE);
 }
 
+TEST(LdapConnect, TlsTrustsTheSitesCaOnlyAndSaysSoWhenItCannot) {
+    SchoolOptions options;
+    options.tls = true;
+    Slapd server(options);
+    const std::string ca = server.folder() + "/slapd/tls/ca.pem", other = server.folder() + "/slapd/tls/other-ca.pem";
+    NWCCODE status = 1;
+    EXPECT_NE(makeLdapBackend(configFor(server, "admin", {{"starttls", "yes"}, {"cafile", ca}}), status), nullptr);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(makeLdapBackend(configFor(server, "admin", {{"starttls", "yes"}, {"cafile", other}}), status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_TLS_FAILED);
+
+    ClientConfig ldaps = configFor(server, "admin", {{"cafile", ca}});
+    ldaps.tree = server.ldapsUrl();
+    auto b = makeLdapBackend(ldaps, status);
+    ASSERT_NE(b, nullptr) << status;
+    Attribute a;
+    EXPECT_EQ(b->readAttribute(idOf(*b, DENY_GROUP), "Member", a), 0);
+    ldaps.values["cafile"] = other;
+    EXPECT_EQ(makeLdapBackend(ldaps, status), nullptr);
+    EXPECT_EQ(status, TARVEL_LDAP_TLS_FAILED);
+}
+
 TEST(LdapNames, ResolveIgnoresCaseAndDescribeGivesTheDirectorysSpelling) {
     Slapd server;
     auto b = open(server);

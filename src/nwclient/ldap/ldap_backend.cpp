@@ -9,11 +9,15 @@
 
 #include <ldap.h>
 #include <ldap_schema.h>
+#include <netdb.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <ctime>
@@ -69,6 +73,36 @@ std::string trim(std::string s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
     size_t start = s.find_first_not_of(" \t");
     return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+// Whether the server of an LDAP address takes a TCP connection at all.
+bool tcpReachable(const std::string& uri, int timeoutSeconds) {
+    LDAPURLDesc* url = nullptr;
+    if (ldap_url_parse(uri.c_str(), &url) != LDAP_SUCCESS) return false;
+    std::string host = url->lud_host && *url->lud_host ? url->lud_host : "localhost";
+    int port = url->lud_port ? url->lud_port : (lower(url->lud_scheme ? url->lud_scheme : "") == "ldaps" ? 636 : 389);
+    ldap_free_urldesc(url);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
+    bool reachable = false;
+    for (addrinfo* a = found; a && !reachable; a = a->ai_next) {
+        int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+            reachable = true;
+        } else if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t length = sizeof error;
+            reachable = poll(&p, 1, timeoutSeconds * 1000) == 1 &&
+                        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        }
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return reachable;
 }
 
 bool isYes(const std::string& v) {
@@ -448,16 +482,7 @@ NWCCODE LdapBackend::connectAndBind() {
     }
     if (startTls_) {
         int rc = ldap_start_tls_s(ld_, nullptr, nullptr);
-        if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT) {
-            // Either the server is not there or the TLS handshake failed; the handshake's
-            // complaint shows in the diagnostic message.
-            char* diag = nullptr;
-            ldap_get_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
-            bool tls = diag && (strstr(diag, "TLS") || strstr(diag, "certificate"));
-            ldap_memfree(diag);
-            return tls ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
-        }
-        if (rc != LDAP_SUCCESS) return TARVEL_LDAP_TLS_FAILED;
+        if (rc != LDAP_SUCCESS) return tcpReachable(uri_, timeoutSeconds_) ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
     }
     berval credentials{static_cast<ber_len_t>(password_.size()), password_.data()};
     int rc = ldap_sasl_bind_s(ld_, bindDn_.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
@@ -465,13 +490,11 @@ NWCCODE LdapBackend::connectAndBind() {
     if (rc == LDAP_INVALID_CREDENTIALS || rc == LDAP_INAPPROPRIATE_AUTH || rc == LDAP_INVALID_DN_SYNTAX ||
         rc == LDAP_UNWILLING_TO_PERFORM || rc == LDAP_NO_SUCH_OBJECT)
         return TARVEL_LDAP_BAD_CREDENTIALS;
-    if ((rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) && lower(uri_).rfind("ldaps:", 0) == 0) {
-        char* diag = nullptr;
-        ldap_get_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag);
-        bool tls = diag && (strstr(diag, "TLS") || strstr(diag, "certificate"));
-        ldap_memfree(diag);
-        if (tls) return TARVEL_LDAP_TLS_FAILED;
-    }
+    // Over ldaps:// a refused certificate looks like an unreachable server to libldap: a server
+    // that takes the TCP connection is there, so it was the TLS handshake.
+    if ((rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) && lower(uri_).rfind("ldaps:", 0) == 0 &&
+        tcpReachable(uri_, timeoutSeconds_))
+        return TARVEL_LDAP_TLS_FAILED;
     return TARVEL_LDAP_UNREACHABLE;
 }
 
