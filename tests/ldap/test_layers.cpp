@@ -4,6 +4,7 @@
 #include "nwclient/client_setup.h"
 #include "nwclient/fault_backend.h"
 #include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_escape.h"
 #include "platform/recording.h"
 #include "slapd_fixture.h"
 
@@ -66,8 +67,10 @@ protected:
         const std::string groupDn = dnOf(DENY_GROUP);
         std::vector<std::string> members = server.values(groupDn, "member");
         std::vector<std::string> equivalent = server.values(groupDn, "equivalentToMe");
+        // DNs compared as the server compares them, whatever escaping each side chose.
         auto holds = [](const std::vector<std::string>& list, const std::string& v) {
-            return std::find(list.begin(), list.end(), v) != list.end();
+            return std::any_of(list.begin(), list.end(),
+                               [&](const std::string& d) { return nw::ldap::dnKey(d) == nw::ldap::dnKey(v); });
         };
         for (const std::string& user : users) {
             const std::string userDn = dnOf(user);
@@ -177,4 +180,24 @@ TEST_F(LdapLayers, ServerStoppedInTheMiddleOfAStopThenBack) {
     EXPECT_TRUE(nwapi::AddMultipleUsersToGroup(again, DENY));
     EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
     expectInGroup(server, users, true);
+}
+
+TEST_F(LdapLayers, OddNamesAndTheServerClockThroughTheLayers) {
+    Slapd server;
+    connect(server, "admin");
+    EXPECT_TRUE(nwapi::ObjektExistiert(".Herr\\.Meier.PROJEKTE.UNTERRICHT"));
+    EXPECT_FALSE(nwapi::ObjektExistiert(".Herr.Meier.PROJEKTE.UNTERRICHT"));
+    ports.box.boxes.clear();
+
+    // A user whose name looks like a filter is stopped alone.
+    nwapi::NameList odd = {"*)(cn=*.PROJEKTE.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(odd, DENY));
+    std::vector<std::string> members = server.values(dnOf(DENY_GROUP), "member");
+    EXPECT_EQ(members.size(), 3u);
+    expectInGroup(server, {"*)(cn=*.PROJEKTE.UNTERRICHT"}, true);
+
+    double now = 0;
+    nwapi::GetServerDateTime(now);
+    EXPECT_GT(now, 46000.0);  // days since 1899-12-30: after 2025
+    EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
 }
