@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libldap-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
 if [ "${1:-}" = "--test" ]; then
-  packages+=(slapd ldap-utils clang libclang-rt-14-dev)
+  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do
