@@ -201,3 +201,20 @@ TEST_F(LdapLayers, OddNamesAndTheServerClockThroughTheLayers) {
     EXPECT_GT(now, 46000.0);  // days since 1899-12-30: after 2025
     EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
 }
+
+TEST_F(LdapLayers, TheDemoSchoolsTeacherOnAClassOutsideTheirRights) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(testsupport::runTreeTool("init --demo " + dir.file("demo.tree")), 0);
+    ASSERT_EQ(testsupport::runTreeTool("export --ldif " + dir.file("demo.ldif") + " " + dir.file("demo.tree") +
+                                       " --base " + BASE),
+              0);
+    Slapd server(dir.file("demo.ldif"));
+    connect(server, "teacher");
+    nwapi::NameList users;
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE6A.SCHUELER.UNTERRICHT", users, "User"));
+    ASSERT_FALSE(users.empty());
+    nwapi::SetzeContext("[root]");
+    EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(users, DENY));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_NE(ports.box.boxes[0].text.find("Fehler -672"), std::string::npos) << ports.box.boxes[0].text;
+}
