@@ -86,7 +86,9 @@ TEST_F(BothBackends, ContainersListAlike) {
         return l;
     };
     for (size_t i = 0; i < embedded.lists.size(); ++i) {
-        if (i % 2 == 0) EXPECT_FALSE(embedded.lists[i].empty()) << i;  // every container holds something
+        if (i % 2 == 0) {
+            EXPECT_FALSE(embedded.lists[i].empty()) << i;  // every container holds something
+        }
         EXPECT_EQ(withoutServer(ldap.lists[i]), withoutServer(embedded.lists[i])) << "listing " << i;
     }
     EXPECT_TRUE(ports.box.boxes.empty());
