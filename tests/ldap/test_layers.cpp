@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 using namespace ldaptest;
@@ -217,4 +219,19 @@ TEST_F(LdapLayers, TheDemoSchoolsTeacherOnAClassOutsideTheirRights) {
     EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(users, DENY));
     ASSERT_EQ(ports.box.boxes.size(), 1u);
     EXPECT_NE(ports.box.boxes[0].text.find("Fehler -672"), std::string::npos) << ports.box.boxes[0].text;
+}
+
+TEST_F(LdapLayers, AWrongPasswordIsAClearBoxNotAHang) {
+    Slapd server;
+    testsupport::TempDir dir;
+    std::string wrong = dir.file("wrong.pw");
+    testsupport::writeFile(wrong, "falsch\n");
+    ASSERT_EQ(chmod(wrong.c_str(), 0600), 0);
+    server.useAs("admin", "PasswordFile=" + wrong + "\n");  // the later line wins
+    bool ok = false;
+    nwapi::InitNWConnection(ok);
+    ASSERT_FALSE(ports.box.boxes.empty());
+    EXPECT_EQ(ports.box.boxes[0].caption, "NW-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler 36625. NWCCGetPrimConnRef");
+    for (const auto& box : ports.box.boxes) EXPECT_EQ(box.text.find("falsch"), std::string::npos);
 }
