@@ -15,6 +15,8 @@ namespace {
 // is local, and so is a relative one whose first "/" has no volume colon behind it.
 std::string toParserForm(std::string path, bool& serverQualified) {
     serverQualified = false;
+    // A Linux path is local even when a file name in it holds backslashes.
+    if (!path.empty() && path.front() == '/') return path;
     if (path.find("\\\\") != std::string::npos) {
         path.erase(0, 2);
         size_t at = path.find('\\');
@@ -30,7 +32,7 @@ std::string toParserForm(std::string path, bool& serverQualified) {
         return path;
     }
     const size_t slash = path.find('/');
-    if (slash == std::string::npos || slash == 0) return path;
+    if (slash == std::string::npos) return path;
     const std::string_view server(path.data(), slash);
     const bool netWarePath = server.find_first_of(":\\ ") == std::string_view::npos &&
                              path.find(':', slash + 1) != std::string::npos;

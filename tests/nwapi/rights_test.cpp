@@ -121,6 +121,8 @@ TEST_F(RightsTest, LocalPathsOutsideVolumesAreLocalWithoutBox) {
     EXPECT_EQ(nwapi::GetRightsText(dir.file("tarvel.ini")), "L");
     EXPECT_EQ(nwapi::GetRightsText(dir.file("datenbank/tarvel.ini")), "L");  // a sibling, not below
     EXPECT_EQ(nwapi::GetRightsText("conf/tarvel.ini"), "L");                 // relative, no volume colon
+    // Backslashes are ordinary characters in a Linux file name: no UNC path.
+    EXPECT_EQ(nwapi::GetRightsText(dir.file("a\\\\b\\c/tarvel.ini")), "L");
     EXPECT_TRUE(ports.box.boxes.empty());
     EXPECT_TRUE(state->queries.empty());
 }
