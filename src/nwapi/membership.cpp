@@ -93,6 +93,12 @@ public:
         : d_(direction), users_(users), group_(group), context_(layer().context) {}
 
     bool run() {
+        // The empty name stands for the name context itself (the tree root when called as
+        // usual): it would make the root a member, or read and change the wrong object.
+        if (group_.empty()) {
+            ShowNDSError(nw::ERR_INVALID_DS_NAME, userSideText(d_, group_, users_.empty() ? "" : users_.front()));
+            return false;
+        }
         NameList members;
         bool read = GetAttributeMultiValueStringList(context_, group_, "Member", members);
         if (read && !users_.empty()) {
@@ -136,8 +142,8 @@ private:
             return false;
         }
         for (const std::string& user : users_) {
-            if (user.size() >= VALUE_STAGING_BYTES) {
-                ShowNDSError(nw::ERR_DN_TOO_LONG, userSideText(d_, group_, user));
+            if (user.empty() || user.size() >= VALUE_STAGING_BYTES) {
+                ShowNDSError(user.empty() ? nw::ERR_INVALID_DS_NAME : nw::ERR_DN_TOO_LONG, userSideText(d_, group_, user));
                 return false;
             }
         }

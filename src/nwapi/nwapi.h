@@ -89,7 +89,9 @@ std::string GetBaseClass(const std::string& name);
 // compared locale-aware ignoring case), change each remaining user on its own side (Group
 // Membership and security equivalence), then the group's Member in as many requests as the
 // names need. True when nothing was to change or everything was changed; false after a
-// reported failure. A rerun completes what a failed run left half done.
+// reported failure. A rerun completes what a failed run left half done. An empty user or group
+// name (it would stand for the name context's own object) and a name too long for the 1024-byte
+// value staging are refused with a reported error before anything is changed.
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group);
 
