@@ -116,3 +116,17 @@ TEST_F(AttributeReader, FailedReadIsReportedWithTheAttributeName) {
     ASSERT_EQ(ports.box.boxes.size(), 2u);
     EXPECT_EQ(ports.box.boxes[1].text, "Fehler -601. GetAttributeMultiValueStringList (Member)");
 }
+
+TEST_F(AttributeReader, StreamThatCannotBeOpenedAddsNothingAndIsReported) {
+    connectDemo(true);
+    faults->failNth(nw::FaultBackend::Call::ReadStream, 1, nw::ERR_NO_ACCESS);
+    NameList list = read("admin.UNTERRICHT", "Login Script", false);
+    EXPECT_TRUE(list.empty());
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -672. GetAttributeMultiValueStringList (Login Script)");
+
+    std::string text = "old";
+    faults->failNth(nw::FaultBackend::Call::ReadStream, 2, nw::ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(ReadStreamAttribute(layer().context, "admin.UNTERRICHT", "Login Script", text), nw::ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(text, "");
+}

@@ -1,5 +1,6 @@
 // Name context, listing, search, members, existence and base class on a real tree.
 #include "layer_fixture.h"
+#include "../nwclient/memory_backend.h"
 
 #include <set>
 
@@ -245,4 +246,23 @@ TEST_F(LayerTest, ExistenceAndBaseClassShowNoBox) {
     EXPECT_EQ(GetBaseClass("Gast01"), "");  // always taken as absolute
     EXPECT_EQ(GetBaseClass("NIRGENDS"), "");
     EXPECT_TRUE(ports.box.boxes.empty());
+}
+
+// A directory that hands out member names with trailing dots: exactly one is taken off, and an
+// escaped dot at the end belongs to the name.
+TEST_F(LayerTest, GroupMembersLoseOneTrailingDot) {
+    auto backend = std::make_unique<testsupport::MemoryBackend>();
+    nw::ObjectId org = backend->add(nw::ROOT_ID, "ORG", "Organization", true);
+    nw::ObjectId group = backend->add(org, "G", "Group");
+    backend->set(group, "Member", nw::SYN_DIST_NAME,
+                 {backend->text("A.ORG."), backend->text("B.ORG.."), backend->text("C\\."), backend->text("D.ORG")});
+    nw::installBackend(std::move(backend));
+    bool ok = false;
+    InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+    NameList list;
+    int32_t error = 1;
+    GetGroupMembers(".G.ORG", list, error);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(list, (NameList{"A.ORG", "B.ORG.", "C\\.", "D.ORG"}));
 }
