@@ -14,7 +14,10 @@
 //  N3  "[root]" in any letter case names the tree root. A name that ends in ".[root]" (any case)
 //      is absolute; so is a name with a leading dot. Any other name is resolved against the
 //      context's name context: Gast01 under PROJEKTE.UNTERRICHT is Gast01.PROJEKTE.UNTERRICHT.
-//      The empty name is the name context itself.
+//      The empty name is the name context itself. Each trailing dot of a relative name climbs
+//      one level of the name context (SCHUELER. under PROJEKTE.UNTERRICHT is
+//      SCHUELER.UNTERRICHT); climbing above the root, trailing dots on an absolute name, empty
+//      components, "." alone and "[root]" anywhere but at the end answer ERR_INVALID_DS_NAME.
 //  N4  Reading the name context back (NWDSGetContext, key 3) reports the root as "[root]"; a
 //      name context that names an existing object is reported as the directory spells it
 //      (canonical case, no leading dot); one that names nothing is reported as it was set,
