@@ -1,5 +1,6 @@
 // Group membership changes on all three sides, with their failures and retries.
 #include "layer_fixture.h"
+#include "../nwclient/memory_backend.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -317,4 +318,28 @@ TEST_F(Membership, StopKilledPartWayLeavesWholeRequestsAndASecondStopCompletes) 
     EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+}
+
+// The pre-checks compare as the operator's locale does: umlauts ignore case, accents count.
+TEST_F(LayerTest, PreChecksIgnoreTheCaseOfUmlautsButNotAccents) {
+    auto backend = std::make_unique<testsupport::MemoryBackend>();
+    testsupport::MemoryBackend* tree = backend.get();
+    nw::ObjectId org = tree->add(nw::ROOT_ID, "ORG", "Organization", true);
+    nw::ObjectId group = tree->add(org, "G", "Group");
+    tree->add(org, "Jörg", "User");
+    tree->add(org, "Jorg", "User");
+    tree->set(group, "Member", nw::SYN_DIST_NAME, {tree->text("Jörg.ORG")});
+    nw::installBackend(std::move(backend));
+    bool ok = false;
+    InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+
+    NameList users{"JÖRG.org"};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, ".G.ORG"));
+    EXPECT_TRUE(users.empty());
+    NameList others{"Jorg.ORG"};
+    EXPECT_TRUE(DeleteMultipleUsersFromGroup(others, ".G.ORG"));
+    EXPECT_TRUE(others.empty());
+    EXPECT_EQ(tree->modifyCalls, 0);
+    EXPECT_TRUE(ports.box.boxes.empty());
 }
