@@ -598,3 +598,29 @@ TEST(LdapServer, ClockNameAndNoVolumes) {
     EXPECT_NE(b->effectiveRights("SYS", "PUBLIC", rights), 0u);
     EXPECT_EQ(rights, 0);
 }
+
+TEST(LdapRead, MembershipValuesFromAListingAreReadAfreshByTheNextAction) {
+    Slapd server;
+    auto b = open(server);
+    ObjectId projekte = idOf(*b, "PROJEKTE.UNTERRICHT");
+    std::unique_ptr<ObjectCursor> cursor;
+    NWDSCCODE status = -1;
+    ASSERT_EQ(b->list(projekte, false, cursor), 0);
+    drain(*cursor, status);
+    ObjectId gast3 = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT");
+    Attribute a;
+    EXPECT_EQ(b->readAttribute(gast3, "Group Membership", a), ERR_NO_SUCH_ATTRIBUTE);
+
+    // Another client adds a membership; the next listing (a new action) brings it.
+    ASSERT_TRUE(server.modify("dn: " + dnOf("Gast03.PROJEKTE.UNTERRICHT") +
+                              "\nchangetype: modify\nadd: objectClass\nobjectClass: tarvelMembership\n-\n"
+                              "add: groupMembership\ngroupMembership: " + dnOf(DENY_GROUP) + "\n"));
+    ASSERT_EQ(b->list(projekte, false, cursor), 0);
+    drain(*cursor, status);
+    ASSERT_EQ(b->readAttribute(gast3, "Group Membership", a), 0);
+    EXPECT_EQ(texts(a), std::vector<std::string>{DENY_GROUP});
+
+    // Our own changes are seen at once.
+    ASSERT_EQ(b->modify(gast3, {change(DS_REMOVE_VALUE, "Group Membership", {DENY_GROUP})}), 0);
+    EXPECT_EQ(b->readAttribute(gast3, "Group Membership", a), ERR_NO_SUCH_ATTRIBUTE);
+}
