@@ -116,6 +116,10 @@ void TForm1::buildForm() {
     BGo->setIconSize(QSize(32, 32));
     BGo->setFont(bold);
 
+    // The stand-in font is wider than the original: picture and caption must still fit.
+    for (QPushButton* button : {BUser, BWorkstations, static_cast<QPushButton*>(BStop), static_cast<QPushButton*>(BGo)})
+        fitToWidth(button);
+
     // Tab order: BUser, BWorkstations, LVCtxBrowser, BStop, LVGroupDeny, BGo.
     setTabOrder(BUser, BWorkstations);
     setTabOrder(BWorkstations, LVCtxBrowser);

@@ -7,6 +7,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMimeData>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace dragdrop {
 
@@ -59,6 +61,31 @@ void fitToWidth(QLabel* label) {
         if (QFontMetrics(font).horizontalAdvance(label->text()) <= label->width()) break;
     }
     label->setFont(font);
+}
+
+int labelOverflow(const QPushButton* button) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    if (button->autoDefault() || button->isDefault()) option.features |= QStyleOptionButton::AutoDefaultButton;
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    // As the style lays the label out: picture, 4 pixels, caption (mnemonic "&" not counted).
+    int needed = QFontMetrics(button->font())
+                     .boundingRect(option.rect, Qt::AlignVCenter | Qt::TextShowMnemonic, option.text)
+                     .width();
+    if (!option.icon.isNull()) needed += option.iconSize.width() + 4;
+    return needed - room;
+}
+
+void fitToWidth(QPushButton* button) {
+    QFont font = button->font();
+    for (int stretch = 100; stretch >= 70; stretch -= 5) {
+        font.setStretch(stretch);
+        button->setFont(font);
+        if (labelOverflow(button) <= 0) break;
+    }
 }
 
 FocusEnterFilter::FocusEnterFilter(QWidget* watched, std::function<void()> entered)

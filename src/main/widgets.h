@@ -34,6 +34,13 @@ struct Target {
 // fallback for "MS Sans Serif" is wider than the original, and the layout is fixed.
 void fitToWidth(QLabel* label);
 
+// How many pixels a button's picture and caption together are wider than the room the style
+// gives them (0 or less: they fit). The style centres both and clips what overflows, so the
+// picture's left edge and the caption's end would be cut.
+int labelOverflow(const QPushButton* button);
+// Narrows a button's font like fitToWidth until its picture and caption fit.
+void fitToWidth(QPushButton* button);
+
 // Calls `entered` when the focus moves into the watched widget from another control — not when
 // the window gets the focus back after a message box or a menu closes.
 class FocusEnterFilter : public QObject {

@@ -87,6 +87,10 @@ private slots:
         QCOMPARE(f.BStop->text(), QStringLiteral("Internet"));
         QCOMPARE(f.BGo->text(), QStringLiteral("Internet"));
         QVERIFY(f.BStop->font().bold() && f.BGo->font().bold());
+        // Picture and caption of every button fit; the style would cut the overflow off.
+        for (QPushButton* button : {f.BUser, f.BWorkstations, static_cast<QPushButton*>(f.BStop),
+                                    static_cast<QPushButton*>(f.BGo)})
+            QVERIFY2(labelOverflow(button) <= 0, qPrintable(button->objectName()));
 
         // Pictures: the buttons carry theirs, the disabled octagons differ from the enabled.
         QVERIFY(!f.BUser->icon().isNull() && !f.BWorkstations->icon().isNull());
