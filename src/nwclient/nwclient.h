@@ -51,8 +51,11 @@
 //
 // Iterations
 //  I1  An iteration handle starts at -1 (NO_MORE_ITERATIONS). While a call leaves it other than
-//      -1, more replies follow; after the last reply it is -1 again. Freeing the context frees
-//      its iterations.
+//      -1, more replies follow; after the last reply it is -1 again. A reply the directory fails
+//      ends its iteration and leaves the handle -1; a call refused for a bad argument (buffer,
+//      handle) leaves both as they were. Freeing the context frees its iterations; at most 64
+//      stay open per context, and opening one more drops the oldest (its handle then answers
+//      ERR_INVALID_HANDLE).
 //
 // Connection
 //  C1  The client finds nwclient.conf beside the program, then in $XDG_CONFIG_HOME/tarvel (or
