@@ -266,3 +266,35 @@ TEST_F(LayerTest, GroupMembersLoseOneTrailingDot) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(list, (NameList{"A.ORG", "B.ORG.", "C\\.", "D.ORG"}));
 }
+
+// Window messages are processed before each entry is taken, before each entry is read after the
+// first, and at each batch boundary and the end: 2n - 1 + batches; 2 for an empty container
+// (the lone entry and the end).
+TEST_F(LayerTest, ListingPumpsBeforeEachEntryAndAtEachBatchBoundary) {
+    connectGenerated(700, 1);
+    const std::string container = ".K00001.SCHUELER.UNTERRICHT";
+    int batches = 0;
+    {
+        nw::Buf_T* reply = nullptr;
+        ASSERT_EQ(nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &reply), 0);
+        int32_t iteration = nw::NO_MORE_ITERATIONS;
+        do {
+            ASSERT_EQ(nw::NWDSList(layer().context, container.c_str(), &iteration, reply), 0);
+            ++batches;
+        } while (iteration != nw::NO_MORE_ITERATIONS);
+        nw::NWDSFreeBuf(reply);
+    }
+    ASSERT_GT(batches, 2);
+    NameList list;
+    ports.pump.count = 0;
+    ListeUnterobjekte(container, list, 0);
+    ASSERT_EQ(list.size(), 700u);
+    EXPECT_EQ(ports.pump.count, 2 * 700 - 1 + batches);
+}
+
+TEST_F(LayerTest, EmptyContainerListingPumpsTwice) {
+    connectDemo();
+    NameList list;
+    ListeUnterobjekte("ARCHIV.UNTERRICHT", list, 1);
+    EXPECT_EQ(ports.pump.count, 2);
+}
