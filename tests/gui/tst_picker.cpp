@@ -71,6 +71,10 @@ private slots:
         QVERIFY(picker.BOk->isDefault());
         QVERIFY(picker.LVCtxBrowser->isHeaderHidden());
         QVERIFY(picker.LAktContext->font().bold());
+        for (QPushButton* b : {picker.BOk, picker.BAbbruch}) {
+            const int caption = b->fontMetrics().horizontalAdvance(b->text().remove('&'));
+            QVERIFY2(caption + 8 <= b->width(), qPrintable(b->objectName()));  // not cut off
+        }
 
         picker.show();
         picker.resize(400, 300);
@@ -196,7 +200,7 @@ private slots:
             QVERIFY(p->isVisible());
             // Freshly listed below the root, the mark is on "..": Return goes up again.
             QCOMPARE(p->LVCtxBrowser->currentIndex().row(), 0);
-            QTest::keyClick(p->LVCtxBrowser, Qt::Key_Enter);
+            QTest::keyClick(p->LVCtxBrowser, Qt::Key_Enter, Qt::KeypadModifier);  // the keypad's Enter
             QTRY_VERIFY(text::equalsAsciiNoCase(p->AktContext(), "[root]"));
             QVERIFY(p->isVisible());
             // A single click only selects, it never navigates.
@@ -208,6 +212,31 @@ private slots:
         picker.exec();
         QVERIFY(catcher.caught());
         QCOMPARE(picker.Ergebnis(), std::string());
+    }
+
+    void doubleClickBelowTheRowsActsOnTheFocusedRow() {
+        TMiniNDSBrowser picker;
+        configure(picker, false);
+        CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
+            QVERIFY(waitForListing(p));
+            QVERIFY(pickertest::enterRow(p, "UNTERRICHT", "UNTERRICHT"));
+            // The mark is on "..", nothing is selected; a double-click in the empty part of the
+            // list goes up from there.
+            QCOMPARE(p->LVCtxBrowser->currentIndex().row(), 0);
+            const int count = p->LVCtxBrowser->topLevelItemCount();
+            const QPoint below(20, pickertest::rowRect(p, count - 1).bottom() + 20);
+            QVERIFY(!p->LVCtxBrowser->indexAt(below).isValid());
+            QTest::mouseDClick(p->LVCtxBrowser->viewport(), Qt::LeftButton, {}, below);
+            QTRY_VERIFY(!p->busy() && text::equalsAsciiNoCase(p->AktContext(), "[root]"));
+            // The right button's double-click is no navigation.
+            QTest::mouseDClick(p->LVCtxBrowser->viewport(), Qt::RightButton, {},
+                               pickertest::rowRect(p, 0).center());
+            QCoreApplication::processEvents();
+            QVERIFY(text::equalsAsciiNoCase(p->AktContext(), "[root]"));
+            p->BAbbruchClick();
+        });
+        picker.exec();
+        QVERIFY(catcher.caught());
     }
 
     void upLevelStopsAtTheStartUnlessAllowed() {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QToolTip>
 #include <QtTest>
 
@@ -113,6 +114,47 @@ private slots:
         QCOMPARE(dlg.EIniNoShowLeafList->toolTip().split('\n').value(2),
                  QStringLiteral("Also um z.B. die Benutzer TestSchueler, LehrerTestUser, SchuelerVerwalter,... "));
         for (QLabel* l : dlg.findChildren<QLabel*>()) QVERIFY(l->toolTip().isEmpty());
+    }
+
+    void textsFitTheirControlsAndTheForm() {
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        // Whatever face stands in for "MS Sans Serif", no caption is cut off, and nothing runs
+        // past the form's edge.
+        const QRect form = dlg.rect();
+        for (QWidget* w : dlg.findChildren<QWidget*>()) {
+            if (!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w) && !qobject_cast<QRadioButton*>(w)) continue;
+            QVERIFY2(w->sizeHint().width() <= w->width(), qPrintable(w->objectName()));
+            QVERIFY2(form.contains(QRect(w->mapTo(&dlg, QPoint(0, 0)), w->size())), qPrintable(w->objectName()));
+        }
+        // The design's widths stand where the text fits them.
+        QCOMPARE(dlg.LIniBasisUserContainer->geometry(), QRect(8, 8, 121, 13));
+        QCOMPARE(dlg.LAnzeigeUeberschrift->geometry(), QRect(8, 256, 325, 13));
+        QCOMPARE(dlg.CBIniBasisUserContainerGoUpALevel->geometry(), QRect(8, 104, 265, 17));
+        for (QPushButton* b : {dlg.BIniSave, dlg.BIniClose}) {
+            const int caption = b->fontMetrics().horizontalAdvance(b->text().remove('&'));
+            QVERIFY2(caption + 8 <= b->width(), qPrintable(b->objectName()));
+        }
+
+        // The radio group's frame runs around its items, its caption on the frame's top line:
+        // beside the items (right of them, inside the group) no frame line crosses.
+        QCOMPARE(dlg.RGShowFirst->geometry(), QRect(8, 128, 257, 33));
+        const QImage picture = dlg.RGShowFirst->grab().toImage();
+        const QColor face = picture.pixelColor(picture.width() / 2, picture.height() / 2 + 1);
+        QList<int> lineRows;
+        for (int y = 0; y < picture.height(); ++y)
+            if (picture.pixelColor(picture.width() - 4, y) != face) lineRows << y;
+        QVERIFY(!lineRows.isEmpty());
+        int itemsTop = picture.height();
+        int itemsBottom = 0;
+        for (QAbstractButton* item : dlg.RGShowFirstItems->buttons()) {
+            QVERIFY(dlg.RGShowFirst->rect().contains(item->geometry()));
+            itemsTop = std::min(itemsTop, item->geometry().top());
+            itemsBottom = std::max(itemsBottom, item->geometry().bottom());
+        }
+        for (int y : lineRows) QVERIFY2(y < itemsTop || y > itemsBottom, qPrintable(QString::number(y)));
+        dlg.reject();
     }
 
     void hintsAppearAfterASecondAndStay() {

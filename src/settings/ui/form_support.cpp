@@ -1,11 +1,18 @@
 #include "settings/ui/form_support.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCursor>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QToolTip>
 #include <QWidget>
+
+#include <algorithm>
 
 // The pictures live in a static library; without this call the linker may drop them.
 static void initTarvelResources() { Q_INIT_RESOURCE(tarvel); }
@@ -22,13 +29,59 @@ QFont withFallbacks(const char* family, std::initializer_list<const char*> fallb
     return font;
 }
 
+// Texts of the settings dialog with their widths in "MS Sans Serif" 8 pt: the labels there
+// size themselves to their text, so these are the face's own widths.
+struct LaidOutText {
+    const char* text;
+    int width;
+};
+constexpr LaidOutText LaidOutTexts[] = {
+    {"Basis-Benutzer-Container:", 121},
+    {"Basis-Workstation-Container", 133},
+    {"Internet-Verbotsgruppe (User):", 142},
+    {"Internet-Verbotsgruppe (Workstations):", 182},
+    {"Folgende Einstellungen beziehen sich auf die Benutzer/WS-Anzeige:", 325},
+    {"Zeige nur Container, die beginnen mit (zB: Schu, Kla):", 252},
+    {"Zeige KEINE Container, die enthalten (zB:Verwalter, min):", 270},
+    {"Zeige nur Blattobjekte(User/WS), die beginnen mit:", 241},
+    {"Zeige KEINE Blattobjekte(User/WS), die enthalten:", 242},
+};
+
+// The widest stretch (percent) at which every laid-out text fits in the installed face.
+int fittingStretch(QFont font) {
+    constexpr int narrowest = 65;
+    for (int stretch = 100; stretch > narrowest; --stretch) {
+        font.setStretch(stretch);
+        const QFontMetrics metrics(font);
+        if (std::all_of(std::begin(LaidOutTexts), std::end(LaidOutTexts), [&](const LaidOutText& t) {
+                return metrics.horizontalAdvance(QString::fromUtf8(t.text)) <= t.width;
+            }))
+            return stretch;
+    }
+    return narrowest;
+}
+
 }  // namespace
 
 QFont msSansSerif() {
     QFont font = withFallbacks("MS Sans Serif",
                                {"Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans", "Arial", "Helvetica"});
     font.setPixelSize(11);
+    // Measured once: the installed faces do not change while the program runs.
+    static const int stretch = fittingStretch(font);
+    if (stretch != 100) font.setStretch(stretch);
     return font;
+}
+
+void fitToText(QWidget* form) {
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        int needed = 0;
+        if (auto* label = qobject_cast<QLabel*>(w))
+            needed = label->sizeHint().width();
+        else if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w))
+            needed = w->sizeHint().width();
+        if (needed > w->width()) w->resize(needed, w->height());
+    }
 }
 
 QFont arialBold16() {

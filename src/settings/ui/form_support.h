@@ -14,10 +14,16 @@ class QWidget;
 namespace formsupport {
 
 // "MS Sans Serif" with a character height of 11 pixels; where that face is missing (any Linux
-// desktop) the nearest installed sans serif of similar width is taken instead.
+// desktop) the nearest installed sans serif is taken instead, narrowed until the forms' texts
+// take no more room than in the face they were laid out for.
 QFont msSansSerif();
 // Arial, bold, 16 pixels high, with the same kind of fallback (the "..." buttons).
 QFont arialBold16();
+
+// Widens every label, check box and radio button of the form whose text does not fit its
+// width, as a label that sizes itself to its text would (the stand-in face may still run wider
+// than the original in places). Never narrows anything.
+void fitToText(QWidget* form);
 
 inline constexpr int SymbolImageCount = 62;
 // The 16x16 class icons, one per position of the class-symbol table (the program's resources).

@@ -12,8 +12,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <qdrawutil.h>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 
 #include <memory>
 
@@ -37,6 +40,28 @@ QString joinList(const text::NameList& items, bool dropStar) {
     }
     return parts.join(QStringLiteral(", "));
 }
+
+// A radio group as the form shows it: the caption sits on the frame's top line and the items
+// below it. (Qt's own group box puts the caption above the frame, which leaves no room for the
+// items in a group of this height.)
+class RadioGroup : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        // An etched frame, drawn here: styles put their group frame below a caption line.
+        qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1, 0);
+        const QString caption = title();
+        const QRect captionRect(8, 0, metrics.horizontalAdvance(caption) + 4, metrics.height());
+        const QWidget* under = parentWidget() ? parentWidget() : this;
+        painter.fillRect(captionRect, under->palette().brush(under->backgroundRole()));
+        style()->drawItemText(&painter, captionRect, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                              caption, QPalette::WindowText);
+    }
+};
 
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width, int height) {
@@ -94,7 +119,7 @@ void TINItarvel::buildForm() {
     CBIniBasisUserContainerGoUpALevel = place(new QCheckBox(QStringLiteral("Erlaube, im NDS-Baum höher zu steigen (Gruppen)"), this),
                                               "CBIniBasisUserContainerGoUpALevel", 8, 104, 265, 17);
 
-    RGShowFirst = place(new QGroupBox(QStringLiteral("Zeige beim Programmstart zuerst an:"), this), "RGShowFirst", 8, 128, 257, 33);
+    RGShowFirst = place(new RadioGroup(QStringLiteral("Zeige beim Programmstart zuerst an:"), this), "RGShowFirst", 8, 128, 257, 33);
     RGShowFirstItems = new QButtonGroup(RGShowFirst);
     const char* items[] = {"Benutzer", "Workstations"};
     for (int i = 0; i < 2; ++i) {
@@ -156,6 +181,7 @@ void TINItarvel::buildForm() {
                                 BIniGroupInternetWSDeny};
     for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
     EIniBasisUserContainer->setFocus(Qt::OtherFocusReason);
+    formsupport::fitToText(this);
 }
 
 int TINItarvel::RGShowFirstItemIndex() const { return RGShowFirstItems->checkedId(); }

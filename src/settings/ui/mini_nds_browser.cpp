@@ -8,15 +8,34 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 constexpr int IconRole = Qt::UserRole + 1;
-}
+
+// The list reports every left double-click, also one below the last row: navigation works from
+// the focused row, not from the row under the mouse.
+class PickerList : public QTreeWidget {
+public:
+    PickerList(QWidget* parent, std::function<void()> dblClick)
+        : QTreeWidget(parent), dblClick_(std::move(dblClick)) {}
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        QTreeWidget::mouseDoubleClickEvent(event);
+        if (event->button() == Qt::LeftButton) dblClick_();
+    }
+
+private:
+    std::function<void()> dblClick_;
+};
+}  // namespace
 
 TMiniNDSBrowser::TMiniNDSBrowser(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("MiniNDSBrowser"));
@@ -31,7 +50,9 @@ TMiniNDSBrowser::TMiniNDSBrowser(QWidget* owner) : QDialog(owner) {
     LAktContext->setFont(bold);
     LAktContext->move(8, 8);
 
-    LVCtxBrowser = new QTreeWidget(this);
+    // Navigation comes from a double-click and from Return typed in the list, never from a
+    // single click (which only selects).
+    LVCtxBrowser = new PickerList(this, [this] { LVCtxBrowserDblClick(); });
     LVCtxBrowser->setObjectName(QStringLiteral("LVCtxBrowser"));
     LVCtxBrowser->setGeometry(6, 32, 203, 216);
     LVCtxBrowser->setColumnCount(1);
@@ -60,9 +81,6 @@ TMiniNDSBrowser::TMiniNDSBrowser(QWidget* owner) : QDialog(owner) {
 
     TILSymbole = formsupport::loadSymbolImages();
 
-    // Navigation comes from a double-click and from Return typed in the list, never from a
-    // single click (which only selects).
-    connect(LVCtxBrowser, &QAbstractItemView::doubleClicked, this, [this] { LVCtxBrowserDblClick(); });
     connect(LVCtxBrowser->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 if (filling_) return;
@@ -245,7 +263,8 @@ bool TMiniNDSBrowser::eventFilter(QObject* object, QEvent* event) {
     }
     if (object == LVCtxBrowser && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;  // either Enter key
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
             // While "&Ok" is enabled the default button takes Return and chooses.
             if (BOk->isEnabled()) return false;
             LVCtxBrowserKeyPress('\r');
