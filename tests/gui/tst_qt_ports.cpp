@@ -99,6 +99,23 @@ private slots:
         QGuiApplication::restoreOverrideCursor();
     }
 
+    void boxShowsTheArrowOverTheHourglass() {
+        platform::qt::QtMessageBox port;
+        platform::qt::QtBusyCursor cursor;
+        cursor.push();
+        Qt::CursorShape during = Qt::WaitCursor;
+        whenModalShows<QMessageBox>([&](QMessageBox* box) {
+            during = QGuiApplication::overrideCursor()->shape();
+            box->button(QMessageBox::Ok)->click();
+        });
+        port.show("Fehler 1. x", "NDS-Fehler", Buttons::Ok);
+        const Qt::CursorShape after = QGuiApplication::overrideCursor()->shape();
+        cursor.pop();
+        QCOMPARE(during, Qt::ArrowCursor);
+        QCOMPARE(after, Qt::WaitCursor);  // the hourglass is back for the rest of the command
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    }
+
     void installedPortsAreUsedAndRemoved() {
         {
             platform::qt::QtPorts ports;

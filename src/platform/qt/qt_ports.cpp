@@ -52,7 +52,11 @@ Answer QtMessageBox::show(const std::string& text, const std::string& caption, B
         box.setEscapeButton(ok);
     }
     box.setDefaultButton(ok);
+    // The box waits for the operator: it shows the arrow, also while a command's hourglass is up.
+    const bool hourglass = QGuiApplication::overrideCursor() != nullptr;
+    if (hourglass) QGuiApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
     box.exec();
+    if (hourglass) QGuiApplication::restoreOverrideCursor();
     return (cancel && box.clickedButton() == cancel) ? Answer::Cancel : Answer::Ok;
 }
 
