@@ -10,9 +10,11 @@
 namespace nwapi {
 namespace {
 
-// Each value is staged as NUL-terminated text in a buffer of this size before it goes into a
-// request; a longer name is refused rather than cut.
-constexpr size_t VALUE_STAGING_BYTES = 1024;
+// Each value is staged as NUL-terminated text in a buffer of 1024 bytes before it goes into a
+// request. No name that long is a distinguished name: whatever does not fit the client's
+// 514-byte name buffers is refused before the first change, rather than cut or failing half-way
+// through the users.
+constexpr size_t LONGEST_NAME_BYTES = nw::MAX_DN_BYTES - 1;
 
 enum class Direction { Add, Remove };
 
@@ -137,12 +139,12 @@ public:
 
 private:
     bool namesFit() {
-        if (group_.size() >= VALUE_STAGING_BYTES) {
+        if (group_.size() > LONGEST_NAME_BYTES) {
             ShowNDSError(nw::ERR_DN_TOO_LONG, userSideText(d_, group_, users_.front()));
             return false;
         }
         for (const std::string& user : users_) {
-            if (user.empty() || user.size() >= VALUE_STAGING_BYTES) {
+            if (user.empty() || user.size() > LONGEST_NAME_BYTES) {
                 ShowNDSError(user.empty() ? nw::ERR_INVALID_DS_NAME : nw::ERR_DN_TOO_LONG, userSideText(d_, group_, user));
                 return false;
             }

@@ -90,8 +90,8 @@ std::string GetBaseClass(const std::string& name);
 // Membership and security equivalence), then the group's Member in as many requests as the
 // names need. True when nothing was to change or everything was changed; false after a
 // reported failure. A rerun completes what a failed run left half done. An empty user or group
-// name (it would stand for the name context's own object) and a name too long for the 1024-byte
-// value staging are refused with a reported error before anything is changed.
+// name (it would stand for the name context's own object) and a name longer than a 514-byte name
+// buffer holds are refused with a reported error before anything is changed.
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group);
 

@@ -90,11 +90,17 @@ TEST_F(LayerTest, NamesTooLongForANameBufferAreRefusedWithAStatus) {
         EXPECT_EQ(ports.box.boxes[2].text, "Fehler -353. NWDSSearch (SearchObjects)");
         EXPECT_EQ(ports.box.boxes[3].text, "Fehler -353. GetAttributeMultiValueStringList (Member)");
 
-        NameList users{longName};
+        // Refused before the first change, not after the users before it were changed.
+        NameList users{"Gast03.PROJEKTE.UNTERRICHT", longName};
         EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
-        EXPECT_FALSE(AddMultipleUsersToGroup(users, longName));
-        EXPECT_GE(ports.box.boxes.size(), 6u);
+        ASSERT_EQ(ports.box.boxes.size(), 5u);
+        EXPECT_EQ(ports.box.boxes[4].text, "Fehler -353. AddMultipleUsersToGroup ([" + kDeny +
+                                               "] Group Membership/Security Eq. of " + longName + ")");
+        users = {"Gast01.PROJEKTE.UNTERRICHT", longName};
+        EXPECT_FALSE(DeleteMultipleUsersFromGroup(users, longName));
+        EXPECT_EQ(ports.box.boxes.size(), 6u);
     }
+    expectInGroup("Gast03.PROJEKTE.UNTERRICHT", kDenyFull, false);
     EXPECT_TRUE(faults->requests.empty());
     EXPECT_TRUE(ObjektExistiert("Gast01.PROJEKTE.UNTERRICHT"));
 }
