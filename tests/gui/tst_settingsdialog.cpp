@@ -339,6 +339,35 @@ private slots:
         QVERIFY(session->ports.box.boxes.empty());
     }
 
+    void returnActsOnlyOnAFocusedButton() {
+        const std::string before = testsupport::readFile(iniPath);
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        // In an edit box Return does nothing: no save, no picker.
+        CatchShow<TMiniNDSBrowser> picker([](TMiniNDSBrowser* p) { p->BAbbruchClick(); });
+        QTest::keyClick(dlg.EIniBasisUserContainer, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QVERIFY(dlg.isVisible());
+        QVERIFY(!picker.caught());
+        // On a focused button it presses that button.
+        dlg.BIniClose->setFocus();
+        QTest::keyClick(dlg.BIniClose, Qt::Key_Return);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(testsupport::readFile(iniPath), before);
+
+        TINItarvel again(nullptr, iniPath);
+        again.show();
+        QVERIFY(QTest::qWaitForWindowActive(&again));
+        again.BIniSave->setFocus();
+        QTest::keyClick(again.BIniSave, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(!again.isVisible());
+        QCOMPARE(again.result(), int(QDialog::Accepted));
+        QVERIFY(testsupport::readFile(iniPath) != before);  // saved
+        QVERIFY(session->ports.box.boxes.empty());
+    }
+
     void aFileThatCannotBeCreatedKeepsTheDialogOpen() {
         const std::string unreachable = session->dir.file("fehlt/tarvel.ini");
         TINItarvel dlg(nullptr, unreachable);

@@ -10,6 +10,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -63,6 +64,23 @@ protected:
     }
 };
 
+// A button that Return or Enter clicks while it has the focus, and only then: the form has no
+// default button, so Return in an edit box does nothing.
+class FormButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -96,8 +114,8 @@ void TINItarvel::buildForm() {
         return place(new QLineEdit(this), name, l, t, w, h);
     };
     auto button = [this](const char* name, int l, int t, int w, int h, const char* caption) {
-        QPushButton* b = place(new QPushButton(QString::fromUtf8(caption), this), name, l, t, w, h);
-        // No button takes Return from an edit box; only Esc has a meaning (close).
+        QPushButton* b = place(new FormButton(QString::fromUtf8(caption), this), name, l, t, w, h);
+        // No button takes Return from an edit box; Esc closes.
         b->setAutoDefault(false);
         return b;
     };
