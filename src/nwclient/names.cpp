@@ -48,19 +48,7 @@ NWDSCCODE parse(std::string_view name, Parsed& out) {
         name.remove_prefix(1);
         if (name.empty()) return ERR_INVALID_DS_NAME;
     }
-    // Split at unescaped dots; a component remembers whether it was written literally, so an
-    // escaped "[root]" is never the root.
-    std::vector<std::string> parts(1);
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c == '\\' && i + 1 < name.size() && (name[i + 1] == '.' || name[i + 1] == '\\')) {
-            parts.back() += name[++i];
-        } else if (c == '.') {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
+    std::vector<std::string> parts = splitEscaped(name);
     // Trailing dots: each one climbs a level of the name context.
     size_t up = 0;
     while (parts.size() > 1 && parts.back().empty()) {
@@ -114,13 +102,49 @@ std::string escape(std::string_view component) {
     return out;
 }
 
-std::string joinRootFirst(const std::vector<std::string>& rootFirst) {
+std::vector<std::string> splitEscaped(std::string_view name) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '\\' && i + 1 < name.size() && (name[i + 1] == '.' || name[i + 1] == '\\')) {
+            parts.back() += name[++i];
+        } else if (c == '.') {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+namespace {
+
+template <typename It>
+std::string joinEscaped(It first, It last) {
     std::string out;
-    for (auto it = rootFirst.rbegin(); it != rootFirst.rend(); ++it) {
-        if (!out.empty()) out += '.';
+    for (It it = first; it != last; ++it) {
+        if (it != first) out += '.';
         out += escape(*it);
     }
     return out;
+}
+
+}  // namespace
+
+std::string joinLeafFirst(const std::vector<std::string>& leafFirst) {
+    return joinEscaped(leafFirst.begin(), leafFirst.end());
+}
+
+std::string joinRootFirst(const std::vector<std::string>& rootFirst) {
+    return joinEscaped(rootFirst.rbegin(), rootFirst.rend());
+}
+
+std::string_view stripRootSpelling(std::string_view name) {
+    if (!name.empty() && name.front() == '.') name.remove_prefix(1);
+    static constexpr size_t suffix = 7;  // ".[root]"
+    if (name.size() >= suffix && name[name.size() - suffix] == '.' && equalsRoot(name.substr(name.size() - suffix + 1)))
+        name.remove_suffix(suffix);
+    return name;
 }
 
 }  // namespace nw::names

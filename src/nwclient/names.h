@@ -29,8 +29,18 @@ NWDSCCODE parseContext(std::string_view context, std::vector<std::string>& rootF
 NWDSCCODE resolveAgainst(const std::vector<std::string>& contextRootFirst, std::string_view name,
                          std::vector<std::string>& rootFirst);
 
+// The one escaping of typeless names, shared by the client, the backends and the tools: inside a
+// component a dot is written "\." and a backslash "\\".
 std::string escape(std::string_view component);
+// Splits a typeless name at its unescaped dots into components, leaf first, undoing "\." and
+// "\\". A backslash before anything else (or at the very end) stands for itself. "" gives {""}.
+std::vector<std::string> splitEscaped(std::string_view name);
+// Components given leaf first, escaped and joined with dots.
+std::string joinLeafFirst(const std::vector<std::string>& leafFirst);
 // Full typeless name of components given root first, escaped, leaf first; "" for the root.
 std::string joinRootFirst(const std::vector<std::string>& rootFirst);
+// The name without the spellings that only say "counted from the root": a leading dot and a
+// trailing ".[root]" (any case).
+std::string_view stripRootSpelling(std::string_view name);
 
 }  // namespace nw::names

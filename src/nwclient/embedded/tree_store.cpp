@@ -1,5 +1,6 @@
 #include "nwclient/embedded/tree_store.h"
 
+#include "nwclient/names.h"
 #include "nwclient/nwclient.h"
 
 #include <unicode/normalizer2.h>
@@ -44,53 +45,22 @@ std::string foldName(std::string_view name) {
     return out;
 }
 
-static size_t utf8Chars(std::string_view s) {
-    size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
-
 bool splitFullName(std::string_view fullName, std::vector<std::string>& components) {
     components.clear();
-    std::string_view s = fullName;
-    if (!s.empty() && s.front() == '.') s.remove_prefix(1);
-    static constexpr std::string_view rootSuffix = ".[root]";
-    if (s.size() >= rootSuffix.size()) {
-        std::string tail = foldName(s.substr(s.size() - rootSuffix.size()));
-        if (tail == rootSuffix) s.remove_suffix(rootSuffix.size());
-    }
-    if (s.empty() || foldName(s) == "[root]") return true;  // the root itself
-    std::vector<std::string> leafFirst;
-    std::string current;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '\\') {
-            if (i + 1 >= s.size()) return false;
-            current += s[++i];
-        } else if (c == '.') {
-            if (current.empty()) return false;
-            leafFirst.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (current.empty()) return false;
-    leafFirst.push_back(std::move(current));
+    std::string_view s = names::stripRootSpelling(fullName);
+    if (s.empty() || names::isRootName(s)) return true;  // the root itself
+    // A lone backslash at the end escapes nothing: the name was cut.
+    size_t backslashes = 0;
+    while (backslashes < s.size() && s[s.size() - 1 - backslashes] == '\\') ++backslashes;
+    if (backslashes % 2) return false;
+    std::vector<std::string> leafFirst = names::splitEscaped(s);
+    for (const std::string& c : leafFirst)
+        if (c.empty()) return false;
     components.assign(leafFirst.rbegin(), leafFirst.rend());
     return true;
 }
 
-std::string escapeComponent(std::string_view component) {
-    std::string out;
-    out.reserve(component.size());
-    for (char c : component) {
-        if (c == '.' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
+std::string escapeComponent(std::string_view component) { return names::escape(component); }
 
 // ---------------------------------------------------------------------------------------------
 // Classes
@@ -523,13 +493,13 @@ std::string TreeStore::fullName(ObjectId id) {
 
 NWDSCCODE TreeStore::addObject(ObjectId parent, const std::string& name, const std::string& className, ObjectId& id) {
     if (name.empty()) return ERR_INVALID_DS_NAME;
-    if (utf8Chars(name) > MAX_RDN_CHARS) return ERR_RDN_TOO_LONG;
+    if (names::utf8Chars(name) > MAX_RDN_CHARS) return ERR_RDN_TOO_LONG;
     ObjectRow parentRow;
     if (!object(parent, parentRow)) return ERR_NO_SUCH_ENTRY;
     if (!parentRow.container) return ERR_ILLEGAL_DS_NAME;
     std::string full = escapeComponent(name);
     if (parent != ROOT_ID) full += "." + fullName(parent);
-    if (utf8Chars(full) > MAX_DN_CHARS || full.size() + 1 > MAX_DN_BYTES) return ERR_DN_TOO_LONG;
+    if (names::utf8Chars(full) > MAX_DN_CHARS || full.size() + 1 > MAX_DN_BYTES) return ERR_DN_TOO_LONG;
     ObjectId existing;
     if (child(parent, name, existing)) return ERR_ENTRY_ALREADY_EXISTS;
     ClassInfo info = classInfo(className);

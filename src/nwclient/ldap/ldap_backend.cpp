@@ -2,6 +2,7 @@
 
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/ldap/ldap_map.h"
+#include "nwclient/names.h"
 #include "nwclient/nwclient.h"
 #include "nwclient/syntax.h"
 #include "platform/ports.h"
@@ -31,6 +32,13 @@
 namespace nw {
 namespace {
 
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 using namespace nw::ldap;
 
 // ---- ownership of what libldap allocates ----
@@ -54,13 +62,6 @@ struct MemFree {
     void operator()(char* p) const { ldap_memfree(p); }
 };
 using LdapText = std::unique_ptr<char, MemFree>;
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 // Key of a resolved component under its parent: names compare without regard to case, umlauts
 // included; the locale's lower-casing is only needed beyond ASCII.
@@ -406,10 +407,7 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     if (serverName_.size() > NW_MAX_SERVER_NAME_LEN - 1) serverName_.resize(NW_MAX_SERVER_NAME_LEN - 1);
 
     // The operator: its typeless name maps to a DN unless the site names the DN itself.
-    operatorName_ = config.operatorName;
-    if (!operatorName_.empty() && operatorName_[0] == '.') operatorName_.erase(0, 1);
-    if (operatorName_.size() >= 7 && lower(operatorName_.substr(operatorName_.size() - 7)) == ".[root]")
-        operatorName_.resize(operatorName_.size() - 7);
+    operatorName_ = std::string(names::stripRootSpelling(config.operatorName));
     bindDn_ = value("binddn");
     if (bindDn_.empty() && !operatorName_.empty()) {
         // eDirectory's layout: the leaf is cn, the top container o, the ones between ou.

@@ -1,9 +1,18 @@
 #include "nwclient/ldap/ldap_escape.h"
 
+#include "nwclient/names.h"
+
 #include <cstdint>
 
 namespace nw::ldap {
 namespace {
+
+std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
 
 const char HEX[] = "0123456789abcdef";
 
@@ -18,13 +27,6 @@ void appendHex(std::string& out, unsigned char c) {
     out += '\\';
     out += HEX[c >> 4];
     out += HEX[c & 15];
-}
-
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 std::string_view trimSpaces(std::string_view s) {
@@ -60,41 +62,12 @@ bool decodeHexValue(std::string_view hex, std::string& value) {
 
 }  // namespace
 
-std::vector<std::string> splitTypelessName(std::string_view name) {
-    std::vector<std::string> parts;
-    std::string current;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c == '\\' && i + 1 < name.size()) {
-            current += name[++i];
-        } else if (c == '.') {
-            parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    parts.push_back(std::move(current));
-    return parts;
-}
+std::vector<std::string> splitTypelessName(std::string_view name) { return names::splitEscaped(name); }
 
-std::string escapeTypelessComponent(std::string_view component) {
-    std::string out;
-    out.reserve(component.size());
-    for (char c : component) {
-        if (c == '.' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
+std::string escapeTypelessComponent(std::string_view component) { return names::escape(component); }
 
 std::string joinTypelessName(const std::vector<std::string>& componentsLeafFirst) {
-    std::string out;
-    for (size_t i = 0; i < componentsLeafFirst.size(); ++i) {
-        if (i) out += '.';
-        out += escapeTypelessComponent(componentsLeafFirst[i]);
-    }
-    return out;
+    return names::joinLeafFirst(componentsLeafFirst);
 }
 
 std::string escapeDnValue(std::string_view value) {

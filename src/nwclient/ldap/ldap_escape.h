@@ -13,9 +13,9 @@
 
 namespace nw::ldap {
 
-// ---- typeless names ----
-// Components leaf first, unescaped. "a\.b.C" gives {"a.b", "C"}. A trailing lone backslash is
-// kept as a literal backslash.
+// ---- typeless names (the client's own escaping, see nwclient/names.h) ----
+// Components leaf first, unescaped. "a\.b.C" gives {"a.b", "C"}. A backslash before anything
+// but a dot or a backslash, and a trailing lone one, is kept as a literal backslash.
 std::vector<std::string> splitTypelessName(std::string_view name);
 // Escapes "." and "\" in one component.
 std::string escapeTypelessComponent(std::string_view component);
