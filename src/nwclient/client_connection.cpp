@@ -3,6 +3,7 @@
 #include "nwclient/client_state.h"
 #include "nwclient/names.h"
 #include "nwclient/wire.h"
+#include "platform/text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,8 @@ ClientState& state() {
 
 namespace {
 
+using ::text::toLowerAscii;
+
 // Far more than any real nwclient.conf; a larger file is not one.
 constexpr std::uintmax_t MAX_CONFIG_BYTES = 1 << 20;
 
@@ -31,12 +34,6 @@ std::string trim(const std::string& s) {
     if (b == std::string::npos) return {};
     size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
-}
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
 }
 
 }  // namespace
@@ -52,7 +49,7 @@ NWCCODE parseConfiguration(const std::string& text, const std::string& file, Cli
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         size_t eq = line.find('=');
         if (eq == std::string::npos) return TARVEL_CONFIGURATION_INVALID;
-        std::string key = lowerAscii(trim(line.substr(0, eq)));
+        std::string key = toLowerAscii(trim(line.substr(0, eq)));
         if (key.empty()) return TARVEL_CONFIGURATION_INVALID;
         config.values[key] = trim(line.substr(eq + 1));
     }

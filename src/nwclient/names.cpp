@@ -1,6 +1,7 @@
 #include "nwclient/names.h"
 
 #include "nwclient/nwclient.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
@@ -8,16 +9,7 @@ namespace nw::names {
 
 namespace {
 
-bool equalsRoot(std::string_view s) {
-    static constexpr std::string_view root = "[root]";
-    if (s.size() != root.size()) return false;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != root[i]) return false;
-    }
-    return true;
-}
+bool equalsRoot(std::string_view s) { return text::equalsAsciiNoCase(s, "[root]"); }
 
 }  // namespace
 

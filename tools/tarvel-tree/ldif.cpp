@@ -14,6 +14,7 @@
 #include "nwclient/ldap/ldap_map.h"
 #include "nwclient/nwclient.h"
 #include "nwclient/syntax.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,6 +28,8 @@
 
 namespace tarveltree {
 namespace {
+
+using ::text::toLowerAscii;
 
 using nw::ObjectId;
 using nw::embedded::TreeStore;
@@ -76,12 +79,6 @@ const AttrMapping ATTRIBUTES[] = {
     {"Equivalent To Me", "equivalentToMe", "*"},
 };
 const std::set<std::string> MEMBERSHIP = {"groupMembership", "securityEquals", "equivalentToMe"};
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool allows(const AttrMapping& a, const std::string& ldapClass) {
     if (std::string(a.classes) == "*") return true;
@@ -187,7 +184,7 @@ private:
         if (it != dns_.end()) return it->second;
         nw::embedded::ObjectRow row;
         if (!store_.object(id, row)) return std::string();
-        std::string type = lower(nw::embedded::classInfo(row.className).namingAttribute);
+        std::string type = toLowerAscii(nw::embedded::classInfo(row.className).namingAttribute);
         if (type.empty()) type = "cn";
         std::string dn = ldapns::childDn(type, row.name, dnOf(row.parent));
         dns_.emplace(id, dn);
@@ -349,7 +346,7 @@ bool readLdif(std::istream& in, std::vector<Record>& records, std::string& error
             size_t start = value.find_first_not_of(' ');
             value = start == std::string::npos ? std::string() : value.substr(start);
         }
-        std::string key = lower(type);
+        std::string key = toLowerAscii(type);
         if (current.dn.empty()) {
             if (key == "version") continue;
             if (key != "dn") {
@@ -362,7 +359,7 @@ bool readLdif(std::istream& in, std::vector<Record>& records, std::string& error
             continue;
         }
         if (key == "changetype") {
-            if (lower(value) != "add") {
+            if (toLowerAscii(value) != "add") {
                 error = "line " + std::to_string(at) + ": only additions can be imported";
                 return false;
             }
@@ -407,7 +404,7 @@ int cmdImport(const Args& args) {
         if (!ldapns::parseDn(dn, rdns) || rdns.size() <= baseRdns.size()) return false;
         for (size_t i = 0; i < baseRdns.size(); ++i) {
             const auto& a = rdns[rdns.size() - baseRdns.size() + i];
-            if (lower(a.type) != lower(baseRdns[i].type) || lower(a.value) != lower(baseRdns[i].value)) return false;
+            if (toLowerAscii(a.type) != toLowerAscii(baseRdns[i].type) || toLowerAscii(a.value) != toLowerAscii(baseRdns[i].value)) return false;
         }
         std::vector<std::string> parts;
         for (size_t i = 0; i + baseRdns.size() < rdns.size(); ++i) parts.push_back(rdns[i].value);
@@ -444,10 +441,10 @@ int cmdImport(const Args& args) {
             if (!nameOf(record->dn, name)) continue;  // the base entry itself, or outside the base
             std::vector<std::string> objectClasses;
             for (const auto& [type, value] : record->values)
-                if (lower(type) == "objectclass") objectClasses.push_back(value);
+                if (toLowerAscii(type) == "objectclass") objectClasses.push_back(value);
             std::string structural;
             for (const auto& [type, value] : record->values)
-                if (lower(type) == "structuralobjectclass") structural = value;
+                if (toLowerAscii(type) == "structuralobjectclass") structural = value;
             std::string className = classes.baseClass(structural, objectClasses);
 
             std::vector<std::string> components;
@@ -473,11 +470,11 @@ int cmdImport(const Args& args) {
             for (const auto& [type, value] : record->values) {
                 const AttrMapping* mapping = nullptr;
                 for (const auto& a : ATTRIBUTES)
-                    if (lower(type) == lower(a.ldapName)) mapping = &a;
+                    if (toLowerAscii(type) == toLowerAscii(a.ldapName)) mapping = &a;
                 if (!mapping) {
-                    std::string t = lower(type);
+                    std::string t = toLowerAscii(type);
                     if (t != "objectclass" && t != "structuralobjectclass" &&
-                        t != lower(record->dn.substr(0, record->dn.find('='))) && t != "userpassword")
+                        t != toLowerAscii(record->dn.substr(0, record->dn.find('='))) && t != "userpassword")
                         ++leftOut;
                     continue;
                 }

@@ -2,6 +2,7 @@
 
 #include "nwclient/names.h"
 #include "nwclient/nwclient.h"
+#include "platform/text.h"
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -23,12 +24,7 @@ namespace fs = std::filesystem;
 
 std::string foldName(std::string_view name) {
     bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-        std::string out(name);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return out;
-    }
+    if (ascii) return text::toLowerAscii(name);
     UErrorCode err = U_ZERO_ERROR;
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), int32_t(name.size())));
     u.foldCase(U_FOLD_CASE_DEFAULT);

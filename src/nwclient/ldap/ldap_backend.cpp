@@ -32,12 +32,7 @@
 namespace nw {
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+using ::text::toLowerAscii;
 
 using namespace nw::ldap;
 
@@ -67,7 +62,7 @@ using LdapText = std::unique_ptr<char, MemFree>;
 // included; the locale's lower-casing is only needed beyond ASCII.
 std::string childKey(ObjectId parent, std::string_view component) {
     bool ascii = std::all_of(component.begin(), component.end(), [](char c) { return (c & 0x80) == 0; });
-    return std::to_string(parent) + "/" + (ascii ? lower(component) : text::toLowerLocale(component));
+    return std::to_string(parent) + "/" + (ascii ? toLowerAscii(component) : text::toLowerLocale(component));
 }
 
 std::string trim(std::string s) {
@@ -81,7 +76,7 @@ bool tcpReachable(const std::string& uri, int timeoutSeconds) {
     LDAPURLDesc* url = nullptr;
     if (ldap_url_parse(uri.c_str(), &url) != LDAP_SUCCESS) return false;
     std::string host = url->lud_host && *url->lud_host ? url->lud_host : "localhost";
-    int port = url->lud_port ? url->lud_port : (lower(url->lud_scheme ? url->lud_scheme : "") == "ldaps" ? 636 : 389);
+    int port = url->lud_port ? url->lud_port : (toLowerAscii(url->lud_scheme ? url->lud_scheme : "") == "ldaps" ? 636 : 389);
     ldap_free_urldesc(url);
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
@@ -107,7 +102,7 @@ bool tcpReachable(const std::string& uri, int timeoutSeconds) {
 }
 
 bool isYes(const std::string& v) {
-    std::string l = lower(trim(v));
+    std::string l = toLowerAscii(trim(v));
     return l == "yes" || l == "true" || l == "1" || l == "on";
 }
 
@@ -490,7 +485,7 @@ NWCCODE LdapBackend::connectAndBind() {
         return TARVEL_LDAP_BAD_CREDENTIALS;
     // Over ldaps:// a refused certificate looks like an unreachable server to libldap: a server
     // that takes the TCP connection is there, so it was the TLS handshake.
-    if ((rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) && lower(uri_).rfind("ldaps:", 0) == 0 &&
+    if ((rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) && toLowerAscii(uri_).rfind("ldaps:", 0) == 0 &&
         tcpReachable(uri_, timeoutSeconds_))
         return TARVEL_LDAP_TLS_FAILED;
     return TARVEL_LDAP_UNREACHABLE;
@@ -533,9 +528,9 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
         AttributeInfo info;
         info.name = at->at_names && at->at_names[0] ? at->at_names[0] : at->at_oid;
         info.syntaxOid = at->at_syntax_oid ? at->at_syntax_oid : "";
-        info.supName = at->at_sup_oid ? lower(at->at_sup_oid) : "";
-        if (at->at_oid) attributes_[lower(at->at_oid)] = info;
-        for (char** n = at->at_names; n && *n; ++n) attributes_[lower(*n)] = info;
+        info.supName = at->at_sup_oid ? toLowerAscii(at->at_sup_oid) : "";
+        if (at->at_oid) attributes_[toLowerAscii(at->at_oid)] = info;
+        for (char** n = at->at_names; n && *n; ++n) attributes_[toLowerAscii(*n)] = info;
         ldap_attributetype_free(at);
     }
     for (const std::string& text : textValues(ld_, entry, "objectClasses")) {
@@ -544,11 +539,11 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
         LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, flags);
         if (!oc) continue;
         ClassInfo info;
-        for (char** s = oc->oc_sup_oids; s && *s; ++s) info.sup.push_back(lower(*s));
-        for (char** a = oc->oc_at_oids_must; a && *a; ++a) info.allowed.insert(lower(*a));
-        for (char** a = oc->oc_at_oids_may; a && *a; ++a) info.allowed.insert(lower(*a));
-        if (oc->oc_oid) classes_[lower(oc->oc_oid)] = info;
-        for (char** n = oc->oc_names; n && *n; ++n) classes_[lower(*n)] = info;
+        for (char** s = oc->oc_sup_oids; s && *s; ++s) info.sup.push_back(toLowerAscii(*s));
+        for (char** a = oc->oc_at_oids_must; a && *a; ++a) info.allowed.insert(toLowerAscii(*a));
+        for (char** a = oc->oc_at_oids_may; a && *a; ++a) info.allowed.insert(toLowerAscii(*a));
+        if (oc->oc_oid) classes_[toLowerAscii(oc->oc_oid)] = info;
+        for (char** n = oc->oc_names; n && *n; ++n) classes_[toLowerAscii(*n)] = info;
         ldap_objectclass_free(oc);
     }
 }
@@ -654,7 +649,7 @@ void LdapBackend::fillSummary(Node& node, const SummaryValues& v) {
     const std::string& stamp = v.modified.empty() ? v.created : v.modified;
     node.summary.modificationTime = parseGeneralizedTime(stamp, seconds) ? static_cast<uint32_t>(seconds) : 0;
     node.objectClasses.clear();
-    for (const std::string& c : v.classes) node.objectClasses.push_back(lower(c));
+    for (const std::string& c : v.classes) node.objectClasses.push_back(toLowerAscii(c));
     node.described = true;
 }
 
@@ -943,7 +938,7 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
     snapshots_.clear();
     std::string ldapName = map_.ldapAttribute(attribute);
     std::string filter;
-    if (lower(ldapName) == "objectclass") {
+    if (toLowerAscii(ldapName) == "objectclass") {
         std::vector<std::string> classes = map_.ldapClasses(value);
         filter = classes.size() == 1 ? equalityFilter("objectClass", classes[0]) : "(|";
         if (classes.size() > 1) {
@@ -974,12 +969,12 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
 // ---- attributes ----
 
 const AttributeInfo* LdapBackend::attributeInfo(const std::string& ldapName) const {
-    auto it = attributes_.find(lower(ldapName));
+    auto it = attributes_.find(toLowerAscii(ldapName));
     return it == attributes_.end() ? nullptr : &it->second;
 }
 
 uint32_t LdapBackend::syntaxOf(const std::string& ldapName) const {
-    if (lower(ldapName) == "objectclass") return SYN_CLASS_NAME;
+    if (toLowerAscii(ldapName) == "objectclass") return SYN_CLASS_NAME;
     const AttributeInfo* info = attributeInfo(ldapName);
     for (int depth = 0; info && depth < 16; ++depth) {
         if (!info->syntaxOid.empty()) return syntaxFromOid(info->syntaxOid);
@@ -991,7 +986,7 @@ uint32_t LdapBackend::syntaxOf(const std::string& ldapName) const {
 
 NWDSCCODE LdapBackend::attributeSyntax(const std::string& attribute, uint32_t& syntax) {
     std::string ldapName = map_.ldapAttribute(attribute);
-    if (lower(ldapName) != "objectclass" && !attributeInfo(ldapName)) return ERR_NO_SUCH_ATTRIBUTE;
+    if (toLowerAscii(ldapName) != "objectclass" && !attributeInfo(ldapName)) return ERR_NO_SUCH_ATTRIBUTE;
     syntax = syntaxOf(ldapName);
     return SUCCESSFUL;
 }
@@ -1001,7 +996,7 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
     // What is queued for the object goes out first: a read shows what was done.
     if (NWDSCCODE rc = flush(id)) return rc;
     std::string ldapName = map_.ldapAttribute(attribute);
-    const std::string lowerName = lower(ldapName);
+    const std::string lowerName = toLowerAscii(ldapName);
     if (lowerName == "groupmembership" || lowerName == "securityequals") {
         // A user's own membership values from this action's listing or search, kept up to date
         // with what was sent since: no round trip per user in a stop or go.
@@ -1042,7 +1037,7 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
         switch (out.syntax) {
         case SYN_DIST_NAME: value.text = nameOfDn(raw); break;
         case SYN_CLASS_NAME: value.text = map_.className(raw); break;
-        case SYN_BOOLEAN: value.number = lower(raw) == "true" ? 1 : 0; break;
+        case SYN_BOOLEAN: value.number = toLowerAscii(raw) == "true" ? 1 : 0; break;
         case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;
         case SYN_TIME: {
             int64_t seconds = 0;
@@ -1080,7 +1075,7 @@ void LdapBackend::takeSnapshot(ObjectId id, LDAPMessage* entry) {
     if (!classes.empty()) {
         Node& node = nodes_[static_cast<size_t>(id)];
         node.objectClasses.clear();
-        for (const std::string& c : classes) node.objectClasses.push_back(lower(c));
+        for (const std::string& c : classes) node.objectClasses.push_back(toLowerAscii(c));
     }
 }
 
@@ -1154,9 +1149,9 @@ NWDSCCODE LdapBackend::ensureClasses(ObjectId id) {
 }
 
 bool LdapBackend::classesAllow(const std::vector<std::string>& entryClasses, const std::string& attribute) const {
-    std::string wanted = lower(attribute);
+    std::string wanted = toLowerAscii(attribute);
     const AttributeInfo* info = attributeInfo(attribute);
-    std::string wantedName = info ? lower(info->name) : wanted;
+    std::string wantedName = info ? toLowerAscii(info->name) : wanted;
     std::vector<std::string> todo(entryClasses.begin(), entryClasses.end());
     std::set<std::string> seen;
     while (!todo.empty()) {
@@ -1211,7 +1206,7 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
     std::vector<std::string> addsMembership;
     for (size_t i = 0; i < changes.size(); ++i)
         if (changes[i].type != DS_REMOVE_VALUE && changes[i].type != DS_REMOVE_ATTRIBUTE &&
-            MEMBERSHIP_ATTRS.count(lower(ldapNames[i])))
+            MEMBERSHIP_ATTRS.count(toLowerAscii(ldapNames[i])))
             addsMembership.push_back(ldapNames[i]);
     for (const Pending& p : queued)
         if (p.add) addsMembership.push_back(p.ldapName);
@@ -1222,10 +1217,10 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
     int rc = LDAP_OTHER;
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool addClass = false;
-        if (!addsMembership.empty() && classes_.count(lower(membershipClass_))) {
+        if (!addsMembership.empty() && classes_.count(toLowerAscii(membershipClass_))) {
             if (NWDSCCODE st = ensureClasses(id)) return st == ERR_NO_SUCH_ENTRY ? LDAP_NO_SUCH_OBJECT : LDAP_OTHER;
             const std::vector<std::string>& have = nodes_[static_cast<size_t>(id)].objectClasses;
-            if (std::find(have.begin(), have.end(), lower(membershipClass_)) == have.end())
+            if (std::find(have.begin(), have.end(), toLowerAscii(membershipClass_)) == have.end())
                 for (const std::string& a : addsMembership)
                     if (!classesAllow(have, a)) addClass = true;
         }
@@ -1270,7 +1265,7 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
         rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), assertion ? controls : nullptr, nullptr); });
         if (rc == LDAP_SUCCESS) {
             Node& node = nodes_[static_cast<size_t>(id)];
-            if (addClass) node.objectClasses.push_back(lower(membershipClass_));
+            if (addClass) node.objectClasses.push_back(toLowerAscii(membershipClass_));
             node.described = false;  // its modification time changed
             return rc;
         }
@@ -1312,7 +1307,7 @@ void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
     Pending undo;
     undo.add = !failed.add;
     undo.ldapName = failed.ldapName == "equivalentToMe" ? "securityEquals" : "equivalentToMe";
-    undo.attribute = lower(undo.ldapName);
+    undo.attribute = toLowerAscii(undo.ldapName);
     undo.valueDn = dnOf(id);
     undo.valueKey = dnKey(undo.valueDn);
     if (send(failed.partner, {}, {}, {}, {undo}) == LDAP_SUCCESS)
@@ -1412,7 +1407,7 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
     if (rc == LDAP_SUCCESS) {
         for (const Pending& p : queued) noteChange(id, p.attribute, p.valueDn, p.add);
         for (size_t i = 0; i < changes.size(); ++i) {
-            std::string attribute = lower(ldapNames[i]);
+            std::string attribute = toLowerAscii(ldapNames[i]);
             if (!DN_MEMBERSHIP_ATTRS.count(attribute)) continue;
             if (changes[i].type == DS_REMOVE_ATTRIBUTE) {
                 snapshots_.erase(id);

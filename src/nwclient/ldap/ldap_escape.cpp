@@ -1,18 +1,14 @@
 #include "nwclient/ldap/ldap_escape.h"
 
 #include "nwclient/names.h"
+#include "platform/text.h"
 
 #include <cstdint>
 
 namespace nw::ldap {
 namespace {
 
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+using ::text::toLowerAscii;
 
 const char HEX[] = "0123456789abcdef";
 
@@ -173,7 +169,7 @@ std::string childDn(std::string_view type, std::string_view value, std::string_v
 
 std::string dnKey(std::string_view dn) {
     std::vector<Rdn> rdns;
-    if (!parseDn(dn, rdns)) return lowerAscii(dn);
+    if (!parseDn(dn, rdns)) return toLowerAscii(dn);
     return dnKey(rdns);
 }
 
@@ -181,9 +177,9 @@ std::string dnKey(const std::vector<Rdn>& rdns, size_t from) {
     std::string out;
     for (size_t i = from; i < rdns.size(); ++i) {
         if (i > from) out += ',';
-        out += lowerAscii(rdns[i].type);
+        out += toLowerAscii(rdns[i].type);
         out += '=';
-        out += escapeDnValue(lowerAscii(rdns[i].value));
+        out += escapeDnValue(toLowerAscii(rdns[i].value));
     }
     return out;
 }

@@ -1,4 +1,5 @@
 #include "nwclient/ldap/ldap_map.h"
+#include "platform/text.h"
 
 #include <ldap.h>
 #include <strings.h>
@@ -6,12 +7,7 @@
 namespace nw::ldap {
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+using ::text::toLowerAscii;
 
 struct ClassEntry {
     const char* ldapClass;
@@ -63,8 +59,8 @@ const AttrEntry ATTRIBUTES[] = {
 }  // namespace
 
 NameMap::NameMap() {
-    for (const ClassEntry& e : CLASSES) classToBase_[lower(e.ldapClass)] = e.baseClass;
-    for (const AttrEntry& e : ATTRIBUTES) attributes_[lower(e.clientName)] = e.ldapName;
+    for (const ClassEntry& e : CLASSES) classToBase_[toLowerAscii(e.ldapClass)] = e.baseClass;
+    for (const AttrEntry& e : ATTRIBUTES) attributes_[toLowerAscii(e.clientName)] = e.ldapName;
 }
 
 void NameMap::configure(const std::map<std::string, std::string>& values) {
@@ -79,7 +75,7 @@ void NameMap::configure(const std::map<std::string, std::string>& values) {
 
 std::string NameMap::baseClass(const std::string& structuralClass, const std::vector<std::string>& objectClasses) const {
     if (!structuralClass.empty()) {
-        auto it = classToBase_.find(lower(structuralClass));
+        auto it = classToBase_.find(toLowerAscii(structuralClass));
         if (it != classToBase_.end()) return it->second;
     }
     // Servers without structuralObjectClass: the most specific mapped class is the one listed
@@ -87,25 +83,25 @@ std::string NameMap::baseClass(const std::string& structuralClass, const std::ve
     // superclass of another mapped one (inetOrgPerson over organizationalPerson is the usual
     // case, and only inetOrgPerson is mapped).
     for (auto it = objectClasses.rbegin(); it != objectClasses.rend(); ++it) {
-        auto m = classToBase_.find(lower(*it));
+        auto m = classToBase_.find(toLowerAscii(*it));
         if (m != classToBase_.end()) return m->second;
     }
     if (!structuralClass.empty()) return structuralClass;
     for (auto it = objectClasses.rbegin(); it != objectClasses.rend(); ++it)
-        if (lower(*it) != "top") return *it;
+        if (toLowerAscii(*it) != "top") return *it;
     return "Top";
 }
 
 std::string NameMap::className(const std::string& ldapClass) const {
-    auto it = classToBase_.find(lower(ldapClass));
+    auto it = classToBase_.find(toLowerAscii(ldapClass));
     return it != classToBase_.end() ? it->second : ldapClass;
 }
 
 std::vector<std::string> NameMap::ldapClasses(const std::string& baseClass) const {
     std::vector<std::string> out;
-    std::string wanted = lower(baseClass);
+    std::string wanted = toLowerAscii(baseClass);
     for (const auto& [ldapClass, base] : classToBase_)
-        if (lower(base) == wanted) out.push_back(ldapClass);
+        if (toLowerAscii(base) == wanted) out.push_back(ldapClass);
     if (out.empty()) out.push_back(baseClass);
     return out;
 }
@@ -124,7 +120,7 @@ bool NameMap::isContainerClass(const std::string& baseClass) const {
 }
 
 std::string NameMap::ldapAttribute(const std::string& clientName) const {
-    auto it = attributes_.find(lower(clientName));
+    auto it = attributes_.find(toLowerAscii(clientName));
     if (it != attributes_.end()) return it->second;
     std::string out;
     bool allCapitals = true;
@@ -133,7 +129,7 @@ std::string NameMap::ldapAttribute(const std::string& clientName) const {
         if (c >= 'a' && c <= 'z') allCapitals = false;
         out += c;
     }
-    if (allCapitals) return lower(out);
+    if (allCapitals) return toLowerAscii(out);
     if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z') out[0] = static_cast<char>(out[0] - 'A' + 'a');
     return out;
 }
