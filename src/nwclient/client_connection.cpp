@@ -357,6 +357,39 @@ Iteration* findIteration(int32_t handle, NWDSContextHandle context, Iteration::K
 
 void dropIteration(int32_t handle) { state().iterations.erase(handle); }
 
+NWDSCCODE runIteration(NWDSContextHandle context, Iteration::Kind kind, int32_t* iterationHandle, Buf_T* reply,
+                       const IterationStart& start, IterationFill fill) {
+    if (!iterationHandle) return ERR_NULL_POINTER;
+    if (!validBuffer(reply)) return reply ? ERR_INVALID_HANDLE : ERR_NULL_POINTER;
+    int32_t handle = *iterationHandle;
+    Iteration fresh;
+    Iteration* it = nullptr;
+    if (handle == NO_MORE_ITERATIONS) {
+        fresh.kind = kind;
+        fresh.context = context;
+        if (NWDSCCODE rc = start(fresh)) return rc;
+        it = &fresh;
+    } else {
+        it = findIteration(handle, context, kind);
+        if (!it) return ERR_INVALID_HANDLE;
+    }
+    bool more = false;
+    NWDSCCODE rc = fill(*it, reply, more);
+    if (rc != SUCCESSFUL) {
+        startReply(reply, reply->content);  // nothing half-written is left to read
+        if (handle != NO_MORE_ITERATIONS) dropIteration(handle);
+        *iterationHandle = NO_MORE_ITERATIONS;
+        return rc;
+    }
+    if (!more) {
+        if (handle != NO_MORE_ITERATIONS) dropIteration(handle);
+        *iterationHandle = NO_MORE_ITERATIONS;
+    } else if (handle == NO_MORE_ITERATIONS) {
+        *iterationHandle = addIteration(std::move(fresh));
+    }
+    return SUCCESSFUL;
+}
+
 NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, int32_t iterationHandle, uint32_t) {
     if (!findContext(context)) return ERR_BAD_CONTEXT;
     auto it = state().iterations.find(iterationHandle);
@@ -389,6 +422,26 @@ NWDSCCODE readCountField(Buf_T* buffer, uint32_t& count) {
     buffer->attrsLeftInEntry = 0;
     buffer->valuesLeft = 0;
     return SUCCESSFUL;
+}
+
+NWDSCCODE readRequestNames(const Buf_T* request, BufContent kind, std::vector<std::string>& names) {
+    if (!validBuffer(request)) return ERR_NULL_POINTER;
+    if (request->content != kind) return ERR_BAD_VERB;
+    wire::Reader r(request->data.data(), request->data.size());
+    uint32_t count = 0;
+    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string name;
+        if (!r.text(name)) return ERR_BUFFER_EMPTY;
+        names.push_back(std::move(name));
+    }
+    return SUCCESSFUL;
+}
+
+void copyBounded(char* out, size_t size, const std::string& s) {
+    size_t n = std::min(s.size(), size - 1);
+    std::memcpy(out, s.data(), n);
+    out[n] = 0;
 }
 
 NWDSCCODE NWDSAllocBuf(size_t size, Buf_T** buffer) {

@@ -78,80 +78,32 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T* reply, bool& more) {
     return SUCCESSFUL;
 }
 
-// One reply of a listing or search: starts the iteration when the handle is -1, continues it
-// otherwise, and leaves the handle -1 after the last reply or a failure.
-template <typename Start>
-NWDSCCODE runIteration(NWDSContextHandle context, Iteration::Kind kind, int32_t* iterationHandle, Buf_T* reply,
-                       Start start) {
-    if (!iterationHandle) return ERR_NULL_POINTER;
-    if (!validBuffer(reply)) return reply ? ERR_INVALID_HANDLE : ERR_NULL_POINTER;
-    int32_t handle = *iterationHandle;
-    Iteration fresh;
-    Iteration* it = nullptr;
-    if (handle == NO_MORE_ITERATIONS) {
-        fresh.kind = kind;
-        fresh.context = context;
-        if (NWDSCCODE rc = start(fresh)) return rc;
-        it = &fresh;
-    } else {
-        it = findIteration(handle, context, kind);
-        if (!it) return ERR_INVALID_HANDLE;
-    }
-    bool more = false;
-    NWDSCCODE rc = fillEntries(*it, reply, more);
-    if (rc != SUCCESSFUL) {
-        startReply(reply, reply->content);
-        if (handle != NO_MORE_ITERATIONS) dropIteration(handle);
-        *iterationHandle = NO_MORE_ITERATIONS;
-        return rc;
-    }
-    if (!more) {
-        if (handle != NO_MORE_ITERATIONS) dropIteration(handle);
-        *iterationHandle = NO_MORE_ITERATIONS;
-    } else if (handle == NO_MORE_ITERATIONS) {
-        *iterationHandle = addIteration(std::move(fresh));
-    }
-    return SUCCESSFUL;
-}
-
 NWDSCCODE listImpl(NWDSContextHandle context, const char* objectName, int32_t* iterationHandle, Buf_T* reply,
                    bool containersOnly) {
     ContextState* c = findContext(context);
     if (!c) return ERR_BAD_CONTEXT;
-    return runIteration(context, Iteration::Kind::List, iterationHandle, reply, [&](Iteration& it) {
-        ObjectId id = ROOT_ID;
-        if (NWDSCCODE rc = resolveName(*c, objectName, id)) return rc;
-        return state().backend->list(id, containersOnly, it.cursor);
-    });
+    return runIteration(
+        context, Iteration::Kind::List, iterationHandle, reply,
+        [&](Iteration& it) {
+            ObjectId id = ROOT_ID;
+            if (NWDSCCODE rc = resolveName(*c, objectName, id)) return rc;
+            return state().backend->list(id, containersOnly, it.cursor);
+        },
+        fillEntries);
 }
 
 bool isEntryReply(const Buf_T* b) {
     return b->content == BufContent::ListReply || b->content == BufContent::SearchReply;
 }
 
-void copyBounded(char* out, size_t size, const std::string& s) {
-    size_t n = std::min(s.size(), size - 1);
-    std::memcpy(out, s.data(), n);
-    out[n] = 0;
-}
-
 // Skips the attribute data of a search entry that the caller did not read.
 bool skipAttributes(Buf_T* b) {
     wire::Reader r(b->data.data(), b->data.size(), b->pos);
-    if (b->valuesLeft) {
-        for (; b->valuesLeft; --b->valuesLeft) {
-            uint32_t len = 0;
-            if (!r.u32(len) || !r.skip(len)) return false;
-        }
-    }
+    if (!r.skipValues(b->valuesLeft)) return false;
     for (; b->attrsLeftInEntry; --b->attrsLeftInEntry) {
         std::string name;
         uint32_t syntax = 0, values = 0;
-        if (!r.text(name) || !r.u32(syntax) || !r.u32(values)) return false;
-        for (; values; --values) {
-            uint32_t len = 0;
-            if (!r.u32(len) || !r.skip(len)) return false;
-        }
+        if (!r.text(name) || !r.u32(syntax) || !r.u32(values) || !r.skipValues(values)) return false;
     }
     b->pos = r.pos();
     return true;
@@ -289,16 +241,10 @@ NWDSCCODE readFilter(const Buf_T* filter, std::string& attribute, std::string& v
 NWDSCCODE checkNoAttributes(uint8_t allAttrs, const Buf_T* attrNames) {
     if (allAttrs) return ERR_INVALID_REQUEST;
     if (!attrNames) return SUCCESSFUL;
-    if (!validBuffer(attrNames)) return ERR_NULL_POINTER;
-    if (attrNames->content != BufContent::SearchRequest) return ERR_BAD_VERB;
-    wire::Reader r(attrNames->data.data(), attrNames->data.size());
-    uint32_t count = 0;
-    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
-    for (uint32_t i = 0; i < count; ++i) {
-        std::string name;
-        if (!r.text(name)) return ERR_BUFFER_EMPTY;
+    std::vector<std::string> names;
+    if (NWDSCCODE rc = readRequestNames(attrNames, BufContent::SearchRequest, names)) return rc;
+    for (const std::string& name : names)
         if (!name.empty()) return ERR_INVALID_REQUEST;
-    }
     return SUCCESSFUL;
 }
 
@@ -309,15 +255,18 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const char* baseObjectName, int 
                      int32_t* countObjectsSearched, Buf_T* objectInfo) {
     ContextState* c = findContext(context);
     if (!c) return ERR_BAD_CONTEXT;
-    NWDSCCODE rc = runIteration(context, Iteration::Kind::Search, iterationHandle, objectInfo, [&](Iteration& it) {
-        if (scope != DS_SEARCH_SUBTREE) return ERR_INVALID_REQUEST;
-        std::string attribute, value;
-        if (NWDSCCODE r = readFilter(filter, attribute, value)) return r;
-        if (NWDSCCODE r = checkNoAttributes(allAttrs, attrNames)) return r;
-        ObjectId base = ROOT_ID;
-        if (NWDSCCODE r = resolveName(*c, baseObjectName, base)) return r;
-        return state().backend->search(base, attribute, value, it.cursor);
-    });
+    NWDSCCODE rc = runIteration(
+        context, Iteration::Kind::Search, iterationHandle, objectInfo,
+        [&](Iteration& it) {
+            if (scope != DS_SEARCH_SUBTREE) return ERR_INVALID_REQUEST;
+            std::string attribute, value;
+            if (NWDSCCODE r = readFilter(filter, attribute, value)) return r;
+            if (NWDSCCODE r = checkNoAttributes(allAttrs, attrNames)) return r;
+            ObjectId base = ROOT_ID;
+            if (NWDSCCODE r = resolveName(*c, baseObjectName, base)) return r;
+            return state().backend->search(base, attribute, value, it.cursor);
+        },
+        fillEntries);
     if (countObjectsSearched) {
         uint32_t n = 0;
         if (rc == SUCCESSFUL) std::memcpy(&n, objectInfo->data.data(), 4);

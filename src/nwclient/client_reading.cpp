@@ -24,20 +24,6 @@ NWDSCCODE checkSchemaName(const char* name, std::string& out) {
     return SUCCESSFUL;
 }
 
-NWDSCCODE requestedNames(const Buf_T* attrNames, std::vector<std::string>& out) {
-    if (!validBuffer(attrNames)) return ERR_NULL_POINTER;
-    if (attrNames->content != BufContent::ReadRequest) return ERR_BAD_VERB;
-    wire::Reader r(attrNames->data.data(), attrNames->data.size());
-    uint32_t count = 0;
-    if (!r.u32(count)) return ERR_BUFFER_EMPTY;
-    for (uint32_t i = 0; i < count; ++i) {
-        std::string name;
-        if (!r.text(name)) return ERR_BUFFER_EMPTY;
-        out.push_back(std::move(name));
-    }
-    return SUCCESSFUL;
-}
-
 // Fills a read reply: attribute headers and as many values as fit; an attribute whose values
 // do not all fit goes on in the next reply under the same name. *more tells whether one follows.
 NWDSCCODE fillAttributes(Iteration& it, Buf_T* reply, bool& more) {
@@ -125,46 +111,29 @@ NWDSCCODE NWDSRead(NWDSContextHandle context, const char* objectName, uint32_t i
                    Buf_T* attrNames, int32_t* iterationHandle, Buf_T* objectInfo) {
     ContextState* c = findContext(context);
     if (!c) return ERR_BAD_CONTEXT;
-    if (!iterationHandle) return ERR_NULL_POINTER;
-    if (!validBuffer(objectInfo)) return objectInfo ? ERR_INVALID_HANDLE : ERR_NULL_POINTER;
-    int32_t handle = *iterationHandle;
-    Iteration fresh;
-    Iteration* it = nullptr;
-    if (handle == NO_MORE_ITERATIONS) {
-        if (!state().backend) return ERR_NO_CONNECTION;
-        if (infoType != DS_ATTRIBUTE_NAMES && infoType != DS_ATTRIBUTE_VALUES) return ERR_INVALID_REQUEST;
-        // The backend reads attributes by name only.
-        if (allAttrs) return ERR_INVALID_REQUEST;
-        std::vector<std::string> wanted;
-        if (NWDSCCODE rc = requestedNames(attrNames, wanted)) return rc;
-        ObjectId id = ROOT_ID;
-        if (NWDSCCODE rc = resolveName(*c, objectName, id)) return rc;
-        for (const std::string& name : wanted) {
-            Attribute a;
-            NWDSCCODE rc = state().backend->readAttribute(id, name, a);
-            if (rc == ERR_NO_SUCH_ATTRIBUTE || (rc == SUCCESSFUL && a.values.empty())) continue;
-            if (rc != SUCCESSFUL) return rc;
-            fresh.attributes.push_back(std::move(a));
-        }
-        if (fresh.attributes.empty()) return ERR_NO_SUCH_ATTRIBUTE;
-        fresh.kind = Iteration::Kind::Read;
-        fresh.context = context;
-        fresh.namesOnly = infoType == DS_ATTRIBUTE_NAMES;
-        it = &fresh;
-    } else {
-        it = findIteration(handle, context, Iteration::Kind::Read);
-        if (!it) return ERR_INVALID_HANDLE;
-    }
-    bool more = false;
-    NWDSCCODE rc = fillAttributes(*it, objectInfo, more);
-    if (rc != SUCCESSFUL || !more) {
-        if (rc != SUCCESSFUL) startReply(objectInfo, BufContent::ReadReply);
-        if (handle != NO_MORE_ITERATIONS) dropIteration(handle);
-        *iterationHandle = NO_MORE_ITERATIONS;
-        return rc;
-    }
-    if (handle == NO_MORE_ITERATIONS) *iterationHandle = addIteration(std::move(fresh));
-    return SUCCESSFUL;
+    return runIteration(
+        context, Iteration::Kind::Read, iterationHandle, objectInfo,
+        [&](Iteration& fresh) {
+            if (!state().backend) return ERR_NO_CONNECTION;
+            if (infoType != DS_ATTRIBUTE_NAMES && infoType != DS_ATTRIBUTE_VALUES) return ERR_INVALID_REQUEST;
+            // The backend reads attributes by name only.
+            if (allAttrs) return ERR_INVALID_REQUEST;
+            std::vector<std::string> wanted;
+            if (NWDSCCODE rc = readRequestNames(attrNames, BufContent::ReadRequest, wanted)) return rc;
+            ObjectId id = ROOT_ID;
+            if (NWDSCCODE rc = resolveName(*c, objectName, id)) return rc;
+            for (const std::string& name : wanted) {
+                Attribute a;
+                NWDSCCODE rc = state().backend->readAttribute(id, name, a);
+                if (rc == ERR_NO_SUCH_ATTRIBUTE || (rc == SUCCESSFUL && a.values.empty())) continue;
+                if (rc != SUCCESSFUL) return rc;
+                fresh.attributes.push_back(std::move(a));
+            }
+            if (fresh.attributes.empty()) return ERR_NO_SUCH_ATTRIBUTE;
+            fresh.namesOnly = infoType == DS_ATTRIBUTE_NAMES;
+            return SUCCESSFUL;
+        },
+        fillAttributes);
 }
 
 NWDSCCODE NWDSGetAttrCount(NWDSContextHandle context, Buf_T* buffer, uint32_t* attrCount) {
@@ -193,10 +162,7 @@ NWDSCCODE NWDSGetAttrName(NWDSContextHandle context, Buf_T* buffer, char* attrNa
     }
     wire::Reader r(buffer->data.data(), buffer->data.size(), buffer->pos);
     // Values of the previous attribute that the caller left unread.
-    for (; buffer->valuesLeft; --buffer->valuesLeft) {
-        uint32_t len = 0;
-        if (!r.u32(len) || !r.skip(len)) return ERR_BUFFER_EMPTY;
-    }
+    if (!r.skipValues(buffer->valuesLeft)) return ERR_BUFFER_EMPTY;
     if (*left == 0) return ERR_BUFFER_EMPTY;
     std::string name;
     uint32_t syntax = 0, count = 0;
@@ -303,9 +269,7 @@ NWDSCCODE NWDSReadObjectInfo(NWDSContextHandle context, const char* objectName, 
         info->objectFlags = summary.flags;
         info->subordinateCount = summary.subordinateCount;
         info->modificationTime = summary.modificationTime;
-        size_t n = std::min(summary.baseClass.size(), sizeof info->baseClass - 1);
-        std::memcpy(info->baseClass, summary.baseClass.data(), n);
-        info->baseClass[n] = 0;
+        copyBounded(info->baseClass, sizeof info->baseClass, summary.baseClass);
     }
     return SUCCESSFUL;
 }

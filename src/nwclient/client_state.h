@@ -6,6 +6,7 @@
 #include "nwclient/nwclient.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -107,10 +108,21 @@ int32_t addIteration(Iteration iteration);
 // The iteration behind handle, when it belongs to this context and is of this kind.
 Iteration* findIteration(int32_t handle, NWDSContextHandle context, Iteration::Kind kind);
 void dropIteration(int32_t handle);
+// One reply of a listing, search or read: with *iterationHandle -1 a fresh iteration of this kind
+// is set up by start, otherwise the open one is continued; fill writes the reply and says whether
+// another follows. The handle is left -1 after the last reply or a failure.
+using IterationStart = std::function<NWDSCCODE(Iteration&)>;
+using IterationFill = NWDSCCODE (*)(Iteration& iteration, Buf_T* reply, bool& more);
+NWDSCCODE runIteration(NWDSContextHandle context, Iteration::Kind kind, int32_t* iterationHandle, Buf_T* reply,
+                       const IterationStart& start, IterationFill fill);
 
 // Empties a buffer to receive a reply of this kind (the count field 0).
 void startReply(Buf_T* buffer, BufContent content);
 // Reads a reply's count field and positions on its first item.
 NWDSCCODE readCountField(Buf_T* buffer, uint32_t& count);
+// The attribute names of a request buffer that must hold this kind of request.
+NWDSCCODE readRequestNames(const Buf_T* request, BufContent kind, std::vector<std::string>& names);
+// Copies s into out (size bytes), cut to fit and always ended by a NUL.
+void copyBounded(char* out, size_t size, const std::string& s);
 
 }  // namespace nw

@@ -57,4 +57,12 @@ bool Reader::skip(size_t n) {
     return true;
 }
 
+bool Reader::skipValues(uint32_t& left) {
+    for (; left; --left) {
+        uint32_t len = 0;
+        if (!u32(len) || !skip(len)) return false;
+    }
+    return true;
+}
+
 }  // namespace nw::wire

@@ -37,6 +37,8 @@ public:
     bool text(std::string& s);
     bool bytes(size_t n, std::string& b);  // reads n bytes and skips the padding
     bool skip(size_t n);
+    // Skips length-prefixed values, counting left down to 0; false when one runs past the end.
+    bool skipValues(uint32_t& left);
     size_t pos() const { return pos_; }
     size_t remaining() const { return size_ - pos_; }
 
