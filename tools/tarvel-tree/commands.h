@@ -37,8 +37,7 @@ std::string formatValue(uint32_t syntax, const nw::AttrValue& value);
 // One line per syntax for the usage text.
 const char* valueFormats();
 
-// NetWare rights letters (SRWECMFA) to bits and back.
+// NetWare rights letters (SRWECMFA) to bits; nwapi::RightsMaskToText writes them.
 bool parseFileRights(const std::string& letters, uint32_t& rights);
-std::string fileRightsText(uint32_t rights);
 
 }  // namespace tarveltree

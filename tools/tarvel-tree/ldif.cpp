@@ -246,22 +246,35 @@ private:
     std::map<std::string, int> fallback_;
 };
 
-int cmdExport(const Args& args) {
-    std::string file, tree, base;
+// The arguments export and import share: --ldif FILE, the tree file, --base DN, and for import
+// --admin NAME. False when something is missing or not understood.
+struct LdifArgs {
+    std::string file, tree, base, admin;
+};
+
+bool parseLdifArgs(const Args& args, bool withAdmin, LdifArgs& out) {
     bool ldif = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--ldif" && i + 1 < args.size()) {
             ldif = true;
-            file = args[++i];
+            out.file = args[++i];
         } else if (args[i] == "--base" && i + 1 < args.size()) {
-            base = args[++i];
-        } else if (tree.empty() && args[i].rfind("--", 0) != 0) {
-            tree = args[i];
+            out.base = args[++i];
+        } else if (withAdmin && args[i] == "--admin" && i + 1 < args.size()) {
+            out.admin = args[++i];
+        } else if (out.tree.empty() && args[i].rfind("--", 0) != 0) {
+            out.tree = args[i];
         } else {
-            return usage("export");
+            return false;
         }
     }
-    if (!ldif || tree.empty()) return usage("export");
+    return ldif && !out.tree.empty();
+}
+
+int cmdExport(const Args& args) {
+    LdifArgs a;
+    if (!parseLdifArgs(args, false, a)) return usage("export");
+    const std::string &file = a.file, &tree = a.tree, &base = a.base;
     std::vector<ldapns::Rdn> check;
     if (!ldapns::parseDn(base, check)) return fail("not a DN: " + base);
     auto store = openTree(tree);
@@ -373,23 +386,9 @@ bool readLdif(std::istream& in, std::vector<Record>& records, std::string& error
 }
 
 int cmdImport(const Args& args) {
-    std::string file, tree, base, admin;
-    bool ldif = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--ldif" && i + 1 < args.size()) {
-            ldif = true;
-            file = args[++i];
-        } else if (args[i] == "--base" && i + 1 < args.size()) {
-            base = args[++i];
-        } else if (args[i] == "--admin" && i + 1 < args.size()) {
-            admin = args[++i];
-        } else if (tree.empty() && args[i].rfind("--", 0) != 0) {
-            tree = args[i];
-        } else {
-            return usage("import");
-        }
-    }
-    if (!ldif || tree.empty()) return usage("import");
+    LdifArgs a;
+    if (!parseLdifArgs(args, true, a)) return usage("import");
+    const std::string &file = a.file, &tree = a.tree, &base = a.base, &admin = a.admin;
     std::vector<ldapns::Rdn> baseRdns;
     if (!ldapns::parseDn(base, baseRdns)) return fail("not a DN: " + base);
     std::ifstream in(file, std::ios::binary);

@@ -218,13 +218,4 @@ bool parseFileRights(const std::string& letters, uint32_t& rights) {
     return true;
 }
 
-std::string fileRightsText(uint32_t rights) {
-    static const std::pair<uint32_t, char> order[] = {{0x100, 'S'}, {0x001, 'R'}, {0x002, 'W'}, {0x010, 'E'},
-                                                      {0x008, 'C'}, {0x080, 'M'}, {0x040, 'F'}, {0x020, 'A'}};
-    std::string out;
-    for (auto& [bit, letter] : order)
-        if (rights & bit) out += letter;
-    return out;
-}
-
 }  // namespace tarveltree
