@@ -60,6 +60,14 @@ using LdapText = std::unique_ptr<char, MemFree>;
 
 // Key of a resolved component under its parent: names compare without regard to case, umlauts
 // included; the locale's lower-casing is only needed beyond ASCII.
+// Matches entries of any of the classes (never an empty list).
+std::string anyClassFilter(const std::vector<std::string>& classes) {
+    if (classes.size() == 1) return equalityFilter("objectClass", classes[0]);
+    std::string filter = "(|";
+    for (const std::string& c : classes) filter += equalityFilter("objectClass", c);
+    return filter + ")";
+}
+
 std::string childKey(ObjectId parent, std::string_view component) {
     bool ascii = std::all_of(component.begin(), component.end(), [](char c) { return (c & 0x80) == 0; });
     return std::to_string(parent) + "/" + (ascii ? toLowerAscii(component) : text::toLowerLocale(component));
@@ -281,6 +289,9 @@ private:
     void fillSummary(Node& node, const SummaryValues& values);
     std::string nameOfDn(const std::string& dn) const;
     NWDSCCODE dnOfName(const std::string& fullName, std::string& dn);
+    // Describes a container afresh before a listing or search below it: an empty page from a
+    // missing base would look like no objects.
+    NWDSCCODE checkStillThere(ObjectId container);
     NWDSCCODE lookupChild(ObjectId parent, const std::string& component, ObjectId& child);
     NWDSCCODE ensureClasses(ObjectId id);
     bool classesAllow(const std::vector<std::string>& classes, const std::string& attribute) const;
@@ -913,19 +924,8 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
 NWDSCCODE LdapBackend::list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) {
     if (!knows(container)) return ERR_NO_SUCH_ENTRY;
     snapshots_.clear();  // a new action: what other clients changed meanwhile is read afresh
-    std::string filter = "(objectClass=*)";
-    if (containersOnly) {
-        filter = "(|";
-        for (const std::string& c : map_.containerClasses()) filter += equalityFilter("objectClass", c);
-        filter += ")";
-    }
-    // The container must exist: an empty page from a missing base would look like no children.
-    if (container != ROOT_ID) {
-        std::string name;
-        ObjectSummary s;
-        nodes_[static_cast<size_t>(container)].described = false;
-        if (NWDSCCODE rc = describe(container, name, s)) return rc;
-    }
+    std::string filter = containersOnly ? anyClassFilter(map_.containerClasses()) : "(objectClass=*)";
+    if (NWDSCCODE rc = checkStillThere(container)) return rc;
     cursor = std::make_unique<LdapCursor>(*this, container, LDAP_SCOPE_ONELEVEL, filter, false);
     return SUCCESSFUL;
 }
@@ -939,12 +939,7 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
     std::string ldapName = map_.ldapAttribute(attribute);
     std::string filter;
     if (toLowerAscii(ldapName) == "objectclass") {
-        std::vector<std::string> classes = map_.ldapClasses(value);
-        filter = classes.size() == 1 ? equalityFilter("objectClass", classes[0]) : "(|";
-        if (classes.size() > 1) {
-            for (const std::string& c : classes) filter += equalityFilter("objectClass", c);
-            filter += ")";
-        }
+        filter = anyClassFilter(map_.ldapClasses(value));
     } else if (syntaxOf(ldapName) == SYN_DIST_NAME) {
         std::string dn;
         if (dnOfName(value, dn) != SUCCESSFUL) {
@@ -956,14 +951,17 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
     } else {
         filter = equalityFilter(ldapName, value);
     }
-    if (base != ROOT_ID) {
-        std::string name;
-        ObjectSummary s;
-        nodes_[static_cast<size_t>(base)].described = false;
-        if (NWDSCCODE rc = describe(base, name, s)) return rc;
-    }
+    if (NWDSCCODE rc = checkStillThere(base)) return rc;
     cursor = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
     return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::checkStillThere(ObjectId container) {
+    if (container == ROOT_ID) return SUCCESSFUL;
+    std::string name;
+    ObjectSummary summary;
+    nodes_[static_cast<size_t>(container)].described = false;
+    return describe(container, name, summary);
 }
 
 // ---- attributes ----
