@@ -14,8 +14,8 @@
 
 namespace benchtrees {
 
-// Users below SCHUELER.UNTERRICHT in containers K00001..; the first denyMembers in the deny group.
-inline const std::string& tree(int users, int containers, int denyMembers = 0) {
+// A temporary folder for the run's files, removed when the run ends.
+inline const std::filesystem::path& folder() {
     struct Folder {
         std::filesystem::path path;
         Folder() {
@@ -29,11 +29,16 @@ inline const std::string& tree(int users, int containers, int denyMembers = 0) {
         }
     };
     static Folder folder;
+    return folder.path;
+}
+
+// Users below SCHUELER.UNTERRICHT in containers K00001..; the first denyMembers in the deny group.
+inline const std::string& tree(int users, int containers, int denyMembers = 0) {
     static std::map<std::tuple<int, int, int>, std::string> made;
     auto key = std::make_tuple(users, containers, denyMembers);
     auto it = made.find(key);
     if (it != made.end()) return it->second;
-    std::string file = (folder.path / ("u" + std::to_string(users) + "-c" + std::to_string(containers) + "-m" +
+    std::string file = (folder() / ("u" + std::to_string(users) + "-c" + std::to_string(containers) + "-m" +
                                        std::to_string(denyMembers) + ".tree"))
                            .string();
     std::string error;

@@ -1,9 +1,9 @@
 // The directory layer over large generated trees: listing and search through 4096-byte batches,
 // each beside the embedded store's raw enumeration of the same objects, and stop and go of
 // thousands of users against a group of thousands.
+#include "bench_embedded_trees.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
-#include "nwclient/embedded/tree_builder.h"
 #include "nwclient/embedded/tree_store.h"
 
 #include <benchmark/benchmark.h>
@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,45 +21,6 @@ namespace {
 
 const std::string kDeny = ".G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 
-// A temporary folder for the trees, removed when the run ends.
-struct BenchFolder {
-    fs::path path;
-    BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~BenchFolder() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
-fs::path benchFolder() {
-    static BenchFolder folder;
-    return folder.path;
-}
-
-// A generated tree, made once per shape and kept for the run.
-std::string pristineTree(int users, int containers, int denyMembers) {
-    static std::map<std::string, std::string> made;
-    std::string key = std::to_string(users) + "-" + std::to_string(containers) + "-" + std::to_string(denyMembers);
-    auto it = made.find(key);
-    if (it != made.end()) return it->second;
-    std::string file = (benchFolder() / ("tree-" + key + ".tree")).string();
-    std::string error;
-    auto store = nw::embedded::TreeStore::create(file, "SCHULSERVER", error);
-    if (!store) throw std::runtime_error(error);
-    nw::embedded::GenerateOptions options;
-    options.users = users;
-    options.containers = containers;
-    options.denyMembers = denyMembers;
-    nw::embedded::generateTree(*store, options);
-    store.reset();
-    made[key] = file;
-    return file;
-}
-
 void disconnect() {
     nwapi::DoneNWConnection();
     nw::resetClient();
@@ -69,7 +29,7 @@ void disconnect() {
 
 void connect(const std::string& treeFile) {
     disconnect();
-    std::string conf = (benchFolder() / "nwclient.conf").string();
+    std::string conf = (benchtrees::folder() / "nwclient.conf").string();
     std::ofstream(conf, std::ios::trunc) << "Tree=sqlite:" << treeFile << "\nOperator=admin.UNTERRICHT\n";
     nw::setConfigurationFile(conf);
     bool ok = false;
@@ -80,7 +40,7 @@ void connect(const std::string& treeFile) {
 // A private copy that a stop or go may change.
 std::string freshCopy(const std::string& pristine) {
     disconnect();
-    std::string copy = (benchFolder() / "work.tree").string();
+    std::string copy = (benchtrees::folder() / "work.tree").string();
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(copy + suffix);
     fs::copy_file(pristine, copy);
     return copy;
@@ -107,7 +67,7 @@ size_t drain(std::unique_ptr<nw::ObjectCursor>& cursor) {
 // ---- listing a container of 20,000 ----
 
 void BM_ListeUnterobjekte(benchmark::State& state) {
-    connect(pristineTree(int(state.range(0)), 1, 0));
+    connect(benchtrees::tree(int(state.range(0)), 1, 0));
     nwapi::NameList list;
     for (auto _ : state) {
         list.clear();
@@ -121,7 +81,7 @@ void BM_ListeUnterobjekte(benchmark::State& state) {
 BENCHMARK(BM_ListeUnterobjekte)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 void BM_RawList(benchmark::State& state) {
-    connect(pristineTree(int(state.range(0)), 1, 0));
+    connect(benchtrees::tree(int(state.range(0)), 1, 0));
     nw::ObjectId container = resolve({"UNTERRICHT", "SCHUELER", "K00001"});
     size_t n = 0;
     for (auto _ : state) {
@@ -138,7 +98,7 @@ BENCHMARK(BM_RawList)->Arg(20000)->Unit(benchmark::kMillisecond);
 // ---- searching 50,000 users ----
 
 void BM_SearchObjects(benchmark::State& state) {
-    connect(pristineTree(int(state.range(0)), 50, 0));
+    connect(benchtrees::tree(int(state.range(0)), 50, 0));
     nwapi::SetzeContext("[root]");
     nwapi::NameList list;
     for (auto _ : state) {
@@ -153,7 +113,7 @@ void BM_SearchObjects(benchmark::State& state) {
 BENCHMARK(BM_SearchObjects)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 void BM_RawSearch(benchmark::State& state) {
-    connect(pristineTree(int(state.range(0)), 50, 0));
+    connect(benchtrees::tree(int(state.range(0)), 50, 0));
     nw::ObjectId base = resolve({"UNTERRICHT", "SCHUELER"});
     size_t n = 0;
     for (auto _ : state) {
@@ -172,7 +132,7 @@ BENCHMARK(BM_RawSearch)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 void BM_Stop(benchmark::State& state) {
     const int n = int(state.range(0));
-    std::string pristine = pristineTree(2 * n, 2, n);
+    std::string pristine = benchtrees::tree(2 * n, 2, n);
     for (auto _ : state) {
         state.PauseTiming();
         connect(freshCopy(pristine));
@@ -190,7 +150,7 @@ BENCHMARK(BM_Stop)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond)->Iteratio
 
 void BM_Go(benchmark::State& state) {
     const int n = int(state.range(0));
-    std::string pristine = pristineTree(2 * n, 2, n);
+    std::string pristine = benchtrees::tree(2 * n, 2, n);
     for (auto _ : state) {
         state.PauseTiming();
         connect(freshCopy(pristine));
@@ -211,7 +171,7 @@ BENCHMARK(BM_Go)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations
 // 10 times both, to show they grow linearly.
 void BM_StopPrecheckAllMembers(benchmark::State& state) {
     const int n = int(state.range(0));
-    std::string pristine = pristineTree(n, 1, n);
+    std::string pristine = benchtrees::tree(n, 1, n);
     connect(pristine);
     nwapi::SetzeContext("[root]");
     nwapi::NameList members;
