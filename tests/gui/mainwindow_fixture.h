@@ -10,6 +10,7 @@
 #include "nwclient/fault_backend.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
+#include "slapd_fixture.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@ inline const std::string DenyGroup = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 struct Session {
     platform::RecordingPorts ports;
     testsupport::TempDir dir;
+    std::unique_ptr<ldaptest::Slapd> server;  // set by open(..., ..., true); outlives the window
     std::unique_ptr<TForm1> form;
     nw::FaultBackend* faults = nullptr;  // set by open(..., true)
 
@@ -41,13 +43,19 @@ struct Session {
     }
 
     // Builds the window on the demo tree (as the operator) and activates it once.
-    // With faults, the demo tree is reached through a fault-injecting backend.
-    void open(const std::string& operatorName = "admin.UNTERRICHT", bool withFaults = false) {
+    // With faults, the demo tree is reached through a fault-injecting backend. On slapd, the
+    // window works on a private server loaded with the demo tree's LDIF export instead.
+    void open(const std::string& operatorName = "admin.UNTERRICHT", bool withFaults = false, bool onSlapd = false) {
         nw::resetClient();
         nwapi::resetLayerForTesting();
         settings::resetToStartValues();
         testsupport::useDemoTree(dir, operatorName);
-        if (withFaults) {
+        if (onSlapd) {
+            server = std::make_unique<ldaptest::Slapd>(
+                ldaptest::exportTree(dir.file("school.tree"), dir.file("school.ldif")));
+            server->useAs(operatorName == ldaptest::ADMIN ? "admin" : "teacher");
+        }
+        if (withFaults && !onSlapd) {
             nw::NWCCODE status = 0;
             auto wrapped = std::make_unique<nw::FaultBackend>(
                 nw::makeEmbeddedBackend(dir.file("school.tree"), operatorName, status));
@@ -63,6 +71,7 @@ struct Session {
         form.reset();
         nwapi::resetLayerForTesting();
         nw::resetClient();
+        server.reset();
     }
 
     // Rows of a list view by caption.

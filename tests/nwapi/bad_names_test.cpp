@@ -17,7 +17,10 @@ bool contains(const NameList& list, const std::string& entry) {
 
 }  // namespace
 
-TEST_F(LayerTest, EmptyNamesAreTheNameContextOrRefused) {
+class BadNames : public LayerTest {};
+BOTH_BACKENDS(BadNames);
+
+TEST_P(BadNames, EmptyNamesAreTheNameContextOrRefused) {
     connectDemo();
     SetzeContext("PROJEKTE.UNTERRICHT");
     SetzeContext("");
@@ -41,7 +44,7 @@ TEST_F(LayerTest, EmptyNamesAreTheNameContextOrRefused) {
     EXPECT_EQ(ports.box.boxes[0].text, "Fehler -342. NWDSSearch (SearchObjects)");
 }
 
-TEST_F(LayerTest, EmptyUserOrGroupNameChangesNothing) {
+TEST_P(BadNames, EmptyUserOrGroupNameChangesNothing) {
     connectDemo(true);
     SetzeContext("[root]");
     // The empty name would stand for the name context itself: the tree root here.
@@ -59,7 +62,7 @@ TEST_F(LayerTest, EmptyUserOrGroupNameChangesNothing) {
     EXPECT_EQ(layer().modifyBuffer, nullptr);
 }
 
-TEST_F(LayerTest, NamesTooLongForANameBufferAreRefusedWithAStatus) {
+TEST_P(BadNames, NamesTooLongForANameBufferAreRefusedWithAStatus) {
     connectDemo(true);
     SetzeContext("[root]");
     for (size_t length : {size_t(514), size_t(600), size_t(5000)}) {
@@ -105,7 +108,7 @@ TEST_F(LayerTest, NamesTooLongForANameBufferAreRefusedWithAStatus) {
     EXPECT_TRUE(ObjektExistiert("Gast01.PROJEKTE.UNTERRICHT"));
 }
 
-TEST_F(LayerTest, UnknownNamesAnswerNoSuchEntry) {
+TEST_P(BadNames, UnknownNamesAnswerNoSuchEntry) {
     connectDemo(true);
     SetzeContext("[root]");
     NameList users{"Niemand.PROJEKTE.UNTERRICHT"};
@@ -121,7 +124,7 @@ TEST_F(LayerTest, UnknownNamesAnswerNoSuchEntry) {
     EXPECT_TRUE(faults->requests.empty());
 }
 
-TEST_F(LayerTest, EscapedDotsTravelThroughListingSearchAndMembership) {
+TEST_P(BadNames, EscapedDotsTravelThroughListingSearchAndMembership) {
     testsupport::useDemoTree(dir);
     treeFile = dir.file("school.tree");
     {
@@ -133,6 +136,7 @@ TEST_F(LayerTest, EscapedDotsTravelThroughListingSearchAndMembership) {
         ASSERT_EQ(store->addObject(pupils, "Klasse 5.A", "Organizational Unit", form), 0);
         ASSERT_EQ(store->addObject(form, "M.Meier", "User", user), 0);
     }
+    if (onLdap()) startServer();  // the export carries the dotted names into DNs
     connect(true, "admin.UNTERRICHT");
     const std::string form = "Klasse 5\\.A.SCHUELER.UNTERRICHT";
     const std::string user = "M\\.Meier." + form;

@@ -4,7 +4,10 @@
 using namespace nwapi;
 using testsupport::LayerTest;
 
-TEST_F(LayerTest, ConnectsToTheDemoTreeWithTypelessCanonicalNames) {
+class Connection : public LayerTest {};
+BOTH_BACKENDS(Connection);
+
+TEST_P(Connection, ConnectsToTheDemoTreeWithTypelessCanonicalNames) {
     connectDemo();
     const LayerState& L = layer();
     EXPECT_TRUE(L.initialised);
@@ -54,7 +57,7 @@ TEST_F(LayerTest, SecondInitDoesNothingAlsoAfterAFailedFirst) {
     EXPECT_STREQ(layer().serverName, "?");
 }
 
-TEST_F(LayerTest, DoneReleasesContextAndModifyBufferAndAllowsANewStart) {
+TEST_P(Connection, DoneReleasesContextAndModifyBufferAndAllowsANewStart) {
     connectDemo();
     nw::Buf_T* buffer = nullptr;
     ASSERT_EQ(nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &buffer), 0);

@@ -1,5 +1,9 @@
 // The directory layer connected to a temporary tree (the demo school or a generated one), with
 // recorded boxes, and optionally through the fault-injecting backend.
+//
+// The demo school runs on either backend: TEST_P cases instantiated with BOTH_BACKENDS run once on
+// the embedded tree and once on a private slapd loaded with the same school's LDIF export. TEST_F
+// cases (generated trees, stored-file specifics) stay on the embedded tree.
 #pragma once
 
 #include "nwapi/nwapi.h"
@@ -8,11 +12,13 @@
 #include "nwclient/embedded/tree_store.h"
 #include "nwclient/fault_backend.h"
 #include "platform/recording.h"
+#include "slapd_fixture.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,12 +42,28 @@ public:
     }
 };
 
-class LayerTest : public ::testing::Test {
+enum class Backend { Embedded, Ldap };
+
+inline void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Embedded ? "Embedded" : "Ldap");
+}
+
+inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::Embedded ? "Embedded" : "Ldap";
+}
+
+#define BOTH_BACKENDS(Fixture)                                                                                  \
+    INSTANTIATE_TEST_SUITE_P(Backends, Fixture,                                                                \
+                             ::testing::Values(testsupport::Backend::Embedded, testsupport::Backend::Ldap),   \
+                             testsupport::backendName)
+
+class LayerTest : public ::testing::TestWithParam<Backend> {
 protected:
     TempDir dir;
     platform::RecordingPorts ports;
     RecordingFaults* faults = nullptr;
     std::string treeFile;
+    std::unique_ptr<ldaptest::Slapd> server;  // on Ldap, from connectDemo() or startDemo()
 
     void SetUp() override {
         nwapi::resetLayerForTesting();
@@ -53,16 +75,56 @@ protected:
         nwapi::resetLayerForTesting();
     }
 
+    // The backend of this case: the parameter of a TEST_P case, the embedded tree for TEST_F.
+    Backend backend() const {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        return info && info->value_param() ? GetParam() : Backend::Embedded;
+    }
+    bool onLdap() const { return backend() == Backend::Ldap; }
+
     // The demo school, through the fault-injecting backend when asked.
     void connectDemo(bool withFaults = false, const std::string& operatorName = "admin.UNTERRICHT") {
-        useDemoTree(dir, operatorName);
-        treeFile = dir.file("school.tree");
+        startDemo(operatorName);
         connect(withFaults, operatorName);
     }
 
+    // The demo school's tree file, and on Ldap a server loaded with its export; not yet connected.
+    void startDemo(const std::string& operatorName = "admin.UNTERRICHT") {
+        useDemoTree(dir, operatorName);
+        treeFile = dir.file("school.tree");
+        if (onLdap() && !server) startServer();
+    }
+
+    // On Ldap: (re)loads a server from the tree file as it stands now.
+    void startServer() {
+        server.reset();
+        const std::string ldif = ldaptest::exportTree(treeFile, dir.file("school.ldif"));
+        // A generated school has no teachers and no guests; the server's operators need entries.
+        std::string text = readFile(ldif);
+        auto missing = [&](const std::string& name) { return text.find("dn: " + ldaptest::dnOf(name) + "\n") == std::string::npos; };
+        std::string more;
+        if (missing("LEHRER.UNTERRICHT"))
+            more += "dn: " + ldaptest::dnOf("LEHRER.UNTERRICHT") + "\nobjectClass: organizationalUnit\nou: LEHRER\n\n";
+        if (missing(ldaptest::TEACHER))
+            more += "dn: " + ldaptest::dnOf(ldaptest::TEACHER) + "\nobjectClass: inetOrgPerson\ncn: lehrer1\nsn: Lehrer\n\n";
+        if (missing(ldaptest::PLAIN))
+            more += "dn: " + ldaptest::dnOf(ldaptest::PLAIN) + "\nobjectClass: inetOrgPerson\ncn: Gast05\nsn: Gast\n\n";
+        if (!more.empty()) writeFile(ldif, text + "\n" + more);
+        server = std::make_unique<ldaptest::Slapd>(ldif);
+    }
+
+    static std::string serverRole(const std::string& operatorName) {
+        if (operatorName == ldaptest::ADMIN) return "admin";
+        if (operatorName == ldaptest::TEACHER) return "teacher";
+        ADD_FAILURE() << "the test server knows no operator " << operatorName;
+        return "plain";
+    }
+
     // A generated school: users U0000001.. in containers K00001.. below SCHUELER.UNTERRICHT.
+    // On Ldap, the server is loaded with its export.
     void connectGenerated(int users, int containers, int denyMembers = 0, bool withFaults = false) {
         generate(users, containers, denyMembers);
+        if (onLdap()) startServer();
         connect(withFaults, "admin.UNTERRICHT");
     }
 
@@ -81,11 +143,19 @@ protected:
     }
 
     void connect(bool withFaults, const std::string& operatorName) {
-        if (withFaults) {
-            nw::ClientConfig config;
+        ASSERT_EQ(onLdap(), server != nullptr) << "an Ldap case must start its server first";
+        nw::ClientConfig config;
+        config.operatorName = operatorName;
+        if (server) {
+            const std::string role = serverRole(operatorName);
+            config.file = server->useAs(role);
+            config.tree = server->url();
+            config.values = {{"base", ldaptest::BASE}, {"passwordfile", server->passwordFile(role)}, {"timeout", "5"}};
+        } else {
             config.file = dir.file("nwclient.conf");
             config.tree = "sqlite:" + treeFile;
-            config.operatorName = operatorName;
+        }
+        if (withFaults) {
             nw::NWCCODE status = 0;
             auto real = nw::openBackend(config, status);
             ASSERT_TRUE(real) << status;
@@ -131,12 +201,19 @@ protected:
         return std::find(v.begin(), v.end(), value) != v.end();
     }
 
-    // Member, Group Membership, Security Equals and Equivalent To Me agree on the user.
+    // Member, Group Membership, Security Equals and Equivalent To Me agree on the user: as the
+    // backend reads them and, on Ldap, as ldapsearch shows them (no cache of ours in between).
     void expectInGroup(const std::string& user, const std::string& group, bool in) {
         EXPECT_EQ(holds(group, "Member", user), in) << user;
         EXPECT_EQ(holds(group, "Equivalent To Me", user), in) << user;
         EXPECT_EQ(holds(user, "Group Membership", group), in) << user;
         EXPECT_EQ(holds(user, "Security Equals", group), in) << user;
+        if (!server) return;
+        const std::string userDn = ldaptest::dnOf(user), groupDn = ldaptest::dnOf(group);
+        EXPECT_EQ(server->holdsDn(groupDn, "member", userDn), in) << "ldapsearch: " << user;
+        EXPECT_EQ(server->holdsDn(groupDn, "equivalentToMe", userDn), in) << "ldapsearch: " << user;
+        EXPECT_EQ(server->holdsDn(userDn, "groupMembership", groupDn), in) << "ldapsearch: " << user;
+        EXPECT_EQ(server->holdsDn(userDn, "securityEquals", groupDn), in) << "ldapsearch: " << user;
     }
 
     std::vector<std::string> boxTexts() const {

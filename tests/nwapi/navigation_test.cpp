@@ -15,7 +15,11 @@ bool contains(const NameList& list, const std::string& entry) {
 
 }  // namespace
 
-TEST_F(LayerTest, SetzeContextRecordsTheNameAsPassed) {
+// The demo school's cases, on the embedded tree and on slapd.
+class Navigation : public LayerTest {};
+BOTH_BACKENDS(Navigation);
+
+TEST_P(Navigation, SetzeContextRecordsTheNameAsPassed) {
     connectDemo();
     SetzeContext("[root]");
     EXPECT_EQ(HoleAktContext(), "[root]");
@@ -25,7 +29,7 @@ TEST_F(LayerTest, SetzeContextRecordsTheNameAsPassed) {
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
-TEST_F(LayerTest, SetzeContextRefusedKeepsTheCurrentContext) {
+TEST_P(Navigation, SetzeContextRefusedKeepsTheCurrentContext) {
     connectDemo();
     SetzeContext("PROJEKTE.UNTERRICHT");
     SetzeContext(std::string(600, 'x') + ".UNTERRICHT");  // longer than any name buffer
@@ -37,7 +41,7 @@ TEST_F(LayerTest, SetzeContextRefusedKeepsTheCurrentContext) {
     EXPECT_TRUE(ObjektExistiert("Gast01"));
 }
 
-TEST_F(LayerTest, ChangeWithTestTakesTheDirectorysSpelling) {
+TEST_P(Navigation, ChangeWithTestTakesTheDirectorysSpelling) {
     connectDemo();
     bool ok = false;
     WechseleContextMitTest("projekte.unterricht", ok);
@@ -49,7 +53,7 @@ TEST_F(LayerTest, ChangeWithTestTakesTheDirectorysSpelling) {
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
-TEST_F(LayerTest, FailedChangeWithTestGoesBackToTheOldNameContext) {
+TEST_P(Navigation, FailedChangeWithTestGoesBackToTheOldNameContext) {
     connectDemo();
     bool ok = false;
     WechseleContextMitTest("PROJEKTE.UNTERRICHT", ok);
@@ -67,7 +71,7 @@ TEST_F(LayerTest, FailedChangeWithTestGoesBackToTheOldNameContext) {
     EXPECT_STREQ(name, "PROJEKTE.UNTERRICHT");
 }
 
-TEST_F(LayerTest, ListingModesAndEntryForm) {
+TEST_P(Navigation, ListingModesAndEntryForm) {
     connectDemo();
     NameList all, containers, leaves;
     ListeUnterobjekte("PROJEKTE.UNTERRICHT", all, 0);
@@ -92,7 +96,7 @@ TEST_F(LayerTest, ListingModesAndEntryForm) {
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
-TEST_F(LayerTest, EmptyContainerGivesTheLoneEntryExceptForContainersOnly) {
+TEST_P(Navigation, EmptyContainerGivesTheLoneEntryExceptForContainersOnly) {
     connectDemo();
     NameList all{"kept"}, containers, leaves;
     ListeUnterobjekte("ARCHIV.UNTERRICHT", all, 0);
@@ -103,7 +107,7 @@ TEST_F(LayerTest, EmptyContainerGivesTheLoneEntryExceptForContainersOnly) {
     EXPECT_EQ(leaves, NameList{"[] "});
 }
 
-TEST_F(LayerTest, ListingOfAnUnknownOrLeafNameEndsQuietly) {
+TEST_P(Navigation, ListingOfAnUnknownOrLeafNameEndsQuietly) {
     connectDemo();
     NameList list;
     ListeUnterobjekte("NIRGENDS.UNTERRICHT", list, 0);
@@ -112,7 +116,7 @@ TEST_F(LayerTest, ListingOfAnUnknownOrLeafNameEndsQuietly) {
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
-TEST_F(LayerTest, ListingThroughManyBatchesKeepsOrderAndTheContainersOnlyChoice) {
+TEST_P(Navigation, ListingThroughManyBatchesKeepsOrderAndTheContainersOnlyChoice) {
     connectGenerated(3000, 1, 0, true);
     // 3000 users below K00001: far more than one 4096-byte reply.
     NameList all;
@@ -134,7 +138,7 @@ TEST_F(LayerTest, ListingThroughManyBatchesKeepsOrderAndTheContainersOnlyChoice)
     EXPECT_GT(ports.pump.count, 2 * 3000);
 }
 
-TEST_F(LayerTest, ListingThatBreaksOffKeepsWhatItHas) {
+TEST_P(Navigation, ListingThatBreaksOffKeepsWhatItHas) {
     connectGenerated(3000, 1, 0, true);
     faults->failNth(nw::FaultBackend::Call::ListPage, 1, nw::ERR_NO_SUCH_ENTRY, -1);
     NameList list;
@@ -148,7 +152,7 @@ TEST_F(LayerTest, ListingThatBreaksOffKeepsWhatItHas) {
     EXPECT_EQ(again.size(), 3000u);
 }
 
-TEST_F(LayerTest, NestedListingFromThePumpDoesNotDisturbTheOuterOne) {
+TEST_P(Navigation, NestedListingFromThePumpDoesNotDisturbTheOuterOne) {
     connectGenerated(600, 1);
     NameList inner;
     bool nested = false;
@@ -166,7 +170,7 @@ TEST_F(LayerTest, NestedListingFromThePumpDoesNotDisturbTheOuterOne) {
     EXPECT_TRUE(contains(inner, "[Group] G_User_Internet_Deny"));
 }
 
-TEST_F(LayerTest, SearchFindsEveryUserOfTheSubtreeAsFullNames) {
+TEST_P(Navigation, SearchFindsEveryUserOfTheSubtreeAsFullNames) {
     connectDemo();
     SetzeContext("[root]");
     NameList users{"kept"};
@@ -186,7 +190,7 @@ TEST_F(LayerTest, SearchFindsEveryUserOfTheSubtreeAsFullNames) {
     EXPECT_TRUE(none.empty());
 }
 
-TEST_F(LayerTest, SearchThatFailsPartWayIsReportedAndKeepsWhatItFound) {
+TEST_P(Navigation, SearchThatFailsPartWayIsReportedAndKeepsWhatItFound) {
     connectGenerated(2000, 4, 0, true);
     faults->failNth(nw::FaultBackend::Call::SearchPage, 2, nw::ERR_TRANSPORT_FAILURE);
     SetzeContext("[root]");
@@ -199,7 +203,7 @@ TEST_F(LayerTest, SearchThatFailsPartWayIsReportedAndKeepsWhatItFound) {
     EXPECT_LT(users.size(), 2000u);
 }
 
-TEST_F(LayerTest, SearchBelowAnUnknownBaseIsReported) {
+TEST_P(Navigation, SearchBelowAnUnknownBaseIsReported) {
     connectDemo();
     NameList users;
     EXPECT_FALSE(SearchObjects("NIRGENDS.UNTERRICHT", users, "User"));
@@ -207,7 +211,7 @@ TEST_F(LayerTest, SearchBelowAnUnknownBaseIsReported) {
     EXPECT_EQ(ports.box.boxes[0].text, "Fehler -601. NWDSSearch (SearchObjects)");
 }
 
-TEST_F(LayerTest, GroupMembersAndTheirErrors) {
+TEST_P(Navigation, GroupMembersAndTheirErrors) {
     connectDemo();
     NameList list{"old"};
     int32_t error = 99;
@@ -233,7 +237,7 @@ TEST_F(LayerTest, GroupMembersAndTheirErrors) {
     EXPECT_EQ(ports.box.boxes[0].text, "Fehler -601. GetAttributeMultiValueStringList (Member)");
 }
 
-TEST_F(LayerTest, ExistenceAndBaseClassShowNoBox) {
+TEST_P(Navigation, ExistenceAndBaseClassShowNoBox) {
     connectDemo();
     EXPECT_TRUE(ObjektExistiert(testsupport::kDeny));
     EXPECT_TRUE(ObjektExistiert("g_user_internet_deny.projekte.unterricht"));
@@ -270,7 +274,7 @@ TEST_F(LayerTest, GroupMembersLoseOneTrailingDot) {
 // Window messages are processed before each entry is taken, before each entry is read after the
 // first, and at each batch boundary and the end: 2n - 1 + batches; 2 for an empty container
 // (the lone entry and the end).
-TEST_F(LayerTest, ListingPumpsBeforeEachEntryAndAtEachBatchBoundary) {
+TEST_P(Navigation, ListingPumpsBeforeEachEntryAndAtEachBatchBoundary) {
     connectGenerated(700, 1);
     const std::string container = ".K00001.SCHUELER.UNTERRICHT";
     int batches = 0;
@@ -292,7 +296,7 @@ TEST_F(LayerTest, ListingPumpsBeforeEachEntryAndAtEachBatchBoundary) {
     EXPECT_EQ(ports.pump.count, 2 * 700 - 1 + batches);
 }
 
-TEST_F(LayerTest, EmptyContainerListingPumpsTwice) {
+TEST_P(Navigation, EmptyContainerListingPumpsTwice) {
     connectDemo();
     NameList list;
     ListeUnterobjekte("ARCHIV.UNTERRICHT", list, 1);

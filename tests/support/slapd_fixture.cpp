@@ -278,4 +278,20 @@ bool Slapd::modify(const std::string& ldif) const {
                shellQuote(dir_.file("slapd/root.pw")) + " -f " + shellQuote(file)) == 0;
 }
 
+bool Slapd::holdsDn(const std::string& dn, const std::string& attribute, const std::string& valueDn) const {
+    const std::string key = nw::ldap::dnKey(valueDn);
+    for (const std::string& v : values(dn, attribute))
+        if (nw::ldap::dnKey(v) == key) return true;
+    return false;
+}
+
+std::string exportTree(const std::string& treeFile, const std::string& ldifFile) {
+    std::string out;
+    if (testsupport::runTreeTool("export --ldif " + shellQuote(ldifFile) + " " + shellQuote(treeFile) + " --base " +
+                                     shellQuote(BASE),
+                                 &out) != 0)
+        throw std::runtime_error("tarvel-tree export --ldif failed: " + out);
+    return ldifFile;
+}
+
 }  // namespace ldaptest

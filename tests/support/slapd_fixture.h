@@ -64,6 +64,8 @@ public:
     std::vector<std::string> values(const std::string& dn, const std::string& attribute) const;
     // ldapmodify as the manager; true on success.
     bool modify(const std::string& ldif) const;
+    // Whether the entry's attribute holds this DN, compared as the server compares DNs.
+    bool holdsDn(const std::string& dn, const std::string& attribute, const std::string& valueDn) const;
 
 private:
     void start(const std::string& ldifFile, bool tls = false);
@@ -72,6 +74,10 @@ private:
     std::string url_;
     bool running_ = false;
 };
+
+// Exports an embedded tree file as LDIF below BASE (tarvel-tree export --ldif); returns ldifFile.
+// Throws std::runtime_error when the tool fails.
+std::string exportTree(const std::string& treeFile, const std::string& ldifFile);
 
 // Runs a shell command; output in *out; the exit code.
 int run(const std::string& command, std::string* out = nullptr);
