@@ -45,16 +45,9 @@ std::string listText(const nw::CI_List_T* item) {
 }  // namespace
 
 std::string BytesToHexText(const uint8_t* bytes, uint32_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    uint16_t n = static_cast<uint16_t>(count);
     if (!bytes) return {};
-    std::string out;
-    out.reserve(n * 2u);
-    for (uint16_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 0x0F];
-    }
-    return out;
+    // The count is taken as a 16-bit word, as the program always has.
+    return text::toHexUpper(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<uint16_t>(count)));
 }
 
 std::string NameSpaceName(int32_t number) {

@@ -44,6 +44,17 @@ std::string toUpperAscii(std::string_view s) {
     return r;
 }
 
+std::string toHexUpper(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return 0;
     if (needle.size() > haystack.size()) return std::string_view::npos;

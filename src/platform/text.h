@@ -23,6 +23,8 @@ std::string toLowerAscii(std::string_view s);
 std::string toUpperAscii(std::string_view s);
 // Position of needle in haystack ignoring ASCII case, or npos.
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle);
+// Two upper-case hexadecimal digits a byte ("\x0a\xff" gives "0AFF").
+std::string toHexUpper(std::string_view bytes);
 
 // ---- locale-aware, case-insensitive ----
 // <0, 0, >0 like strcmp.

@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "platform/text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,16 +53,6 @@ bool parseHex(const std::string& text, std::string& out) {
         out += char(hi * 16 + lo);
     }
     return true;
-}
-
-std::string hex(const std::string& bytes) {
-    static const char* d = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
 }
 
 }  // namespace
@@ -180,8 +172,8 @@ std::string formatValue(uint32_t syntax, const AttrValue& v) {
     }
     case nw::SYN_BOOLEAN: return v.number ? "TRUE" : "FALSE";
     case nw::SYN_INTEGER: case nw::SYN_COUNTER: case nw::SYN_TIME: case nw::SYN_INTERVAL: return n(v.number);
-    case nw::SYN_FAX_NUMBER: return v.bytes.empty() ? v.text : v.text + "|" + hex(v.bytes);
-    case nw::SYN_NET_ADDRESS: return n(v.number) + "|" + hex(v.bytes);
+    case nw::SYN_FAX_NUMBER: return v.bytes.empty() ? v.text : v.text + "|" + text::toHexUpper(v.bytes);
+    case nw::SYN_NET_ADDRESS: return n(v.number) + "|" + text::toHexUpper(v.bytes);
     case nw::SYN_EMAIL_ADDRESS: return n(v.number) + "|" + v.text;
     case nw::SYN_PATH: return n(v.number) + "|" + v.text + "|" + v.text2;
     case nw::SYN_REPLICA_POINTER: return v.text + "|" + n(v.number) + "|" + n(v.number2);
@@ -195,7 +187,7 @@ std::string formatValue(uint32_t syntax, const AttrValue& v) {
     case nw::SYN_BACK_LINK: return n(v.number) + "|" + v.text;
     case nw::SYN_TYPED_NAME: return v.text + "|" + n(v.number) + "|" + n(v.number2);
     case nw::SYN_HOLD: return v.text + "|" + n(v.number);
-    default: return hex(v.bytes);
+    default: return text::toHexUpper(v.bytes);
     }
 }
 

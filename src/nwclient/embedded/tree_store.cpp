@@ -166,21 +166,10 @@ const SchemaEntry kSchema[] = {
 
 constexpr char kListSeparator = '\x1F';
 
-std::string hexOf(std::string_view bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 // Key of a byte string for value equality: the bytes themselves while short, else length and a
 // 64-bit hash (streams of many kilobytes would otherwise bloat the index).
 std::string bytesKey(std::string_view bytes) {
-    if (bytes.size() <= 512) return hexOf(bytes);
+    if (bytes.size() <= 512) return text::toHexUpper(bytes);
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : bytes) {
         h ^= c;
