@@ -55,6 +55,13 @@ std::string toHexUpper(std::string_view bytes) {
     return out;
 }
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return 0;
     if (needle.size() > haystack.size()) return std::string_view::npos;

@@ -25,6 +25,8 @@ std::string toUpperAscii(std::string_view s);
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle);
 // Two upper-case hexadecimal digits a byte ("\x0a\xff" gives "0AFF").
 std::string toHexUpper(std::string_view bytes);
+// The value of one hexadecimal digit (either case), -1 for anything else.
+int hexDigitValue(char c);
 
 // ---- locale-aware, case-insensitive ----
 // <0, 0, >0 like strcmp.

@@ -42,13 +42,7 @@ bool parseHex(const std::string& text, std::string& out) {
         if (c != ' ' && c != ':') digits += c;
     if (digits.size() % 2) return false;
     for (size_t i = 0; i < digits.size(); i += 2) {
-        auto nibble = [](char c) -> int {
-            if (c >= '0' && c <= '9') return c - '0';
-            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-            return -1;
-        };
-        int hi = nibble(digits[i]), lo = nibble(digits[i + 1]);
+        int hi = text::hexDigitValue(digits[i]), lo = text::hexDigitValue(digits[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out += char(hi * 16 + lo);
     }

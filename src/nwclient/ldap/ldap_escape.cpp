@@ -8,16 +8,10 @@
 namespace nw::ldap {
 namespace {
 
+using ::text::hexDigitValue;
 using ::text::toLowerAscii;
 
 const char HEX[] = "0123456789abcdef";
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 void appendHex(std::string& out, unsigned char c) {
     out += '\\';
@@ -37,7 +31,7 @@ bool decodeHexValue(std::string_view hex, std::string& value) {
     if (hex.size() % 2 != 0) return false;
     std::string bytes;
     for (size_t i = 0; i < hex.size(); i += 2) {
-        int hi = hexDigit(hex[i]), lo = hexDigit(hex[i + 1]);
+        int hi = hexDigitValue(hex[i]), lo = hexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0) return false;
         bytes += static_cast<char>(hi * 16 + lo);
     }
@@ -95,8 +89,8 @@ bool unescapeDnValue(std::string_view escaped, std::string& value) {
             continue;
         }
         if (i + 1 >= escaped.size()) return false;
-        int hi = hexDigit(escaped[i + 1]);
-        int lo = i + 2 < escaped.size() ? hexDigit(escaped[i + 2]) : -1;
+        int hi = hexDigitValue(escaped[i + 1]);
+        int lo = i + 2 < escaped.size() ? hexDigitValue(escaped[i + 2]) : -1;
         if (hi >= 0 && lo >= 0) {
             value += static_cast<char>(hi * 16 + lo);
             i += 2;
