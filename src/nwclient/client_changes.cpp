@@ -1,7 +1,6 @@
 // Changing an object: change records and values in a 4096-byte request, the modify call that
 // applies them whole, and security equivalence.
 #include "nwclient/client_state.h"
-#include "nwclient/names.h"
 #include "nwclient/syntax.h"
 #include "nwclient/values.h"
 #include "nwclient/wire.h"
@@ -82,13 +81,12 @@ NWDSCCODE NWDSPutChange(NWDSContextHandle context, Buf_T* buffer, uint32_t chang
     if (!validBuffer(buffer) || !attributeName) return ERR_NULL_POINTER;
     if (buffer->content != BufContent::ModifyRequest) return ERR_BAD_VERB;
     if (changeType > DS_ADDITIONAL_VALUE) return ERR_INVALID_REQUEST;
-    size_t n = strnlen(attributeName, MAX_SCHEMA_NAME_BYTES);
-    if (n >= MAX_SCHEMA_NAME_BYTES || names::utf8Chars(std::string_view(attributeName, n)) > MAX_SCHEMA_NAME_CHARS)
-        return ERR_SCHEMA_NAME_TOO_LONG;
-    if (buffer->data.size() + 4 + wire::textSize(n) + 4 > buffer->capacity) return ERR_BUFFER_FULL;
+    std::string attribute;
+    if (NWDSCCODE rc = checkSchemaName(attributeName, attribute)) return rc;
+    if (buffer->data.size() + 4 + wire::textSize(attribute.size()) + 4 > buffer->capacity) return ERR_BUFFER_FULL;
     wire::Writer w(buffer->data);
     w.u32(changeType);
-    w.text(std::string_view(attributeName, n));
+    w.text(attribute);
     buffer->valueCountPos = w.size();
     w.u32(0);
     w.patchU32(0, readU32(buffer, 0) + 1);

@@ -317,6 +317,15 @@ NWDSCCODE callerName(const char* name, std::string& out) {
     return SUCCESSFUL;
 }
 
+NWDSCCODE checkSchemaName(const char* name, std::string& out) {
+    if (!name) return ERR_NULL_POINTER;
+    size_t n = strnlen(name, MAX_SCHEMA_NAME_BYTES);
+    if (n >= MAX_SCHEMA_NAME_BYTES) return ERR_SCHEMA_NAME_TOO_LONG;
+    out.assign(name, n);
+    if (names::utf8Chars(out) > MAX_SCHEMA_NAME_CHARS) return ERR_SCHEMA_NAME_TOO_LONG;
+    return SUCCESSFUL;
+}
+
 NWDSCCODE componentsOf(const ContextState& context, const char* name, std::vector<std::string>& rootFirst) {
     std::string text;
     if (NWDSCCODE rc = callerName(name, text)) return rc;

@@ -1,7 +1,6 @@
 // Reading an object: attribute values in 4096-byte replies (continued through the iteration
 // handle), value blocks, streams, name-to-id and object information.
 #include "nwclient/client_state.h"
-#include "nwclient/names.h"
 #include "nwclient/values.h"
 #include "nwclient/wire.h"
 
@@ -14,15 +13,6 @@
 namespace nw {
 
 namespace {
-
-NWDSCCODE checkSchemaName(const char* name, std::string& out) {
-    if (!name) return ERR_NULL_POINTER;
-    size_t n = strnlen(name, MAX_SCHEMA_NAME_BYTES);
-    if (n >= MAX_SCHEMA_NAME_BYTES) return ERR_SCHEMA_NAME_TOO_LONG;
-    out.assign(name, n);
-    if (names::utf8Chars(out) > MAX_SCHEMA_NAME_CHARS) return ERR_SCHEMA_NAME_TOO_LONG;
-    return SUCCESSFUL;
-}
 
 // Fills a read reply: attribute headers and as many values as fit; an attribute whose values
 // do not all fit goes on in the next reply under the same name. *more tells whether one follows.

@@ -95,6 +95,9 @@ ContextState* findContext(NWDSContextHandle context);
 bool validBuffer(const Buf_T* buffer);
 // Name of at most 513 bytes from a caller; ERR_DN_TOO_LONG when no NUL comes in time.
 NWDSCCODE callerName(const char* name, std::string& out);
+// An attribute or class name from a caller; ERR_SCHEMA_NAME_TOO_LONG when no NUL comes within
+// MAX_SCHEMA_NAME_BYTES or it holds more than MAX_SCHEMA_NAME_CHARS characters.
+NWDSCCODE checkSchemaName(const char* name, std::string& out);
 // The components, root first, that name denotes in the context.
 NWDSCCODE componentsOf(const ContextState& context, const char* name, std::vector<std::string>& rootFirst);
 // Resolves a name of the context to an object of the open tree (ERR_NO_CONNECTION without one).
