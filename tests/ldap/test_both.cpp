@@ -103,7 +103,7 @@ TEST_F(BothBackends, SearchMembersAndValuesAlike) {
         int32_t error = 0;
         nwapi::GetGroupMembers(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT", members, error);
         seen.lists.push_back(sorted(members));
-        for (const char* attribute : {"Description", "Surname", "Given Name", "Telephone Number", "Group Membership",
+        for (const char* attribute : {"Description", "Surname", "Given Name", "Full Name", "Telephone Number", "Group Membership",
                                       "Security Equals", "Member"}) {
             for (const char* object : {".admin.UNTERRICHT", ".Gast01.PROJEKTE.UNTERRICHT", ".UNTERRICHT",
                                        ".G_KLASSE5A.KLASSE5A.SCHUELER.UNTERRICHT"}) {

@@ -139,6 +139,24 @@ TEST(AttributeMapping, TableThenEDirectoryRule) {
     EXPECT_EQ(map.ldapAttribute("Login Disabled"), "nsAccountLock");
 }
 
+TEST(AttributeMapping, BuiltInNamesTheServerLacksFallBackUnlessTheSiteChose) {
+    auto openLdap = [](const std::string& name) { return name == "displayName" || name == "cn"; };
+    auto eDirectory = [](const std::string& name) { return name == "displayName" || name == "fullName"; };
+
+    NameMap onOpenLdap;
+    onOpenLdap.adaptToSchema(openLdap);
+    EXPECT_EQ(onOpenLdap.ldapAttribute("Full Name"), "displayName");
+
+    NameMap onEDirectory;
+    onEDirectory.adaptToSchema(eDirectory);
+    EXPECT_EQ(onEDirectory.ldapAttribute("Full Name"), "fullName");
+
+    NameMap configured;
+    configured.configure({{"attribute.full name", "gecos"}});
+    configured.adaptToSchema(openLdap);
+    EXPECT_EQ(configured.ldapAttribute("Full Name"), "gecos");
+}
+
 TEST(SyntaxMapping, LdapSyntaxesToClientSyntaxes) {
     EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.12"), 1u);
     EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.15{32768}"), 3u);

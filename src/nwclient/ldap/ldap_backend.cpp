@@ -557,6 +557,7 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
         for (char** n = oc->oc_names; n && *n; ++n) classes_[toLowerAscii(*n)] = info;
         ldap_objectclass_free(oc);
     }
+    map_.adaptToSchema([this](const std::string& ldapName) { return attributeInfo(ldapName) != nullptr; });
 }
 
 int LdapBackend::reopen() {

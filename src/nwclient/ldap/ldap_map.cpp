@@ -68,8 +68,23 @@ void NameMap::configure(const std::map<std::string, std::string>& values) {
         if (value.empty()) continue;
         if (key.rfind("class.", 0) == 0 && key.size() > 6)
             classToBase_[key.substr(6)] = value;
-        else if (key.rfind("attribute.", 0) == 0 && key.size() > 10)
+        else if (key.rfind("attribute.", 0) == 0 && key.size() > 10) {
             attributes_[key.substr(10)] = value;
+            configured_.insert(key.substr(10));
+        }
+    }
+}
+
+void NameMap::adaptToSchema(const std::function<bool(const std::string&)>& serverHas) {
+    struct Alternative {
+        const char* clientName;
+        const char* ldapName;
+    };
+    static const Alternative ALTERNATIVES[] = {{"full name", "displayName"}};
+    for (const Alternative& a : ALTERNATIVES) {
+        if (configured_.count(a.clientName)) continue;
+        auto it = attributes_.find(a.clientName);
+        if (it != attributes_.end() && !serverHas(it->second) && serverHas(a.ldapName)) it->second = a.ldapName;
     }
 }
 

@@ -6,7 +6,9 @@
 
 #include "nwclient/status.h"
 
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +39,13 @@ public:
     // ("groupMembership"): the table, else eDirectory's rule (spaces dropped, first letter
     // lower-case; a name in capitals only, such as "CN", lower-cased whole).
     std::string ldapAttribute(const std::string& clientName) const;
+    // After the server's schema is known: a built-in name the server lacks is replaced by the
+    // first alternative it has ("Full Name" is fullName on eDirectory, displayName on OpenLDAP).
+    // A name the site configured is kept.
+    void adaptToSchema(const std::function<bool(const std::string&)>& serverHas);
 
 private:
+    std::set<std::string> configured_;                 // lower-cased client names the site set
     std::map<std::string, std::string> classToBase_;   // lower-cased LDAP class -> base class
     std::map<std::string, std::string> attributes_;    // lower-cased client name -> LDAP name
 };
