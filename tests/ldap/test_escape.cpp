@@ -19,6 +19,9 @@ TEST(TypelessNames, SplitHonoursEscapedDotsAndBackslashes) {
     EXPECT_EQ(splitTypelessName("Herr\\.Meier.PROJEKTE"), v({"Herr.Meier", "PROJEKTE"}));
     EXPECT_EQ(splitTypelessName("a\\\\.b"), v({"a\\", "b"}));
     EXPECT_EQ(splitTypelessName("trailing\\"), v({"trailing\\"}));
+    // A backslash before anything but a dot or a backslash is an ordinary character, as the
+    // client reads it; the backends must read names the same way.
+    EXPECT_EQ(splitTypelessName("a\\b.c"), v({"a\\b", "c"}));
 }
 
 TEST(TypelessNames, JoinIsTheInverseOfSplit) {
