@@ -1,0 +1,160 @@
+#include "nwclient/ldap/ldap_backend_impl.h"
+
+#include "nwclient/syntax.h"
+
+#include <ctime>
+
+namespace nw::ldapbackend {
+
+std::vector<std::string> textValues(LDAP* ld, LDAPMessage* entry, const char* attribute) {
+    std::vector<std::string> out;
+    Values values(ldap_get_values_len(ld, entry, attribute));
+    if (!values) return out;
+    for (berval** v = values.get(); *v; ++v) out.emplace_back((*v)->bv_val, (*v)->bv_len);
+    return out;
+}
+
+std::string firstValue(LDAP* ld, LDAPMessage* entry, const char* attribute) {
+    std::vector<std::string> v = textValues(ld, entry, attribute);
+    return v.empty() ? std::string() : v.front();
+}
+
+// "20261207093000Z" (fractions and offsets allowed) to seconds since 1970, UTC.
+bool parseGeneralizedTime(const std::string& s, int64_t& seconds) {
+    auto digits = [&](size_t at, size_t count, int& out) {
+        if (at + count > s.size()) return false;
+        out = 0;
+        for (size_t i = at; i < at + count; ++i) {
+            if (s[i] < '0' || s[i] > '9') return false;
+            out = out * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0;
+    if (!digits(0, 4, year) || !digits(4, 2, month) || !digits(6, 2, day) || !digits(8, 2, hour)) return false;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    size_t pos = 10;
+    if (digits(pos, 2, tm.tm_min)) pos += 2;
+    if (pos == 12 && digits(pos, 2, tm.tm_sec)) pos += 2;
+    if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
+        ++pos;
+        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
+    }
+    int64_t offset = 0;
+    int offHours = 0, offMinutes = 0;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-') && digits(pos + 1, 2, offHours)) {
+        digits(pos + 3, 2, offMinutes);
+        offset = (s[pos] == '-' ? -1 : 1) * (offHours * 3600 + offMinutes * 60);
+    }
+    seconds = static_cast<int64_t>(timegm(&tm)) - offset;
+    return true;
+}
+
+std::string formatGeneralizedTime(int64_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
+    return buf;
+}
+
+// ---- attributes ----
+
+const AttributeInfo* LdapBackend::attributeInfo(const std::string& ldapName) const {
+    auto it = attributes_.find(toLowerAscii(ldapName));
+    return it == attributes_.end() ? nullptr : &it->second;
+}
+
+uint32_t LdapBackend::syntaxOf(const std::string& ldapName) const {
+    if (toLowerAscii(ldapName) == "objectclass") return SYN_CLASS_NAME;
+    const AttributeInfo* info = attributeInfo(ldapName);
+    for (int depth = 0; info && depth < 16; ++depth) {
+        if (!info->syntaxOid.empty()) return syntaxFromOid(info->syntaxOid);
+        if (info->supName.empty()) break;
+        info = attributeInfo(info->supName);
+    }
+    return SYN_OCTET_STRING;
+}
+
+NWDSCCODE LdapBackend::attributeSyntax(const std::string& attribute, uint32_t& syntax) {
+    std::string ldapName = map_.ldapAttribute(attribute);
+    if (toLowerAscii(ldapName) != "objectclass" && !attributeInfo(ldapName)) return ERR_NO_SUCH_ATTRIBUTE;
+    syntax = syntaxOf(ldapName);
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, Attribute& out) {
+    if (!knows(id)) return ERR_NO_SUCH_ENTRY;
+    // What is queued for the object goes out first: a read shows what was done.
+    if (NWDSCCODE rc = flush(id)) return rc;
+    std::string ldapName = map_.ldapAttribute(attribute);
+    const std::string lowerName = toLowerAscii(ldapName);
+    if (lowerName == "groupmembership" || lowerName == "securityequals") {
+        // A user's own membership values from this action's listing or search, kept up to date
+        // with what was sent since: no round trip per user in a stop or go.
+        auto snap = snapshots_.find(id);
+        if (snap != snapshots_.end() && snap->second.userSideKnown) {
+            const auto& dns = lowerName == "groupmembership" ? snap->second.groupMembership : snap->second.securityEquals;
+            out.name = attribute;
+            out.syntax = SYN_DIST_NAME;
+            out.values.clear();
+            for (const std::string& dn : dns) {
+                AttrValue value;
+                value.text = nameOfDn(dn);
+                out.values.push_back(std::move(value));
+            }
+            return out.values.empty() ? ERR_NO_SUCH_ATTRIBUTE : SUCCESSFUL;
+        }
+    }
+    bool membership = DN_MEMBERSHIP_ATTRS.count(lowerName) != 0;
+    // The membership attributes come together, so the equivalence calls that follow know both
+    // sides without asking again.
+    const char* single[] = {ldapName.c_str(), nullptr};
+    const char* all[] = {"member", "groupMembership", "securityEquals", "equivalentToMe", "objectClass", nullptr};
+    Message result;
+    std::string dn = dnOf(id);
+    int rc = baseRead(dn, membership ? all : single, result);
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return ERR_NO_SUCH_ENTRY;
+    if (membership) takeSnapshot(id, entry);
+    out.name = attribute;
+    out.syntax = syntaxOf(ldapName);
+    out.values.clear();
+    Values values(ldap_get_values_len(ld_, entry, ldapName.c_str()));
+    if (!values || !values.get()[0]) return ERR_NO_SUCH_ATTRIBUTE;
+    for (berval** v = values.get(); *v; ++v) {
+        std::string raw((*v)->bv_val, (*v)->bv_len);
+        AttrValue value;
+        switch (out.syntax) {
+        case SYN_DIST_NAME: value.text = nameOfDn(raw); break;
+        case SYN_CLASS_NAME: value.text = map_.className(raw); break;
+        case SYN_BOOLEAN: value.number = toLowerAscii(raw) == "true" ? 1 : 0; break;
+        case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;
+        case SYN_TIME: {
+            int64_t seconds = 0;
+            value.number = parseGeneralizedTime(raw, seconds) ? seconds : 0;
+            break;
+        }
+        case SYN_OCTET_STRING: value.bytes = std::move(raw); break;
+        default: value.text = std::move(raw); break;
+        }
+        out.values.push_back(std::move(value));
+    }
+    return SUCCESSFUL;
+}
+
+NWDSCCODE LdapBackend::readStream(ObjectId id, const std::string& attribute, std::string& contents) {
+    Attribute a;
+    NWDSCCODE rc = readAttribute(id, attribute, a);
+    if (rc != SUCCESSFUL) return rc;
+    contents = a.values.front().bytes.empty() ? a.values.front().text : a.values.front().bytes;
+    return SUCCESSFUL;
+}
+
+}  // namespace nw::ldapbackend

@@ -1,0 +1,254 @@
+// The LDAP backend's class, shared by the files that implement it by concern: connection and
+// server (ldap_backend.cpp), names (ldap_backend_names.cpp), listings and searches
+// (ldap_backend_listing.cpp), attribute reads (ldap_backend_attributes.cpp) and changes
+// (ldap_backend_changes.cpp). Private to src/nwclient/ldap; callers use ldap_backend.h.
+#pragma once
+
+#include "nwclient/backend.h"
+#include "nwclient/ldap/ldap_escape.h"
+#include "nwclient/ldap/ldap_map.h"
+#include "nwclient/nwclient.h"
+#include "platform/text.h"
+
+#include <ldap.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace nw::ldapbackend {
+
+using ::text::toLowerAscii;
+
+using namespace nw::ldap;
+
+// ---- ownership of what libldap allocates ----
+struct MsgFree {
+    void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+using Message = std::unique_ptr<LDAPMessage, MsgFree>;
+struct ControlFree {
+    void operator()(LDAPControl* c) const { ldap_control_free(c); }
+};
+using Control = std::unique_ptr<LDAPControl, ControlFree>;
+struct ControlsFree {
+    void operator()(LDAPControl** c) const { ldap_controls_free(c); }
+};
+using Controls = std::unique_ptr<LDAPControl*, ControlsFree>;
+struct ValuesFree {
+    void operator()(berval** v) const { ldap_value_free_len(v); }
+};
+using Values = std::unique_ptr<berval*, ValuesFree>;
+struct MemFree {
+    void operator()(char* p) const { ldap_memfree(p); }
+};
+using LdapText = std::unique_ptr<char, MemFree>;
+
+// Values of one attribute of an entry, as the server sends them.
+std::vector<std::string> textValues(LDAP* ld, LDAPMessage* entry, const char* attribute);
+std::string firstValue(LDAP* ld, LDAPMessage* entry, const char* attribute);
+// "20261207093000Z" (fractions and offsets allowed) to seconds since 1970, UTC, and back.
+bool parseGeneralizedTime(const std::string& s, int64_t& seconds);
+std::string formatGeneralizedTime(int64_t seconds);
+
+// What the backend knows of one object: its DN and the classes last read.
+struct Node {
+    std::string dn;
+    ObjectSummary summary;
+    std::vector<std::string> objectClasses;  // lower-cased; empty = not read yet
+    bool described = false;
+    bool underParent = false;  // in the resolved-components cache, under childKey
+    std::string childKey;
+};
+
+struct AttributeInfo {
+    std::string name;       // as the schema spells it
+    std::string syntaxOid;  // own or inherited
+    std::string supName;
+};
+
+struct ClassInfo {
+    std::vector<std::string> sup;   // lower-cased
+    std::set<std::string> allowed;  // lower-cased names and OIDs of MUST and MAY
+};
+
+// With a user's own membership values (a few each), so a stop or go that follows a listing or
+// search needs no read per user.
+inline const char* const SUMMARY_ATTRS[] = {"objectClass",     "structuralObjectClass", "modifyTimestamp",
+                                     "createTimestamp", "numSubordinates",       "subordinateCount",
+                                     "groupMembership", "securityEquals",        nullptr};
+
+inline const char* const NAMING_ATTRS[] = {"cn", "ou", "o", "c", "l", "dc", "uid", "st"};
+
+inline const std::set<std::string> MEMBERSHIP_ATTRS = {"groupmembership", "securityequals", "equivalenttome"};
+inline const std::set<std::string> DN_MEMBERSHIP_ATTRS = {"member", "groupmembership", "securityequals", "equivalenttome"};
+
+class LdapBackend;
+
+class LdapCursor : public ObjectCursor {
+public:
+    LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames)
+        : backend_(backend), base_(base), scope_(scope), filter_(std::move(filter)), fullNames_(fullNames) {}
+    ~LdapCursor() override;
+    NWDSCCODE next(std::vector<ObjectSummary>& page) override;
+
+private:
+    int request();
+
+    LdapBackend& backend_;
+    ObjectId base_;
+    int scope_;
+    std::string filter_;
+    bool fullNames_;
+    berval cookie_{0, nullptr};
+    int msgid_ = -1;          // the page asked for and not yet received
+    uint64_t generation_ = 0; // of the connection it was asked on
+    bool started_ = false;
+    bool done_ = false;
+};
+
+class LdapBackend : public DirectoryBackend {
+public:
+    NWCCODE open(const ClientConfig& config);
+    ~LdapBackend() override {
+        if (ld_) flushAll();  // nothing queued is left behind
+        if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
+        std::fill(password_.begin(), password_.end(), '\0');
+    }
+
+    std::string serverName() override { return serverName_; }
+    NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
+    NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
+    NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;
+    NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
+                     std::unique_ptr<ObjectCursor>& cursor) override;
+    NWDSCCODE readAttribute(ObjectId id, const std::string& attribute, Attribute& out) override;
+    NWDSCCODE attributeSyntax(const std::string& attribute, uint32_t& syntax) override;
+    NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override;
+    NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) override;
+    NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
+    NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
+    NWCCODE serverDateTime(uint8_t dateTime[7]) override;
+    std::vector<VolumeInfo> volumes() override { return {}; }
+    NWCCODE effectiveRights(const std::string&, const std::string&, uint16_t& rights) override {
+        rights = 0;
+        return INVALID_PATH;  // an LDAP tree has no volumes
+    }
+
+    // ---- used by the cursor ----
+    // One page of a paged search. rc is the LDAP result; entries are registered as nodes.
+    // Asks for one page of a paged search; msgid identifies the answer.
+    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid);
+    // Receives it: the new cookie replaces the old one (cookieArrived runs as soon as it is known,
+    // before the entries are taken apart); entries are registered as nodes and summarised.
+    int receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
+                    std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    void abandon(int msgid);
+    uint64_t generation() const { return generation_; }
+    int reopen();
+    const std::string& dnOf(ObjectId id) const { return nodes_[static_cast<size_t>(id)].dn; }
+    bool knows(ObjectId id) const { return id >= 0 && static_cast<size_t>(id) < nodes_.size(); }
+    int pageSize() const { return pageSize_; }
+
+private:
+    NWCCODE connect();
+    NWCCODE connectAndBind();
+    NWCCODE readRootDse();
+    void readSchema(const std::string& subschemaDn);
+    int withRetry(const std::function<int()>& op);
+
+    ObjectId registerDn(const std::string& dn, std::string key);
+    ObjectId registerEntry(LDAPMessage* entry, bool& ok);
+    struct SummaryValues {
+        std::vector<std::string> classes;
+        std::string structural, count, modified, created;
+        std::vector<std::string> groupMembership, securityEquals;
+    };
+    bool readSummary(LDAPMessage* entry, std::string& dn, SummaryValues& out);
+    void fillSummary(Node& node, LDAPMessage* entry);
+    void fillSummary(Node& node, const SummaryValues& values);
+    std::string nameOfDn(const std::string& dn) const;
+    NWDSCCODE dnOfName(const std::string& fullName, std::string& dn);
+    // Describes a container afresh before a listing or search below it: an empty page from a
+    // missing base would look like no objects.
+    NWDSCCODE checkStillThere(ObjectId container);
+    NWDSCCODE lookupChild(ObjectId parent, const std::string& component, ObjectId& child);
+    NWDSCCODE ensureClasses(ObjectId id);
+    bool classesAllow(const std::vector<std::string>& classes, const std::string& attribute) const;
+    const AttributeInfo* attributeInfo(const std::string& ldapName) const;
+    uint32_t syntaxOf(const std::string& ldapName) const;
+    int baseRead(const std::string& dn, const char* const* attrs, Message& result);
+    NWDSCCODE statusFor(int rc, ObjectId id);
+
+    // Equivalence sides waiting for the next change of their entry.
+    struct Pending {
+        bool add = true;
+        std::string attribute;  // lower-cased LDAP name
+        std::string ldapName;
+        std::string valueDn;
+        std::string valueKey;
+        ObjectId partner = -1;  // the entry holding the other side
+        uint64_t pair = 0;      // 0: no other side to take back
+    };
+    // Membership values as last read or written during the running action. The user side (a
+    // few values, kept as the server spells them, so reads can be answered from here) and the
+    // group side (possibly thousands, kept as keys for the equivalence checks) are known apart.
+    struct Snapshot {
+        bool userSideKnown = false;
+        std::vector<std::string> groupMembership, securityEquals;
+        bool groupSideKnown = false;
+        std::unordered_set<std::string> memberKeys, equivalentKeys;
+    };
+    static constexpr size_t MAX_QUEUED = 20000;
+
+    void takeSnapshot(ObjectId id, LDAPMessage* entry);
+    NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
+    bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
+    void noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add);
+    int send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
+             const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued);
+    std::vector<Pending> takeQueue(ObjectId id);
+    void takeBackPartner(ObjectId id, const Pending& failed);
+    NWDSCCODE sendQueueSingly(ObjectId id, const std::vector<Pending>& queued);
+    NWDSCCODE flush(ObjectId id);
+    NWDSCCODE flushAll();
+    NWDSCCODE changeEquivalence(ObjectId user, ObjectId group, bool add);
+
+    // Settings.
+    std::string uri_, base_, bindDn_, password_, caFile_, serverName_, membershipClass_, operatorName_;
+    bool startTls_ = false;
+    int timeoutSeconds_ = 10;
+    int pageSize_ = 500;
+
+    LDAP* ld_ = nullptr;
+    uint64_t generation_ = 0;  // counts connections, so old message ids are known as such
+    NameMap map_;
+    size_t baseRdnCount_ = 0;
+    std::vector<std::string> namingContexts_;
+    bool assertionSupported_ = false;
+    bool pagingSupported_ = true;
+    std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID
+    std::unordered_map<std::string, ClassInfo> classes_;         // lower-cased name or OID
+
+    // Objects: ids are indices; they stay valid across re-opened connections.
+    std::vector<Node> nodes_;
+    std::unordered_map<std::string, ObjectId> idByDnKey_;
+    // Resolved components: parent id + "/" + lower-cased component -> child. Per connection.
+    std::unordered_map<std::string, ObjectId> childCache_;
+    std::string lastParentKey_;
+    ObjectId lastParentId_ = -1;
+    // Membership values as last read or written, for the objects of the running action.
+    std::unordered_map<ObjectId, Snapshot> snapshots_;
+    std::map<ObjectId, std::vector<Pending>> pending_;
+    size_t pendingCount_ = 0;
+    uint64_t nextPair_ = 1;
+};
+
+}  // namespace nw::ldapbackend
