@@ -1,0 +1,157 @@
+#include "nwclient/embedded/tree_store.h"
+
+#include "nwclient/names.h"
+#include "platform/text.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace nw::embedded {
+
+// ---------------------------------------------------------------------------------------------
+// Names
+
+std::string foldName(std::string_view name) {
+    bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return text::toLowerAscii(name);
+    UErrorCode err = U_ZERO_ERROR;
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), int32_t(name.size())));
+    u.foldCase(U_FOLD_CASE_DEFAULT);
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(err);
+    std::string out;
+    if (U_SUCCESS(err)) {
+        icu::UnicodeString n = nfc->normalize(u, err);
+        if (U_SUCCESS(err)) {
+            n.toUTF8String(out);
+            return out;
+        }
+    }
+    u.toUTF8String(out);
+    return out;
+}
+
+bool splitFullName(std::string_view fullName, std::vector<std::string>& components) {
+    components.clear();
+    std::string_view s = names::stripRootSpelling(fullName);
+    if (s.empty() || names::isRootName(s)) return true;  // the root itself
+    // A lone backslash at the end escapes nothing: the name was cut.
+    size_t backslashes = 0;
+    while (backslashes < s.size() && s[s.size() - 1 - backslashes] == '\\') ++backslashes;
+    if (backslashes % 2) return false;
+    std::vector<std::string> leafFirst = names::splitEscaped(s);
+    for (const std::string& c : leafFirst)
+        if (c.empty()) return false;
+    components.assign(leafFirst.rbegin(), leafFirst.rend());
+    return true;
+}
+
+std::string escapeComponent(std::string_view component) { return names::escape(component); }
+
+// ---------------------------------------------------------------------------------------------
+// Objects
+
+static void readObjectRow(Stmt& s, ObjectRow& row) {
+    row.id = s.i64(0);
+    row.parent = s.isNull(1) ? -1 : s.i64(1);
+    row.name = s.text(2);
+    row.nameKey = s.text(3);
+    row.className = s.text(4);
+    row.container = s.i64(5) != 0;
+    row.modificationTime = uint32_t(s.i64(6));
+}
+
+bool TreeStore::object(ObjectId id, ObjectRow& row) {
+    Stmt& s = stmt("SELECT id, parent, name, name_key, class, container, mtime FROM objects WHERE id = ?");
+    s.bind(1, id);
+    bool found = s.step();
+    if (found) readObjectRow(s, row);
+    s.reset();
+    return found;
+}
+
+bool TreeStore::child(ObjectId parent, std::string_view name, ObjectId& id) {
+    Stmt& s = stmt("SELECT id FROM objects WHERE parent = ? AND name_key = ?");
+    s.bind(1, parent).bind(2, foldName(name));
+    bool found = s.step();
+    if (found) id = s.i64(0);
+    s.reset();
+    return found;
+}
+
+NWDSCCODE TreeStore::resolve(const std::vector<std::string>& components, ObjectId& id) {
+    ObjectId current = ROOT_ID;
+    for (const std::string& c : components)
+        if (c.empty() || !child(current, c, current)) return ERR_NO_SUCH_ENTRY;
+    id = current;
+    return 0;
+}
+
+NWDSCCODE TreeStore::resolveFullName(std::string_view fullName, ObjectId& id) {
+    std::vector<std::string> components;
+    if (!splitFullName(fullName, components)) return ERR_INVALID_DS_NAME;
+    return resolve(components, id);
+}
+
+std::string TreeStore::fullName(ObjectId id) {
+    if (id == ROOT_ID) return "[Root]";
+    auto cached = containerNames_.find(id);
+    if (cached != containerNames_.end()) return cached->second;
+    ObjectRow row;
+    if (!object(id, row)) return std::string();
+    std::string name = escapeComponent(row.name);
+    if (row.parent != ROOT_ID && row.parent >= 0) name += "." + fullName(row.parent);
+    if (row.container) containerNames_[id] = name;
+    return name;
+}
+
+NWDSCCODE TreeStore::addObject(ObjectId parent, const std::string& name, const std::string& className, ObjectId& id) {
+    if (name.empty()) return ERR_INVALID_DS_NAME;
+    if (names::utf8Chars(name) > MAX_RDN_CHARS) return ERR_RDN_TOO_LONG;
+    ObjectRow parentRow;
+    if (!object(parent, parentRow)) return ERR_NO_SUCH_ENTRY;
+    if (!parentRow.container) return ERR_ILLEGAL_DS_NAME;
+    std::string full = escapeComponent(name);
+    if (parent != ROOT_ID) full += "." + fullName(parent);
+    if (names::utf8Chars(full) > MAX_DN_CHARS || full.size() + 1 > MAX_DN_BYTES) return ERR_DN_TOO_LONG;
+    ObjectId existing;
+    if (child(parent, name, existing)) return ERR_ENTRY_ALREADY_EXISTS;
+    ClassInfo info = classInfo(className);
+    stmt("INSERT INTO objects(parent, name, name_key, class, container, mtime) VALUES(?, ?, ?, ?, ?, ?)")
+        .bind(1, parent).bind(2, name).bind(3, foldName(name)).bind(4, info.name)
+        .bind(5, int64_t(info.container)).bind(6, int64_t(::time(nullptr))).run();
+    id = db_.lastInsertId();
+    return 0;
+}
+
+std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string& afterKey, bool containersOnly, int limit) {
+    std::vector<ObjectRow> rows;
+    Stmt& s = containersOnly
+                  ? stmt("SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+                         "WHERE parent = ? AND name_key > ? AND container = 1 ORDER BY name_key LIMIT ?")
+                  : stmt("SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+                         "WHERE parent = ? AND name_key > ? ORDER BY name_key LIMIT ?");
+    s.bind(1, parent).bind(2, afterKey).bind(3, int64_t(limit));
+    while (s.step()) {
+        rows.emplace_back();
+        readObjectRow(s, rows.back());
+    }
+    s.reset();
+    return rows;
+}
+
+uint32_t TreeStore::subordinateCount(ObjectId id) {
+    Stmt& s = stmt("SELECT count(*) FROM objects WHERE parent = ?");
+    s.bind(1, id);
+    uint32_t n = s.step() ? uint32_t(s.i64(0)) : 0;
+    s.reset();
+    return n;
+}
+
+void TreeStore::touch(ObjectId id) {
+    stmt("UPDATE objects SET mtime = ? WHERE id = ?").bind(1, int64_t(::time(nullptr))).bind(2, id).run();
+}
+
+}  // namespace nw::embedded
