@@ -243,14 +243,27 @@ TEST(EmbeddedListing, TopLevelAndContainersOnlyAndEmptyContainers) {
     EXPECT_EQ(b->list(424242, false, cursor), ERR_NO_SUCH_ENTRY);
 }
 
+// One generated class of `users` users, opened with pages of 100.
+struct PagedClass {
+    PagedClass(const TempDir& dir, int users) : tree(dir.file("class.tree")) {
+        EXPECT_EQ(testsupport::runTreeTool("generate " + tree + " --users " + std::to_string(users) + " --containers 1"),
+                  0);
+        EmbeddedOptions small;
+        small.pageSize = 100;
+        backend = open(tree, kAdmin, small);
+        container = idOf(*backend, "K00001.SCHUELER.UNTERRICHT");
+    }
+    std::string tree;
+    std::unique_ptr<DirectoryBackend> backend;
+    ObjectId container = 0;
+};
+
 TEST(EmbeddedListing, ManyObjectsComeInPagesWithoutLossOrRepeats) {
     TempDir dir;
-    std::string tree = dir.file("big.tree");
-    ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 1234 --containers 1"), 0);
-    EmbeddedOptions small;
-    small.pageSize = 100;
-    auto b = open(tree, kAdmin, small);
-    ObjectId container = idOf(*b, "K00001.SCHUELER.UNTERRICHT");
+    PagedClass paged(dir, 1234);
+    const std::string& tree = paged.tree;
+    auto& b = paged.backend;
+    ObjectId container = paged.container;
 
     std::unique_ptr<ObjectCursor> cursor;
     ASSERT_EQ(b->list(container, false, cursor), 0);
@@ -289,12 +302,10 @@ TEST(EmbeddedListing, ManyObjectsComeInPagesWithoutLossOrRepeats) {
 
 TEST(EmbeddedListing, AContainerThatGoesAwayEndsTheListingWithAStatus) {
     TempDir dir;
-    std::string tree = dir.file("gone.tree");
-    ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 250 --containers 1"), 0);
-    EmbeddedOptions small;
-    small.pageSize = 100;
-    auto b = open(tree, kAdmin, small);
-    ObjectId container = idOf(*b, "K00001.SCHUELER.UNTERRICHT");
+    PagedClass paged(dir, 250);
+    const std::string& tree = paged.tree;
+    auto& b = paged.backend;
+    ObjectId container = paged.container;
     std::unique_ptr<ObjectCursor> cursor;
     ASSERT_EQ(b->list(container, false, cursor), 0);
     std::vector<ObjectSummary> page;

@@ -98,17 +98,7 @@ struct LdifWriter {
 
 }  // namespace
 
-int run(const std::string& command, std::string* out) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    std::string output;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-    int status = pclose(pipe);
-    if (out) *out = output;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command, std::string* out) { return testsupport::runCommand(command, out); }
 
 std::string dnOf(const std::string& typelessName) {
     std::vector<std::string> parts = nw::ldap::splitTypelessName(typelessName);

@@ -25,8 +25,11 @@ TempDir::~TempDir() {
 }
 
 int runTreeTool(const std::string& arguments, std::string* out) {
-    std::string command = std::string(TARVEL_TREE_TOOL) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
+    return runCommand(std::string(TARVEL_TREE_TOOL) + " " + arguments, out);
+}
+
+int runCommand(const std::string& command, std::string* out) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe) return -1;
     std::string output;
     char buf[4096];

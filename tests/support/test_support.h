@@ -17,6 +17,9 @@ private:
     std::string path_;
 };
 
+// Runs a shell command; returns its exit code, standard output and error together in *out.
+int runCommand(const std::string& command, std::string* out = nullptr);
+
 // Runs the tarvel-tree tool with the arguments; returns its exit code, output in *out.
 int runTreeTool(const std::string& arguments, std::string* out = nullptr);
 
