@@ -7,6 +7,7 @@
 #include "nwclient/status.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -115,6 +116,26 @@ public:
     // Security Equals on the user and Equivalent To Me on the group, in one transaction.
     virtual NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) = 0;
     virtual NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) = 0;
+
+    // ---- batch operations of this client (a NetWare client makes one call per object) ----
+
+    // Resolves many names at once, each as resolve() would; ids and statuses get one entry per
+    // name. The default resolves one after the other; a server backend sends them together.
+    virtual void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
+                             std::vector<NWDSCCODE>& statuses);
+
+    // The users' own side of a membership in group, one unit per user: Group Membership and
+    // Security Equals get the group (add) or lose it (remove); Equivalent To Me on the group is
+    // the group's side and goes with its next change (a backend may queue it until then). A value
+    // already there (add) or already gone (remove) counts as done. answer(i, status) is called
+    // once for every user that was sent, in the order the answers come. Nothing more is sent after
+    // a failed answer or once cancel() says so; users not sent get no answer. Returns 0 when no
+    // answer failed (also when cancelled), else the first failure; ERR_TIME_OUT means a request
+    // got no answer in time, so whether that user changed is unknown.
+    using BatchAnswer = std::function<void(size_t index, NWDSCCODE status)>;
+    using BatchCancel = std::function<bool()>;
+    virtual NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users,
+                                      const BatchAnswer& answer, const BatchCancel& cancel);
 
     // Contents of a stream attribute (syntax 21).
     virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;

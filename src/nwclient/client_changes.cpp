@@ -138,3 +138,26 @@ NWDSCCODE NWDSRemSecurityEquiv(NWDSContextHandle context, const char* userName, 
 }
 
 }  // namespace nw
+
+namespace nw {
+
+NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* groupName, bool add,
+                                     const std::vector<std::string>& userNames,
+                                     const std::function<void(size_t, NWDSCCODE)>& answer,
+                                     const std::function<bool()>& cancel) {
+    ContextState* c = findContext(context);
+    if (!c) return ERR_BAD_CONTEXT;
+    if (!groupName) return ERR_NULL_POINTER;
+    ObjectId group = ROOT_ID;
+    if (NWDSCCODE rc = resolveName(*c, groupName, group)) return rc;
+    std::vector<ObjectId> users(userNames.size(), ROOT_ID);
+    for (size_t i = 0; i < userNames.size(); ++i) {
+        if (NWDSCCODE rc = resolveName(*c, userNames[i].c_str(), users[i])) {
+            if (answer) answer(i, rc);
+            return rc;
+        }
+    }
+    return state().backend->changeUserSides(group, add, users, answer, cancel);
+}
+
+}  // namespace nw

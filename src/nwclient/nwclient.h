@@ -71,6 +71,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace nw {
 
@@ -239,6 +242,16 @@ NWDSCCODE NWDSModifyObject(NWDSContextHandle context, const char* objectName, in
 // Already equivalent: ERR_DUPLICATE_VALUE; removing an equivalence that is not there: ERR_NO_SUCH_VALUE.
 NWDSCCODE NWDSAddSecurityEquiv(NWDSContextHandle context, const char* userName, const char* groupName);
 NWDSCCODE NWDSRemSecurityEquiv(NWDSContextHandle context, const char* userName, const char* groupName);
+
+// This client's own batch call, for the membership changes (a NetWare client would call
+// NWDSModifyObject and NWDSAdd/RemSecurityEquiv per user): the own side of many users, see
+// DirectoryBackend::changeUserSides, pipelined where the backend can. Every name is resolved
+// before anything is sent; a name that does not resolve is answered with its status and
+// nothing is changed.
+NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* groupName, bool add,
+                                     const std::vector<std::string>& userNames,
+                                     const std::function<void(size_t, NWDSCCODE)>& answer,
+                                     const std::function<bool()>& cancel);
 
 // ---- server clock, paths and file-system rights ----
 // dateTime: 7 bytes: year - 1900, month, day, hour, minute, second, weekday (0 = Sunday).
