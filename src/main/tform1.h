@@ -4,6 +4,7 @@
 #pragma once
 
 #include "browse/browse.h"
+#include "deny/job.h"
 #include "platform/text.h"
 
 #include <QMainWindow>
@@ -111,8 +112,11 @@ private:
     void wireHandlers();
     void FillRows(TListView* view, const std::vector<browse::Row>& rows);
     void ShowView(int showFirst, const std::string& group, const std::string& container, bool withContainer);
-    bool GroupOperation(bool add, text::NameList& names, const char* caption);
-    void WarneInkonsistenz(const char* caption, bool accessHint);
+    deny::JobResult RunDenyJob(bool stop, const text::NameList& names);
+    void WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result);
+    void StopFromBrowser();
+    bool GoFromDenyList();  // false when the operator cancelled
+    void GoFromBrowser();
     browse::ListingOptions listingOptions();
     std::vector<browse::UpBarrier> barriers() const;
     // Runs one command unless another is running; a close asked for meanwhile follows after it.

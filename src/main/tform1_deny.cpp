@@ -3,6 +3,9 @@
 #include "main/tform1.h"
 
 #include "browse/member_order.h"
+#include "deny/job.h"
+#include "deny/selection.h"
+#include "main/deny_progress.h"
 #include "main/pictures.h"
 #include "main/widgets.h"
 #include "nwapi/nwapi.h"
@@ -39,29 +42,36 @@ void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
 
 bool TForm1::SammleAuswahl(TListView* view, text::NameList& names) {
     names.clear();
-    bool complete = true;
+    std::vector<deny::SelectedEntry> entries;
     const text::NameList& fullNames = Browser.CtxVolleNamen();
     for (int row : view->selectedRows()) {
         if (size_t(row) >= fullNames.size()) continue;  // rows and names are rebuilt together
         const int icon = view->item(row)->data(Qt::UserRole).toInt();
-        const std::string& fullName = fullNames[size_t(row)];
-        if (icon == browse::SymbolUser) {
-            names.push_back(fullName);
-        } else if (icon == browse::SymbolOrganization || icon == browse::SymbolOrganizationalUnit) {
-            nwapi::SetzeContext("[root]");
-            if (!nwapi::SearchObjects(fullName, names, "User")) complete = false;
-        }
+        const deny::EntryKind kind = icon == browse::SymbolUser ? deny::EntryKind::User
+                                     : (icon == browse::SymbolOrganization || icon == browse::SymbolOrganizationalUnit)
+                                         ? deny::EntryKind::Container
+                                         : deny::EntryKind::Other;
+        entries.push_back({fullNames[size_t(row)], kind});
     }
-    return complete;
+    return deny::gatherUsers(entries, names);
 }
 
-void TForm1::WarneInkonsistenz(const char* caption, bool accessHint) {
+void TForm1::WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result) {
     const std::string group = settings::values().GroupInternetUserDeny;
-    std::string message = platform::joinLines({"Es sind Fehler aufgetreten!",
-                                               "Bitte benachrichtigen Sie den Administrator mit der Meldung:",
-                                               "  In der Gruppe " + group,
-                                               "  und/oder bei zugehörigen Usern",
-                                               "  sind möglicherweise Inkonsistenzen aufgetreten."});
+    std::vector<std::string> lines{"Es sind Fehler aufgetreten!",
+                                   "Bitte benachrichtigen Sie den Administrator mit der Meldung:",
+                                   "  In der Gruppe " + group,
+                                   "  und/oder bei zugehörigen Usern",
+                                   "  sind möglicherweise Inkonsistenzen aufgetreten."};
+    // Who is half done and how to mend it: users a failed stop left outside Member keep their
+    // Internet access and appear in no list.
+    if (result.timedOut) lines.push_back("Der Server hat nicht rechtzeitig geantwortet.");
+    if (result.halfDone > 0)
+        lines.push_back(TDenyProgress::count(result.halfDone).toStdString() +
+                        (result.halfDone == 1 ? " Benutzer ist nur halb geändert." : " Benutzer sind nur halb geändert."));
+    if (result.timedOut || result.halfDone > 0) lines.push_back("Erneutes Drücken vervollständigt die Änderung.");
+    std::string message;
+    for (const std::string& line : lines) message += (message.empty() ? "" : "\r\n") + line;
     if (accessHint) {
         message += "\r\n\r\n";
         const int32_t last = nwapi::GetLastNDSError();
@@ -70,43 +80,61 @@ void TForm1::WarneInkonsistenz(const char* caption, bool accessHint) {
     platform::showMessage(message, caption);
 }
 
-// One group change on the deny group, then the refresh or the warning. False when it failed.
-bool TForm1::GroupOperation(bool add, text::NameList& names, const char* caption) {
-    const std::string group = settings::values().GroupInternetUserDeny;
-    nwapi::SetzeContext("[root]");
-    const bool ok = add ? nwapi::AddMultipleUsersToGroup(names, group)
-                        : nwapi::DeleteMultipleUsersFromGroup(names, group);
-    if (ok)
+// One stop or go on the deny group, with the progress dialog when it takes long, then the
+// refresh, the cancel box or the warning.
+deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
+    const char* action = stop ? "Internet-Stop" : "Internet-Go";
+    const std::string caption = std::string("Tarvel ") + action;
+    TDenyProgress progress(action, this);
+    deny::JobOptions options;
+    options.progress = [&progress](size_t done, size_t total) { progress.update(done, total); };
+    options.cancel = [&progress] { return progress.cancelRequested(); };
+    const deny::JobResult result =
+        deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, names, settings::values().GroupInternetUserDeny,
+                     options);
+    progress.hide();
+    if (result.ok()) {
         ShowUserView();
-    else
-        WarneInkonsistenz(caption, !add);
-    return ok;
+        return result;
+    }
+    if (result.cancelled && result.firstFailure == 0) {
+        platform::showMessage(platform::joinLines({"Abgebrochen.",
+                                                   TDenyProgress::count(result.changed).toStdString() + " von " +
+                                                       TDenyProgress::count(result.toChange).toStdString() +
+                                                       " Benutzern wurden geändert.",
+                                                   "Erneutes Drücken ändert die übrigen."}),
+                              caption);
+        return result;
+    }
+    WarneInkonsistenz(caption.c_str(), !stop, result);
+    return result;
 }
 
-static void keineBenutzerGefunden() {
+static void showNoUsersFound() {
     platform::showMessage(platform::joinLines({"In der Auswahl wurden keine", "Benutzer gefunden!"}),
                           "Auswahl-Fehler");
 }
 
 void TForm1::BStopClick() {
-    command([this] {
-        if (!LVCtxBrowser->hasSelection()) {
-            platform::showMessage(
-                platform::joinLines({"In der Liste wurden keine", "Benutzer oder Container ausgewählt!"}),
-                "Auswahl-Fehler");
-            return;
-        }
-        platform::BusyCursor hourglass;
-        text::NameList names;
-        // A search that failed part-way has been reported; a stop on part of the users would
-        // look done while some stay online, so nothing is changed.
-        if (!SammleAuswahl(LVCtxBrowser, names)) return;
-        if (names.empty()) {
-            keineBenutzerGefunden();
-            return;
-        }
-        GroupOperation(true, names, "Tarvel Internet-Stop");
-    });
+    command([this] { StopFromBrowser(); });
+}
+
+void TForm1::StopFromBrowser() {
+    if (!LVCtxBrowser->hasSelection()) {
+        platform::showMessage(platform::joinLines({"In der Liste wurden keine", "Benutzer oder Container ausgewählt!"}),
+                              "Auswahl-Fehler");
+        return;
+    }
+    platform::BusyCursor hourglass;
+    text::NameList names;
+    // A search that failed part-way has been reported; a stop on part of the users would
+    // look done while some stay online, so nothing is changed.
+    if (!SammleAuswahl(LVCtxBrowser, names)) return;
+    if (names.empty()) {
+        showNoUsersFound();
+        return;
+    }
+    RunDenyJob(true, names);
 }
 
 void TForm1::BGoClick() {
@@ -116,23 +144,33 @@ void TForm1::BGoClick() {
                                   "Auswahl-Fehler");
             return;
         }
-        platform::BusyCursor hourglass;
-        text::NameList names;
-        if (LVGroupDeny->hasSelection()) {
-            for (int row : LVGroupDeny->selectedRows()) names.push_back(LVGroupDeny->item(row)->text().toStdString());
-            if (!names.empty()) GroupOperation(false, names, "Tarvel Internet-Go");
-            LVGroupDeny->clearSelection();
-        }
-        // After a successful removal above the browser was listed afresh and has no selection.
-        if (LVCtxBrowser->hasSelection()) {
-            if (!SammleAuswahl(LVCtxBrowser, names)) return;
-            if (names.empty()) {
-                keineBenutzerGefunden();
-                return;
-            }
-            GroupOperation(false, names, "Tarvel Internet-Go");
-        }
+        // The deny list's selection first; after a successful removal the browser was listed
+        // afresh and has no selection left.
+        // A cancel ends the whole press.
+        if (LVGroupDeny->hasSelection() && !GoFromDenyList()) return;
+        if (LVCtxBrowser->hasSelection()) GoFromBrowser();
     });
+}
+
+bool TForm1::GoFromDenyList() {
+    platform::BusyCursor hourglass;
+    text::NameList names;
+    for (int row : LVGroupDeny->selectedRows()) names.push_back(LVGroupDeny->item(row)->text().toStdString());
+    bool cancelled = false;
+    if (!names.empty()) cancelled = RunDenyJob(false, names).cancelled;
+    LVGroupDeny->clearSelection();
+    return !cancelled;
+}
+
+void TForm1::GoFromBrowser() {
+    platform::BusyCursor hourglass;
+    text::NameList names;
+    if (!SammleAuswahl(LVCtxBrowser, names)) return;
+    if (names.empty()) {
+        showNoUsersFound();
+        return;
+    }
+    RunDenyJob(false, names);
 }
 
 void TForm1::LVGroupDenySelectItem() { BGo->setEnabled(true); }
@@ -153,7 +191,23 @@ bool TForm1::BGoOnDragOver(const QString& source) const {
     return (source == DenySource || source == BrowserSource) && BGo->isEnabled() && !busy();
 }
 
+// A drop acts on what was dragged: the source list's selection alone, never a selection left
+// behind in the other list (which the button would take first).
 void TForm1::BGoOnDragDrop(const QString& source) {
     if (!BGoOnDragOver(source)) return;
-    QTimer::singleShot(0, this, [this] { BGoClick(); });
+    const bool fromDenyList = source == DenySource;
+    QTimer::singleShot(0, this, [this, fromDenyList] {
+        command([this, fromDenyList] {
+            TListView* list = fromDenyList ? LVGroupDeny : LVCtxBrowser;
+            if (!list->hasSelection()) {
+                platform::showMessage(platform::joinLines({"In der Liste wurden keine", "Benutzer ausgewählt!"}),
+                                      "Auswahl-Fehler");
+                return;
+            }
+            if (fromDenyList)
+                GoFromDenyList();
+            else
+                GoFromBrowser();
+        });
+    });
 }

@@ -73,36 +73,30 @@ void keepMembers(NameList& users, const NameList& members) {
 
 std::string withoutLeadingDot(const std::string& name) { return (!name.empty() && name[0] == '.') ? name.substr(1) : name; }
 
-// The group's full name as the directory spells it, to recognise it among a user's Group
-// Membership values (which are full names); the given text when the name cannot be read.
-std::string fullGroupName(const std::string& group) {
-    char distinguished[nw::MAX_DN_BYTES] = {};
-    nw::Object_Info_T info{};
-    if (nw::NWDSReadObjectInfo(layer().context, group.c_str(), distinguished, &info) == 0)
-        return withoutLeadingDot(std::string(distinguished, strnlen(distinguished, sizeof distinguished)));
-    return withoutLeadingDot(group);
-}
-
-bool holds(const NameList& values, const std::string& name) {
-    for (const std::string& value : values)
-        if (text::equalsLocaleNoCase(withoutLeadingDot(value), name)) return true;
-    return false;
-}
+// The group's side goes out in requests of at most this many values (and as many as fit a
+// 4096-byte buffer, which is fewer for names of any length).
+constexpr size_t MOST_VALUES_PER_REQUEST = 1000;
+// Rounds of re-reading the group and sending what is still missing (or still there) when another
+// change to the group came in between; more only under a storm of concurrent changes.
+constexpr int GROUP_RETRIES = 5;
 
 class MembershipChange {
 public:
-    MembershipChange(Direction direction, NameList& users, const std::string& group)
-        : d_(direction), users_(users), group_(group), context_(layer().context) {}
+    MembershipChange(Direction direction, NameList& users, const std::string& group, const MembershipProgress& progress,
+                     MembershipOutcome& outcome)
+        : d_(direction), users_(users), group_(group), context_(layer().context), progress_(progress), out_(outcome) {}
 
     bool run() {
         // The empty name stands for the name context itself (the tree root when called as
         // usual): it would make the root a member, or read and change the wrong object.
         if (group_.empty()) {
-            ShowNDSError(nw::ERR_INVALID_DS_NAME, userSideText(d_, group_, users_.empty() ? "" : users_.front()));
+            report(nw::ERR_INVALID_DS_NAME, userSideText(d_, group_, users_.empty() ? "" : users_.front()));
             return false;
         }
         NameList members;
         bool read = GetAttributeMultiValueStringList(context_, group_, "Member", members);
+        out_.groupRead = read;
+        if (!read) out_.firstFailure = layer().lastNDSError;
         if (read && !users_.empty()) {
             dropRepeatedNames(users_);
             if (d_ == Direction::Add) {
@@ -112,137 +106,228 @@ public:
             }
         }
         if (users_.empty() || !read) return read;
+        out_.toChange = users_.size();
         if (!namesFit()) return false;
 
-        nw::NWDSCCODE status = nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &layer().modifyBuffer);
+        // The users' own side, all in one batch (pipelined where the backend can).
+        std::vector<char> ownSideDone(users_.size(), 0);
+        size_t answered = 0, failedIndex = users_.size(), timedOutUsers = 0;
+        nw::NWDSCCODE firstAnswerFailure = 0;
+        bool cancelled = false;
+        if (progress_.progress) progress_.progress(0, users_.size());
+        auto answer = [&](size_t i, nw::NWDSCCODE status) {
+            if (i >= users_.size()) return;
+            ++answered;
+            if (status == 0) {
+                ownSideDone[i] = 1;
+            } else {
+                if (status == nw::ERR_TIME_OUT) ++timedOutUsers;
+                if (firstAnswerFailure == 0) {
+                    firstAnswerFailure = status;
+                    failedIndex = i;
+                }
+            }
+            if (progress_.progress) progress_.progress(answered, users_.size());
+        };
+        auto cancel = [&] {
+            if (!cancelled && progress_.cancel && progress_.cancel()) cancelled = true;
+            return cancelled;
+        };
+        nw::NWDSCCODE status =
+            nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
         if (status != 0) {
-            layer().modifyBuffer = nullptr;
-            ShowNDSError(status, userSideText(d_, group_, users_.front()));
+            // The status of an answer names its user; one that came before any answer (the
+            // group itself) is given with the first user.
+            const size_t who = failedIndex < users_.size() ? failedIndex : 0;
+            report(status, userSideText(d_, group_, users_[who]));
+        }
+        const bool timedOut = status == nw::ERR_TIME_OUT || firstAnswerFailure == nw::ERR_TIME_OUT;
+        out_.cancelled = cancelled && answered < users_.size();
+
+        NameList done;
+        done.reserve(users_.size());
+        for (size_t i = 0; i < users_.size(); ++i)
+            if (ownSideDone[i]) done.push_back(users_[i]);
+
+        if (timedOut) {
+            // Whether the server applied what it did not answer is unknown: nothing is undone and
+            // nothing more is sent to a server that does not answer. A rerun completes it.
+            out_.timedOut = true;
+            out_.halfDone = done.size() + std::max<size_t>(timedOutUsers, 1);
             return false;
         }
-        buffer_ = layer().modifyBuffer;
-        groupFullName_ = fullGroupName(group_);
 
-        bool ok = true;
-        for (const std::string& user : users_) {
-            if (!changeUser(user)) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) ok = changeGroup(members.empty());
-
-        nw::NWDSFreeBuf(buffer_);
-        layer().modifyBuffer = nullptr;
-        return ok;
+        // Whoever got their own side gets the group's side too, also after a failure or a cancel,
+        // so that nobody is left with half a membership.
+        size_t groupDone = 0;
+        const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone);
+        out_.changed = groupDone;
+        out_.halfDone = done.size() - groupDone;
+        return status == 0 && groupOk && !out_.cancelled;
     }
 
 private:
+    void report(nw::NWDSCCODE status, const std::string& operation) {
+        ShowNDSError(status, operation);
+        if (out_.firstFailure == 0) {
+            out_.firstFailure = status;
+            out_.failedOperation = operation;
+        }
+        if (status == nw::ERR_TIME_OUT) out_.timedOut = true;
+    }
+
     bool namesFit() {
         if (group_.size() > LONGEST_NAME_BYTES) {
-            ShowNDSError(nw::ERR_DN_TOO_LONG, userSideText(d_, group_, users_.front()));
+            report(nw::ERR_DN_TOO_LONG, userSideText(d_, group_, users_.front()));
             return false;
         }
         for (const std::string& user : users_) {
             if (user.empty() || user.size() > LONGEST_NAME_BYTES) {
-                ShowNDSError(user.empty() ? nw::ERR_INVALID_DS_NAME : nw::ERR_DN_TOO_LONG, userSideText(d_, group_, user));
+                report(user.empty() ? nw::ERR_INVALID_DS_NAME : nw::ERR_DN_TOO_LONG, userSideText(d_, group_, user));
                 return false;
             }
         }
         return true;
     }
 
-    bool changeUser(const std::string& user) {
-        nw::NWDSInitBuf(context_, nw::DSV_MODIFY_ENTRY, buffer_);
-        bool sendRequest = true;
-        nw::NWDSCCODE equivalence = 0;
-        if (d_ == Direction::Add) {
-            NameList groups;
-            GetAttributeMultiValueStringList(context_, user, "Group Membership", groups);
-            // A user that a broken-off run already gave the group keeps its one value.
-            sendRequest = !holds(groups, groupFullName_);
-            if (sendRequest) {
-                nw::NWDSPutChange(context_, buffer_, groups.empty() ? nw::DS_ADD_ATTRIBUTE : nw::DS_ADDITIONAL_VALUE,
-                                  "Group Membership");
-                nw::NWDSPutAttrVal(context_, buffer_, nw::SYN_DIST_NAME, group_.c_str());
-            }
-            equivalence = nw::NWDSAddSecurityEquiv(context_, user.c_str(), group_.c_str());
-            if (equivalence == nw::ERR_DUPLICATE_VALUE) equivalence = 0;
-        } else {
-            nw::NWDSPutChange(context_, buffer_, nw::DS_REMOVE_VALUE, "Group Membership");
-            nw::NWDSPutAttrVal(context_, buffer_, nw::SYN_DIST_NAME, group_.c_str());
-            equivalence = nw::NWDSRemSecurityEquiv(context_, user.c_str(), group_.c_str());
-            if (equivalence == nw::ERR_NO_SUCH_VALUE) equivalence = 0;
+    // One request on the group's Member with these values. put stops at the first value that
+    // does not fit; sent tells how many went in.
+    nw::NWDSCCODE sendGroupRequest(uint32_t changeType, const NameList& values, size_t first, size_t& sent,
+                                   std::string& reached) {
+        sent = 0;
+        nw::NWDSCCODE status = nw::NWDSInitBuf(context_, nw::DSV_MODIFY_ENTRY, buffer_);
+        if (status == 0) status = nw::NWDSPutChange(context_, buffer_, changeType, "Member");
+        reached = values[first];
+        while (status == 0 && first + sent < values.size() && sent < MOST_VALUES_PER_REQUEST) {
+            const std::string& value = values[first + sent];
+            nw::NWDSCCODE put = nw::NWDSPutAttrVal(context_, buffer_, nw::SYN_DIST_NAME, value.c_str());
+            if (put == nw::ERR_BUFFER_FULL && sent > 0) break;  // the rest go in the next request
+            reached = value;
+            if (put != 0) return put;
+            ++sent;
         }
-        if (equivalence != 0) {
-            ShowNDSError(equivalence, userSideText(d_, group_, user));
-            return false;
-        }
-        if (!sendRequest) return true;
+        if (status != 0) return status;
         int32_t iteration = nw::NO_MORE_ITERATIONS;
-        nw::NWDSCCODE status = nw::NWDSModifyObject(context_, user.c_str(), &iteration, 0, buffer_);
-        // On go, a user side that no longer holds the group is what the go wants.
-        if (d_ == Direction::Remove &&
-            (status == nw::ERR_NO_SUCH_VALUE || status == nw::ERR_NO_SUCH_ATTRIBUTE || status == -nw::ERR_NO_SUCH_ATTRIBUTE))
-            status = 0;
-        if (status != 0) {
-            ShowNDSError(status, userSideText(d_, group_, user));
-            return false;
-        }
+        return nw::NWDSModifyObject(context_, group_.c_str(), &iteration, 0, buffer_);
+    }
+
+    // Of values, those the group's Member holds now (wanted = true) or does not hold.
+    bool rereadAndFilter(NameList& values, bool keepMembers) {
+        NameList members;
+        if (!GetAttributeMultiValueStringList(context_, group_, "Member", members)) return false;
+        std::unordered_set<std::string> keys;
+        keys.reserve(members.size());
+        for (const std::string& member : members) keys.insert(text::localeSortKey(withoutLeadingDot(member)));
+        NameList kept;
+        for (std::string& value : values)
+            if ((keys.count(text::localeSortKey(withoutLeadingDot(value))) != 0) == keepMembers)
+                kept.push_back(std::move(value));
+        values = std::move(kept);
         return true;
     }
 
-    // As many requests as the names need; a request holds as many values as fit its buffer.
-    bool changeGroup(bool groupHadNoMembers) {
+    // After a conflict with another change of the group in between (a teacher's stop at the same
+    // moment, a go that emptied the group), sends again what is still missing or still there.
+    // rest: the values of the request that failed with status.
+    nw::NWDSCCODE resendAfterConflict(NameList rest, uint32_t& changeType, nw::NWDSCCODE status, std::string& reached) {
+        for (int round = 0; round < GROUP_RETRIES; ++round) {
+            if (d_ == Direction::Add && status == nw::ERR_ATTRIBUTE_ALREADY_EXISTS) {
+                changeType = nw::DS_ADDITIONAL_VALUE;
+            } else if (d_ == Direction::Add && status == nw::ERR_NO_SUCH_ATTRIBUTE) {
+                changeType = nw::DS_ADD_ATTRIBUTE;
+            } else if (d_ == Direction::Add && status == nw::ERR_DUPLICATE_VALUE) {
+                if (!rereadAndFilter(rest, false)) return status;
+                changeType = nw::DS_ADDITIONAL_VALUE;
+            } else if (d_ == Direction::Remove && status == nw::ERR_NO_SUCH_ATTRIBUTE) {
+                return nw::SUCCESSFUL;  // emptied meanwhile: nothing left to remove
+            } else if (d_ == Direction::Remove && status == nw::ERR_NO_SUCH_VALUE) {
+                if (!rereadAndFilter(rest, true)) return status;
+            } else {
+                return status;
+            }
+            size_t pos = 0;
+            status = nw::SUCCESSFUL;
+            while (pos < rest.size()) {
+                size_t sent = 0;
+                status = sendGroupRequest(changeType, rest, pos, sent, reached);
+                if (status != 0) break;
+                pos += sent;
+                if (changeType == nw::DS_ADD_ATTRIBUTE) changeType = nw::DS_ADDITIONAL_VALUE;
+            }
+            if (status == 0) return status;
+            rest.erase(rest.begin(), rest.begin() + long(pos));
+        }
+        return status;
+    }
+
+    // The group's Member for the users whose own side is done, in as many requests as they need.
+    // No request relies on what the group looked like when it was read. done counts the users
+    // that are now on the group side.
+    bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done) {
+        done = 0;
+        nw::NWDSCCODE status = nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &layer().modifyBuffer);
+        if (status != 0) {
+            layer().modifyBuffer = nullptr;
+            report(status, groupSideText(d_, group_, users.front()));
+            return false;
+        }
+        buffer_ = layer().modifyBuffer;
         uint32_t changeType = d_ == Direction::Remove ? nw::DS_REMOVE_VALUE
-                              : groupHadNoMembers     ? nw::DS_ADD_ATTRIBUTE
+                              : groupReadEmpty        ? nw::DS_ADD_ATTRIBUTE
                                                       : nw::DS_ADDITIONAL_VALUE;
+        bool ok = true;
         size_t next = 0;
-        while (next < users_.size()) {
-            nw::NWDSCCODE status = nw::NWDSInitBuf(context_, nw::DSV_MODIFY_ENTRY, buffer_);
-            if (status == 0) status = nw::NWDSPutChange(context_, buffer_, changeType, "Member");
-            size_t first = next;
-            std::string reached = users_[next];
-            while (status == 0 && next < users_.size()) {
-                nw::NWDSCCODE put = nw::NWDSPutAttrVal(context_, buffer_, nw::SYN_DIST_NAME, users_[next].c_str());
-                if (put == nw::ERR_BUFFER_FULL && next > first) break;  // the rest go in the next request
-                if (put != 0) {
-                    status = put;
-                    reached = users_[next];
-                    break;
-                }
-                reached = users_[next];
-                ++next;
-            }
-            if (status == 0) {
-                int32_t iteration = nw::NO_MORE_ITERATIONS;
-                status = nw::NWDSModifyObject(context_, group_.c_str(), &iteration, 0, buffer_);
-            }
+        while (next < users.size()) {
+            size_t sent = 0;
+            std::string reached;
+            status = sendGroupRequest(changeType, users, next, sent, reached);
+            if (status != 0 && sent > 0)
+                status = resendAfterConflict(NameList(users.begin() + long(next), users.begin() + long(next + sent)),
+                                             changeType, status, reached);
             if (status != 0) {
-                ShowNDSError(status, groupSideText(d_, group_, reached));
-                return false;
+                report(status, groupSideText(d_, group_, reached));
+                ok = false;
+                break;
             }
+            next += sent;
+            done = next;
             if (changeType == nw::DS_ADD_ATTRIBUTE) changeType = nw::DS_ADDITIONAL_VALUE;
         }
-        return true;
+        nw::NWDSFreeBuf(buffer_);
+        layer().modifyBuffer = nullptr;
+        buffer_ = nullptr;
+        return ok;
     }
 
     Direction d_;
     NameList& users_;
     const std::string& group_;
     nw::NWDSContextHandle context_;
+    const MembershipProgress& progress_;
+    MembershipOutcome& out_;
     nw::Buf_T* buffer_ = nullptr;
-    std::string groupFullName_;
 };
 
 }  // namespace
 
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group) {
-    return MembershipChange(Direction::Add, users, group).run();
+    return AddMultipleUsersToGroup(users, group, MembershipProgress{});
 }
 
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group) {
-    return MembershipChange(Direction::Remove, users, group).run();
+    return DeleteMultipleUsersFromGroup(users, group, MembershipProgress{});
+}
+
+bool AddMultipleUsersToGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
+                             MembershipOutcome* outcome) {
+    MembershipOutcome local;
+    return MembershipChange(Direction::Add, users, group, progress, outcome ? *outcome : local).run();
+}
+
+bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
+                                  MembershipOutcome* outcome) {
+    MembershipOutcome local;
+    return MembershipChange(Direction::Remove, users, group, progress, outcome ? *outcome : local).run();
 }
 
 }  // namespace nwapi

@@ -6,7 +6,9 @@
 #include "nwclient/nwclient.h"
 #include "platform/text.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace nwapi {
@@ -94,6 +96,32 @@ std::string GetBaseClass(const std::string& name);
 // buffer holds are refused with a reported error before anything is changed.
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group);
+
+// Optional progress and cancel of a membership change. progress(done, total) is called once the
+// users to change are known (done 0) and after every user's own side was answered; cancel() is
+// asked between users and stops the change there.
+struct MembershipProgress {
+    std::function<void(size_t done, size_t total)> progress;
+    std::function<bool()> cancel;
+};
+// What a membership change did. After a failed answer or a cancel the users whose own side was
+// changed still get the group's side, so only a failure of the group's side (or a time-out)
+// leaves users half done. A time-out (ERR_TIME_OUT) is unknown, not failed: nothing is undone
+// and nothing more is sent; running the change again completes it.
+struct MembershipOutcome {
+    size_t toChange = 0;             // users left after the pre-check (the progress total)
+    size_t changed = 0;              // changed on both sides
+    size_t halfDone = 0;             // own side changed or unknown, group side not
+    int32_t firstFailure = 0;        // first reported failure; 0 when none
+    std::string failedOperation;     // its operation text as the box showed it
+    bool groupRead = true;
+    bool timedOut = false;
+    bool cancelled = false;
+};
+bool AddMultipleUsersToGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
+                             MembershipOutcome* outcome = nullptr);
+bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
+                                  MembershipOutcome* outcome = nullptr);
 
 // ---- file-system rights and server time ----
 struct ServerClock {

@@ -1,0 +1,40 @@
+#include "deny/job.h"
+
+#include "nwapi/nwapi.h"
+
+#include <unordered_set>
+
+namespace deny {
+
+JobResult runJob(Direction direction, const text::NameList& users, const std::string& group, const JobOptions& options) {
+    JobResult result;
+    {
+        std::unordered_set<std::string> distinct;
+        distinct.reserve(users.size());
+        for (const std::string& user : users) distinct.insert(text::localeSortKey(user));
+        result.requested = distinct.size();
+    }
+    if (users.empty()) return result;
+
+    nwapi::SetzeContext("[root]");
+    text::NameList names = users;
+    nwapi::MembershipOutcome outcome;
+    const nwapi::MembershipProgress progress{options.progress, options.cancel};
+    if (direction == Direction::Stop)
+        nwapi::AddMultipleUsersToGroup(names, group, progress, &outcome);
+    else
+        nwapi::DeleteMultipleUsersFromGroup(names, group, progress, &outcome);
+
+    result.groupRead = outcome.groupRead;
+    result.toChange = outcome.toChange;
+    result.changed = outcome.changed;
+    result.unchanged = outcome.groupRead ? result.requested - std::min(result.requested, outcome.toChange) : 0;
+    result.halfDone = outcome.halfDone;
+    result.firstFailure = outcome.firstFailure;
+    result.failedOperation = outcome.failedOperation;
+    result.timedOut = outcome.timedOut;
+    result.cancelled = outcome.cancelled;
+    return result;
+}
+
+}  // namespace deny

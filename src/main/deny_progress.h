@@ -1,0 +1,42 @@
+// The progress of a long stop or go: "Internet-Stop: 1.234 von 3.200 Benutzern" with
+// "Abbrechen". It appears once a change covers more than 50 users or has run 500 ms, keeps the
+// window painted while the change runs, and is asked between users whether to stop.
+#pragma once
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+#include <cstddef>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+class TDenyProgress : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr size_t ShowFromUsers = 51;   // more than 50
+    static constexpr int ShowAfterMs = 500;
+
+    // action: "Internet-Stop" or "Internet-Go".
+    TDenyProgress(const std::string& action, QWidget* parent);
+
+    // done of total users answered; shows the dialog when due and pumps window messages.
+    void update(size_t done, size_t total);
+    bool cancelRequested() const { return cancelRequested_; }
+
+    // "1.234": the German thousands dot.
+    static QString count(size_t n);
+
+    QLabel* LText = nullptr;
+    QPushButton* BAbbrechen = nullptr;
+
+protected:
+    void reject() override;  // Escape and the window's close button cancel as "Abbrechen" does
+
+private:
+    QString action_;
+    QElapsedTimer running_;
+    QElapsedTimer sincePump_;
+    bool cancelRequested_ = false;
+};

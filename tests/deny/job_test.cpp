@@ -1,0 +1,149 @@
+// The stop/go job as the window and tarvel-ctl run it: what a selection gathers, what the one
+// result says after success, cancel, a failure and a time-out, and that a rerun completes.
+#include "../nwapi/layer_fixture.h"
+#include "deny/job.h"
+#include "deny/selection.h"
+
+using namespace nwapi;
+using testsupport::kDeny;
+using testsupport::kDenyFull;
+using testsupport::LayerTest;
+using Call = nw::FaultBackend::Call;
+
+namespace {
+
+const std::string kClass = "KLASSE5A.SCHUELER.UNTERRICHT";  // 24 pupils, none denied
+const std::string kGast01 = "Gast01.PROJEKTE.UNTERRICHT";    // denied already
+
+}  // namespace
+
+class DenyJob : public LayerTest {
+protected:
+    NameList pupils() {
+        NameList users;
+        SetzeContext("[root]");
+        EXPECT_TRUE(SearchObjects(kClass, users, "User"));
+        EXPECT_EQ(users.size(), 24u);
+        return users;
+    }
+    size_t wholeIn(const NameList& users) {
+        size_t n = 0;
+        for (const auto& u : users)
+            n += holds(kDenyFull, "Member", u) && holds(u, "Group Membership", kDenyFull) &&
+                 holds(u, "Security Equals", kDenyFull);
+        return n;
+    }
+    size_t untouched(const NameList& users) {
+        size_t n = 0;
+        for (const auto& u : users)
+            n += !holds(kDenyFull, "Member", u) && !holds(u, "Group Membership", kDenyFull) &&
+                 !holds(u, "Security Equals", kDenyFull);
+        return n;
+    }
+};
+BOTH_BACKENDS(DenyJob);
+
+TEST_P(DenyJob, SelectionGathersUsersAndEveryUserBelowContainers) {
+    connectDemo();
+    const auto entries = deny::entriesOfNames({kGast01, kClass, "G_Lehrer.LEHRER.UNTERRICHT"});
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].kind, deny::EntryKind::User);
+    EXPECT_EQ(entries[1].kind, deny::EntryKind::Container);
+    EXPECT_EQ(entries[2].kind, deny::EntryKind::Other);
+    NameList users;
+    EXPECT_TRUE(deny::gatherUsers(entries, users));
+    ASSERT_EQ(users.size(), 25u);
+    EXPECT_EQ(users.front(), kGast01);
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+}
+
+TEST_F(DenyJob, SearchFailingPartWayGathersNothingToActOn) {
+    connectDemo(true);
+    faults->failNth(Call::SearchPage, 2, nw::ERR_TRANSPORT_FAILURE);
+    NameList users;
+    EXPECT_FALSE(deny::gatherUsers({{"SCHUELER.UNTERRICHT", deny::EntryKind::Container}}, users));
+    EXPECT_EQ(ports.box.boxes.size(), 1u);
+}
+
+TEST_P(DenyJob, ResultCountsChangedAndUnchanged) {
+    connectDemo();
+    NameList users = pupils();
+    users.push_back(kGast01);
+    users.push_back(users.front());  // a repeated name counts once
+    std::vector<std::pair<size_t, size_t>> seen;
+    deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny,
+                                     {[&](size_t done, size_t total) { seen.emplace_back(done, total); }, {}});
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.requested, 25u);
+    EXPECT_EQ(r.toChange, 24u);
+    EXPECT_EQ(r.changed, 24u);
+    EXPECT_EQ(r.unchanged, 1u);
+    EXPECT_EQ(r.halfDone, 0u);
+    ASSERT_EQ(seen.size(), 25u);
+    EXPECT_EQ(seen.front(), std::make_pair(size_t(0), size_t(24)));
+    EXPECT_EQ(seen.back(), std::make_pair(size_t(24), size_t(24)));
+    EXPECT_EQ(wholeIn(pupils()), 24u);
+
+    r = deny::runJob(deny::Direction::Go, pupils(), kDeny);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.changed, 24u);
+    EXPECT_EQ(untouched(pupils()), 24u);
+    EXPECT_TRUE(holds(kDenyFull, "Member", kGast01));
+}
+
+// A cancel stops between users; whoever got their own side gets the group's side too.
+TEST_P(DenyJob, CancelLeavesEveryPupilWholeOrUntouched) {
+    connectDemo();
+    size_t answered = 0;
+    deny::JobResult r = deny::runJob(deny::Direction::Stop, pupils(), kDeny,
+                                     {[&](size_t done, size_t) { answered = done; }, [&] { return answered >= 5; }});
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.firstFailure, 0);
+    EXPECT_GE(r.changed, 5u);
+    EXPECT_LT(r.changed, 24u);
+    EXPECT_EQ(r.halfDone, 0u);
+    EXPECT_EQ(wholeIn(pupils()), r.changed);
+    EXPECT_EQ(untouched(pupils()), 24u - r.changed);
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+
+    r = deny::runJob(deny::Direction::Stop, pupils(), kDeny);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(wholeIn(pupils()), 24u);
+}
+
+// A user's request without an answer is unknown: nothing undone, nothing more sent (not even
+// the group's side), one box, and a second run completes.
+TEST_F(DenyJob, TimeOutSendsNothingMoreAndARerunCompletes) {
+    connectDemo(true);
+    const NameList users = pupils();
+    faults->failNth(Call::Modify, 4, nw::ERR_TIME_OUT);
+    deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.firstFailure, nw::ERR_TIME_OUT);
+    EXPECT_EQ(r.changed, 0u);
+    EXPECT_EQ(r.halfDone, 4u);  // three done on their own side, one unknown
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -659. " + r.failedOperation);
+    EXPECT_EQ(faults->calls(Call::Modify), 4);  // nothing after the unanswered request
+    EXPECT_FALSE(holds(kDenyFull, "Member", users.front()));
+
+    r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(wholeIn(users), 24u);
+    EXPECT_EQ(ports.box.boxes.size(), 1u);
+}
+
+// A failed group side leaves the users half done, and the result says how many.
+TEST_F(DenyJob, FailedGroupSideCountsHalfDone) {
+    connectDemo(true);
+    const NameList users = pupils();
+    faults->failNth(Call::Modify, 25, nw::ERR_NO_ACCESS);
+    deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.firstFailure, nw::ERR_NO_ACCESS);
+    EXPECT_EQ(r.halfDone, 24u);
+    EXPECT_EQ(r.changed, 0u);
+    EXPECT_FALSE(r.timedOut);
+}
