@@ -167,8 +167,10 @@ public:
     }
 
 private:
+    // The operator sees the first failure of a change; a later one (the group's side after a
+    // server went away) only counts in the outcome.
     void report(nw::NWDSCCODE status, const std::string& operation) {
-        ShowNDSError(status, operation);
+        if (out_.firstFailure == 0) ShowNDSError(status, operation);
         if (out_.firstFailure == 0) {
             out_.firstFailure = status;
             out_.failedOperation = operation;

@@ -41,11 +41,11 @@ NWDSCCODE DirectoryBackend::changeUserSides(ObjectId group, bool add, const std:
     if (NWDSCCODE rc = describe(group, groupName, summary)) return rc;
     for (size_t i = 0; i < users.size(); ++i) {
         if (cancel && cancel()) break;
-        NWDSCCODE rc = changeGroupMembership(*this, users[i], groupName, add);
-        if (rc == SUCCESSFUL) {
-            rc = add ? addSecurityEquivalence(users[i], group) : removeSecurityEquivalence(users[i], group);
-            if (rc == (add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE)) rc = SUCCESSFUL;
-        }
+        // The equivalence first: a backend may queue its user side until the user's next
+        // change, which the Group Membership request then is.
+        NWDSCCODE rc = add ? addSecurityEquivalence(users[i], group) : removeSecurityEquivalence(users[i], group);
+        if (rc == (add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE)) rc = SUCCESSFUL;
+        if (rc == SUCCESSFUL) rc = changeGroupMembership(*this, users[i], groupName, add);
         if (answer) answer(i, rc);
         if (rc != SUCCESSFUL) return rc;
     }
