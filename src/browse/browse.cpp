@@ -197,7 +197,7 @@ void FilterZeigeNicht(NameList& entries, NameList& words, bool containers) {
 
 void SortiereEintraege(NameList& entries) { text::sortLocaleNoCase(entries); }
 
-std::string OhneRootSuffix(std::string_view context) {
+std::string StripRootSuffix(std::string_view context) {
     const size_t cut = context.find(".[");
     return std::string(cut == std::string_view::npos ? context : context.substr(0, cut));
 }
@@ -225,7 +225,7 @@ private:
 void BrowserPanel::setAktContext(const std::string& layerText,
                                  const std::function<void(const std::string&)>& onAktContext) {
     layerContext_ = layerText;
-    aktContext_ = OhneRootSuffix(layerText);
+    aktContext_ = StripRootSuffix(layerText);
     listed_ = true;
     if (onAktContext) onAktContext(aktContext_);
 }
@@ -331,11 +331,14 @@ ListingResult BrowserPanel::ZeigeContext(const std::string& context, const Listi
     return ListingResult::Shown;
 }
 
-std::optional<std::string> BrowserPanel::NavigationsZiel(const std::string& caption,
+std::optional<std::string> BrowserPanel::NavigationTarget(const std::string& caption,
                                                          const std::vector<UpBarrier>& barriers) const {
     if (caption == "..") {
+        // The base containers are held lower-cased with the national rules ("schüler"), while
+        // the layer gives the directory's spelling ("SCHÜLER"): only the locale's comparison
+        // finds them equal.
         for (const auto& b : barriers)
-            if (!b.allowUp && text::equalsAsciiNoCase(aktContext_, b.container)) return std::nullopt;
+            if (!b.allowUp && text::equalsLocaleNoCase(aktContext_, b.container)) return std::nullopt;
         return nwapi::UebergeordneterContext(aktContext_);
     }
     return nwapi::NameMitContext(aktContext_, caption);
@@ -344,7 +347,7 @@ std::optional<std::string> BrowserPanel::NavigationsZiel(const std::string& capt
 ListingResult BrowserPanel::Navigiere(const std::string& caption, const std::vector<UpBarrier>& barriers,
                                       const ListingOptions& options) {
     if (busy_) return ListingResult::Ignored;
-    const auto target = NavigationsZiel(caption, barriers);
+    const auto target = NavigationTarget(caption, barriers);
     if (!target) return ListingResult::Unchanged;
     return ZeigeContext(*target, options);
 }

@@ -65,7 +65,7 @@ void FilterZeigeNicht(NameList& entries, NameList& words, bool containers);
 void SortiereEintraege(NameList& entries);
 
 // Cuts a context text at its first ".[" (drops a root suffix such as ".[ROOT]").
-std::string OhneRootSuffix(std::string_view context);
+std::string StripRootSuffix(std::string_view context);
 // True where the layer's context counts as the tree root: "[root]" in any ASCII case.
 bool IstRootContext(std::string_view context);
 
@@ -79,9 +79,9 @@ struct NameFilters {
     NameList hideLeaves;      // NoShowLeafList
 };
 
-// Where ".." may not leave a context: going up from `container` (ASCII case-insensitive) is
-// refused while `allowUp` is off. The main window passes both base containers with their
-// switches; the picker passes its start context with ErlaubeHoeher.
+// Where ".." may not leave a context: going up from `container` (case-insensitive under the
+// locale's rules, umlauts too) is refused while `allowUp` is off. The main window passes both
+// base containers with their switches; the picker passes its start context with ErlaubeHoeher.
 struct UpBarrier {
     std::string container;
     bool allowUp = false;
@@ -128,9 +128,9 @@ public:
 
     // The context a double-click on the row with this caption goes to: the parent for "..",
     // else the object below AktContext; nothing when going up is refused by a barrier.
-    std::optional<std::string> NavigationsZiel(const std::string& caption,
+    std::optional<std::string> NavigationTarget(const std::string& caption,
                                                const std::vector<UpBarrier>& barriers) const;
-    // NavigationsZiel, then ZeigeContext; Unchanged when going up is refused.
+    // NavigationTarget, then ZeigeContext; Unchanged when going up is refused.
     ListingResult Navigiere(const std::string& caption, const std::vector<UpBarrier>& barriers,
                             const ListingOptions& options);
 

@@ -1,5 +1,7 @@
 #include "dialogs/finfo.h"
 
+#include "nwclient/client_setup.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -32,5 +34,33 @@ TFInfo::TFInfo(QWidget* parent) : TModalBox("FInfo", QStringLiteral("Info"), par
     content->addWidget(zweck);
     content->addSpacing(8);
     content->addWidget(LLizenz);
+    content->addSpacing(8);
+
+    auto line = [this](const char* name) {
+        auto* l = new QLabel(this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setTextFormat(Qt::PlainText);  // names and paths are never markup
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        content->addWidget(l);
+        return l;
+    };
+    LVerzeichnis = line("LVerzeichnis");
+    LOperator = line("LOperator");
+    LRechte = line("LRechte");
     finish();
+    showConnection();
+}
+
+void TFInfo::showConnection() {
+    const nw::ConnectionIdentity id = nw::connectionIdentity();
+    const QString none = QStringLiteral("(keines)");
+    LVerzeichnis->setText(QStringLiteral("Verzeichnis: ") +
+                          (id.tree.empty() ? none : QString::fromStdString(id.tree)));
+    LOperator->setText(QStringLiteral("Angemeldet als: ") +
+                       (id.operatorName.empty() ? none : QString::fromStdString(id.operatorName)));
+    // The tree file's rights are a convention among its users, not a barrier.
+    LRechte->setText(id.embedded ? QString::fromUtf8("Eingebettetes Verzeichnis: Die Rechte werden nicht erzwungen;\n"
+                                                     "wer die Datei schreiben kann, kann alles ändern.")
+                                 : QString());
+    LRechte->setVisible(id.embedded);
 }

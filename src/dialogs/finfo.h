@@ -1,5 +1,6 @@
-// The about box: program name, version and licence. Created once at program start and shown
-// modally from the "Datei" menu.
+// The about box: program name, version, licence, and which directory and operator are in use
+// (so nobody mistakes whose rights apply). Created once at program start and shown modally from
+// the "Datei" menu; the directory lines are filled each time it is shown.
 #pragma once
 
 #include "dialogs/modal_box.h"
@@ -11,9 +12,15 @@ class TFInfo : public TModalBox {
 public:
     explicit TFInfo(QWidget* parent = nullptr);
 
+    // Fills the directory lines from the client's current set-up.
+    void showConnection();
+
     QLabel* LProgramm = nullptr;
     QLabel* LVersion = nullptr;
     QLabel* LLizenz = nullptr;
+    QLabel* LVerzeichnis = nullptr;
+    QLabel* LOperator = nullptr;
+    QLabel* LRechte = nullptr;
 };
 
 // The box created by the program entry; null until then (a caller then makes its own).

@@ -4,6 +4,7 @@
 
 #include "main/pictures.h"
 #include "main/widgets.h"
+#include "nwapi/nwapi.h"
 #include "settings/settings.h"
 
 #include <QItemSelectionModel>
@@ -30,8 +31,12 @@ void TForm1::FillRows(TListView* view, const std::vector<browse::Row>& rows) {
     view->setUpdatesEnabled(false);
     view->clear();
     for (const browse::Row& row : rows) {
-        auto* item = new QListWidgetItem(pictures::symbol(row.icon), QString::fromStdString(row.caption));
+        const QString caption = QString::fromStdString(row.caption);
+        auto* item = new QListWidgetItem(pictures::symbol(row.icon), caption);
         item->setData(Qt::UserRole, row.icon);
+        // A long name is cut at the row's end; the hint shows it whole. (A deny-list caption is
+        // the full name already; the browser puts its own full names in afterwards.)
+        item->setToolTip(caption);
         view->addItem(item);
     }
     view->setUpdatesEnabled(true);
@@ -40,7 +45,17 @@ void TForm1::FillRows(TListView* view, const std::vector<browse::Row>& rows) {
 void TForm1::ZeigeContext(const std::string& context) {
     const browse::ListingResult result = Browser.ZeigeContext(context, listingOptions());
     if (result == browse::ListingResult::Ignored) return;
-    if (result == browse::ListingResult::Shown) FillRows(LVCtxBrowser, Browser.rows());
+    if (result == browse::ListingResult::Shown) {
+        FillRows(LVCtxBrowser, Browser.rows());
+        const text::NameList& fullNames = Browser.CtxVolleNamen();
+        for (int i = 0; i < LVCtxBrowser->count() && size_t(i) < fullNames.size(); ++i) {
+            // ".." names the context it leads up to.
+            const std::string full = LVCtxBrowser->item(i)->text() == QLatin1String("..")
+                                         ? nwapi::UebergeordneterContext(Browser.AktContext())
+                                         : browse::StripRootSuffix(fullNames[size_t(i)]);
+            LVCtxBrowser->item(i)->setToolTip(QString::fromStdString(full));
+        }
+    }
     LVCtxBrowserEnter();
 }
 
@@ -50,7 +65,7 @@ void TForm1::LVCtxBrowserDblClick() {
         if (selected.isEmpty()) return;
         const std::string caption = LVCtxBrowser->item(selected.first())->text().toStdString();
         // A refused ".." does nothing at all; any other target is listed (or not entered).
-        if (const auto target = Browser.NavigationsZiel(caption, barriers())) ZeigeContext(*target);
+        if (const auto target = Browser.NavigationTarget(caption, barriers())) ZeigeContext(*target);
     });
 }
 

@@ -115,6 +115,9 @@ void TForm1::buildForm() {
     BGo->setIcon(pictures::go());
     BGo->setIconSize(QSize(32, 32));
     BGo->setFont(bold);
+    // Both read "Internet"; a screen reader needs to say which way each one switches.
+    BStop->setAccessibleName(QStringLiteral("Internet sperren"));
+    BGo->setAccessibleName(QStringLiteral("Internet freigeben"));
 
     // The stand-in font is wider than the original: picture and caption must still fit.
     for (QPushButton* button : {BUser, BWorkstations, static_cast<QPushButton*>(BStop), static_cast<QPushButton*>(BGo)})
@@ -309,6 +312,7 @@ void TForm1::HMDateiHomepageClick() {
 
 void TForm1::HMDateiInfoClick() {
     if (FInfo) {
+        FInfo->showConnection();
         FInfo->showAt(pos());
         return;
     }

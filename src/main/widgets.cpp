@@ -107,6 +107,9 @@ TListView::TListView(const QString& name, QWidget* parent) : QListWidget(parent)
     setObjectName(name);
     setViewMode(QListView::ListMode);
     setIconSize(QSize(16, 16));
+    // Every row is one small icon and one line: measuring each of tens of thousands of rows
+    // on its own made filling a big container several times slower than listing it.
+    setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragEnabled(true);

@@ -132,6 +132,26 @@ void resetClient() {
     s.configFile.clear();
 }
 
+ConnectionIdentity connectionIdentity() {
+    const ClientState& s = state();
+    ConnectionIdentity id;
+    if (!s.configLoaded) return id;
+    const ClientConfig& c = s.config;
+    id.operatorName = c.operatorName;
+    if (id.operatorName.empty())
+        if (auto it = c.values.find("binddn"); it != c.values.end()) id.operatorName = it->second;
+    if (c.tree.rfind("sqlite:", 0) == 0) {
+        id.embedded = true;
+        std::filesystem::path tree = c.tree.substr(7);
+        if (tree.is_relative() && !c.file.empty()) tree = std::filesystem::path(c.file).parent_path() / tree;
+        id.tree = tree.lexically_normal().string();
+    } else {
+        id.tree = c.tree;
+        if (auto it = c.values.find("base"); it != c.values.end() && !it->second.empty()) id.tree += " (" + it->second + ")";
+    }
+    return id;
+}
+
 // ---- library, locale, connection -----------------------------------------------------------
 
 // The client needs no global set-up of its own; these answer as a workstation client does.

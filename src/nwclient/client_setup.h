@@ -23,4 +23,13 @@ DirectoryBackend* currentBackend();
 // Forgets everything: contexts, buffers' iterations, connection, configuration file, backend.
 void resetClient();
 
+// Which directory and which operator the client was set up with (nwclient.conf as read; all
+// empty before it was read), so the operator can see whose rights apply.
+struct ConnectionIdentity {
+    std::string tree;          // the tree file's path, or the server's address (and base)
+    std::string operatorName;  // Operator=, else the LDAP bind DN
+    bool embedded = false;     // a tree file: its rights are not enforced by a server
+};
+ConnectionIdentity connectionIdentity();
+
 }  // namespace nw

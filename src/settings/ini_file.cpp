@@ -21,22 +21,45 @@ bool hasNonAscii(std::string_view bytes) {
     return false;
 }
 
-// UTF-8 where a byte-order mark promised it but a byte breaks it: each broken byte becomes
-// U+FFFD, as Windows shows it, and the text stays valid UTF-8 for everything after.
-std::string repairUtf8(std::string_view bytes) {
+bool startsWithUtf16LeBom(std::string_view bytes) {
+    return bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16 little-endian, as Notepad saves "Unicode": a surrogate without its partner becomes
+// U+FFFD, an odd last byte is dropped.
+std::string utf16LeToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t c = uint8_t(bytes[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length > 0 && i + length <= bytes.size() && text::isValidUtf8(bytes.substr(i, length))) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
+    auto unit = [&bytes](size_t i) { return uint32_t(uint8_t(bytes[i])) | (uint32_t(uint8_t(bytes[i + 1])) << 8); };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
+            const uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
         }
+        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
     }
     return out;
 }
@@ -53,9 +76,13 @@ std::string_view trimBlanks(std::string_view s) {
 }  // namespace
 
 std::string decodeSettingsBytes(std::string_view bytes) {
+    if (startsWithUtf16LeBom(bytes)) return utf16LeToUtf8(bytes.substr(2));
     if (startsWithBom(bytes)) {
+        // A mark followed by bytes that are no UTF-8 came from an editor that put it before
+        // Windows-1252 text; read as UTF-8 they would turn into replacement characters that
+        // no save could write back.
         std::string_view rest = bytes.substr(3);
-        return text::isValidUtf8(rest) ? std::string(rest) : repairUtf8(rest);
+        return text::isValidUtf8(rest) ? std::string(rest) : text::cp1252ToUtf8(rest);
     }
     if (hasNonAscii(bytes) && text::isValidUtf8(bytes)) return std::string(bytes);
     return text::cp1252ToUtf8(bytes);

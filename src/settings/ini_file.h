@@ -17,8 +17,9 @@ namespace settings {
 inline constexpr size_t MaxSettingsFileBytes = 64u * 1024 * 1024;
 
 // The bytes of a settings file as UTF-8 text: Windows-1252 (the five undefined bytes as the
-// control characters of the same number), or UTF-8 when the file starts with a byte-order mark
-// or is valid UTF-8 holding non-ASCII characters (edited on Linux).
+// control characters of the same number); UTF-16 little-endian after the mark FF FE (Notepad's
+// "Unicode"); UTF-8 when the file starts with the UTF-8 mark and is valid UTF-8 after it, or is
+// valid UTF-8 holding non-ASCII characters (edited on Linux).
 std::string decodeSettingsBytes(std::string_view bytes);
 
 // Reads a regular file of at most MaxSettingsFileBytes; false when it cannot be read.

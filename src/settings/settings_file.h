@@ -20,9 +20,11 @@ enum class ReplaceResult {
 };
 
 // Replaces the file at path with contents: a temporary file in the same folder, flushed and
-// renamed over the old one, which keeps its permissions; through a symbolic link the link's
-// target is replaced. Where the folder takes no new file but the file is writable, the file is
-// rewritten in place (its space reserved first where the file system allows).
+// renamed over the old one, which keeps its permissions and owner; through a symbolic link the
+// link's target is replaced. Where the folder takes no new file, or the owner cannot be kept,
+// but the file is writable, the file is rewritten in place (its space reserved first where the
+// file system allows). An existing file must be a regular file (else WriteFailed) that we may
+// write (else CreateFailed with the system's error).
 ReplaceResult replaceFileContents(const std::string& path, const std::string& contents, int& error);
 
 }  // namespace settings

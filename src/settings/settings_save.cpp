@@ -273,6 +273,19 @@ ReplaceResult replaceFileContents(const std::string& path, const std::string& co
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        // Only a regular file is replaced: a FIFO, a device or a folder stays what it is.
+        if (!S_ISREG(old.st_mode)) {
+            error = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+            return ReplaceResult::WriteFailed;
+        }
+        // A write-protected file is not replaced behind its back just because its folder
+        // takes new files; the system's own answer is shown.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            error = errno;
+            return ReplaceResult::CreateFailed;
+        }
+    }
 
     std::string temp = folderPart(target) + "/.tarvel-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -297,10 +310,25 @@ ReplaceResult replaceFileContents(const std::string& path, const std::string& co
     if (!writeAll(fd, contents, 0, error)) return fail(error);
     if (::fsync(fd) != 0) return fail(errno);
     if (exists) {
-        // The new file takes the old one's place with its permissions (and owner, where allowed).
+        // The new file takes the old one's place with its permissions and owner. Where the
+        // owner cannot be given to it (someone else's file that we may write), the old file is
+        // rewritten where it is instead, which keeps owner and group.
         ::fchmod(fd, old.st_mode & 07777);
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
-            // Not ours to give away: the file keeps our ownership, which still lets us write it.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            const int inPlace = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            if (inPlace < 0) {
+                error = errno;
+                return ReplaceResult::CreateFailed;
+            }
+            struct stat now {};
+            if (::fstat(inPlace, &now) != 0 || !S_ISREG(now.st_mode)) {
+                error = EINVAL;
+                ::close(inPlace);
+                return ReplaceResult::WriteFailed;
+            }
+            return rewriteInPlace(inPlace, contents, error);
         }
     } else {
         ::fchmod(fd, 0666 & ~currentUmask());

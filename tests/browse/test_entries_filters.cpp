@@ -170,9 +170,9 @@ TEST_F(BrowseText, SortGroupsByClassInOrder) {
 }
 
 TEST(Contexts, RootSuffixAndRootTest) {
-    EXPECT_EQ(browse::OhneRootSuffix("PROJEKTE.UNTERRICHT.[ROOT]"), "PROJEKTE.UNTERRICHT");
-    EXPECT_EQ(browse::OhneRootSuffix("A.[x].[y]"), "A");
-    EXPECT_EQ(browse::OhneRootSuffix("[root]"), "[root]");
+    EXPECT_EQ(browse::StripRootSuffix("PROJEKTE.UNTERRICHT.[ROOT]"), "PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(browse::StripRootSuffix("A.[x].[y]"), "A");
+    EXPECT_EQ(browse::StripRootSuffix("[root]"), "[root]");
     EXPECT_TRUE(browse::IstRootContext("[ROOT]"));
     EXPECT_TRUE(browse::IstRootContext("[Root]"));
     EXPECT_FALSE(browse::IstRootContext("[root]."));

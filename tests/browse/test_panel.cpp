@@ -193,13 +193,13 @@ TEST_F(PanelTest, UpRowRespectsBarriers) {
     ASSERT_EQ(panel.ZeigeContext("PROJEKTE.UNTERRICHT", options), ListingResult::Shown);
     // base container with its switch off: ".." is shown but does nothing
     std::vector<browse::UpBarrier> barriers = {{"projekte.unterricht", false}, {"[ROOT]", false}};
-    EXPECT_FALSE(panel.NavigationsZiel("..", barriers).has_value());
+    EXPECT_FALSE(panel.NavigationTarget("..", barriers).has_value());
     EXPECT_EQ(panel.Navigiere("..", barriers, options), ListingResult::Unchanged);
     EXPECT_TRUE(text::equalsAsciiNoCase(panel.AktContext(), "PROJEKTE.UNTERRICHT"));
 
     // user switch on, workstation switch off, both containers equal: still refused
     barriers = {{"PROJEKTE.UNTERRICHT", true}, {"PROJEKTE.UNTERRICHT", false}};
-    EXPECT_FALSE(panel.NavigationsZiel("..", barriers).has_value());
+    EXPECT_FALSE(panel.NavigationTarget("..", barriers).has_value());
 
     // switch on: climbs to the parent, then on to the root
     barriers = {{"PROJEKTE.UNTERRICHT", true}, {"[ROOT]", false}};
@@ -246,7 +246,7 @@ TEST_F(PanelTest, PickerConfigurationListsGroupsAndReportsItsContext) {
     // a picker that starts at the root with going higher off
     browse::BrowserPanel atRoot;
     ASSERT_EQ(atRoot.ZeigeContext("[ROOT]", options), ListingResult::Shown);
-    EXPECT_FALSE(atRoot.NavigationsZiel("..", {{"[ROOT]", false}}).has_value());
+    EXPECT_FALSE(atRoot.NavigationTarget("..", {{"[ROOT]", false}}).has_value());
 }
 
 }  // namespace

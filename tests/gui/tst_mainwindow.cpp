@@ -6,6 +6,7 @@
 #include "dialogs/nutzung.h"
 #include "settings/ui/ini_tarvel.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -15,7 +16,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
+
+#include <sys/prctl.h>
 
 using mainwindowtest::Session;
 
@@ -267,6 +271,11 @@ private slots:
                     QCOMPARE(info->pos(), corner);
                     QVERIFY(info->LVersion->text().contains("0.9.4"));
                     QVERIFY(info->LLizenz->text().contains("GPL-3.0-or-later"));
+                    // whose rights apply: the tree file and the operator, and that they are advisory
+                    const QString tree = QString::fromStdString(s->dir.file("school.tree"));
+                    QCOMPARE(info->LVerzeichnis->text(), QStringLiteral("Verzeichnis: ") + tree);
+                    QCOMPARE(info->LOperator->text(), QStringLiteral("Angemeldet als: admin.UNTERRICHT"));
+                    QVERIFY(info->LRechte->isVisibleTo(info) && info->LRechte->text().contains("nicht erzwungen"));
                 });
         onModal([&] { s->form->HMDateiNutzungClick(); },
                 [&](QWidget* w) {
@@ -356,6 +365,98 @@ private slots:
 
         f.HMEnde->trigger();
         QVERIFY(!f.isVisible());
+    }
+
+    void rowsShowTheirFullNamesAsHints() {
+        TForm1& f = *s->form;
+        QTest::mouseClick(f.BUser, Qt::LeftButton);
+        for (const char* name : {"UNTERRICHT", "PROJEKTE"}) {
+            const int row = Session::rowOf(f.LVCtxBrowser, name);
+            QVERIFY(row >= 0);
+            const QRect r = f.LVCtxBrowser->visualItemRect(f.LVCtxBrowser->item(row));
+            QTest::mouseDClick(f.LVCtxBrowser->viewport(), Qt::LeftButton, {}, r.center());
+        }
+        QVERIFY(f.LVCtxBrowser->count() > 2);
+        for (int i = 0; i < f.LVCtxBrowser->count(); ++i) {
+            const QString caption = f.LVCtxBrowser->item(i)->text();
+            QCOMPARE(f.LVCtxBrowser->item(i)->toolTip(),
+                     caption == ".." ? QStringLiteral("UNTERRICHT") : caption + ".PROJEKTE.UNTERRICHT");
+        }
+        QVERIFY(f.LVGroupDeny->count() > 0);
+        for (int i = 0; i < f.LVGroupDeny->count(); ++i)
+            QCOMPARE(f.LVGroupDeny->item(i)->toolTip(), f.LVGroupDeny->item(i)->text());
+
+        // Resting the mouse on a row cut at the list's edge shows the whole name.
+        QListWidgetItem* last = f.LVGroupDeny->item(f.LVGroupDeny->count() - 1);
+        const QPoint at = f.LVGroupDeny->visualItemRect(last).center();
+        QHelpEvent help(QEvent::ToolTip, at, f.LVGroupDeny->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(f.LVGroupDeny->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), last->text());
+        QToolTip::hideText();
+        QCOMPARE(f.LVGroupDeny->geometry(), QRect(3, 40, 257, 257));
+    }
+
+    void internetButtonsHaveAccessibleNames() {
+        TForm1& f = *s->form;
+        QAccessibleInterface* stop = QAccessible::queryAccessibleInterface(f.BStop);
+        QAccessibleInterface* go = QAccessible::queryAccessibleInterface(f.BGo);
+        QVERIFY(stop && go);
+        QCOMPARE(stop->text(QAccessible::Name), QStringLiteral("Internet sperren"));
+        QCOMPARE(go->text(QAccessible::Name), QStringLiteral("Internet freigeben"));
+        QCOMPARE(f.BStop->text(), QStringLiteral("Internet"));  // the caption stays
+    }
+
+    // A base container with an umlaut is held lower-cased ("schüler"); the directory spells it
+    // "SCHÜLER". ".." must still stop there.
+    void baseContainerWithUmlautHoldsTheBrowser() {
+        s->close();
+        const std::string tree = s->dir.file("school.tree");
+        QCOMPARE(testsupport::runTreeTool("add " + tree + " SCHÜLER.UNTERRICHT 'Organizational Unit'"), 0);
+        QCOMPARE(testsupport::runTreeTool("add " + tree + " Özdemir.SCHÜLER.UNTERRICHT User"), 0);
+        // as the settings dialog saves it: lower-cased with the national rules
+        s->writeSettings("BasisUserContainer=schüler.unterricht\r\n");
+        s->open();
+        s->ports.box.boxes.clear();
+        TForm1& f = *s->form;
+        QCOMPARE(settings::values().BasisUserContainer, std::string("schüler.unterricht"));
+        QTest::mouseClick(f.BUser, Qt::LeftButton);
+        QCOMPARE(Session::captions(f.LVCtxBrowser), (QStringList{"..", "Özdemir"}));
+        const QRect up = f.LVCtxBrowser->visualItemRect(f.LVCtxBrowser->item(0));
+        QTest::mouseDClick(f.LVCtxBrowser->viewport(), Qt::LeftButton, {}, up.center());
+        QCOMPARE(Session::captions(f.LVCtxBrowser), (QStringList{"..", "Özdemir"}));
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+    }
+
+    // --help and --version answer on the terminal, with no display to open a window on.
+    void commandLineAnswersWithoutADisplay() {
+        const std::string tool = TARVEL_TREE_TOOL;
+        const std::string program = tool.substr(0, tool.rfind('/')) + "/tarvel";
+        const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb ";
+        std::string out;
+        QCOMPARE(testsupport::runCommand(noDisplay + program + " --help 2>/dev/null", &out), 0);
+        QVERIFY2(out.find("/ini=DATEI") != std::string::npos && out.find("--version") != std::string::npos,
+                 out.c_str());
+        QCOMPARE(testsupport::runCommand(noDisplay + program + " --version 2>/dev/null", &out), 0);
+        QCOMPARE(out, std::string("Tarvelweb " TARVEL_VERSION "\n"));
+        QCOMPARE(testsupport::runCommand(noDisplay + program + " /ini=x -v 2>/dev/null", &out), 0);
+        QCOMPARE(out, std::string("Tarvelweb " TARVEL_VERSION "\n"));
+        // Without either, the program does want the display (and says so).
+        QVERIFY(testsupport::runCommand(noDisplay + program + " /ini=x >/dev/null 2>&1") != 0);
+
+        QCOMPARE(testsupport::runCommand(tool + " --help 2>/dev/null", &out), 0);
+        QVERIFY2(out.find("usage: tarvel-tree") != std::string::npos, out.c_str());
+        QCOMPARE(testsupport::runCommand(tool + " --version 2>/dev/null", &out), 0);
+        QCOMPARE(out, std::string("tarvel-tree " TARVEL_VERSION "\n"));
+    }
+
+    // The LDAP password stays in memory while the program runs: no core dump may carry it.
+    void passwordKeptOutOfCoreDumps() {
+        QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);  // the embedded tree needs no password
+        s->close();
+        s->open(ldaptest::ADMIN, false, true);
+        QVERIFY(s->form->activated());
+        QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+        ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);  // for the tests after this one
     }
 
     void oneCommandAtATime() {

@@ -3,10 +3,14 @@
 #include "platform/qt/qt_ports.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QPointer>
 #include <QtTest>
 
 #include <functional>
@@ -133,6 +137,61 @@ private slots:
         }
         QVERIFY(platform::ports().messageBox != nullptr);
         QVERIFY(platform::ports().busyCursor != nullptr);
+    }
+
+    void pumpingIsRateLimited() {
+        platform::qt::QtEventPump pump;
+        pump.pump();  // the first call after a pause processes at once
+        bool ran = false;
+        QTimer::singleShot(0, [&] { ran = true; });
+        QElapsedTimer clock;
+        clock.start();
+        int calls = 0;
+        while (!ran && clock.elapsed() < 2000) {
+            pump.pump();
+            ++calls;
+        }
+        QVERIFY(ran);  // messages still get through while a listing pumps
+        QVERIFY2(calls > 1, "every pump processed the window messages");
+        QVERIFY(clock.elapsed() >= platform::qt::QtEventPump::IntervalMs - 1);
+    }
+
+    void longListingShowsProgressWithoutCancel() {
+        platform::qt::QtPorts ports;
+        // pumps the way a listing does, for the given time, under the hourglass
+        auto listing = [](int ms) {
+            platform::BusyCursor hourglass;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < ms) platform::pumpMessages();
+        };
+        listing(150);
+        QVERIFY2(ports.eventPump.progress() == nullptr, "a short listing showed progress");
+
+        QPointer<platform::qt::ListingProgress> seen;
+        bool visible = false;
+        {
+            platform::BusyCursor hourglass;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 800) {
+                platform::pumpMessages();
+                if (ports.eventPump.progress() && !seen) {
+                    seen = ports.eventPump.progress();
+                    // Esc does not end it: a listing cut short would look whole.
+                    QTest::keyClick(seen, Qt::Key_Escape);
+                }
+            }
+            QVERIFY2(seen, "no progress after 800 ms of listing");
+            visible = seen->isVisible();
+            QCOMPARE(seen->label()->text(), QStringLiteral("Das Verzeichnis wird gelesen …"));
+            QCOMPARE(seen->bar()->maximum(), 0);  // a running bar: the count is not known
+            QVERIFY(seen->findChildren<QPushButton*>().isEmpty());
+            QCOMPARE(seen->windowModality(), Qt::ApplicationModal);
+        }
+        QVERIFY(visible);
+        QVERIFY2(!seen, "the progress stayed after the listing ended");
+        QVERIFY(ports.eventPump.progress() == nullptr);
     }
 
     void passwordDialogHidesAndReturnsThePassword() {

@@ -6,6 +6,7 @@
 #include "settings/ui/form_support.h"
 #include "settings/ui/ini_tarvel.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -114,6 +115,21 @@ private slots:
         QCOMPARE(dlg.EIniNoShowLeafList->toolTip().split('\n').value(2),
                  QStringLiteral("Also um z.B. die Benutzer TestSchueler, LehrerTestUser, SchuelerVerwalter,... "));
         for (QLabel* l : dlg.findChildren<QLabel*>()) QVERIFY(l->toolTip().isEmpty());
+
+        // A screen reader names each box by the label above it.
+        const QList<QPair<QLabel*, QLineEdit*>> named{{dlg.LIniBasisUserContainer, dlg.EIniBasisUserContainer},
+                                                      {dlg.LIniBasisGroupContainer, dlg.EIniBasisWSContainer},
+                                                      {dlg.LGroupInternetUserDeny, dlg.EIniGroupInternetUserDeny},
+                                                      {dlg.LGroupInternetWSDeny, dlg.EIniGroupInternetWSDeny},
+                                                      {dlg.LIniShowUserContainer, dlg.EIniShowContainerList},
+                                                      {dlg.LIniNoShowUserContainerList, dlg.EIniNoShowContainerList},
+                                                      {dlg.LIniShowUserLeafList, dlg.EIniShowLeafList},
+                                                      {dlg.LIniNoShowUserLeafList, dlg.EIniNoShowLeafList}};
+        for (const auto& [label, edit] : named) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(edit);
+            QVERIFY(a);
+            QCOMPARE(a->text(QAccessible::Name), label->text());
+        }
     }
 
     void textsFitTheirControlsAndTheForm() {
@@ -249,16 +265,19 @@ private slots:
         QVERIFY(!dlg.isVisible());
 
         const auto& boxes = session->ports.box.boxes;
-        QCOMPARE(boxes.size(), size_t(3));
+        QCOMPARE(boxes.size(), size_t(4));
         QCOMPARE(boxes[0].caption, std::string("NDS/INI-Fehler"));
         QCOMPARE(boxes[0].text, std::string("Der Basis-Benutzer-Container (Context)\r\n\".\"\r\nkann nicht gefunden werden !"));
         QCOMPARE(boxes[1].caption, std::string("NDS/INI-Fehler"));
         QCOMPARE(boxes[1].text,
                  std::string("Der Basis-Workstation-Container (Context)\r\n\"gibtesnicht.unterricht\"\r\n"
                              "kann nicht gefunden werden !"));
-        QCOMPARE(boxes[2].caption, std::string("INI-Fehler"));
-        QCOMPARE(boxes[2].text, std::string("Es traten Fehler auf.\r\nDie INI-Datei wird\r\ndaher nicht verändert !"));
-        QCOMPARE(boxes[2].buttons, platform::Buttons::Ok);
+        QCOMPARE(boxes[2].caption, std::string("NDS/INI-Fehler"));
+        QCOMPARE(boxes[2].text,
+                 std::string("Die Internet-Verbotsgruppe (User)\r\n\".G_Anders\"\r\nkann nicht gefunden werden !"));
+        QCOMPARE(boxes[3].caption, std::string("INI-Fehler"));
+        QCOMPARE(boxes[3].text, std::string("Es traten Fehler auf.\r\nDie INI-Datei wird\r\ndaher nicht verändert !"));
+        QCOMPARE(boxes[3].buttons, platform::Buttons::Ok);
 
         QCOMPARE(testsupport::readFile(iniPath), before);
         // The reload brought back the file's values; nothing typed shows next time.
@@ -270,23 +289,61 @@ private slots:
         QCOMPARE(again.EIniShowContainerList->text(), QStringLiteral("Kl, Schue"));
     }
 
+    // A typo in the user deny group, or an emptied box, is caught on saving: the file keeps the
+    // group that exists. The workstation deny group is not looked up (schools may have none).
+    void missingDenyGroupIsNotSaved_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("typo") << "G_User_Internet_Denny.PROJEKTE.UNTERRICHT"
+                              << "G_User_Internet_Denny.PROJEKTE.UNTERRICHT";
+        QTest::newRow("emptied") << "" << ".";
+        QTest::newRow("leading dot") << ".G_Nix.PROJEKTE.UNTERRICHT" << ".G_Nix.PROJEKTE.UNTERRICHT";
+    }
+    void missingDenyGroupIsNotSaved() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        const std::string before = testsupport::readFile(iniPath);
+        TINItarvel dlg(nullptr, iniPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.EIniGroupInternetUserDeny->setFocus();
+        QTest::keyClick(dlg.EIniGroupInternetUserDeny, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(dlg.EIniGroupInternetUserDeny, Qt::Key_Delete);
+        QTest::keyClicks(dlg.EIniGroupInternetUserDeny, typed);
+        dlg.EIniGroupInternetWSDeny->setFocus();
+        QTest::keyClick(dlg.EIniGroupInternetWSDeny, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(dlg.EIniGroupInternetWSDeny, "G_WS_Gibt_Es_Nicht.PROJEKTE.UNTERRICHT");
+        QTest::mouseClick(dlg.BIniSave, Qt::LeftButton);
+        QVERIFY(!dlg.isVisible());
+
+        const auto& boxes = session->ports.box.boxes;
+        QCOMPARE(boxes.size(), size_t(2));
+        QCOMPARE(boxes[0].caption, std::string("NDS/INI-Fehler"));
+        QCOMPARE(boxes[0].text, "Die Internet-Verbotsgruppe (User)\r\n\"" + shown.toStdString() +
+                                    "\"\r\nkann nicht gefunden werden !");
+        QCOMPARE(boxes[1].caption, std::string("INI-Fehler"));
+        QCOMPARE(testsupport::readFile(iniPath), before);
+        QCOMPARE(settings::values().GroupInternetUserDeny, std::string(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));
+    }
+
     void denyGroupsAndContainerDots() {
         TINItarvel dlg(nullptr, iniPath);
         dlg.show();
         dlg.EIniBasisUserContainer->setText(".Lehrer.Unterricht");
-        dlg.EIniGroupInternetUserDeny->setText("G_Neu");
-        dlg.EIniGroupInternetWSDeny->setText("G_WS.PROJEKTE.UNTERRICHT");
+        // The user group is looked up as an absolute name, whether typed with a leading dot or not.
+        dlg.EIniGroupInternetUserDeny->setText("G_Schueler.SCHUELER.UNTERRICHT");
+        dlg.EIniGroupInternetWSDeny->setText("G_Neu");
         QVERIFY(dlg.ApplySettings());
         QVERIFY(session->ports.box.boxes.empty());
         // Without any dot it gets a leading one in the box; with a dot it is taken as typed.
-        QCOMPARE(dlg.EIniGroupInternetUserDeny->text(), QStringLiteral(".G_Neu"));
-        QCOMPARE(dlg.EIniGroupInternetWSDeny->text(), QStringLiteral("G_WS.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(dlg.EIniGroupInternetWSDeny->text(), QStringLiteral(".G_Neu"));
+        QCOMPARE(dlg.EIniGroupInternetUserDeny->text(), QStringLiteral("G_Schueler.SCHUELER.UNTERRICHT"));
 
         const std::string file = testsupport::readFile(iniPath);
         QCOMPARE(savedValue(file, "BasisUserContainer"), std::string("lehrer.unterricht"));
-        QCOMPARE(savedValue(file, "GroupInternetUserDeny"), std::string(".G_Neu"));
-        QCOMPARE(savedValue(file, "GroupInternetWSDeny"), std::string("G_WS.PROJEKTE.UNTERRICHT"));
-        QCOMPARE(settings::values().GroupInternetWSDeny, std::string(".G_WS.PROJEKTE.UNTERRICHT"));
+        QCOMPARE(savedValue(file, "GroupInternetWSDeny"), std::string(".G_Neu"));
+        QCOMPARE(savedValue(file, "GroupInternetUserDeny"), std::string("G_Schueler.SCHUELER.UNTERRICHT"));
+        QCOMPARE(settings::values().GroupInternetUserDeny, std::string(".G_Schueler.SCHUELER.UNTERRICHT"));
         dlg.reject();
     }
 

@@ -94,10 +94,28 @@ TEST(SettingsBytes, Windows1252WithUndefinedBytesAsControls) {
 TEST(SettingsBytes, Utf8WhenEditedOnLinux) {
     EXPECT_EQ(settings::decodeSettingsBytes("SCH\xC3\x9CLER"), "SCHÜLER");
     EXPECT_EQ(settings::decodeSettingsBytes("\xEF\xBB\xBF[TYP]"), "[TYP]");
-    // A byte-order mark with a broken byte after it: still UTF-8, the broken byte marked.
-    EXPECT_EQ(settings::decodeSettingsBytes("\xEF\xBB\xBFSCH\xDCLER"), "SCH\xEF\xBF\xBDLER");
+    // A UTF-8 mark before Windows-1252 bytes: the bytes are Windows-1252.
+    EXPECT_EQ(settings::decodeSettingsBytes("\xEF\xBB\xBFSCH\xDCLER \x80"), "SCHÜLER €");
     // Not valid UTF-8 without a mark: Windows-1252 (Ã and a control character).
     EXPECT_EQ(settings::decodeSettingsBytes("\xC3\x28"), "\xC3\x83(");
+}
+
+// Notepad's "Unicode": UTF-16 little-endian after FF FE, surrogate pairs joined, a lone
+// surrogate marked, an odd last byte dropped.
+TEST(SettingsBytes, Utf16LittleEndianAfterItsMark) {
+    auto utf16 = [](std::u16string_view text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) {
+            bytes += char(c & 0xFF);
+            bytes += char(c >> 8);
+        }
+        return bytes;
+    };
+    EXPECT_EQ(settings::decodeSettingsBytes(utf16(u"[TYP]\r\nTyp=Tarvel\r\nX=SCHÜLER €")),
+              "[TYP]\r\nTyp=Tarvel\r\nX=SCHÜLER €");
+    EXPECT_EQ(settings::decodeSettingsBytes(utf16(u"a\U0001F600b")), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(settings::decodeSettingsBytes(utf16(u"a\xD800") + "z"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(settings::decodeSettingsBytes("\xFF\xFE"), "");
 }
 
 TEST(SettingsValueReaders, CommentCutTrimAndDefaults) {

@@ -142,6 +142,26 @@ TEST_F(LoadSettings, FileEditedOnLinuxOrWindows) {
     EXPECT_EQ(values().BasisUserContainer, "SCHÜLER.SCHULE");
     load("[DEFAULT]\r\nBasisUserContainer=SCH\xC3\x9CLER.SCHULE\r\n");
     EXPECT_EQ(values().BasisUserContainer, "SCHÜLER.SCHULE");
+    // a UTF-8 mark before Windows-1252 bytes
+    load("[DEFAULT]\r\nBasisUserContainer=SCH\xDCLER.SCHULE\r\n", "\xEF\xBB\xBF[TYP]\r\nTyp=Tarvel\r\n");
+    EXPECT_EQ(values().BasisUserContainer, "SCHÜLER.SCHULE");
+}
+
+// Saved by Notepad as "Unicode" (UTF-16 LE with FF FE): read as Windows reads it.
+TEST_F(LoadSettings, NotepadUnicodeFile) {
+    const std::u16string text = u"[TYP]\r\nTyp=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nBasisUserContainer=.SCHÜLER.SCHULE\r\n"
+                                u"GroupInternetUserDeny=G_Sperre.SCHÜLER.SCHULE\r\n[SHOW]\r\nShowLeaf=Kl, Gym\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text) {
+        bytes += char(c & 0xFF);
+        bytes += char(c >> 8);
+    }
+    testsupport::writeFile(path, bytes);
+    settings::LoadSettings(path);
+    EXPECT_TRUE(ports.box.boxes.empty());
+    EXPECT_EQ(values().BasisUserContainer, "SCHÜLER.SCHULE");
+    EXPECT_EQ(values().GroupInternetUserDeny, ".G_Sperre.SCHÜLER.SCHULE");
+    EXPECT_EQ(values().ShowLeafList, (text::NameList{"Kl*", "Gym*"}));
 }
 
 }  // namespace

@@ -217,6 +217,61 @@ TEST_F(SaveSettings, NothingWritableShowsTheSystemErrorAndKeepsTheOldFile) {
     EXPECT_EQ(failed, 0);
 }
 
+// A write-protected file in a writable folder is not replaced behind its back.
+TEST_F(SaveSettings, WriteProtectedFileShowsTheSystemError) {
+    testsupport::writeFile(path, "old");
+    const int failed = asOrdinaryUser(dir.path(), [&] {
+        if (::chmod(path.c_str(), 0444) != 0) return 1;
+        if (settings::SaveSettings(path)) return 2;
+        if (ports.box.boxes.size() != 1) return 3;
+        if (ports.box.boxes[0].text != "Die Datei \"" + path + "\" kann nicht erstellt werden.\r\nPermission denied (13)")
+            return 4;
+        if (testsupport::readFile(path) != "old") return 5;
+        if (entries(dir.path()) != std::vector<std::string>{"tarvel.ini"}) return 6;
+        return 0;
+    });
+    EXPECT_EQ(failed, 0);
+}
+
+TEST_F(SaveSettings, FifoIsNotReplaced) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_TRUE(settings::SaveSettings(path));
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, MessageE(path));
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"tarvel.ini"}));
+}
+
+// Someone else's file that we may write keeps its owner and group.
+TEST_F(SaveSettings, KeepsOwnerAndGroupOfAFileWeMayWrite) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+    testsupport::writeFile(path, "old");
+    setGoldenValues();
+    const std::string golden = goldenFile();
+    const uid_t nobody = 65534, other = 4321;
+    ASSERT_EQ(::chown(dir.path().c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chown(path.c_str(), other, other), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(102);
+        ::_exit(settings::SaveSettings(path) && ports.box.boxes.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, other);
+    EXPECT_EQ(st.st_gid, other);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(testsupport::readFile(path), golden);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"tarvel.ini"}));
+}
+
 TEST_F(SaveSettings, MissingFolderIsACreateFailure) {
     const std::string missing = dir.file("fehlt/tarvel.ini");
     EXPECT_FALSE(settings::SaveSettings(missing));

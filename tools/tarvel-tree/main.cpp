@@ -351,7 +351,14 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage();
     std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
+        // Asked for, the usage is the answer: on standard output.
+        std::streambuf* errors = std::cerr.rdbuf(std::cout.rdbuf());
         usage();
+        std::cerr.rdbuf(errors);
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "tarvel-tree " << TARVEL_VERSION << "\n";
         return 0;
     }
     auto& commands = registry();

@@ -7,6 +7,7 @@
 #include <ldap_schema.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +123,8 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
         if (!base_.empty()) bindDn_ += "," + base_;
     }
 
+    // The password is kept for reconnecting: from here on no core dump may hold it.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     std::string passwordFile = value("passwordfile");
     if (!passwordFile.empty()) {
         if (NWCCODE rc = readPasswordFile(relative(passwordFile), password_)) return rc;

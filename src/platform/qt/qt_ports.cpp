@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -62,6 +63,7 @@ Answer QtMessageBox::show(const std::string& text, const std::string& caption, B
 
 void QtBusyCursor::push() {
     ++depth_;
+    ++generation_;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 }
@@ -70,10 +72,49 @@ void QtBusyCursor::pop() {
     if (depth_ == 0) return;  // never pop a cursor someone else set
     --depth_;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) QGuiApplication::restoreOverrideCursor();
+    if (depth_ == 0 && onIdle) onIdle();
 }
 
+ListingProgress::ListingProgress() {
+    setObjectName(QStringLiteral("ListingProgress"));
+    setWindowTitle(QStringLiteral("Tarvelweb"));
+    setWindowModality(Qt::ApplicationModal);
+    setWindowFlags(windowFlags() & ~Qt::WindowCloseButtonHint & ~Qt::WindowContextHelpButtonHint);
+    auto* layout = new QVBoxLayout(this);
+    label_ = new QLabel(QStringLiteral("Das Verzeichnis wird gelesen …"), this);
+    label_->setObjectName(QStringLiteral("LProgress"));
+    layout->addWidget(label_);
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QStringLiteral("PBProgress"));
+    bar_->setRange(0, 0);  // how many entries follow is not known before the end
+    bar_->setMinimumWidth(260);
+    layout->addWidget(bar_);
+}
+
+QtEventPump::~QtEventPump() { endProgress(); }
+
 void QtEventPump::pump() {
-    if (QCoreApplication::instance()) QCoreApplication::processEvents();
+    if (!QCoreApplication::instance()) return;
+    if (busy_ && busy_->depth() > 0 && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        if (listingGeneration_ != busy_->generation() || !listingSince_.isValid()) {
+            listingGeneration_ = busy_->generation();
+            listingSince_.start();
+        } else if (!progress_ && listingSince_.elapsed() >= ProgressAfterMs) {
+            progress_ = new ListingProgress;
+            progress_->show();
+            lastProcessed_.invalidate();  // paint it now
+        }
+    }
+    if (lastProcessed_.isValid() && lastProcessed_.elapsed() < IntervalMs) return;
+    QCoreApplication::processEvents();
+    lastProcessed_.start();
+}
+
+void QtEventPump::endProgress() {
+    listingSince_.invalidate();
+    if (!progress_) return;
+    delete progress_;
+    progress_ = nullptr;
 }
 
 bool QtShell::openWebAddress(const std::string& address) {
@@ -126,6 +167,7 @@ bool QtCredentials::askPassword(const std::string& prompt, std::string& password
 }
 
 QtPorts::QtPorts() {
+    busyCursor.onIdle = [this] { eventPump.endProgress(); };
     Ports p;
     p.messageBox = &messageBox;
     p.busyCursor = &busyCursor;
@@ -136,6 +178,8 @@ QtPorts::QtPorts() {
 }
 
 QtPorts::~QtPorts() {
+    busyCursor.onIdle = nullptr;
+    eventPump.endProgress();
     while (busyCursor.depth() > 0) busyCursor.pop();
     installPorts(Ports{});
 }

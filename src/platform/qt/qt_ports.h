@@ -6,9 +6,13 @@
 #include "platform/ports.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+
+#include <functional>
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 
 namespace platform::qt {
 
@@ -26,14 +30,53 @@ public:
     void push() override;
     void pop() override;
     int depth() const { return depth_; }
+    // Counts the pushes: a new command (or a new listing inside one) has begun since.
+    quint64 generation() const { return generation_; }
+    std::function<void()> onIdle;  // called when the last hourglass goes
 
 private:
     int depth_ = 0;
+    quint64 generation_ = 0;
 };
 
+// Shown over a listing that takes long: what is going on, a running bar, no "Abbrechen" (a
+// listing cut short would show a partial container as if it were whole). Esc and the close
+// box do nothing; it goes when the listing ends.
+class ListingProgress : public QDialog {
+    Q_OBJECT
+public:
+    ListingProgress();
+    QLabel* label() const { return label_; }
+    QProgressBar* bar() const { return bar_; }
+    void reject() override {}
+
+private:
+    QLabel* label_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+};
+
+// Processes window messages, but at most once every IntervalMs: the directory listing pumps
+// about twice per entry, and handling the messages each time cost more than the listing.
+// While the hourglass is up, a listing that has pumped for ProgressAfterMs shows ListingProgress
+// until the hourglass goes.
 class QtEventPump : public EventPumpPort {
 public:
+    static constexpr int IntervalMs = 20;
+    static constexpr int ProgressAfterMs = 500;
+
+    explicit QtEventPump(const QtBusyCursor* busy = nullptr) : busy_(busy) {}
+    ~QtEventPump() override;
     void pump() override;
+    // Closes the progress window (the listing has ended).
+    void endProgress();
+    ListingProgress* progress() const { return progress_; }
+
+private:
+    const QtBusyCursor* busy_;
+    QElapsedTimer lastProcessed_;
+    QElapsedTimer listingSince_;  // first pump since the hourglass went up
+    quint64 listingGeneration_ = 0;
+    ListingProgress* progress_ = nullptr;
 };
 
 class QtShell : public ShellPort {
@@ -72,7 +115,7 @@ public:
 
     QtMessageBox messageBox;
     QtBusyCursor busyCursor;
-    QtEventPump eventPump;
+    QtEventPump eventPump{&busyCursor};
     QtShell shell;
     QtCredentials credentials;
 };

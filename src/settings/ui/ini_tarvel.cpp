@@ -178,6 +178,16 @@ void TINItarvel::buildForm() {
     connect(BIniSave, &QPushButton::clicked, this, [this] { BIniSaveClick(); });
     connect(BIniClose, &QPushButton::clicked, this, [this] { BIniCloseClick(); });
 
+    // Each label names the box below it (for screen readers).
+    LIniBasisUserContainer->setBuddy(EIniBasisUserContainer);
+    LIniBasisGroupContainer->setBuddy(EIniBasisWSContainer);
+    LGroupInternetUserDeny->setBuddy(EIniGroupInternetUserDeny);
+    LGroupInternetWSDeny->setBuddy(EIniGroupInternetWSDeny);
+    LIniShowUserContainer->setBuddy(EIniShowContainerList);
+    LIniNoShowUserContainerList->setBuddy(EIniNoShowContainerList);
+    LIniShowUserLeafList->setBuddy(EIniShowLeafList);
+    LIniNoShowUserLeafList->setBuddy(EIniNoShowLeafList);
+
     // Labels take no focus; the radio group is disabled but keeps its place in the order.
     for (QLabel* l : findChildren<QLabel*>()) l->setFocusPolicy(Qt::NoFocus);
     const QList<QWidget*> order{EIniBasisUserContainer,
@@ -352,6 +362,19 @@ void TINItarvel::takeGroup(QLineEdit* edit, std::string& setting) {
     setting = edit->text().toStdString();
 }
 
+bool TINItarvel::takeTestedGroup(QLineEdit* edit, std::string& setting, const char* firstLine) {
+    if (!edit->text().contains(QLatin1Char('.'))) edit->setText(QLatin1Char('.') + edit->text());
+    const std::string name = edit->text().toStdString();
+    const std::string absolute = name.starts_with('.') ? name : "." + name;
+    if (name != "." && nwapi::ObjektExistiert(absolute)) {
+        setting = name;
+        return true;
+    }
+    platform::showMessage(platform::joinLines({firstLine, "\"" + name + "\"", "kann nicht gefunden werden !"}),
+                          "NDS/INI-Fehler");
+    return false;
+}
+
 bool TINItarvel::ApplySettings() {
     settings::Values& v = settings::values();
     bool errors = false;
@@ -359,7 +382,9 @@ bool TINItarvel::ApplySettings() {
         errors = true;
     if (!takeContainer(EIniBasisWSContainer, v.BasisWorkstationContainer, "Der Basis-Workstation-Container (Context)"))
         errors = true;
-    takeGroup(EIniGroupInternetUserDeny, v.GroupInternetUserDeny);
+    if (!takeTestedGroup(EIniGroupInternetUserDeny, v.GroupInternetUserDeny, "Die Internet-Verbotsgruppe (User)"))
+        errors = true;
+    // Not every school has a workstation deny group: that one is taken untested.
     takeGroup(EIniGroupInternetWSDeny, v.GroupInternetWSDeny);
     v.BasisUserContainerGoUpALevel = CBIniBasisWSContainerGoUpALevel->isChecked();
     v.BasisGroupContainerGoUpALevel = CBIniBasisUserContainerGoUpALevel->isChecked();

@@ -81,6 +81,9 @@ private:
     void setHints();
     bool takeContainer(QLineEdit* edit, std::string& setting, const char* firstLine);
     static void takeGroup(QLineEdit* edit, std::string& setting);
+    // The user deny group, tested as an absolute name before it is taken over: saved unchecked,
+    // a typo (or an emptied box) made the next "Benutzer" end the program.
+    bool takeTestedGroup(QLineEdit* edit, std::string& setting, const char* firstLine);
 
     std::string settingsPath_;
 };

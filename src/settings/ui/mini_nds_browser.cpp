@@ -246,7 +246,7 @@ void TMiniNDSBrowser::LVCtxBrowserDblClick() {
     if (row < 0) return;
     const std::string caption = LVCtxBrowser->topLevelItem(row)->text(0).toStdString();
     const std::vector<browse::UpBarrier> barriers{{startContext_, erlaubeHoeher_}};
-    const auto target = panel_.NavigationsZiel(caption, barriers);
+    const auto target = panel_.NavigationTarget(caption, barriers);
     if (!target) return;  // going up is refused here
     ZeigeContext(*target);
 }
@@ -290,7 +290,7 @@ void TMiniNDSBrowser::BOkClick() {
     ergebnis_.clear();
     for (int row : selectedRows) {
         if (row < 0 || size_t(row) >= fullNames.size()) continue;
-        std::string name = browse::OhneRootSuffix(fullNames[size_t(row)]);
+        std::string name = browse::StripRootSuffix(fullNames[size_t(row)]);
         if (!name.empty()) {
             ergebnis_ = name;
             break;
