@@ -3,12 +3,17 @@
 // places (by button and by drag and drop), and refusals and failures show the right boxes.
 #include "mainwindow_fixture.h"
 
+#include "main/deny_progress.h"
+
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QtTest>
 
 using mainwindowtest::attribute;
@@ -256,11 +261,168 @@ private slots:
         QVERIFY(!selectInBrowser("Gast02").empty());
         Session::select(form().LVGroupDeny, {Session::rowOf(form().LVGroupDeny, "Gast01.PROJEKTE.UNTERRICHT")});
         const int pushes = s->ports.cursor.pushes;
-        form().BGoClick();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
         QVERIFY(!placesOf("Gast01.PROJEKTE.UNTERRICHT").member);
         // The refresh after the first removal left the browser without a selection.
         QVERIFY(placesOf("Gast02.PROJEKTE.UNTERRICHT").member);
         QVERIFY(s->ports.cursor.pushes > pushes && s->ports.cursor.depth == 0);
+    }
+
+    // A drop onto Go acts on the list it came from, whatever the other list still has selected.
+    void dropOntoGoActsOnWhatWasDragged() {
+        s->open();
+        form().HMBearbeitenUUserClick();
+        const std::string gast01 = "Gast01.PROJEKTE.UNTERRICHT", gast02 = "Gast02.PROJEKTE.UNTERRICHT";
+        QVERIFY(placesOf(gast01).member && placesOf(gast02).member);
+        // A deny-list row selected earlier and left so ...
+        Session::select(form().LVGroupDeny, {Session::rowOf(form().LVGroupDeny, QString::fromStdString(gast02))});
+        // ... then a browser row dragged onto Go: only the dragged one is freed.
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        QVERIFY(!selectInBrowser("Gast01").empty());
+        QVERIFY(form().LVGroupDeny->hasSelection());
+        s->ports.box.boxes.clear();
+        std::unique_ptr<QMimeData> fromBrowser(dragdrop::makeData("LVCtxBrowser"));
+        QVERIFY(dragOver(form().BGo, fromBrowser.get()));
+        QVERIFY(drop(form().BGo, fromBrowser.get()));
+        QTRY_VERIFY(!placesOf(gast01).member);
+        QVERIFY2(s->ports.box.boxes.empty(), s->ports.box.boxes.front().text.c_str());
+        const Places kept = placesOf(gast02);
+        QVERIFY(kept.member && kept.membership && kept.equivalence);
+
+        // The other way round: deny-list rows dragged onto Go while the browser holds a user.
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        QVERIFY(!selectInBrowser("Gast03").empty());
+        form().BStopClick();
+        QTRY_VERIFY(placesOf("Gast03.PROJEKTE.UNTERRICHT").member);
+        QVERIFY(s->enter("UNTERRICHT"));
+        QVERIFY(s->enter("PROJEKTE"));
+        QVERIFY(!selectInBrowser("Gast03").empty());
+        Session::select(form().LVGroupDeny, {Session::rowOf(form().LVGroupDeny, QString::fromStdString(gast02))});
+        std::unique_ptr<QMimeData> fromDeny(dragdrop::makeData("LVGroupDeny"));
+        QVERIFY(dragOver(form().BGo, fromDeny.get()));
+        QVERIFY(drop(form().BGo, fromDeny.get()));
+        QTRY_VERIFY(!placesOf(gast02).member);
+        QVERIFY(placesOf("Gast03.PROJEKTE.UNTERRICHT").member);
+    }
+
+    // A stop of more than 50 users shows its progress; "Abbrechen" stops it between users, every
+    // pupil is whole or untouched, the box says how many, and the next press does the rest.
+    void longStopShowsProgressAndCancels() {
+        s->open();
+        toSchueler();
+        QVERIFY(!selectInBrowser("KLASSE5A").empty());
+        const QList<int> rows = {Session::rowOf(form().LVCtxBrowser, "KLASSE5A"),
+                                 Session::rowOf(form().LVCtxBrowser, "KLASSE5B"),
+                                 Session::rowOf(form().LVCtxBrowser, "KLASSE6A")};
+        QVERIFY(!rows.contains(-1));
+        Session::select(form().LVCtxBrowser, rows);
+        text::NameList users;
+        for (const char* k : {"KLASSE5A", "KLASSE5B", "KLASSE6A"})
+            for (const std::string& u : usersBelow(std::string(k) + ".SCHUELER.UNTERRICHT")) users.push_back(u);
+        const size_t total = users.size();
+        QVERIFY(total > 50);
+        s->ports.box.boxes.clear();
+
+        QStringList seen;
+        bool busyMeanwhile = false;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto* dialog = form().findChild<TDenyProgress*>("DenyProgress");
+            if (!dialog || !dialog->isVisible()) return;
+            const QString text = dialog->LText->text();
+            if (seen.isEmpty() || seen.last() != text) seen << text;
+            busyMeanwhile = busyMeanwhile || form().busy();
+            const int done = text.section(QLatin1Char(' '), 1, 1).toInt();
+            if (done >= 10 && dialog->BAbbrechen->isEnabled()) QTest::mouseClick(dialog->BAbbrechen, Qt::LeftButton);
+        });
+        watcher.start();
+        QTest::mouseClick(form().BStop, Qt::LeftButton);
+        watcher.stop();
+
+        QVERIFY(!seen.isEmpty());
+        QVERIFY2(seen.first().startsWith("Internet-Stop: ") && seen.first().endsWith(QStringLiteral(" von %1 Benutzern").arg(total)),
+                 qPrintable(seen.first()));
+        QVERIFY(busyMeanwhile);
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{"Tarvel Internet-Stop"});
+        const QString box = QString::fromStdString(s->ports.box.boxes[0].text);
+        const QRegularExpression expected(QStringLiteral("^Abgebrochen\\.\r\n(\\d+) von %1 Benutzern wurden geändert\\.\r\n"
+                                                         "Erneutes Drücken ändert die übrigen\\.$").arg(total));
+        const QRegularExpressionMatch m = expected.match(box);
+        QVERIFY2(m.hasMatch(), qPrintable(box));
+        const size_t changed = m.captured(1).toUInt();
+        QVERIFY(changed >= 10 && changed < total);
+        size_t whole = 0, untouched = 0;
+        for (const std::string& u : users) {
+            const Places p = placesOf(u);
+            whole += p.member && p.membership && p.equivalence;
+            untouched += !p.member && !p.membership && !p.equivalence;
+        }
+        QCOMPARE(whole, changed);
+        QCOMPARE(untouched, total - changed);
+
+        // The selection is still there: pressing again changes the rest.
+        QVERIFY(form().LVCtxBrowser->selectedRows().size() == 3);
+        s->ports.box.boxes.clear();
+        QTest::mouseClick(form().BStop, Qt::LeftButton);
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+        expectAllIn(users, true);
+        QVERIFY(!form().findChild<TDenyProgress*>("DenyProgress"));
+        QCOMPARE(TDenyProgress::count(1234), QStringLiteral("1.234"));
+        QCOMPARE(TDenyProgress::count(3200000), QStringLiteral("3.200.000"));
+        QCOMPARE(TDenyProgress::count(999), QStringLiteral("999"));
+    }
+
+    // A failed group side names how many pupils it left half done; a time-out says the server
+    // did not answer. Pressing again completes both.
+    void warningNamesHalfDonePupils() {
+        s->open("admin.UNTERRICHT", true);
+        toSchueler();
+        const std::string klasse = selectInBrowser("KLASSE5A");
+        const text::NameList users = usersBelow(klasse);
+        QCOMPARE(users.size(), size_t(24));
+        using Call = nw::FaultBackend::Call;
+        s->faults->failNth(Call::Modify, s->faults->calls(Call::Modify) + 25, nw::ERR_TRANSPORT_FAILURE);
+        s->ports.box.boxes.clear();
+        QTest::mouseClick(form().BStop, Qt::LeftButton);
+        QCOMPARE(s->boxCaptions(), (std::vector<std::string>{"NDS-Fehler", "Tarvel Internet-Stop"}));
+        QVERIFY(s->ports.box.boxes[0].text.starts_with("Fehler -625. AddMultipleUsersToGroup (["));
+        QCOMPARE(s->ports.box.boxes[1].text,
+                 std::string("Es sind Fehler aufgetreten!\r\n"
+                             "Bitte benachrichtigen Sie den Administrator mit der Meldung:\r\n"
+                             "  In der Gruppe " + DenyGroup + "\r\n"
+                             "  und/oder bei zugehörigen Usern\r\n"
+                             "  sind möglicherweise Inkonsistenzen aufgetreten.\r\n"
+                             "24 Benutzer sind nur halb geändert.\r\n"
+                             "Erneutes Drücken vervollständigt die Änderung."));
+        QVERIFY(!placesOf(users.front()).member && placesOf(users.front()).membership);
+
+        s->ports.box.boxes.clear();
+        QTest::mouseClick(form().BStop, Qt::LeftButton);
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+        expectAllIn(users, true);
+
+        // A go whose third user gets no answer in time.
+        QList<int> rows;
+        for (const std::string& user : users) rows << Session::rowOf(form().LVGroupDeny, QString::fromStdString(user));
+        Session::select(form().LVGroupDeny, rows);
+        s->faults->failNth(Call::Modify, s->faults->calls(Call::Modify) + 3, nw::ERR_TIME_OUT);
+        s->ports.box.boxes.clear();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
+        QCOMPARE(s->boxCaptions(), (std::vector<std::string>{"NDS-Fehler", "Tarvel Internet-Go"}));
+        QVERIFY(s->ports.box.boxes[0].text.starts_with("Fehler -659. DeleteMultipleUsersFromGroup (["));
+        QVERIFY2(s->ports.box.boxes[1].text.ends_with("  sind möglicherweise Inkonsistenzen aufgetreten.\r\n"
+                                                      "Der Server hat nicht rechtzeitig geantwortet.\r\n"
+                                                      "3 Benutzer sind nur halb geändert.\r\n"
+                                                      "Erneutes Drücken vervollständigt die Änderung.\r\n\r\n"),
+                 s->ports.box.boxes[1].text.c_str());
+        Session::select(form().LVGroupDeny, rows);
+        s->ports.box.boxes.clear();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
+        expectAllIn(users, false);
     }
 
     void selectionErrors() {

@@ -2,6 +2,7 @@
 #include "layer_fixture.h"
 #include "../nwclient/memory_backend.h"
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -325,6 +326,94 @@ TEST_P(Membership, StopKilledPartWayLeavesWholeRequestsAndASecondStopCompletes) 
     EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     for (const auto& u : users) expectInGroup(u, kDenyFull, true);
+}
+
+// Teachers pressing at the same moment: four processes, each with its own connection, stop four
+// classes on an empty deny group, all sending their group side at the same moment (so each read
+// the group empty and the first value of another comes in between); then all four go everyone
+// at once (so the Member values they remove are gone meanwhile). Every change succeeds and every
+// pupil is whole in all places.
+TEST_P(Membership, FourTeachersAtTheSameMoment) {
+    const std::vector<std::string> classes = {"KLASSE5A.SCHUELER.UNTERRICHT", "KLASSE5B.SCHUELER.UNTERRICHT",
+                                              "KLASSE6A.SCHUELER.UNTERRICHT", "LEHRER.UNTERRICHT"};
+    startDemo();
+    connect(true, "admin.UNTERRICHT");
+    SetzeContext("[root]");
+    NameList everyone;
+    for (const auto& c : classes) ASSERT_TRUE(SearchObjects(c, everyone, "User"));
+    ASSERT_GT(everyone.size(), 72u);
+    NameList denied = values(kDenyFull, "Member");
+    ASSERT_TRUE(DeleteMultipleUsersFromGroup(denied, kDeny));
+    ASSERT_TRUE(values(kDenyFull, "Member").empty());
+    DoneNWConnection();
+    nw::resetClient();
+    resetLayerForTesting();
+
+    auto allAtOnce = [&](bool stop) {
+        int arrived[2], go[2];
+        ASSERT_EQ(pipe(arrived), 0);
+        ASSERT_EQ(pipe(go), 0);
+        std::vector<pid_t> children;
+        for (size_t k = 0; k < classes.size(); ++k) {
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                connect(true, "admin.UNTERRICHT");
+                if (!faults) _exit(3);
+                const nw::ObjectId group = idOf(kDenyFull);
+                bool waited = false;
+                // Hold the group's first request until every teacher has reached its own.
+                faults->onModify([&](int, nw::ObjectId id) {
+                    if (id != group || waited) return;
+                    waited = true;
+                    char c = 'x';
+                    if (write(arrived[1], &c, 1) != 1 || read(go[0], &c, 1) != 1) _exit(4);
+                });
+                SetzeContext("[root]");
+                NameList users;
+                if (stop) {
+                    if (!SearchObjects(classes[k], users, "User")) _exit(5);
+                } else {
+                    users = everyone;
+                }
+                const bool ok = stop ? AddMultipleUsersToGroup(users, kDeny) : DeleteMultipleUsersFromGroup(users, kDeny);
+                if (!waited) { char c = 'x'; if (write(arrived[1], &c, 1) != 1) _exit(4); }
+                _exit(ok && ports.box.boxes.empty() ? 0 : 1);
+            }
+            children.push_back(child);
+        }
+        // Everyone at the group's door (or finished without one), then all in.
+        for (size_t k = 0; k < classes.size(); ++k) {
+            pollfd p{arrived[0], POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0) break;
+            char c;
+            ASSERT_EQ(read(arrived[0], &c, 1), 1);
+        }
+        const std::string open(classes.size(), 'g');
+        ASSERT_EQ(write(go[1], open.data(), open.size()), ssize_t(open.size()));
+        for (pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << (stop ? "stop" : "go");
+        }
+        for (int fd : {arrived[0], arrived[1], go[0], go[1]}) close(fd);
+    };
+
+    allAtOnce(true);
+    connect(true, "admin.UNTERRICHT");
+    SetzeContext("[root]");
+    EXPECT_EQ(values(kDenyFull, "Member").size(), everyone.size());
+    for (const auto& u : everyone) expectInGroup(u, kDenyFull, true);
+    DoneNWConnection();
+    nw::resetClient();
+    resetLayerForTesting();
+
+    allAtOnce(false);
+    connect(true, "admin.UNTERRICHT");
+    SetzeContext("[root]");
+    EXPECT_TRUE(values(kDenyFull, "Member").empty());
+    for (const auto& u : everyone) expectInGroup(u, kDenyFull, false);
 }
 
 // The pre-checks compare as the operator's locale does: umlauts ignore case, accents count.
