@@ -1,5 +1,5 @@
 // Group membership on all three sides: the group's Member, each user's Group Membership and each
-// user's security equivalence to the group. Users first, one request each; the group last.
+// user's security equivalence to the group. Users first (one batch of the client), the group last.
 #include "nwapi/nwapi.h"
 
 #include <cstring>
@@ -96,7 +96,10 @@ public:
         NameList members;
         bool read = GetAttributeMultiValueStringList(context_, group_, "Member", members);
         out_.groupRead = read;
-        if (!read) out_.firstFailure = layer().lastNDSError;
+        if (!read) {
+            out_.firstFailure = layer().lastNDSError;
+            out_.failedOperation = "GetAttributeMultiValueStringList (Member)";
+        }
         if (read && !users_.empty()) {
             dropRepeatedNames(users_);
             if (d_ == Direction::Add) {

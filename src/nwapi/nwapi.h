@@ -89,9 +89,13 @@ std::string GetBaseClass(const std::string& name);
 // ---- group membership ----
 // Both drop from users what needs no change (repeated names, existing members / non-members,
 // compared locale-aware ignoring case), change each remaining user on its own side (Group
-// Membership and security equivalence), then the group's Member in as many requests as the
-// names need. True when nothing was to change or everything was changed; false after a
-// reported failure. A rerun completes what a failed run left half done. An empty user or group
+// Membership and security equivalence, in one batch of the client; a value already there or
+// already gone counts as done), then the group's Member for every user whose own side was done
+// (also after a failure or a cancel), in requests of at most 1,000 values and as many as the
+// names need; a group changed by someone else meanwhile is met by sending what is still missing
+// (or still there) again. True when nothing was to change or everything was changed; false after
+// a reported failure (only the first is shown) or a cancel. A rerun completes what a failed run
+// left half done. An empty user or group
 // name (it would stand for the name context's own object) and a name longer than a 514-byte name
 // buffer holds are refused with a reported error before anything is changed.
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group);
