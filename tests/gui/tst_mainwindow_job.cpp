@@ -213,7 +213,7 @@ private slots:
         expectAllIn(users, false);
 
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        QTest::mouseClick(form().BStop, Qt::LeftButton);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
         expectAllIn(users, true);
         // Seen from outside the program as well.
@@ -232,7 +232,7 @@ private slots:
         Session::select(form().LVGroupDeny, rows);
         QVERIFY(form().BGo->isEnabled());
         QVERIFY(!form().BStop->isEnabled());
-        form().BGoClick();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
         expectAllIn(users, false);
         expectSeenFromOutside(users, false);
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(s->enter("PROJEKTE"));
         const std::string gast = selectInBrowser("Gast01");
         QVERIFY(placesOf(gast).member);
-        form().BGoClick();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
         const Places p = placesOf(gast);
         QVERIFY(!p.member && !p.membership && !p.equivalence);
         QVERIFY(!Session::captions(form().LVGroupDeny).contains("Gast01.PROJEKTE.UNTERRICHT"));
