@@ -5,19 +5,21 @@
 # system slapd.
 #
 #   slapd-fixture.sh start DIR --base DN --ldif FILE --admin DN [--teacher DN]
-#                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--port N]
-#                    [--owner PID] [--tls]
+#                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--limited DN]
+#                    [--base-in-ldif] [--port N] [--owner PID] [--tls]
 #   slapd-fixture.sh restart DIR      start again on the same port, with the same data
 #   slapd-fixture.sh stop DIR
 #
-# After start, DIR holds: url (ldap://127.0.0.1:PORT), admin.pw, teacher.pw, plain.pw (mode 0600,
+# After start, DIR holds: url (ldap://127.0.0.1:PORT), admin.pw, teacher.pw, plain.pw, limited.pw (mode 0600,
 # random passwords of those entries), root.pw and rootdn (the configuration's own manager),
 # slapd.conf, slapd.pid, db/, and slapd.log (slapd's own output).
 #
 # ACLs: the admin may change everything. The teacher may change group memberships and security
 # equivalences of the entries below each --teacher-scope and the members of each --teacher-group;
 # everything else only read. The admin and the teacher have no size limit; --plain names an
-# ordinary user who keeps slapd's default limit of 500 entries. With --owner, the server is
+# ordinary user who keeps slapd's default limit of 500 entries; --limited names a second teacher
+# with the teacher's rights who keeps that limit too, as an operator at a school does.
+# --base-in-ldif: the LDIF holds the suffix's own entry (a suffix o=UNTERRICHT is the school's top). With --owner, the server is
 # stopped when that process ends, even if it could not say so (a test that crashed).
 # With --tls, a test CA and a server certificate for 127.0.0.1 are made in DIR/tls (ca.pem, and an
 # unrelated other-ca.pem for tests of a refused certificate); the server offers StartTLS and also
@@ -112,7 +114,7 @@ start) ;;
 esac
 
 [ -x "$slapd_bin" ] || die "slapd is not installed (scripts/install-deps.sh --test installs it)"
-base="" ldif="" admin="" teacher="" plain="" port="" owner="" tls=""
+base="" ldif="" admin="" teacher="" plain="" limited="" port="" owner="" tls="" base_in_ldif=""
 scopes=() groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -123,6 +125,8 @@ while [ $# -gt 0 ]; do
     --teacher-scope) scopes+=("$2"); shift 2 ;;
     --teacher-group) groups+=("$2"); shift 2 ;;
     --plain) plain="$2"; shift 2 ;;
+    --limited) limited="$2"; shift 2 ;;
+    --base-in-ldif) base_in_ldif=1; shift ;;
     --port) port="$2"; shift 2 ;;
     --owner) owner="$2"; shift 2 ;;
     --tls) tls=1; shift ;;
@@ -196,12 +200,15 @@ access to attrs=userPassword
   by * none
 CONF
   if [ -n "$teacher" ]; then
+    limited_write=""
+    [ -n "$limited" ] && limited_write="  by dn.exact=\"$limited\" write
+"
     for g in "${groups[@]}"; do
       cat <<CONF
 access to dn.exact="$g" attrs=member,equivalentToMe
   by dn.exact="$admin" write
   by dn.exact="$teacher" write
-  by users read
+${limited_write}  by users read
   by * none
 CONF
     done
@@ -210,12 +217,12 @@ CONF
 access to dn.subtree="$s" attrs=groupMembership,securityEquals
   by dn.exact="$admin" write
   by dn.exact="$teacher" write
-  by users read
+${limited_write}  by users read
   by * none
 access to dn.subtree="$s" attrs=objectClass val=tarvelMembership
   by dn.exact="$admin" write
   by dn.exact="$teacher" write
-  by users read
+${limited_write}  by users read
   by * none
 CONF
     done
@@ -233,8 +240,10 @@ access to dn.subtree="cn=Monitor"
 CONF
 } > "$dir/slapd.conf"
 
-base_entry "$base" > "$dir/base.ldif"
-slapadd -q -f "$dir/slapd.conf" -l "$dir/base.ldif" >>"$dir/slapd.log" 2>&1 || die "slapadd of the base failed (see $dir/slapd.log)"
+if [ -z "$base_in_ldif" ]; then
+  base_entry "$base" > "$dir/base.ldif"
+  slapadd -q -f "$dir/slapd.conf" -l "$dir/base.ldif" >>"$dir/slapd.log" 2>&1 || die "slapadd of the base failed (see $dir/slapd.log)"
+fi
 slapadd -q -f "$dir/slapd.conf" -l "$ldif" >>"$dir/slapd.log" 2>&1 || die "slapadd of $ldif failed (see $dir/slapd.log)"
 
 started=""
@@ -260,6 +269,7 @@ set_password() {  # DN FILE
 set_password "$admin" "$dir/admin.pw"
 [ -n "$teacher" ] && set_password "$teacher" "$dir/teacher.pw"
 [ -n "$plain" ] && set_password "$plain" "$dir/plain.pw"
+[ -n "$limited" ] && set_password "$limited" "$dir/limited.pw"
 if [ -n "$owner" ]; then
   echo "$owner" > "$dir/owner"
   # Watches the owner as long as the folder is there (restarts included).

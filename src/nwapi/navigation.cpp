@@ -75,6 +75,14 @@ void skipAttributes(nw::NWDSContextHandle context, nw::Buf_T* reply, uint32_t at
     }
 }
 
+// The entry the operator has to fix, when the client names one.
+std::string withDetail(const std::string& operation, nw::NWDSCCODE status) {
+    if (status != static_cast<nw::NWDSCCODE>(nw::TARVEL_LDAP_INCOMPLETE)) return operation;
+    std::string detail = nw::NWDSIncompleteDetail();
+    if (detail.empty()) return operation;
+    return operation + "\r\n" + detail;
+}
+
 }  // namespace
 
 void SetzeContext(const std::string& name) {
@@ -156,12 +164,20 @@ void ListeUnterobjekte(const std::string& container, NameList& list, int mode) {
     obj.iterationHandle = nw::NO_MORE_ITERATIONS;
     obj.containersOnly = (mode == 1);
 
-    auto fetchBatch = [&obj]() {
+    // A listing that the client knows to be partial is reported, never shown as the whole
+    // container (rows selected from it would be stopped as if they were all).
+    bool fetched = false;
+    auto fetchBatch = [&obj, &fetched]() {
         nw::NWDSCCODE status =
             obj.containersOnly
                 ? nw::NWDSListContainers(obj.context, obj.containerName.c_str(), &obj.iterationHandle, obj.replyBuffer)
                 : nw::NWDSList(obj.context, obj.containerName.c_str(), &obj.iterationHandle, obj.replyBuffer);
-        if (status != 0) return false;
+        if (status != 0) {
+            if (status == static_cast<nw::NWDSCCODE>(nw::TARVEL_LDAP_INCOMPLETE) || fetched)
+                ShowNDSError(status, withDetail("NWDSList (ListeUnterobjekte)", status));
+            return false;
+        }
+        fetched = true;
         uint32_t count = 0;
         if (nw::NWDSGetObjectCount(obj.context, obj.replyBuffer, &count) != 0) return false;
         obj.entriesInBatch = static_cast<int32_t>(count);
@@ -248,7 +264,7 @@ bool SearchObjects(const std::string& base, NameList& list, const std::string& c
     }
     // A search that broke off must not pass for the complete list of users.
     if (status != 0) {
-        ShowNDSError(status, "NWDSSearch (SearchObjects)");
+        ShowNDSError(status, withDetail("NWDSSearch (SearchObjects)", status));
         return false;
     }
     return true;

@@ -137,6 +137,10 @@ public:
     virtual NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users,
                                       const BatchAnswer& answer, const BatchCancel& cancel);
 
+    // What the last listing or search that ended with TARVEL_LDAP_INCOMPLETE could not hand out
+    // (the entry to fix), or empty.
+    virtual std::string problemDetail() { return {}; }
+
     // Contents of a stream attribute (syntax 21).
     virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;
 

@@ -150,11 +150,21 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
     if (!groupName) return ERR_NULL_POINTER;
     ObjectId group = ROOT_ID;
     if (NWDSCCODE rc = resolveName(*c, groupName, group)) return rc;
-    std::vector<ObjectId> users(userNames.size(), ROOT_ID);
+    // All names in one batch: a server backend asks for them together, not one after the other.
+    std::vector<std::vector<std::string>> components(userNames.size());
     for (size_t i = 0; i < userNames.size(); ++i) {
-        if (NWDSCCODE rc = resolveName(*c, userNames[i].c_str(), users[i])) {
+        if (NWDSCCODE rc = componentsOf(*c, userNames[i].c_str(), components[i])) {
             if (answer) answer(i, rc);
             return rc;
+        }
+    }
+    std::vector<ObjectId> users;
+    std::vector<NWDSCCODE> statuses;
+    state().backend->resolveMany(components, users, statuses);
+    for (size_t i = 0; i < userNames.size(); ++i) {
+        if (statuses[i] != SUCCESSFUL) {
+            if (answer) answer(i, statuses[i]);
+            return statuses[i];
         }
     }
     return state().backend->changeUserSides(group, add, users, answer, cancel);

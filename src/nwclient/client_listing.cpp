@@ -111,6 +111,8 @@ bool skipAttributes(Buf_T* b) {
 
 }  // namespace
 
+std::string NWDSIncompleteDetail() { return state().backend ? state().backend->problemDetail() : std::string(); }
+
 NWDSCCODE NWDSList(NWDSContextHandle context, const char* objectName, int32_t* iterationHandle, Buf_T* subordinates) {
     return listImpl(context, objectName, iterationHandle, subordinates, false);
 }

@@ -42,6 +42,7 @@ public:
     DirectoryBackend& inner() { return *inner_; }
 
     std::string serverName() override;
+    std::string problemDetail() override { return inner_->problemDetail(); }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
     NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
     NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;

@@ -253,6 +253,11 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
                                      const std::function<void(size_t, NWDSCCODE)>& answer,
                                      const std::function<bool()>& cancel);
 
+// This client's own: when a listing or search ended with TARVEL_LDAP_INCOMPLETE because of an
+// entry it could not hand out (a name with NUL, CR or LF), that entry's DN (escaped) for the
+// operator to fix; otherwise empty.
+std::string NWDSIncompleteDetail();
+
 // ---- server clock, paths and file-system rights ----
 // dateTime: 7 bytes: year - 1900, month, day, hour, minute, second, weekday (0 = Sunday).
 NWCCODE NWGetFileServerDateAndTime(NWCONN_HANDLE conn, uint8_t* dateTime);

@@ -91,5 +91,8 @@ constexpr NWCCODE TARVEL_LDAP_UNREACHABLE = 0x8F10;     // 36624: LDAP server do
 constexpr NWCCODE TARVEL_LDAP_BAD_CREDENTIALS = 0x8F11; // 36625: bind refused
 constexpr NWCCODE TARVEL_LDAP_TLS_FAILED = 0x8F12;      // 36626: StartTLS/ldaps failed
 constexpr NWCCODE TARVEL_LDAP_NO_PASSWORD = 0x8F13;     // 36627: no password file and none given
+// 36628: a listing or search is incomplete: the server's size limit for the operator could not be
+// worked around, or an entry's name holds NUL, CR or LF (that entry is left out)
+constexpr NWCCODE TARVEL_LDAP_INCOMPLETE = 0x8F14;
 
 }  // namespace nw

@@ -21,8 +21,8 @@ ClientConfig configFor(const Slapd& server, const std::string& who,
     ClientConfig c;
     c.file = server.folder() + "/nwclient.conf";
     c.tree = server.url();
-    c.operatorName = who == "admin" ? ADMIN : who == "teacher" ? TEACHER : PLAIN;
-    c.values = {{"tree", c.tree}, {"base", BASE}, {"passwordfile", server.passwordFile(who)}, {"timeout", "5"}};
+    c.operatorName = who == "admin" ? ADMIN : who == "teacher" ? TEACHER : who == "limited" ? LIMITED : PLAIN;
+    c.values = {{"tree", c.tree}, {"base", server.base()}, {"passwordfile", server.passwordFile(who)}, {"timeout", "5"}};
     for (auto& [k, v] : extra) c.values[k] = v;
     return c;
 }
@@ -307,23 +307,124 @@ TEST(LdapListing, PagesThroughMoreEntriesThanTheServersSizeLimit) {
     EXPECT_EQ(users.size(), 1200u + 1 + 5 + ODD_NAMES.size() + 3 + 15);
 }
 
-TEST(LdapListing, AServerThatStopsEarlyIsReportedNotTakenAsComplete) {
-    Slapd server(SchoolOptions{700});
-    // An ordinary user keeps slapd's limit of 500 entries.
-    auto b = open(server, "plain");
+TEST(LdapListing, AnOperatorUnderTheServersLimitStillGetsEverything) {
+    Slapd server(SchoolOptions{1200});
+    // An ordinary operator keeps slapd's limit of 500 entries; the backend gets the rest itself.
+    auto b = open(server, "limited");
     std::unique_ptr<ObjectCursor> cursor;
     ASSERT_EQ(b->list(idOf(*b, "GROSS.UNTERRICHT"), false, cursor), 0);
-    NWDSCCODE status = 0;
+    NWDSCCODE status = -1;
     std::vector<ObjectSummary> got = drain(*cursor, status);
-    EXPECT_NE(status, 0);
-    EXPECT_LT(got.size(), 700u);
+    EXPECT_EQ(status, 0);
+    std::set<std::string> unique;
+    for (const auto& e : got) unique.insert(e.name);
+    EXPECT_EQ(got.size(), 1200u);  // none twice
+    EXPECT_EQ(unique.size(), 1200u);
+    EXPECT_TRUE(unique.count("U00000") && unique.count("U00777") && unique.count("U01199"));
     std::vector<ObjectSummary> after;
-    EXPECT_EQ(cursor->next(after), 0);  // finished: nothing more, no second report
+    EXPECT_EQ(cursor->next(after), 0);
     EXPECT_TRUE(after.empty());
 
     ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
-    drain(*cursor, status);
-    EXPECT_NE(status, 0);
+    std::vector<ObjectSummary> users = drain(*cursor, status);
+    EXPECT_EQ(status, 0);
+    std::set<std::string> full;
+    for (const auto& e : users) full.insert(e.name);
+    EXPECT_EQ(users.size(), 1200u + 1 + 5 + ODD_NAMES.size() + 3 + 15);
+    EXPECT_EQ(full.size(), users.size());
+    EXPECT_TRUE(full.count("U00500.GROSS.UNTERRICHT") && full.count("lehrer3.LEHRER.UNTERRICHT"));
+}
+
+TEST(LdapListing, ALimitThatCannotBeWorkedAroundIsReportedAfterWhatCame) {
+    // 600 entries named by an attribute the parts cannot split on: no way past the limit.
+    SchoolOptions options;
+    options.localities = 600;
+    Slapd server(options);
+    auto b = open(server, "limited");
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(idOf(*b, "ORTE.UNTERRICHT"), false, cursor), 0);
+    NWDSCCODE status = 0;
+    std::vector<ObjectSummary> got = drain(*cursor, status);
+    EXPECT_EQ(status, static_cast<NWDSCCODE>(TARVEL_LDAP_INCOMPLETE));
+    EXPECT_GE(got.size(), 500u);
+    EXPECT_LT(got.size(), 600u);
+    std::vector<ObjectSummary> after;
+    EXPECT_EQ(cursor->next(after), 0);  // finished: nothing more, no second report
+    EXPECT_TRUE(after.empty());
+    EXPECT_EQ(b->problemDetail(), "");  // a limit, not an entry to fix
+
+    // The administrator has no limit: the same container is whole.
+    auto admin = open(server, "admin");
+    ASSERT_EQ(admin->list(idOf(*admin, "ORTE.UNTERRICHT"), false, cursor), 0);
+    EXPECT_EQ(drain(*cursor, status).size(), 600u);
+    EXPECT_EQ(status, 0);
+}
+
+TEST(LdapListing, ANameWithNulCrOrLfIsNeverHandedOutButNamed) {
+    Slapd server;
+    const std::string klasse = dnOf("KLASSE5A.SCHUELER.UNTERRICHT");
+    // "Evil<NUL>X" and "Bad<CR><LF>Y" as LDIF imports accept them.
+    ASSERT_TRUE(server.modify("dn: cn=Evil\\00X," + klasse + "\nchangetype: add\nobjectClass: inetOrgPerson\n"
+                              "cn:: RXZpbABY\nsn: X\n\n"
+                              "dn: cn=Bad\\0D\\0AY," + klasse + "\nchangetype: add\nobjectClass: inetOrgPerson\n"
+                              "cn:: QmFkDQpZ\nsn: Y\n"));
+    auto b = open(server);
+    for (bool search : {false, true}) {
+        std::unique_ptr<ObjectCursor> cursor;
+        ObjectId base = idOf(*b, search ? "SCHUELER.UNTERRICHT" : "KLASSE5A.SCHUELER.UNTERRICHT");
+        ASSERT_EQ(search ? b->search(base, "Object Class", "User", cursor) : b->list(base, false, cursor), 0);
+        NWDSCCODE status = 0;
+        std::vector<std::string> got = names(drain(*cursor, status));
+        EXPECT_EQ(status, static_cast<NWDSCCODE>(TARVEL_LDAP_INCOMPLETE)) << search;
+        // The rest arrives; nothing with a control character does.
+        EXPECT_EQ(got.size(), search ? 15u : 5u);
+        for (const std::string& n : got) EXPECT_EQ(n.find_first_of(std::string("\0\r\n", 3)), std::string::npos);
+        const std::string detail = b->problemDetail();
+        EXPECT_TRUE(detail == "cn=Evil\\00X," + klasse || detail == "cn=Bad\\0D\\0AY," + klasse) << detail;
+    }
+    // Nor is it found by name: "Evil" is not "Evil<NUL>X".
+    std::vector<std::string> parts = {"UNTERRICHT", "SCHUELER", "KLASSE5A", "Evil"};
+    ObjectId id = -1;
+    EXPECT_EQ(b->resolve(parts, id), ERR_NO_SUCH_ENTRY);
+}
+
+TEST(LdapTopSuffix, ATreeWhoseSuffixIsItsTopOrganizationWorksWithoutBase) {
+    SchoolOptions options;
+    options.suffixAtTop = true;  // suffix o=UNTERRICHT; Base= stays empty
+    Slapd server(options);
+    // The teacher binds as cn=lehrer1,ou=LEHRER,o=UNTERRICHT: below the matching naming context.
+    auto b = open(server, "teacher");
+    ASSERT_TRUE(b);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->list(ROOT_ID, false, cursor), 0);
+    NWDSCCODE status = -1;
+    EXPECT_EQ(names(drain(*cursor, status)), std::vector<std::string>{"UNTERRICHT"});  // not the monitor
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(b->list(ROOT_ID, true, cursor), 0);
+    EXPECT_EQ(names(drain(*cursor, status)), std::vector<std::string>{"UNTERRICHT"});
+
+    ObjectId deny = idOf(*b, DENY_GROUP);
+    std::string full;
+    ObjectSummary summary;
+    ASSERT_EQ(b->describe(deny, full, summary), 0);
+    EXPECT_EQ(full, DENY_GROUP);
+    EXPECT_EQ(summary.baseClass, "Group");
+    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    std::vector<std::string> users = names(drain(*cursor, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(users.size(), 1 + 5 + ODD_NAMES.size() + 3 + 15);
+    EXPECT_TRUE(has(users, "S5A01.KLASSE5A.SCHUELER.UNTERRICHT"));
+
+    // Name parts take the tree's types: PROJEKTE is an ou, the teacher's group member a cn.
+    Attribute member;
+    ASSERT_EQ(b->readAttribute(deny, "Member", member), 0);
+    ASSERT_EQ(member.values.size(), 2u);
+    EXPECT_EQ(member.values[0].text, "Gast01.PROJEKTE.UNTERRICHT");
+    const std::string pupil = "S5B01.KLASSE5B.SCHUELER.UNTERRICHT";
+    AttrValue group;
+    group.text = DENY_GROUP;
+    EXPECT_EQ(b->modify(idOf(*b, pupil), {Change{DS_ADDITIONAL_VALUE, "Group Membership", SYN_DIST_NAME, {group}}}), 0);
+    EXPECT_TRUE(server.holdsDn(server.dn(pupil), "groupMembership", server.dn(DENY_GROUP)));
 }
 
 TEST(LdapSearch, SubtreeByClassGivesFullNamesWithoutTheBase) {

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
 
 using namespace ldaptest;
 
@@ -154,6 +155,64 @@ TEST_F(LdapLayers, ListingABigContainerArrivesWhole) {
     EXPECT_TRUE(ports.box.boxes.empty());
     ASSERT_EQ(entries.size(), 1100u);
     EXPECT_TRUE(std::find(entries.begin(), entries.end(), "[User] U01099") != entries.end());
+}
+
+TEST_F(LdapLayers, AnOperatorUnderTheServersLimitListsStopsAndGoesWholeContainers) {
+    Slapd server(SchoolOptions{1200});
+    // lehrer2 keeps slapd's default limit of 500 entries, as an ordinary operator does.
+    connect(server, "limited");
+    nwapi::NameList entries;
+    nwapi::ListeUnterobjekte(".GROSS.UNTERRICHT", entries, 0);
+    EXPECT_TRUE(ports.box.boxes.empty());
+    std::set<std::string> unique(entries.begin(), entries.end());
+    EXPECT_EQ(entries.size(), 1200u);
+    EXPECT_EQ(unique.size(), 1200u);
+
+    // What a stop of the container gathers, and the stop and go themselves.
+    nwapi::NameList users;
+    ASSERT_TRUE(nwapi::SearchObjects(".GROSS.UNTERRICHT", users, "User"));
+    ASSERT_EQ(users.size(), 1200u);
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(users, DENY));
+    auto keys = [&](const std::string& attribute) {
+        std::set<std::string> out;
+        for (const std::string& v : server.values(dnOf(DENY_GROUP), attribute)) out.insert(nw::ldap::dnKey(v));
+        return out;
+    };
+    std::set<std::string> members = keys("member"), equivalent = keys("equivalentToMe");
+    for (const std::string& user : users) {
+        EXPECT_TRUE(members.count(nw::ldap::dnKey(dnOf(user)))) << user;
+        EXPECT_TRUE(equivalent.count(nw::ldap::dnKey(dnOf(user)))) << user;
+    }
+    EXPECT_EQ(members.size(), 1202u);  // and Gast01, Gast02
+    nwapi::NameList back;
+    ASSERT_TRUE(nwapi::SearchObjects(".GROSS.UNTERRICHT", back, "User"));
+    ASSERT_TRUE(nwapi::DeleteMultipleUsersFromGroup(back, DENY));
+    EXPECT_EQ(keys("member").size(), 2u);
+    EXPECT_EQ(keys("equivalentToMe").size(), 2u);
+    EXPECT_TRUE(server.values(dnOf("U00999.GROSS.UNTERRICHT"), "groupMembership").empty());
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
+TEST_F(LdapLayers, AnEntryNamedWithANulIsReportedAndBlocksNobodyElse) {
+    Slapd server;
+    const std::string klasse = dnOf("KLASSE5A.SCHUELER.UNTERRICHT");
+    ASSERT_TRUE(server.modify("dn: cn=Evil\\00X," + klasse + "\nchangetype: add\nobjectClass: inetOrgPerson\n"
+                              "cn:: RXZpbABY\nsn: X\n"));
+    connect(server, "admin");
+    const std::string expectedDetail = "\r\ncn=Evil\\00X," + klasse;
+    nwapi::NameList entries;
+    nwapi::ListeUnterobjekte(".KLASSE5A.SCHUELER.UNTERRICHT", entries, 0);
+    // The rest is listed, and the operator learns which entry to fix.
+    EXPECT_EQ(entries.size(), 5u);
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].caption, "NDS-Fehler");
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler 36628. NWDSList (ListeUnterobjekte)" + expectedDetail);
+
+    // A stop of the class gathers nothing it could act on.
+    nwapi::NameList users;
+    EXPECT_FALSE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", users, "User"));
+    ASSERT_EQ(ports.box.boxes.size(), 2u);
+    EXPECT_EQ(ports.box.boxes[1].text, "Fehler 36628. NWDSSearch (SearchObjects)" + expectedDetail);
 }
 
 TEST_F(LdapLayers, ServerStoppedInTheMiddleOfAStopThenBack) {

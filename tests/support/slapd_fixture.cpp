@@ -46,6 +46,7 @@ std::string base64Decode(const std::string& in) {
 }
 
 struct LdifWriter {
+    std::string base = BASE;
     std::ostringstream out;
     void entry(const std::string& dn, const std::vector<std::pair<std::string, std::string>>& attributes) {
         // Everything base64: names with umlauts, commas or a leading "#" need no special case.
@@ -89,10 +90,10 @@ struct LdifWriter {
         std::vector<std::pair<std::string, std::string>> a = {
             {"objectClass", "inetOrgPerson"}, {"cn", nw::ldap::splitTypelessName(name).front()}, {"sn", "Test"}};
         a.insert(a.end(), more.begin(), more.end());
-        entry(dnOf(name), a);
+        entry(dnOf(name, base), a);
     }
     void ou(const std::string& name) {
-        entry(dnOf(name), {{"objectClass", "organizationalUnit"}, {"ou", nw::ldap::splitTypelessName(name).front()}});
+        entry(dnOf(name, base), {{"objectClass", "organizationalUnit"}, {"ou", nw::ldap::splitTypelessName(name).front()}});
     }
 };
 
@@ -100,7 +101,9 @@ struct LdifWriter {
 
 int run(const std::string& command, std::string* out) { return testsupport::runCommand(command, out); }
 
-std::string dnOf(const std::string& typelessName) {
+std::string dnOf(const std::string& typelessName) { return dnOf(typelessName, BASE); }
+
+std::string dnOf(const std::string& typelessName, const std::string& base) {
     std::vector<std::string> parts = nw::ldap::splitTypelessName(typelessName);
     std::vector<nw::ldap::Rdn> rdns;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -110,16 +113,19 @@ std::string dnOf(const std::string& typelessName) {
     // Containers named alone or as the leaf of an OU path are OUs; the school's leaves that are
     // containers are listed here.
     static const char* const containers[] = {"PROJEKTE", "LEHRER", "SCHUELER", "KLASSE5A", "KLASSE5B",
-                                             "KLASSE6A", "LEER",   "GROSS"};
+                                             "KLASSE6A", "LEER",   "GROSS", "ORTE"};
     if (parts.size() > 1)
         for (const char* c : containers)
             if (parts[0] == c) rdns[0].type = "ou";
     std::string dn = nw::ldap::formatDn(rdns);
-    return dn.empty() ? std::string(BASE) : dn + "," + BASE;
+    if (base.empty()) return dn;
+    return dn.empty() ? base : dn + "," + base;
 }
 
 std::string schoolLdif(const SchoolOptions& options) {
     LdifWriter w;
+    w.base = options.suffixAtTop ? std::string() : std::string(BASE);
+    auto dnOf = [&](const std::string& name) { return ldaptest::dnOf(name, w.base); };
     const std::string deny = dnOf(DENY_GROUP);
     w.entry(dnOf("UNTERRICHT"), {{"objectClass", "organization"}, {"o", "UNTERRICHT"}});
     w.user(ADMIN, {{"description", "Verwaltet das Schulnetz"}});
@@ -172,15 +178,27 @@ std::string schoolLdif(const SchoolOptions& options) {
             w.user(std::string(name) + ".GROSS.UNTERRICHT");
         }
     }
-    w.entry(std::string("c=DE,") + BASE, {{"objectClass", "country"}, {"c", "DE"}});
-    w.entry(std::string("l=Berlin,") + BASE, {{"objectClass", "locality"}, {"l", "Berlin"}});
+    if (options.localities > 0) {
+        w.ou("ORTE.UNTERRICHT");
+        for (int i = 0; i < options.localities; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Ort%03d", i);
+            w.entry("l=" + std::string(name) + "," + dnOf("ORTE.UNTERRICHT"), {{"objectClass", "locality"}, {"l", name}});
+        }
+    }
+    if (!options.suffixAtTop) {
+        w.entry(std::string("c=DE,") + BASE, {{"objectClass", "country"}, {"c", "DE"}});
+        w.entry(std::string("l=Berlin,") + BASE, {{"objectClass", "locality"}, {"l", "Berlin"}});
+    }
     return w.out.str();
 }
 
 Slapd::Slapd(const SchoolOptions& options) {
     std::string ldif = dir_.file("school.ldif");
     testsupport::writeFile(ldif, schoolLdif(options));
-    start(ldif, options.tls);
+    suffixAtTop_ = options.suffixAtTop;
+    if (suffixAtTop_) base_.clear();
+    start(ldif, options.tls, true);
 }
 
 std::string Slapd::ldapsUrl() const {
@@ -191,14 +209,16 @@ std::string Slapd::ldapsUrl() const {
 
 Slapd::Slapd(const std::string& ldifFile) { start(ldifFile); }
 
-void Slapd::start(const std::string& ldif, bool tls) {
+void Slapd::start(const std::string& ldif, bool tls, bool school) {
     std::string command = "bash " + shellQuote(script()) + " start " + shellQuote(dir_.file("slapd")) +
-                          " --base " + shellQuote(BASE) + " --ldif " + shellQuote(ldif) + " --admin " +
-                          shellQuote(dnOf(ADMIN)) + " --teacher " + shellQuote(dnOf(TEACHER)) + " --teacher-scope " +
-                          shellQuote(dnOf("KLASSE5A.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
-                          shellQuote(dnOf("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-group " +
-                          shellQuote(dnOf(DENY_GROUP)) + " --plain " + shellQuote(dnOf(PLAIN)) +
-                          " --owner " + std::to_string(getpid()) + (tls ? " --tls" : "");
+                          " --base " + shellQuote(suffixAtTop_ ? TOP_SUFFIX : BASE) + " --ldif " + shellQuote(ldif) +
+                          " --admin " + shellQuote(dn(ADMIN)) + " --teacher " + shellQuote(dn(TEACHER)) +
+                          " --teacher-scope " + shellQuote(dn("KLASSE5A.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
+                          shellQuote(dn("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
+                          shellQuote(dn("GROSS.UNTERRICHT")) + " --teacher-group " + shellQuote(dn(DENY_GROUP)) +
+                          " --plain " + shellQuote(dn(PLAIN)) + (school ? " --limited " + shellQuote(dn(LIMITED)) : "") +
+                          (suffixAtTop_ ? " --base-in-ldif" : "") + " --owner " + std::to_string(getpid()) +
+                          (tls ? " --tls" : "");
     std::string out;
     if (run(command, &out) != 0)
         throw std::runtime_error("slapd fixture did not start: " + out + testsupport::readFile(dir_.file("slapd/slapd.log")));
@@ -225,9 +245,12 @@ void Slapd::restart() {
 std::string Slapd::passwordFile(const std::string& who) const { return dir_.file("slapd/" + who + ".pw"); }
 
 std::string Slapd::useAs(const std::string& who, const std::string& extraLines) {
-    std::string operatorName = who == "admin" ? ADMIN : who == "teacher" ? TEACHER : PLAIN;
+    std::string operatorName = who == "admin"     ? ADMIN
+                               : who == "teacher" ? TEACHER
+                               : who == "limited" ? LIMITED
+                                                  : PLAIN;
     std::string conf = dir_.file("nwclient-" + who + ".conf");
-    testsupport::writeFile(conf, "Tree=" + url_ + "\nBase=" + BASE + "\nOperator=" + operatorName +
+    testsupport::writeFile(conf, "Tree=" + url_ + "\nBase=" + base_ + "\nOperator=" + operatorName +
                                      "\nPasswordFile=" + passwordFile(who) + "\nTimeout=5\n" + extraLines);
     nw::setConfigurationFile(conf);
     return conf;

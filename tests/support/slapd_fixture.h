@@ -13,6 +13,11 @@ constexpr const char* BASE = "dc=schule,dc=test";
 constexpr const char* ADMIN = "admin.UNTERRICHT";
 constexpr const char* TEACHER = "lehrer1.LEHRER.UNTERRICHT";
 constexpr const char* PLAIN = "Gast05.PROJEKTE.UNTERRICHT";
+// A second teacher with the teacher's rights (and on GROSS) who keeps slapd's default size
+// limit of 500, as an ordinary operator at a school does.
+constexpr const char* LIMITED = "lehrer2.LEHRER.UNTERRICHT";
+// The server suffix of the layout whose suffix is the school's top organization.
+constexpr const char* TOP_SUFFIX = "o=UNTERRICHT";
 constexpr const char* DENY_GROUP = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 
 // Names with characters that DNs and filters treat specially, all in PROJEKTE.
@@ -21,6 +26,8 @@ extern const std::vector<std::string> ODD_NAMES;
 struct SchoolOptions {
     int bigContainerSize = 0;  // users in ou=GROSS,o=UNTERRICHT
     bool tls = false;          // StartTLS and ldaps:// with a test CA (folder()/slapd/tls/ca.pem)
+    bool suffixAtTop = false;  // the server's suffix is o=UNTERRICHT itself (no BASE above it)
+    int localities = 0;        // l=Ort000.. entries in ou=ORTE,o=UNTERRICHT (no cn, ou, o or uid)
 };
 
 // The test school as LDIF below BASE: UNTERRICHT with PROJEKTE (the deny groups, Gast01-05, the
@@ -30,8 +37,10 @@ struct SchoolOptions {
 // the top.
 std::string schoolLdif(const SchoolOptions& options = {});
 
-// The DN of a typeless name below BASE as the school lays it out (cn leaf, o top, ou between).
+// The DN of a typeless name below BASE as the school lays it out (cn leaf, o top, ou between);
+// with an empty base, the top organization is the DN's last part.
 std::string dnOf(const std::string& typelessName);
+std::string dnOf(const std::string& typelessName, const std::string& base);
 
 class Slapd {
 public:
@@ -47,14 +56,18 @@ public:
 
     const std::string& url() const { return url_; }
     const std::string& folder() const { return dir_.path(); }
-    // The password file of "admin", "teacher" or "plain" (mode 0600).
+    // The DN of a typeless name in this server's layout.
+    std::string dn(const std::string& typelessName) const { return dnOf(typelessName, base_); }
+    // Where the school hangs below the suffix: BASE, or empty when the suffix is its top.
+    const std::string& base() const { return base_; }
+    // The password file of "admin", "teacher", "plain" or "limited" (mode 0600).
     std::string passwordFile(const std::string& who) const;
 
     void stop();
     void restart();
 
-    // nwclient.conf for "admin", "teacher" or "plain", pointed at by the client; extra lines are
-    // appended. Returns the file's path.
+    // nwclient.conf for "admin", "teacher", "plain" or "limited", pointed at by the client (Base=
+    // as the layout needs it); extra lines are appended, a later key wins. Returns the file's path.
     std::string useAs(const std::string& who, const std::string& extraLines = "");
 
     // ldapsearch -LLL as the manager: the output text.
@@ -68,9 +81,11 @@ public:
     bool holdsDn(const std::string& dn, const std::string& attribute, const std::string& valueDn) const;
 
 private:
-    void start(const std::string& ldifFile, bool tls = false);
+    void start(const std::string& ldifFile, bool tls = false, bool school = false);
 
     testsupport::TempDir dir_;
+    std::string base_ = BASE;
+    bool suffixAtTop_ = false;
     std::string url_;
     bool running_ = false;
 };

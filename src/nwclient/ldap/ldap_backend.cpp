@@ -76,6 +76,27 @@ NWCCODE readPasswordFile(const std::string& path, std::string& password) {
     return password.empty() ? TARVEL_LDAP_NO_PASSWORD : 0;
 }
 
+// The naming contexts that are not below another one, without the server's own.
+std::vector<std::string> topContexts(const std::vector<std::string>& contexts, const std::vector<std::string>& own) {
+    std::vector<std::string> keys;
+    for (const std::string& c : contexts) keys.push_back(dnKey(c));
+    std::vector<std::string> top;
+    for (size_t i = 0; i < contexts.size(); ++i) {
+        if (keys[i].empty()) continue;
+        bool skip = false;
+        for (const std::string& o : own)
+            if (!o.empty() && dnKey(o) == keys[i]) skip = true;
+        for (size_t j = 0; j < contexts.size() && !skip; ++j) {
+            const std::string& k = keys[j];
+            if (j != i && !k.empty() && keys[i].size() > k.size() && keys[i].compare(keys[i].size() - k.size(), k.size(), k) == 0 &&
+                keys[i][keys[i].size() - k.size() - 1] == ',')
+                skip = true;
+        }
+        if (!skip) top.push_back(contexts[i]);
+    }
+    return top;
+}
+
 }  // namespace
 
 // ---- set-up ----
@@ -121,6 +142,7 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
             rdns.push_back({i == 0 ? "cn" : (i + 1 == parts.size() ? "o" : "ou"), parts[i]});
         bindDn_ = formatDn(rdns);
         if (!base_.empty()) bindDn_ += "," + base_;
+        bindUnderContext_ = base_.empty();
     }
 
     // The password is kept for reconnecting: from here on no core dump may hold it.
@@ -133,15 +155,12 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
         if (!platform::askPassword(prompt, password_) || password_.empty()) return TARVEL_LDAP_NO_PASSWORD;
     }
 
-    Node root;
-    root.dn = base_;
-    nodes_.push_back(std::move(root));
+    nodes_.add(base_, dnKey(base_));
     nodes_[0].summary.id = ROOT_ID;
     nodes_[0].summary.name = "[root]";
     nodes_[0].summary.baseClass = "Top";
     nodes_[0].summary.flags = DS_CONTAINER_ENTRY;
     nodes_[0].described = true;
-    idByDnKey_[dnKey(base_)] = ROOT_ID;
 
     if (NWCCODE rc = connect()) return rc;
     if (NWCCODE rc = readRootDse()) return rc;
@@ -188,6 +207,30 @@ NWCCODE LdapBackend::connectAndBind() {
         int rc = ldap_start_tls_s(ld_, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) return tcpReachable(uri_, timeoutSeconds_) ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
     }
+    if (bindUnderContext_) {
+        // Without Base= the operator's top name is one of the server's naming contexts (its
+        // suffix o=UNTERRICHT, say): the bind DN goes below that one. The root DSE is readable
+        // before the bind.
+        bindUnderContext_ = false;
+        const char* attrs[] = {"namingContexts", nullptr};
+        LDAPMessage* raw = nullptr;
+        timeval dseTimeout{timeoutSeconds_, 0};
+        int rc = ldap_search_ext_s(ld_, "", LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attrs), 0, nullptr,
+                                   nullptr, &dseTimeout, 0, &raw);
+        Message result(raw);
+        LDAPMessage* entry = rc == LDAP_SUCCESS ? ldap_first_entry(ld_, result.get()) : nullptr;
+        std::vector<std::string> parts = splitTypelessName(operatorName_);
+        for (const std::string& context : entry ? textValues(ld_, entry, "namingContexts") : std::vector<std::string>{}) {
+            std::vector<Rdn> contextRdns;
+            if (parts.size() < 2 || !parseDn(context, contextRdns) || contextRdns.empty() ||
+                !text::equalsLocaleNoCase(contextRdns.front().value, parts.back()))
+                continue;
+            std::vector<Rdn> rdns;
+            for (size_t i = 0; i + 1 < parts.size(); ++i) rdns.push_back({i == 0 ? "cn" : "ou", parts[i]});
+            bindDn_ = formatDn(rdns) + "," + context;
+            break;
+        }
+    }
     berval credentials{static_cast<ber_len_t>(password_.size()), password_.data()};
     int rc = ldap_sasl_bind_s(ld_, bindDn_.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
     if (rc == LDAP_SUCCESS) return 0;
@@ -203,7 +246,8 @@ NWCCODE LdapBackend::connectAndBind() {
 }
 
 NWCCODE LdapBackend::readRootDse() {
-    const char* attrs[] = {"supportedControl", "subschemaSubentry", "namingContexts", nullptr};
+    const char* attrs[] = {"supportedControl", "subschemaSubentry", "namingContexts", "monitorContext", "configContext",
+                           nullptr};
     Message result;
     int rc = baseRead("", attrs, result);
     if (rc != LDAP_SUCCESS) return isConnectionLost(rc) ? TARVEL_LDAP_UNREACHABLE : 0;
@@ -214,6 +258,8 @@ NWCCODE LdapBackend::readRootDse() {
     assertionSupported_ = has(LDAP_CONTROL_ASSERT);
     pagingSupported_ = controls.empty() || has(LDAP_CONTROL_PAGEDRESULTS);
     namingContexts_ = textValues(ld_, entry, "namingContexts");
+    topNamingContexts_ = topContexts(namingContexts_, {firstValue(ld_, entry, "monitorContext"),
+                                                       firstValue(ld_, entry, "configContext")});
     std::string subschema = firstValue(ld_, entry, "subschemaSubentry");
     readSchema(subschema.empty() ? "cn=schema" : subschema);
     return 0;
@@ -261,10 +307,14 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
 }
 
 int LdapBackend::reopen() {
+    // What was learnt on the old connection is read again.
     childCache_.clear();
-    for (Node& n : nodes_) n.underParent = false;
+    nodes_.forgetDetails();
+    nodes_[0].underParent = false;
+    nodes_[0].objectClasses.clear();
+    lastParentKey_ = std::string(1, '\x01');
+    lastParentId_ = -1;
     snapshots_.clear();
-    for (Node& n : nodes_) n.objectClasses.clear();
     NWCCODE rc = connect();
     return rc == 0 ? LDAP_SUCCESS : LDAP_SERVER_DOWN;
 }

@@ -128,6 +128,11 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
     out.values.clear();
     Values values(ldap_get_values_len(ld_, entry, ldapName.c_str()));
     if (!values || !values.get()[0]) return ERR_NO_SUCH_ATTRIBUTE;
+    if (lowerName == "member") {
+        std::vector<std::string> memberDns;
+        for (berval** v = values.get(); *v; ++v) memberDns.emplace_back((*v)->bv_val, (*v)->bv_len);
+        learnMembers(id, memberDns);
+    }
     for (berval** v = values.get(); *v; ++v) {
         std::string raw((*v)->bv_val, (*v)->bv_len);
         AttrValue value;
@@ -147,6 +152,43 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
         out.values.push_back(std::move(value));
     }
     return SUCCESSFUL;
+}
+
+void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& memberDns) {
+    // A few members cost no more one by one.
+    if (memberDns.size() < 16) return;
+    // Members normally name the group back: one indexed search finds them all.
+    const std::string groupDn = dnOf(group);
+    const std::string filter =
+        "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
+    std::unordered_set<std::string> found;
+    {
+        LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
+        std::vector<ObjectSummary> page;
+        while (cursor.next(page) == SUCCESSFUL && !page.empty())
+            for (const ObjectSummary& s : page) found.insert(dnKey(dnOf(s.id)));
+    }
+    // Those that do not (half done, or written by another tool) are read together.
+    std::vector<std::string> rest;
+    for (const std::string& dn : memberDns) {
+        std::string key = dnKey(dn);
+        if (found.count(key)) continue;
+        ObjectId known = nodes_.find(key);
+        if (known >= 0 && nodes_[static_cast<size_t>(known)].described && nodes_[static_cast<size_t>(known)].underParent)
+            continue;
+        rest.push_back(dn);
+    }
+    if (rest.empty()) return;
+    std::vector<Message> results;
+    std::vector<int> codes;
+    readMany(rest, SUMMARY_ATTRS, results, codes);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (codes[i] != LDAP_SUCCESS || !results[i]) continue;
+        if (LDAPMessage* e = ldap_first_entry(ld_, results[i].get())) {
+            bool ok = false;
+            registerEntry(e, ok);
+        }
+    }
 }
 
 NWDSCCODE LdapBackend::readStream(ObjectId id, const std::string& attribute, std::string& contents) {

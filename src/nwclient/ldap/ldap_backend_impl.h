@@ -68,6 +68,40 @@ struct Node {
     std::string childKey;
 };
 
+// Every object the backend ever handed out keeps its id for the backend's life; what is kept for
+// each is its DN, packed, and a 128-bit hash of its DN key to find it again (about 130 bytes per
+// object). The rest (summary, classes, where it hangs in the resolved names) is a cache of
+// details that forgetDetails() drops, so listing one big container after another does not pile
+// up memory; dropped details are read again when needed.
+class NodeTable {
+public:
+    size_t size() const { return starts_.size(); }
+    // A new object; its id is the table's size before.
+    ObjectId add(std::string_view dn, std::string_view dnKey);
+    // The id of a DN key, or -1.
+    ObjectId find(std::string_view dnKey) const;
+    // The details of an object, made (with its DN) on first use.
+    Node& operator[](size_t id) const;
+    size_t detailCount() const { return details_.size(); }
+    // Drops the details of every object but the root.
+    void forgetDetails();
+
+private:
+    struct Key {
+        uint64_t a, b;
+        bool operator==(const Key& o) const { return a == o.a && b == o.b; }
+    };
+    struct KeyHash {
+        size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
+    };
+    static Key keyOf(std::string_view dnKey);
+    std::string_view dnAt(size_t id) const;
+    std::string arena_;                         // the DNs one after the other
+    std::vector<uint64_t> starts_;              // where each DN starts in arena_
+    std::unordered_map<Key, ObjectId, KeyHash> ids_;
+    mutable std::unordered_map<size_t, Node> details_;
+};
+
 struct AttributeInfo {
     std::string name;       // as the schema spells it
     std::string syntaxOid;  // own or inherited
@@ -92,26 +126,52 @@ inline const std::set<std::string> DN_MEMBERSHIP_ATTRS = {"member", "groupmember
 
 class LdapBackend;
 
+// Result codes with which a server ends a listing or search early: its size limit, an
+// administrative limit, or paging refused.
+bool isLimit(int resultCode);
+
+// A listing or subtree search. When the server stops one early (its size limit for the
+// operator), the cursor gets the rest by itself: it asks again for parts of the request, split by
+// the first characters of the names already received, splits again a part that still hits the
+// limit, and drops entries seen twice. Only when that cannot complete (or an entry's name cannot
+// be handed out) does it end with TARVEL_LDAP_INCOMPLETE, after every entry it could get.
 class LdapCursor : public ObjectCursor {
 public:
-    LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames)
-        : backend_(backend), base_(base), scope_(scope), filter_(std::move(filter)), fullNames_(fullNames) {}
+    LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames);
     ~LdapCursor() override;
     NWDSCCODE next(std::vector<ObjectSummary>& page) override;
 
 private:
+    struct Part {
+        std::string baseDn;
+        int scope = LDAP_SCOPE_ONELEVEL;
+        std::string filter;
+        std::string prefix;              // lower-cased; what every naming value in it starts with
+        std::set<std::string> taken;     // longer prefixes that have their own parts
+    };
     int request();
+    int fetchPage(std::vector<ObjectSummary>& got);
+    // After the server stopped the current part early: queues its sub-parts; false when it
+    // cannot be split further.
+    bool split();
+    void noteNames(const std::vector<ObjectSummary>& got);
+    NWDSCCODE finish(NWDSCCODE status, std::vector<ObjectSummary>& page);
 
     LdapBackend& backend_;
     ObjectId base_;
     int scope_;
-    std::string filter_;
     bool fullNames_;
+    std::vector<Part> parts_;            // still to run; the current one is at the back
+    std::set<std::string> nextPrefixes_; // of the current part, one character longer
+    bool receivedAny_ = false;           // in the current part
+    size_t partsRun_ = 0;
+    std::unordered_set<ObjectId> seen_;
     berval cookie_{0, nullptr};
     int msgid_ = -1;          // the page asked for and not yet received
     uint64_t generation_ = 0; // of the connection it was asked on
     bool started_ = false;
     bool done_ = false;
+    NWDSCCODE deferred_ = SUCCESSFUL;  // a failure to report after the entries before it
 };
 
 class LdapBackend : public DirectoryBackend {
@@ -125,6 +185,9 @@ public:
 
     std::string serverName() override { return serverName_; }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
+    // Every level of every name in one round of base reads sent together.
+    void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
+                     std::vector<NWDSCCODE>& statuses) override;
     NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
     NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;
     NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
@@ -148,12 +211,27 @@ public:
     int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid);
     // Receives it: the new cookie replaces the old one (cookieArrived runs as soon as it is known,
     // before the entries are taken apart); entries are registered as nodes and summarised.
+    // A result code that stops the search early (a size limit) still comes with the entries before it.
     int receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
                     std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    // The object's own name (its RDN value).
+    const std::string& ownName(ObjectId id) const { return nodes_[static_cast<size_t>(id)].summary.name; }
+    // An entry whose name holds NUL, CR or LF is never handed out; the first one of the running
+    // listing or search is kept here (its DN, escaped) for the operator to fix.
+    void noteBadEntry(const std::string& dn) {
+        if (problemDetail_.empty()) problemDetail_ = dn;
+    }
+    std::string problemDetail() override { return problemDetail_; }
+    void clearProblemDetail() { problemDetail_.clear(); }
     void abandon(int msgid);
     uint64_t generation() const { return generation_; }
     int reopen();
+    // The server's naming contexts that are not below another one (nor its monitor or
+    // configuration): what stands below the root of a tree without Base=.
+    const std::vector<std::string>& topNamingContexts() const { return topNamingContexts_; }
     const std::string& dnOf(ObjectId id) const { return nodes_[static_cast<size_t>(id)].dn; }
+    // At the start of a listing or search: once many objects have details, they go (ids stay).
+    void trimDetails();
     bool knows(ObjectId id) const { return id >= 0 && static_cast<size_t>(id) < nodes_.size(); }
     int pageSize() const { return pageSize_; }
 
@@ -165,7 +243,11 @@ private:
     int withRetry(const std::function<int()>& op);
 
     ObjectId registerDn(const std::string& dn, std::string key);
-    ObjectId registerEntry(LDAPMessage* entry, bool& ok);
+    // ok is false for an entry that cannot be handed out (its DN does not parse, or a name part
+    // holds NUL, CR or LF: then badDn, escaped, if asked for).
+    ObjectId registerEntry(LDAPMessage* entry, bool& ok, std::string* badDn = nullptr);
+    // The parent's id of an entry's RDNs, its unknown ancestors registered; -1 outside the tree.
+    ObjectId parentOf(const std::vector<Rdn>& rdns);
     struct SummaryValues {
         std::vector<std::string> classes;
         std::string structural, count, modified, created;
@@ -179,7 +261,9 @@ private:
     // Describes a container afresh before a listing or search below it: an empty page from a
     // missing base would look like no objects.
     NWDSCCODE checkStillThere(ObjectId container);
-    NWDSCCODE lookupChild(ObjectId parent, const std::string& component, ObjectId& child);
+    // Base reads of many DNs, sent together (a window in flight); one result and code per DN.
+    void readMany(const std::vector<std::string>& dns, const char* const* attrs, std::vector<Message>& results,
+                  std::vector<int>& codes);
     NWDSCCODE ensureClasses(ObjectId id);
     bool classesAllow(const std::vector<std::string>& classes, const std::string& attribute) const;
     const AttributeInfo* attributeInfo(const std::string& ldapName) const;
@@ -208,6 +292,11 @@ private:
     };
     static constexpr size_t MAX_QUEUED = 20000;
 
+    // After a group's Member was read: its members' classes and own membership values, from one
+    // search (and base reads for members the search did not bring), so the deny list and a
+    // later stop or go ask nothing per member.
+    void learnMembers(ObjectId group, const std::vector<std::string>& memberDns);
+
     void takeSnapshot(ObjectId id, LDAPMessage* entry);
     NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
     bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
@@ -224,6 +313,7 @@ private:
     // Settings.
     std::string uri_, base_, bindDn_, password_, caFile_, serverName_, membershipClass_, operatorName_;
     bool startTls_ = false;
+    bool bindUnderContext_ = false;  // the bind DN still to be put below the matching naming context
     int timeoutSeconds_ = 10;
     int pageSize_ = 500;
 
@@ -232,17 +322,18 @@ private:
     NameMap map_;
     size_t baseRdnCount_ = 0;
     std::vector<std::string> namingContexts_;
+    std::vector<std::string> topNamingContexts_;
     bool assertionSupported_ = false;
     bool pagingSupported_ = true;
+    std::string problemDetail_;
     std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID
     std::unordered_map<std::string, ClassInfo> classes_;         // lower-cased name or OID
 
     // Objects: ids are indices; they stay valid across re-opened connections.
-    std::vector<Node> nodes_;
-    std::unordered_map<std::string, ObjectId> idByDnKey_;
+    NodeTable nodes_;
     // Resolved components: parent id + "/" + lower-cased component -> child. Per connection.
     std::unordered_map<std::string, ObjectId> childCache_;
-    std::string lastParentKey_;
+    std::string lastParentKey_ = std::string(1, '\x01');  // no DN key looks like this
     ObjectId lastParentId_ = -1;
     // Membership values as last read or written, for the objects of the running action.
     std::unordered_map<ObjectId, Snapshot> snapshots_;

@@ -44,38 +44,109 @@ int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void
         ldap_get_option(ld_, LDAP_OPT_RESULT_CODE, &error);
         return error == LDAP_SUCCESS ? LDAP_SERVER_DOWN : error;
     }
-    // The result first: a result code of the search itself (a size limit hit part-way) ends the
-    // listing as a failure, whatever came before it; and the next page is asked for before this
-    // one is taken apart, so the server sends while we work.
+    // The result first: the next page is asked for before this one is taken apart, so the
+    // server sends while we work.
     int resultCode = LDAP_SUCCESS;
     LDAPControl** returned = nullptr;
     int parse = ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, &returned, 0);
     Controls returnedOwner(returned);
     if (parse != LDAP_SUCCESS) return parse;
-    if (resultCode != LDAP_SUCCESS) return resultCode;
     ber_memfree(cookie.bv_val);
     cookie = {0, nullptr};
-    if (LDAPControl* response = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
-        ber_int_t estimate = 0;
-        if (ldap_parse_pageresponse_control(ld_, response, &estimate, &cookie) != LDAP_SUCCESS) {
-            cookie = {0, nullptr};
-            return LDAP_DECODING_ERROR;
+    if (resultCode != LDAP_SUCCESS && !isLimit(resultCode)) return resultCode;
+    if (resultCode == LDAP_SUCCESS) {
+        if (LDAPControl* response = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
+            ber_int_t estimate = 0;
+            if (ldap_parse_pageresponse_control(ld_, response, &estimate, &cookie) != LDAP_SUCCESS) {
+                cookie = {0, nullptr};
+                return LDAP_DECODING_ERROR;
+            }
         }
+        if (cookie.bv_len > 0) cookieArrived();
     }
-    if (cookie.bv_len > 0) cookieArrived();
+    // Entries before a size limit are as good as any; the cursor asks for the rest.
     for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
         bool ok = false;
-        ObjectId id = registerEntry(e, ok);
+        std::string badDn;
+        ObjectId id = registerEntry(e, ok, &badDn);
+        if (!ok && !badDn.empty()) noteBadEntry(badDn);
         if (!ok || id == excluded) continue;
         ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
         if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
         page.push_back(std::move(s));
     }
-    return LDAP_SUCCESS;
+    return resultCode;
 }
 
 void LdapBackend::abandon(int msgid) {
     if (ld_) ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+}
+
+namespace {
+
+// The first character of a name (a whole UTF-8 sequence), lower-cased as the server compares.
+std::string firstCharacterLower(std::string_view s) {
+    if (s.empty()) return {};
+    size_t n = 1;
+    unsigned char c = static_cast<unsigned char>(s[0]);
+    if (c >= 0xF0) n = 4;
+    else if (c >= 0xE0) n = 3;
+    else if (c >= 0xC0) n = 2;
+    n = std::min(n, s.size());
+    std::string_view first = s.substr(0, n);
+    return n == 1 ? toLowerAscii(first) : text::toLowerLocale(first);
+}
+
+// Whether a name starts with a lower-cased prefix, compared as the server compares.
+bool startsWithLower(const std::string& name, const std::string& prefix, size_t& consumed) {
+    consumed = 0;
+    std::string_view rest(name);
+    std::string built;
+    while (built.size() < prefix.size() && !rest.empty()) {
+        std::string c = firstCharacterLower(rest);
+        size_t width = 1;
+        unsigned char lead = static_cast<unsigned char>(rest[0]);
+        if (lead >= 0xF0) width = 4;
+        else if (lead >= 0xE0) width = 3;
+        else if (lead >= 0xC0) width = 2;
+        width = std::min(width, rest.size());
+        built += c;
+        consumed += width;
+        rest.remove_prefix(width);
+    }
+    return built == prefix;
+}
+
+// Entries whose naming values start with any of the prefixes.
+std::string prefixClause(const std::set<std::string>& prefixes) {
+    std::string clause = "(|";
+    for (const std::string& p : prefixes)
+        for (const char* type : {"cn", "ou", "o", "uid"}) clause += "(" + std::string(type) + "=" + escapeFilterValue(p) + "*)";
+    return clause + ")";
+}
+
+// Characters that start most names, for a part that hit the limit before it sent anything.
+constexpr const char* FIRST_CHARACTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
+// Beyond these a server limit is not worked around (each part is one more request).
+constexpr size_t MAX_PARTS = 5000;
+constexpr size_t MAX_PREFIX = 64;
+
+}  // namespace
+
+bool isLimit(int rc) {
+    return rc == LDAP_SIZELIMIT_EXCEEDED || rc == LDAP_ADMINLIMIT_EXCEEDED || rc == LDAP_UNWILLING_TO_PERFORM;
+}
+
+LdapCursor::LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames)
+    : backend_(backend), base_(base), scope_(scope), fullNames_(fullNames) {
+    const std::string& baseDn = backend_.dnOf(base_);
+    if (baseDn.empty() && !backend_.topNamingContexts().empty()) {
+        // A tree without Base=: below its root stand the server's naming contexts.
+        for (const std::string& context : backend_.topNamingContexts())
+            parts_.push_back(Part{context, scope == LDAP_SCOPE_ONELEVEL ? LDAP_SCOPE_BASE : scope, filter, {}, {}});
+    } else {
+        parts_.push_back(Part{baseDn, scope, std::move(filter), {}, {}});
+    }
 }
 
 LdapCursor::~LdapCursor() {
@@ -85,51 +156,116 @@ LdapCursor::~LdapCursor() {
 
 int LdapCursor::request() {
     generation_ = backend_.generation();
-    int rc = backend_.requestPage(backend_.dnOf(base_), scope_, filter_, &cookie_, msgid_);
+    const Part& part = parts_.back();
+    int rc = backend_.requestPage(part.baseDn, part.scope, part.filter, &cookie_, msgid_);
     if (rc != LDAP_SUCCESS) msgid_ = -1;
     return rc;
 }
 
-NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
-    page.clear();
-    while (!done_ && page.empty()) {
-        if (!backend_.knows(base_)) {
-            done_ = true;
-            return ERR_NO_SUCH_ENTRY;
-        }
-        int rc = LDAP_SUCCESS;
-        if (msgid_ < 0) rc = request();
-        // A page asked for on a connection that has since been re-opened is gone.
-        if (rc == LDAP_SUCCESS && generation_ != backend_.generation()) rc = LDAP_SERVER_DOWN;
-        if (rc == LDAP_SUCCESS) {
-            int msgid = msgid_;
-            msgid_ = -1;
-            rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, page, fullNames_,
-                                      scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
-        }
-        if (isConnectionLost(rc)) {
-            // Only the first page can be asked again: a page cookie dies with its connection.
-            int reopened = backend_.reopen();
-            if (!started_ && reopened == LDAP_SUCCESS) {
-                page.clear();
-                rc = request();
-                if (rc == LDAP_SUCCESS) {
-                    int msgid = msgid_;
-                    msgid_ = -1;
-                    rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, page, fullNames_,
-                                              scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
-                }
+void LdapCursor::noteNames(const std::vector<ObjectSummary>& got) {
+    const std::string& prefix = parts_.back().prefix;
+    for (const ObjectSummary& s : got) {
+        receivedAny_ = true;
+        if (nextPrefixes_.size() > 4096) break;
+        const std::string& name = backend_.ownName(s.id);
+        size_t consumed = 0;
+        if (!startsWithLower(name, prefix, consumed) || consumed >= name.size()) continue;
+        nextPrefixes_.insert(prefix + firstCharacterLower(std::string_view(name).substr(consumed)));
+    }
+}
+
+bool LdapCursor::split() {
+    Part part = std::move(parts_.back());
+    parts_.pop_back();
+    std::set<std::string> prefixes;
+    for (const std::string& p : nextPrefixes_)
+        if (!part.taken.count(p)) prefixes.insert(p);
+    if (prefixes.empty() && !receivedAny_ && part.prefix.empty() && part.taken.empty())
+        for (const char* c = FIRST_CHARACTERS; *c; ++c) prefixes.insert(std::string(1, *c));
+    if (prefixes.empty() || part.prefix.size() >= MAX_PREFIX || partsRun_ + parts_.size() + prefixes.size() + 1 > MAX_PARTS)
+        return false;
+    // The rest (names that start otherwise, or entries without such a naming value) first on
+    // the stack means it runs last.
+    Part rest{part.baseDn, part.scope, "(&" + part.filter + "(!" + prefixClause(prefixes) + "))", part.prefix, part.taken};
+    rest.taken.insert(prefixes.begin(), prefixes.end());
+    parts_.push_back(std::move(rest));
+    for (const std::string& p : prefixes)
+        parts_.push_back(Part{part.baseDn, part.scope, "(&" + part.filter + prefixClause({p}) + ")", p, {}});
+    return true;
+}
+
+int LdapCursor::fetchPage(std::vector<ObjectSummary>& got) {
+    int rc = LDAP_SUCCESS;
+    if (msgid_ < 0) rc = request();
+    // A page asked for on a connection that has since been re-opened is gone.
+    if (rc == LDAP_SUCCESS && generation_ != backend_.generation()) rc = LDAP_SERVER_DOWN;
+    if (rc == LDAP_SUCCESS) {
+        int msgid = msgid_;
+        msgid_ = -1;
+        rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, got, fullNames_,
+                                  scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
+    }
+    if (isConnectionLost(rc)) {
+        // Only the first page can be asked again: a page cookie dies with its connection.
+        int reopened = backend_.reopen();
+        if (!started_ && reopened == LDAP_SUCCESS) {
+            got.clear();
+            rc = request();
+            if (rc == LDAP_SUCCESS) {
+                int msgid = msgid_;
+                msgid_ = -1;
+                rc = backend_.receivePage(msgid, cookie_, [this] { request(); }, got, fullNames_,
+                                          scope_ == LDAP_SCOPE_SUBTREE ? base_ : -1);
             }
         }
-        started_ = true;
+    }
+    started_ = true;
+    return rc;
+}
+
+NWDSCCODE LdapCursor::finish(NWDSCCODE status, std::vector<ObjectSummary>& page) {
+    if (msgid_ >= 0 && generation_ == backend_.generation()) backend_.abandon(msgid_);
+    msgid_ = -1;
+    done_ = true;
+    // The entries got so far go out first; the failure comes with the next call.
+    if (!page.empty() && status != SUCCESSFUL) {
+        deferred_ = status;
+        return SUCCESSFUL;
+    }
+    return status;
+}
+
+NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
+    page.clear();
+    if (done_) {
+        NWDSCCODE rc = deferred_;
+        deferred_ = SUCCESSFUL;
+        return rc;
+    }
+    if (!started_) backend_.clearProblemDetail();
+    while (page.empty()) {
+        if (!backend_.knows(base_)) return finish(ERR_NO_SUCH_ENTRY, page);
+        std::vector<ObjectSummary> got;
+        int rc = fetchPage(got);
+        if (rc != LDAP_SUCCESS && !isLimit(rc)) return finish(ndsStatusFromLdap(rc), page);
+        noteNames(got);
+        for (ObjectSummary& s : got)
+            if (seen_.insert(s.id).second) page.push_back(std::move(s));
         if (rc != LDAP_SUCCESS) {
-            if (msgid_ >= 0 && generation_ == backend_.generation()) backend_.abandon(msgid_);
-            msgid_ = -1;
-            done_ = true;
-            page.clear();
-            return ndsStatusFromLdap(rc);
+            // Stopped early: the rest of this part comes in smaller parts.
+            ber_memfree(cookie_.bv_val);
+            cookie_ = {0, nullptr};
+            if (!split()) return finish(TARVEL_LDAP_INCOMPLETE, page);
+        } else if (cookie_.bv_len == 0) {
+            parts_.pop_back();
+        } else {
+            continue;
         }
-        if (cookie_.bv_len == 0) done_ = true;
+        ++partsRun_;
+        nextPrefixes_.clear();
+        receivedAny_ = false;
+        if (parts_.empty())
+            return finish(backend_.problemDetail().empty() ? SUCCESSFUL : TARVEL_LDAP_INCOMPLETE, page);
     }
     return SUCCESSFUL;
 }
@@ -137,6 +273,7 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
 NWDSCCODE LdapBackend::list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) {
     if (!knows(container)) return ERR_NO_SUCH_ENTRY;
     snapshots_.clear();  // a new action: what other clients changed meanwhile is read afresh
+    trimDetails();
     std::string filter = containersOnly ? anyClassFilter(map_.containerClasses()) : "(objectClass=*)";
     if (NWDSCCODE rc = checkStillThere(container)) return rc;
     cursor = std::make_unique<LdapCursor>(*this, container, LDAP_SCOPE_ONELEVEL, filter, false);
@@ -149,6 +286,7 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
     // A search may ask for membership values: everything queued goes out first.
     if (NWDSCCODE rc = flushAll()) return rc;
     snapshots_.clear();
+    trimDetails();
     std::string ldapName = map_.ldapAttribute(attribute);
     std::string filter;
     if (toLowerAscii(ldapName) == "objectclass") {

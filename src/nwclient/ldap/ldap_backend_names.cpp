@@ -4,6 +4,7 @@
 #include "nwclient/syntax.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace nw::ldapbackend {
 namespace {
@@ -16,6 +17,67 @@ std::string childKey(ObjectId parent, std::string_view component) {
 }
 
 }  // namespace
+
+// ---- the objects' table ----
+
+NodeTable::Key NodeTable::keyOf(std::string_view dnKey) {
+    // Two independent 64-bit FNV-1a hashes: a collision among a school's DNs does not happen.
+    uint64_t a = 1469598103934665603ull, b = 0x9e3779b97f4a7c15ull;
+    for (unsigned char c : dnKey) {
+        a = (a ^ c) * 1099511628211ull;
+        b = (b ^ (c + 0x5bu)) * 0x100000001b3ull + 0x2545F4914F6CDD1Dull;
+        b ^= b >> 29;
+    }
+    return {a, b};
+}
+
+ObjectId NodeTable::add(std::string_view dn, std::string_view dnKey) {
+    ObjectId id = static_cast<ObjectId>(starts_.size());
+    starts_.push_back(arena_.size());
+    arena_.append(dn);
+    ids_.emplace(keyOf(dnKey), id);
+    return id;
+}
+
+ObjectId NodeTable::find(std::string_view dnKey) const {
+    auto it = ids_.find(keyOf(dnKey));
+    return it == ids_.end() ? -1 : it->second;
+}
+
+std::string_view NodeTable::dnAt(size_t id) const {
+    uint64_t start = starts_[id];
+    uint64_t end = id + 1 < starts_.size() ? starts_[id + 1] : arena_.size();
+    return std::string_view(arena_).substr(start, end - start);
+}
+
+Node& NodeTable::operator[](size_t id) const {
+    auto it = details_.find(id);
+    if (it != details_.end()) return it->second;
+    Node& node = details_[id];
+    node.dn = std::string(dnAt(id));
+    node.summary.id = static_cast<ObjectId>(id);
+    return node;
+}
+
+void NodeTable::forgetDetails() {
+    for (auto it = details_.begin(); it != details_.end();) {
+        if (it->first == 0) ++it;
+        else it = details_.erase(it);
+    }
+    // Give the buckets back too.
+    std::unordered_map<size_t, Node> kept(std::make_move_iterator(details_.begin()), std::make_move_iterator(details_.end()));
+    details_.swap(kept);
+}
+
+void LdapBackend::trimDetails() {
+    // The details of one big listing stay; those of the one before go.
+    constexpr size_t KEEP = 8192;
+    if (nodes_.detailCount() <= KEEP) return;
+    nodes_.forgetDetails();
+    childCache_ = {};
+    lastParentKey_ = std::string(1, '\x01');
+    lastParentId_ = -1;
+}
 
 // ---- names and objects ----
 
@@ -30,15 +92,9 @@ std::string LdapBackend::nameOfDn(const std::string& dn) const {
 }
 
 ObjectId LdapBackend::registerDn(const std::string& dn, std::string key) {
-    auto it = idByDnKey_.find(key);
-    if (it != idByDnKey_.end()) return it->second;
-    ObjectId id = static_cast<ObjectId>(nodes_.size());
-    Node node;
-    node.dn = dn;
-    node.summary.id = id;
-    nodes_.push_back(std::move(node));
-    idByDnKey_.emplace(std::move(key), id);
-    return id;
+    ObjectId known = nodes_.find(key);
+    if (known >= 0) return known;
+    return nodes_.add(dn, key);
 }
 
 // Reads an entry once, front to back: its DN and the attributes a summary needs. (Asking for
@@ -93,12 +149,21 @@ void LdapBackend::fillSummary(Node& node, const SummaryValues& v) {
     node.described = true;
 }
 
-ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok) {
+ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok, std::string* badDn) {
     std::string dn;
     SummaryValues values;
     std::vector<Rdn> rdns;
     ok = readSummary(entry, dn, values) && parseDn(dn, rdns);
     if (!ok) return ROOT_ID;
+    // A name with NUL, CR or LF would be cut or split on its way through C strings and lines,
+    // and might then name someone else: such an entry is never handed out.
+    for (const Rdn& rdn : rdns) {
+        if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
+            ok = false;
+            if (badDn) *badDn = formatDn(rdns);
+            return ROOT_ID;
+        }
+    }
     ObjectId id = registerDn(dn, dnKey(rdns));
     Node& node = nodes_[static_cast<size_t>(id)];
     if (id != ROOT_ID && !rdns.empty()) {
@@ -112,80 +177,213 @@ ObjectId LdapBackend::registerEntry(LDAPMessage* entry, bool& ok) {
         }
         if (!node.underParent) {
             // The entry is now known under its parent too: resolving it later costs nothing.
-            // Entries of one page share their parent, so its key is looked up once.
-            std::string parentKey = dnKey(rdns, 1);
-            if (parentKey != lastParentKey_) {
-                auto parent = idByDnKey_.find(parentKey);
-                lastParentId_ = parent == idByDnKey_.end() ? -1 : parent->second;
-                lastParentKey_ = std::move(parentKey);
-            }
-            if (lastParentId_ >= 0) {
-                node.childKey = childKey(lastParentId_, rdns.front().value);
-                childCache_[node.childKey] = id;
-                node.underParent = true;
+            ObjectId parent = parentOf(rdns);
+            if (parent >= 0) {
+                Node& linked = nodes_[static_cast<size_t>(id)];
+                linked.childKey = childKey(parent, rdns.front().value);
+                childCache_[linked.childKey] = id;
+                linked.underParent = true;
             }
         }
     }
     return id;
 }
 
-NWDSCCODE LdapBackend::lookupChild(ObjectId parent, const std::string& component, ObjectId& child) {
-    std::string cacheKey = childKey(parent, component);
-    auto cached = childCache_.find(cacheKey);
-    if (cached != childCache_.end()) {
-        child = cached->second;
-        return SUCCESSFUL;
+ObjectId LdapBackend::parentOf(const std::vector<Rdn>& rdns) {
+    // Entries of one page share their parent, so its key is looked up once.
+    std::string parentKey = dnKey(rdns, 1);
+    if (parentKey == lastParentKey_) return lastParentId_;
+    ObjectId id = nodes_.find(parentKey);
+    if (id >= 0) {
+        // known
+    } else if (rdns.size() > baseRdnCount_ + 1) {
+        // An entry found by a search below containers not met yet: they exist (the server just
+        // named them), so they are known from here on too.
+        std::vector<Rdn> parentRdns(rdns.begin() + 1, rdns.end());
+        ObjectId grandparent = parentOf(parentRdns);
+        if (grandparent >= 0) {
+            id = registerDn(formatDn(parentRdns), parentKey);
+            Node& node = nodes_[static_cast<size_t>(id)];
+            node.summary.name = parentRdns.front().value;
+            node.childKey = childKey(grandparent, node.summary.name);
+            childCache_[node.childKey] = id;
+            node.underParent = true;
+        }
     }
-    std::string filter = "(|";
-    for (const char* a : NAMING_ATTRS) filter += equalityFilter(a, component);
-    filter += ")";
-    const std::string parentDn = dnOf(parent);
-    // At the top of a tree without base, the objects are the server's naming contexts.
-    if (parentDn.empty()) {
-        for (const std::string& context : namingContexts_) {
-            std::vector<Rdn> rdns;
-            if (parseDn(context, rdns) && rdns.size() == 1 && text::equalsLocaleNoCase(rdns[0].value, component)) {
-                Message result;
-                int rc = baseRead(context, SUMMARY_ATTRS, result);
-                if (rc != LDAP_SUCCESS) return ndsStatusFromLdap(rc);
-                if (LDAPMessage* e = ldap_first_entry(ld_, result.get())) {
-                    bool ok = false;
-                    child = registerEntry(e, ok);
-                    if (ok) return SUCCESSFUL;
-                }
+    lastParentKey_ = std::move(parentKey);
+    lastParentId_ = id;
+    return id;
+}
+
+// RDN types a component may have below its parent. Each is a base read of an exact DN, which
+// every server answers from its DN index, whatever attributes it indexes.
+constexpr const char* CANDIDATE_TYPES[] = {"cn", "ou", "o", "uid", "l", "dc", "c", "st"};
+
+void LdapBackend::readMany(const std::vector<std::string>& dns, const char* const* attrs, std::vector<Message>& results,
+                           std::vector<int>& codes) {
+    results.clear();
+    results.resize(dns.size());
+    codes.assign(dns.size(), LDAP_SERVER_DOWN);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!ld_ && reopen() != LDAP_SUCCESS) return;
+        bool lost = false;
+        size_t sent = 0;
+        // A window of requests in flight: the server answers while we send. Answers are taken
+        // by their own message id, so a listing running meanwhile keeps its pages.
+        std::deque<std::pair<int, size_t>> inFlight;
+        constexpr size_t WINDOW = 64;
+        while ((sent < dns.size() || !inFlight.empty()) && !lost) {
+            while (sent < dns.size() && inFlight.size() < WINDOW) {
+                timeval timeout{timeoutSeconds_, 0};
+                int msgid = -1;
+                int rc = ldap_search_ext(ld_, dns[sent].c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                         const_cast<char**>(attrs), 0, nullptr, nullptr, &timeout, 1, &msgid);
+                codes[sent] = rc;
+                if (rc == LDAP_SUCCESS) inFlight.push_back({msgid, sent});
+                else if (isConnectionLost(rc)) lost = true;
+                ++sent;
+                if (lost) break;
             }
+            if (lost || inFlight.empty()) continue;
+            auto [msgid, index] = inFlight.front();
+            inFlight.pop_front();
+            LDAPMessage* raw = nullptr;
+            timeval timeout{timeoutSeconds_, 0};
+            int got = ldap_result(ld_, msgid, LDAP_MSG_ALL, &timeout, &raw);
+            Message result(raw);
+            if (got <= 0) {
+                int error = LDAP_TIMEOUT;
+                if (got < 0) {
+                    error = LDAP_SERVER_DOWN;
+                    ldap_get_option(ld_, LDAP_OPT_RESULT_CODE, &error);
+                    if (error == LDAP_SUCCESS || isConnectionLost(error)) {
+                        lost = true;
+                        break;
+                    }
+                }
+                // No answer in time: what is still out is given up, and so is the rest.
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                for (auto& [other, i] : inFlight) {
+                    ldap_abandon_ext(ld_, other, nullptr, nullptr);
+                    codes[i] = error;
+                }
+                codes[index] = error;
+                for (size_t i = sent; i < dns.size(); ++i) codes[i] = error;
+                return;
+            }
+            int resultCode = LDAP_SUCCESS;
+            if (ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, nullptr, 0) != LDAP_SUCCESS)
+                resultCode = LDAP_DECODING_ERROR;
+            codes[index] = resultCode;
+            results[index] = std::move(result);
+        }
+        if (!lost) return;
+        for (auto& r : results) r.reset();
+        codes.assign(dns.size(), LDAP_SERVER_DOWN);
+        if (reopen() != LDAP_SUCCESS) return;
+    }
+}
+
+// Whether a base read's answer says "no such entry" (a candidate type that is not the one).
+static bool isMiss(int rc) {
+    return rc == LDAP_NO_SUCH_OBJECT || rc == LDAP_INVALID_DN_SYNTAX || rc == LDAP_NAMING_VIOLATION ||
+           rc == LDAP_UNDEFINED_TYPE || rc == LDAP_INVALID_SYNTAX;
+}
+
+void LdapBackend::resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
+                              std::vector<NWDSCCODE>& statuses) {
+    const size_t n = namesFromRoot.size();
+    ids.assign(n, ROOT_ID);
+    statuses.assign(n, SUCCESSFUL);
+    std::vector<size_t> depth(n, 0);
+    std::vector<size_t> active;
+    for (size_t i = 0; i < n; ++i) active.push_back(i);
+    while (!active.empty()) {
+        // As far as the names are known already.
+        std::vector<size_t> open;
+        for (size_t i : active) {
+            const auto& name = namesFromRoot[i];
+            while (depth[i] < name.size()) {
+                if (name[depth[i]].empty()) {
+                    statuses[i] = ERR_NO_SUCH_ENTRY;
+                    break;
+                }
+                auto cached = childCache_.find(childKey(ids[i], name[depth[i]]));
+                if (cached == childCache_.end()) break;
+                ids[i] = cached->second;
+                ++depth[i];
+            }
+            if (statuses[i] == SUCCESSFUL && depth[i] < name.size()) open.push_back(i);
+        }
+        if (open.empty()) break;
+        // The next component of every open name, each (parent, component) asked once, all its
+        // candidate DNs together.
+        std::unordered_map<std::string, size_t> slotOf;
+        std::vector<std::pair<ObjectId, std::string>> slots;
+        std::vector<size_t> slotOfName(n, 0);
+        for (size_t i : open) {
+            const std::string& component = namesFromRoot[i][depth[i]];
+            auto [it, fresh] = slotOf.emplace(childKey(ids[i], component), slots.size());
+            if (fresh) slots.push_back({ids[i], component});
+            slotOfName[i] = it->second;
+        }
+        std::vector<ObjectId> found(slots.size(), -1);
+        std::vector<NWDSCCODE> failure(slots.size(), ERR_NO_SUCH_ENTRY);
+        // The usual types first; the rarer ones only for what they did not find.
+        auto tryTypes = [&](size_t from, size_t to) {
+            std::vector<size_t> asked;
+            std::vector<std::string> dns;
+            for (size_t s = 0; s < slots.size(); ++s) {
+                if (found[s] >= 0 || failure[s] != ERR_NO_SUCH_ENTRY) continue;
+                asked.push_back(s);
+                for (size_t t = from; t < to; ++t)
+                    dns.push_back(childDn(CANDIDATE_TYPES[t], slots[s].second, dnOf(slots[s].first)));
+            }
+            if (asked.empty()) return;
+            std::vector<Message> results;
+            std::vector<int> codes;
+            readMany(dns, SUMMARY_ATTRS, results, codes);
+            for (size_t a = 0; a < asked.size(); ++a) {
+                size_t s = asked[a];
+                for (size_t t = 0; t < to - from && found[s] < 0; ++t) {
+                    size_t k = a * (to - from) + t;
+                    if (codes[k] == LDAP_SUCCESS && results[k]) {
+                        if (LDAPMessage* e = ldap_first_entry(ld_, results[k].get())) {
+                            bool ok = false;
+                            ObjectId id = registerEntry(e, ok);
+                            if (ok) found[s] = id;
+                        }
+                    } else if (!isMiss(codes[k]) && failure[s] == ERR_NO_SUCH_ENTRY) {
+                        failure[s] = ndsStatusFromLdap(codes[k]);
+                    }
+                }
+                if (found[s] >= 0) childCache_[childKey(slots[s].first, slots[s].second)] = found[s];
+            }
+        };
+        tryTypes(0, 4);
+        tryTypes(4, std::size(CANDIDATE_TYPES));
+        active.clear();
+        for (size_t i : open) {
+            size_t s = slotOfName[i];
+            if (found[s] < 0) {
+                statuses[i] = failure[s];
+                continue;
+            }
+            ids[i] = found[s];
+            ++depth[i];
+            active.push_back(i);
         }
     }
-    Message result;
-    int rc = withRetry([&] {
-        LDAPMessage* raw = nullptr;
-        timeval timeout{timeoutSeconds_, 0};
-        int r = ldap_search_ext_s(ld_, parentDn.c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
-                                  const_cast<char**>(SUMMARY_ATTRS), 0, nullptr, nullptr, &timeout, 0, &raw);
-        result.reset(raw);
-        return r;
-    });
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return ndsStatusFromLdap(rc);
-    for (LDAPMessage* e = ldap_first_entry(ld_, result.get()); e; e = ldap_next_entry(ld_, e)) {
-        bool ok = false;
-        ObjectId id = registerEntry(e, ok);
-        if (ok && text::equalsLocaleNoCase(nodes_[static_cast<size_t>(id)].summary.name, component)) {
-            child = id;
-            return SUCCESSFUL;
-        }
-    }
-    return ERR_NO_SUCH_ENTRY;
+    for (size_t i = 0; i < n; ++i)
+        if (statuses[i] != SUCCESSFUL) ids[i] = ROOT_ID;
 }
 
 NWDSCCODE LdapBackend::resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) {
-    ObjectId current = ROOT_ID;
-    for (const std::string& component : componentsFromRoot) {
-        if (component.empty()) return ERR_NO_SUCH_ENTRY;
-        NWDSCCODE rc = lookupChild(current, component, current);
-        if (rc != SUCCESSFUL) return rc;
-    }
-    id = current;
-    return SUCCESSFUL;
+    std::vector<ObjectId> ids;
+    std::vector<NWDSCCODE> statuses;
+    resolveMany({componentsFromRoot}, ids, statuses);
+    if (statuses[0] == SUCCESSFUL) id = ids[0];
+    return statuses[0];
 }
 
 NWDSCCODE LdapBackend::dnOfName(const std::string& fullName, std::string& dn) {
