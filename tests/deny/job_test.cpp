@@ -4,6 +4,9 @@
 #include "deny/job.h"
 #include "deny/selection.h"
 
+#include <csignal>
+#include <string>
+
 using namespace nwapi;
 using testsupport::kDeny;
 using testsupport::kDenyFull;
@@ -146,4 +149,50 @@ TEST_F(DenyJob, FailedGroupSideCountsHalfDone) {
     EXPECT_EQ(r.halfDone, 24u);
     EXPECT_EQ(r.changed, 0u);
     EXPECT_FALSE(r.timedOut);
+}
+
+// A server that stops answering in the middle of a stop (SIGSTOP): the unanswered request is
+// unknown, so nothing is undone and nothing more is sent; once the server answers again, a second
+// run completes every pupil.
+class DenyJobOnServer : public DenyJob {};
+INSTANTIATE_TEST_SUITE_P(Ldap, DenyJobOnServer, ::testing::Values(testsupport::Backend::Ldap), testsupport::backendName);
+
+TEST_P(DenyJobOnServer, HungServerIsNotUndoneBlindlyAndARerunCompletes) {
+    connectDemo(true);
+    const NameList users = pupils();
+    const pid_t slapd = pid_t(std::stol(testsupport::readFile(server->folder() + "/slapd/slapd.pid")));
+    ASSERT_GT(slapd, 0);
+    auto allCalls = [&] {
+        int n = 0;
+        for (int k = int(Call::ServerName); k <= int(Call::EffectiveRights); ++k) n += faults->calls(Call(k));
+        return n;
+    };
+    bool stopped = false;
+    int callsWhenStopped = 0;
+    faults->onModify([&](int n, nw::ObjectId) {
+        if (n == 4 && !stopped) {
+            stopped = kill(slapd, SIGSTOP) == 0;
+            callsWhenStopped = allCalls();
+        }
+    });
+    deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    const int modifies = faults->calls(Call::Modify);
+    const int callsAfter = allCalls();
+    kill(slapd, SIGCONT);
+    faults->onModify(nullptr);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.firstFailure, nw::ERR_TIME_OUT);
+    EXPECT_GE(r.halfDone, 1u);
+    EXPECT_EQ(modifies, 4);
+    EXPECT_LE(callsAfter - callsWhenStopped, 1);  // nothing after the unanswered request
+    ASSERT_EQ(ports.box.boxes.size(), 1u);
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -659. " + r.failedOperation);
+
+    ports.box.boxes.clear();
+    r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    EXPECT_TRUE(r.ok()) << r.firstFailure << " " << r.failedOperation;
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    for (const auto& u : users) expectInGroup(u, kDenyFull, true);
 }
