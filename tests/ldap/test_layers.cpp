@@ -213,6 +213,20 @@ TEST_F(LdapLayers, AnEntryNamedWithANulIsReportedAndBlocksNobodyElse) {
     EXPECT_FALSE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", users, "User"));
     ASSERT_EQ(ports.box.boxes.size(), 2u);
     EXPECT_EQ(ports.box.boxes[1].text, "Fehler 36628. NWDSSearch (SearchObjects)" + expectedDetail);
+
+    // As a member of the deny group it is never handed out cut ("Evil" could be someone else):
+    // the members' read fails, and a stop that needs it changes nobody.
+    ASSERT_TRUE(server.modify("dn: " + dnOf(DENY_GROUP) + "\nchangetype: modify\nadd: member\nmember: cn=Evil\\00X," +
+                              klasse + "\n"));
+    ports.box.boxes.clear();
+    nwapi::NameList members;
+    int32_t error = 0;
+    nwapi::GetGroupMembers(DENY, members, error);
+    EXPECT_EQ(error, 36628);
+    EXPECT_TRUE(members.empty());
+    nwapi::NameList stop = {"S5A01.KLASSE5A.SCHUELER.UNTERRICHT"};
+    EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(stop, DENY));
+    EXPECT_TRUE(server.values(dnOf("S5A01.KLASSE5A.SCHUELER.UNTERRICHT"), "groupMembership").empty());
 }
 
 TEST_F(LdapLayers, ServerStoppedInTheMiddleOfAStopThenBack) {

@@ -137,7 +137,20 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
         std::string raw((*v)->bv_val, (*v)->bv_len);
         AttrValue value;
         switch (out.syntax) {
-        case SYN_DIST_NAME: value.text = nameOfDn(raw); break;
+        case SYN_DIST_NAME: {
+            // A reference to a name with NUL, CR or LF would reach the caller cut or split, and
+            // might then name someone else: the read fails and names the entry to fix.
+            std::vector<Rdn> rdns;
+            if (parseDn(raw, rdns))
+                for (const Rdn& rdn : rdns)
+                    if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
+                        problemDetail_ = formatDn(rdns);
+                        out.values.clear();
+                        return TARVEL_LDAP_INCOMPLETE;
+                    }
+            value.text = nameOfDn(raw);
+            break;
+        }
         case SYN_CLASS_NAME: value.text = map_.className(raw); break;
         case SYN_BOOLEAN: value.number = toLowerAscii(raw) == "true" ? 1 : 0; break;
         case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;
@@ -161,20 +174,19 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
     const std::string groupDn = dnOf(group);
     const std::string filter =
         "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
-    std::unordered_set<std::string> found;
+    std::unordered_set<ObjectId> found;
     {
         LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
         std::vector<ObjectSummary> page;
         while (cursor.next(page) == SUCCESSFUL && !page.empty())
-            for (const ObjectSummary& s : page) found.insert(dnKey(dnOf(s.id)));
+            for (const ObjectSummary& s : page) found.insert(s.id);
     }
     // Those that do not (half done, or written by another tool) are read together.
     std::vector<std::string> rest;
     for (const std::string& dn : memberDns) {
-        std::string key = dnKey(dn);
-        if (found.count(key)) continue;
-        ObjectId known = nodes_.find(key);
-        if (known >= 0 && nodes_[static_cast<size_t>(known)].described && nodes_[static_cast<size_t>(known)].underParent)
+        ObjectId known = nodes_.find(dnKey(dn));
+        if (known >= 0 && (found.count(known) || (nodes_[static_cast<size_t>(known)].described &&
+                                                  nodes_[static_cast<size_t>(known)].underParent)))
             continue;
         rest.push_back(dn);
     }

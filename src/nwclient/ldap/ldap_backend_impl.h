@@ -262,8 +262,10 @@ private:
     // missing base would look like no objects.
     NWDSCCODE checkStillThere(ObjectId container);
     // Base reads of many DNs, sent together (a window in flight); one result and code per DN.
+    // With alternatives > 1 the DNs come in groups of that many, the likeliest first: once one
+    // of a group is found, the later ones are not waited for (their code: no such object).
     void readMany(const std::vector<std::string>& dns, const char* const* attrs, std::vector<Message>& results,
-                  std::vector<int>& codes);
+                  std::vector<int>& codes, size_t alternatives = 1);
     NWDSCCODE ensureClasses(ObjectId id);
     bool classesAllow(const std::vector<std::string>& classes, const std::string& attribute) const;
     const AttributeInfo* attributeInfo(const std::string& ldapName) const;

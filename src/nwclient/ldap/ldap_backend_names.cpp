@@ -220,7 +220,7 @@ ObjectId LdapBackend::parentOf(const std::vector<Rdn>& rdns) {
 constexpr const char* CANDIDATE_TYPES[] = {"cn", "ou", "o", "uid", "l", "dc", "c", "st"};
 
 void LdapBackend::readMany(const std::vector<std::string>& dns, const char* const* attrs, std::vector<Message>& results,
-                           std::vector<int>& codes) {
+                           std::vector<int>& codes, size_t alternatives) {
     results.clear();
     results.resize(dns.size());
     codes.assign(dns.size(), LDAP_SERVER_DOWN);
@@ -232,8 +232,14 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
         // by their own message id, so a listing running meanwhile keeps its pages.
         std::deque<std::pair<int, size_t>> inFlight;
         constexpr size_t WINDOW = 64;
+        std::vector<bool> settled;  // groups of alternatives with their answer
+        if (alternatives > 1) settled.assign((dns.size() + alternatives - 1) / alternatives, false);
         while ((sent < dns.size() || !inFlight.empty()) && !lost) {
             while (sent < dns.size() && inFlight.size() < WINDOW) {
+                if (alternatives > 1 && settled[sent / alternatives]) {
+                    codes[sent++] = LDAP_NO_SUCH_OBJECT;  // not needed any more
+                    continue;
+                }
                 timeval timeout{timeoutSeconds_, 0};
                 int msgid = -1;
                 int rc = ldap_search_ext(ld_, dns[sent].c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
@@ -247,6 +253,12 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
             if (lost || inFlight.empty()) continue;
             auto [msgid, index] = inFlight.front();
             inFlight.pop_front();
+            if (alternatives > 1 && settled[index / alternatives]) {
+                // An earlier alternative was the one: its answer is not waited for.
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                codes[index] = LDAP_NO_SUCH_OBJECT;
+                continue;
+            }
             LDAPMessage* raw = nullptr;
             timeval timeout{timeoutSeconds_, 0};
             int got = ldap_result(ld_, msgid, LDAP_MSG_ALL, &timeout, &raw);
@@ -275,6 +287,8 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
             if (ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, nullptr, 0) != LDAP_SUCCESS)
                 resultCode = LDAP_DECODING_ERROR;
             codes[index] = resultCode;
+            if (alternatives > 1 && resultCode == LDAP_SUCCESS && ldap_first_entry(ld_, result.get()))
+                settled[index / alternatives] = true;
             results[index] = std::move(result);
         }
         if (!lost) return;
@@ -342,7 +356,7 @@ void LdapBackend::resolveMany(const std::vector<std::vector<std::string>>& names
             if (asked.empty()) return;
             std::vector<Message> results;
             std::vector<int> codes;
-            readMany(dns, SUMMARY_ATTRS, results, codes);
+            readMany(dns, SUMMARY_ATTRS, results, codes, to - from);
             for (size_t a = 0; a < asked.size(); ++a) {
                 size_t s = asked[a];
                 for (size_t t = 0; t < to - from && found[s] < 0; ++t) {
