@@ -129,17 +129,27 @@ Server& denyServer() {
 // The deny list as the window fills it, in this (fresh) process. Exit code 0 when every member
 // came with its class.
 int denyListChild(const std::string& conf) {
+    // TARVEL_BENCH_PHASES=1: where the time goes, on stderr.
+    const bool phases = std::getenv("TARVEL_BENCH_PHASES") != nullptr;
+    Clock::time_point t = Clock::now();
+    auto phase = [&](const char* what) {
+        if (phases) std::cerr << what << " " << msSince(t) << " ms\n";
+        t = Clock::now();
+    };
     nw::setConfigurationFile(conf);
     bool ok = false;
     nwapi::InitNWConnection(ok);
     if (!ok) return 2;
+    phase("connect");
     nwapi::SetzeContext("[root]");
     nwapi::NameList members;
     int32_t error = 0;
     nwapi::GetGroupMembers(".G_User_Internet_Deny.UNTERRICHT", members, error);
     if (error != 0 || members.size() != size_t(MEMBERS)) return 3;
+    phase("members");
     for (const std::string& m : members)
         if (nwapi::GetBaseClass(m) != "User") return 4;
+    phase("classes");
     return 0;
 }
 

@@ -141,14 +141,17 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
             // A reference to a name with NUL, CR or LF would reach the caller cut or split, and
             // might then name someone else: the read fails and names the entry to fix.
             std::vector<Rdn> rdns;
-            if (parseDn(raw, rdns))
-                for (const Rdn& rdn : rdns)
-                    if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
-                        problemDetail_ = formatDn(rdns);
-                        out.values.clear();
-                        return TARVEL_LDAP_INCOMPLETE;
-                    }
-            value.text = nameOfDn(raw);
+            if (!parseDn(raw, rdns)) {
+                value.text = raw;
+                break;
+            }
+            for (const Rdn& rdn : rdns)
+                if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
+                    problemDetail_ = formatDn(rdns);
+                    out.values.clear();
+                    return TARVEL_LDAP_INCOMPLETE;
+                }
+            value.text = nameOfRdns(rdns);
             break;
         }
         case SYN_CLASS_NAME: value.text = map_.className(raw); break;
@@ -175,15 +178,20 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
     const std::string filter =
         "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
     std::unordered_set<ObjectId> found;
+    std::unordered_set<std::string> foundAsSent;  // the DNs as the server spelt them
     {
         LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
         std::vector<ObjectSummary> page;
         while (cursor.next(page) == SUCCESSFUL && !page.empty())
-            for (const ObjectSummary& s : page) found.insert(s.id);
+            for (const ObjectSummary& s : page) {
+                found.insert(s.id);
+                foundAsSent.insert(dnOf(s.id));
+            }
     }
     // Those that do not (half done, or written by another tool) are read together.
     std::vector<std::string> rest;
     for (const std::string& dn : memberDns) {
+        if (foundAsSent.count(dn)) continue;  // the usual case, without normalising the DN
         ObjectId known = nodes_.find(dnKey(dn));
         if (known >= 0 && (found.count(known) || (nodes_[static_cast<size_t>(known)].described &&
                                                   nodes_[static_cast<size_t>(known)].underParent)))

@@ -257,6 +257,7 @@ private:
     void fillSummary(Node& node, LDAPMessage* entry);
     void fillSummary(Node& node, const SummaryValues& values);
     std::string nameOfDn(const std::string& dn) const;
+    std::string nameOfRdns(const std::vector<Rdn>& rdns) const;
     NWDSCCODE dnOfName(const std::string& fullName, std::string& dn);
     // Describes a container afresh before a listing or search below it: an empty page from a
     // missing base would look like no objects.

@@ -84,6 +84,10 @@ void LdapBackend::trimDetails() {
 std::string LdapBackend::nameOfDn(const std::string& dn) const {
     std::vector<Rdn> rdns;
     if (!parseDn(dn, rdns)) return dn;
+    return nameOfRdns(rdns);
+}
+
+std::string LdapBackend::nameOfRdns(const std::vector<Rdn>& rdns) const {
     size_t keep = rdns.size() >= baseRdnCount_ ? rdns.size() - baseRdnCount_ : rdns.size();
     std::vector<std::string> parts;
     parts.reserve(keep);
