@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libldap-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
 if [ "${1:-}" = "--test" ]; then
-  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev)
+  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -15,8 +15,9 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-# slapd's package would start a system server and ask for a password; keep it quiet and stopped.
-if printf '%s\n' "${missing[@]}" | grep -qx slapd; then
+# slapd's (and squid's) package would start a system server, slapd would ask for a password; keep
+# them quiet and stopped.
+if printf '%s\n' "${missing[@]}" | grep -qxE 'slapd|squid'; then
   echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
   if [ ! -e /usr/sbin/policy-rc.d ]; then
     printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null

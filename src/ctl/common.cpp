@@ -1,0 +1,153 @@
+// What the commands share: messages, counts, JSON, the deny group's members and login names, and
+// the proxy's list file.
+#include "browse/member_order.h"
+#include "ctl/ctl.h"
+#include "deny/client_conf.h"
+#include "nwapi/nwapi.h"
+#include "nwclient/names.h"
+#include "platform/text.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace ctl {
+
+void say(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+}
+
+std::string germanCount(size_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ".");
+    return digits;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\u%04x", c);
+                    out += hex;
+                } else {
+                    out += char(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string denyGroup() { return settings::values().GroupInternetUserDeny; }
+
+bool loginOf(const std::string& member, std::string& login) {
+    const std::vector<std::string> parts = nw::names::splitEscaped(nw::names::stripRootSpelling(member));
+    login = parts.empty() ? std::string() : parts.front();
+    bool bad = login.empty();
+    for (unsigned char c : login)
+        if (c < 0x20 || c == 0x7f || c == ' ') bad = true;
+    // Squid's list ACLs take these words for "any user": such a line would stop everyone.
+    if (text::equalsAsciiNoCase(login, "REQUIRED")) bad = true;
+    if (bad) say("Der Login-Name von " + jsonString(member) + " taugt nicht für eine Proxy-Liste und wird übergangen.");
+    return !bad;
+}
+
+bool readDenyMembers(text::NameList& members) {
+    members.clear();
+    nwapi::ExpectNDSError(-603);
+    int32_t error = 0;
+    nwapi::GetGroupMembers(denyGroup(), members, error);
+    if (error != 0 && error != 603 && error != -603) return false;
+    browse::SortiereNachContainer(members);
+    return true;
+}
+
+bool refreshProxyList() {
+    const deny::ClientConf conf = deny::readClientConf();
+    if (conf.listFile.empty()) return true;
+    text::NameList members;
+    if (!readDenyMembers(members)) {
+        say("Die Proxy-Liste " + conf.listFile + " bleibt unverändert: die Gruppe ist nicht lesbar.");
+        return false;
+    }
+    std::string contents;
+    bool ok = true;
+    for (const std::string& m : members) {
+        std::string login;
+        if (loginOf(m, login)) contents += login + "\n";
+        else ok = false;
+    }
+    // Unchanged: no rewrite and no reload (a reload makes the proxy refuse connections for a moment).
+    std::ifstream old(conf.listFile, std::ios::binary);
+    if (old) {
+        std::ostringstream current;
+        current << old.rdbuf();
+        if (!old.bad() && current.str() == contents) return ok;
+    }
+    int error = 0;
+    if (settings::replaceFileContents(conf.listFile, contents, error) != settings::ReplaceResult::Written) {
+        say("Die Proxy-Liste kann nicht geschrieben werden: " + conf.listFile + ": " + std::strerror(error));
+        return false;
+    }
+    if (!conf.reloadCommand.empty()) {
+        const int status = std::system(conf.reloadCommand.c_str());
+        if (status != 0) {
+            say("ReloadCommand ist fehlgeschlagen (" + conf.reloadCommand + "), Status " +
+                std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : status) + ".");
+            return false;
+        }
+    }
+    return ok;
+}
+
+int cmdList(const Options& options) {
+    text::NameList members;
+    if (!readDenyMembers(members)) {
+        say("Die Mitglieder der Gruppe " + denyGroup() + " können nicht gelesen werden.");
+        return Failed;
+    }
+    bool allTaken = true;
+    text::NameList lines;
+    for (const std::string& m : members) {
+        if (!options.logins) {
+            lines.push_back(m);
+            continue;
+        }
+        std::string login;
+        if (loginOf(m, login)) lines.push_back(login);
+        else allTaken = false;
+    }
+    std::string out;
+    if (options.json) {
+        out = "[";
+        for (size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + jsonString(lines[i]);
+        out += "]\n";
+    } else {
+        for (const std::string& l : lines) out += l + "\n";
+    }
+    if (options.output.empty()) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (std::fflush(stdout) != 0) return Failed;
+    } else {
+        int error = 0;
+        if (settings::replaceFileContents(options.output, out, error) != settings::ReplaceResult::Written) {
+            say("Die Datei kann nicht geschrieben werden: " + options.output + ": " + std::strerror(error));
+            return Failed;
+        }
+    }
+    return allTaken ? Done : Failed;
+}
+
+}  // namespace ctl

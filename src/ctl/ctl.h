@@ -1,0 +1,56 @@
+// tarvel-ctl: the deny group from the command line, on the same layers and the same deny job as
+// the window. Every command returns the program's exit status.
+#pragma once
+
+#include "platform/text.h"
+
+#include <string>
+#include <vector>
+
+namespace ctl {
+
+enum Exit { Done = 0, Failed = 1, WrongUse = 2 };
+
+struct Options {
+    std::string command;
+    std::vector<std::string> names;
+    bool json = false;
+    bool dryRun = false;
+    bool logins = false;
+    std::string forText;    // stop --for
+    std::string untilText;  // stop --until
+    std::string since;      // log --since
+    std::string output;     // list --output
+};
+
+// Prints a German message (lines joined by "\n") on stderr.
+void say(const std::string& message);
+// "1.234" as the window counts.
+std::string germanCount(size_t n);
+// A JSON string literal.
+std::string jsonString(const std::string& text);
+
+// The deny group of the settings, as the window uses it.
+std::string denyGroup();
+
+// The login name of a member: its first name component, unescaped. False (and a message) when
+// it holds a control character or a blank, or is one of Squid's words for "every user": such a
+// line in a proxy's list would not name one user.
+bool loginOf(const std::string& member, std::string& login);
+
+// Reads the deny group's members in the deny list's order. False when they could not be read
+// (reported by the layer).
+bool readDenyMembers(text::NameList& members);
+
+// With ListFile= in nwclient.conf: writes the members' login names there (atomically) and runs
+// ReloadCommand=. True when there is nothing to do or both worked; a failure is reported.
+bool refreshProxyList();
+
+int cmdList(const Options& options);
+int cmdStopGo(bool stop, const Options& options);
+int cmdDue(const Options& options);
+int cmdPending(const Options& options);
+int cmdCheck(const Options& options, bool repair);
+int cmdLog(const Options& options);
+
+}  // namespace ctl

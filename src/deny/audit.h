@@ -1,0 +1,43 @@
+// The audit trail: one line for every change of the deny group, from the window or from
+// tarvel-ctl, appended to AuditLog= of nwclient.conf (by default
+// $XDG_STATE_HOME/tarvel/audit.log) and sent to syslog. One write per line on a file opened for
+// appending, so two programs writing at once never mix their lines. Never holds a secret: only
+// names, counts and status codes go into it.
+#pragma once
+
+#include "platform/text.h"
+
+#include <ctime>
+#include <string>
+
+namespace deny {
+
+// "stop", "go", "timed go", "repair", ...; users are the names the change was asked for;
+// result e.g. "done changed=3" or "failed code=-672 changed=1".
+struct AuditRecord {
+    std::string action;
+    text::NameList users;
+    std::string result;
+};
+
+// The trail's file: AuditLog= of the client's configuration, else the default.
+std::string auditLogPath();
+
+// Up to five names, comma-separated; more as "<count> users below <their common container>".
+std::string describeUsers(const text::NameList& users);
+
+// One line without its line end: local time with offset (ISO 8601), then tab-separated
+// operator=, action=, users=, result=. Control characters in the fields are written as \xNN.
+std::string formatAuditLine(std::time_t when, const std::string& operatorName, const AuditRecord& record);
+
+// Appends the line for record (now, the configured operator) to the trail and to syslog.
+// A failure is reported through the message box ("Tarvel Protokoll") and returned as false; the
+// change itself stands.
+bool writeAudit(const AuditRecord& record);
+// How many writes failed in this process (a program's exit status says "partly done").
+size_t auditFailures();
+
+// The time at the start of a trail line; false when the line does not start with one.
+bool auditLineTime(const std::string& line, std::time_t& when);
+
+}  // namespace deny

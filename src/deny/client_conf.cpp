@@ -1,0 +1,36 @@
+#include "deny/client_conf.h"
+
+#include "nwclient/client_state.h"
+
+#include <filesystem>
+
+namespace deny {
+
+namespace {
+
+std::string besideFile(const std::string& file, const std::string& value) {
+    if (value.empty() || value[0] == '/') return value;
+    return (std::filesystem::path(file).parent_path() / value).string();
+}
+
+}  // namespace
+
+ClientConf readClientConf() {
+    ClientConf conf;
+    nw::ClientConfig config;
+    if (nw::loadConfiguration(config) != 0) return conf;
+    conf.found = true;
+    conf.file = config.file;
+    conf.operatorName = config.operatorName;
+    auto value = [&](const char* key) {
+        auto it = config.values.find(key);
+        return it == config.values.end() ? std::string() : it->second;
+    };
+    conf.auditLog = besideFile(config.file, value("auditlog"));
+    conf.schedule = besideFile(config.file, value("schedule"));
+    conf.listFile = besideFile(config.file, value("listfile"));
+    conf.reloadCommand = value("reloadcommand");
+    return conf;
+}
+
+}  // namespace deny

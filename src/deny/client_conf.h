@@ -1,0 +1,23 @@
+// The few keys of nwclient.conf that the deny job's companions read (the audit trail, the
+// schedule of timed stops, the proxy's list file): the same file the client itself uses.
+#pragma once
+
+#include <string>
+
+namespace deny {
+
+struct ClientConf {
+    bool found = false;     // false: no nwclient.conf or an unreadable one
+    std::string file;       // where it was read from
+    std::string operatorName;
+    std::string auditLog;   // AuditLog=
+    std::string schedule;   // Schedule=
+    std::string listFile;   // ListFile=
+    std::string reloadCommand;  // ReloadCommand=
+};
+
+// Reads the configuration the client uses (the one set with nw::setConfigurationFile, else the
+// first on its search path). Relative paths are taken beside the file.
+ClientConf readClientConf();
+
+}  // namespace deny

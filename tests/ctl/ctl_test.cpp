@@ -1,0 +1,305 @@
+// tarvel-ctl driven as a script drives it: the real program on a copy of the demo school, its
+// exit status, stdout, stderr and what it left in the tree, the schedule and the audit trail.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <ctime>
+#include <regex>
+#include <sstream>
+
+using testsupport::readFile;
+using testsupport::runCommand;
+using testsupport::runTreeTool;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+bool fs_exists(const std::string& p) { return std::filesystem::exists(p); }
+
+const std::string Group = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+
+struct CtlRun {
+    int status = -1;
+    std::string out, err;
+};
+
+class Ctl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        conf = testsupport::useDemoTree(dir);
+        tree = dir.file("school.tree");
+        ini = dir.file("tarvel.ini");
+        writeFile(ini, "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nBasisUserContainer=UNTERRICHT\r\n"
+                       "GroupInternetUserDeny=" + Group + "\r\n");
+        addConf("AuditLog=audit.log\n");
+    }
+    void addConf(const std::string& lines) { writeFile(conf, readFile(conf) + lines); }
+
+    CtlRun ctl(const std::string& arguments) {
+        CtlRun r;
+        const std::string err = dir.file("stderr.txt");
+        r.status = runCommand("(cd " + dir.path() + " && env XDG_CONFIG_HOME=" + dir.path() + " XDG_STATE_HOME=" +
+                                  dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" + ini + " " +
+                                  arguments + " 2>" + err + " </dev/null)",
+                              &r.out);
+        r.err = readFile(err);
+        return r;
+    }
+    std::vector<std::string> members() {
+        std::string out;
+        EXPECT_EQ(runTreeTool("members " + tree + " " + Group, &out), 0) << out;
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    bool isMember(const std::string& user) {
+        for (const std::string& m : members())
+            if (m == user) return true;
+        return false;
+    }
+    std::string show(const std::string& object, const std::string& attribute) {
+        std::string out;
+        runTreeTool("show " + tree + " " + object + " \"" + attribute + "\"", &out);
+        return out;
+    }
+
+    TempDir dir;
+    std::string conf, tree, ini;
+};
+
+const std::vector<std::string> DemoMembers = {
+    "Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT", "BauerLea.KLASSE6B.SCHUELER.UNTERRICHT",
+    "BauerBen.KLASSE7A.SCHUELER.UNTERRICHT", "BeckerLena.KLASSE7A.SCHUELER.UNTERRICHT"};
+
+std::string lines(const std::vector<std::string>& items) {
+    std::string out;
+    for (const std::string& i : items) out += i + "\n";
+    return out;
+}
+
+TEST_F(Ctl, ListsTheMembersInTheDenyListsOrderAsNamesLoginsOrJson) {
+    CtlRun r = ctl("list");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, lines(DemoMembers));
+    r = ctl("list --logins");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Gast01\nGast02\nBauerLea\nBauerBen\nBeckerLena\n");
+    r = ctl("--json list --logins");
+    EXPECT_EQ(r.out, "[\"Gast01\",\"Gast02\",\"BauerLea\",\"BauerBen\",\"BeckerLena\"]\n");
+    r = ctl("list --logins --output=" + dir.file("deny.txt"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(dir.file("deny.txt")), "Gast01\nGast02\nBauerLea\nBauerBen\nBeckerLena\n");
+}
+
+TEST_F(Ctl, LoginsRefuseNamesThatWouldNotNameOneUserInAProxyList) {
+    // An escaped dot stays in the login name; a blank or the word REQUIRED would not name one user.
+    for (const char* name : {"Max Muster.PROJEKTE.UNTERRICHT", "required.PROJEKTE.UNTERRICHT", "a\\.b.PROJEKTE.UNTERRICHT"})
+        ASSERT_EQ(runTreeTool(std::string("add ") + tree + " '" + name + "' User"), 0);
+    std::string values;
+    for (const std::string& m : DemoMembers) values += " " + m;
+    ASSERT_EQ(runTreeTool("set " + tree + " " + Group + " Member 1" + values +
+                          " 'Max Muster.PROJEKTE.UNTERRICHT' required.PROJEKTE.UNTERRICHT 'a\\.b.PROJEKTE.UNTERRICHT'"),
+              0);
+    const CtlRun r = ctl("list --logins");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "a.b\nGast01\nGast02\nBauerLea\nBauerBen\nBeckerLena\n");
+    EXPECT_NE(r.err.find("Max Muster.PROJEKTE.UNTERRICHT"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("required.PROJEKTE.UNTERRICHT"), std::string::npos) << r.err;
+}
+
+TEST_F(Ctl, WrongUseExitsTwoBeforeTouchingTheDirectory) {
+    for (const char* args : {"", "frobnicate", "stop", "go --for 5m Gast03.PROJEKTE.UNTERRICHT", "list Gast01",
+                             "stop --for 45x Gast03.PROJEKTE.UNTERRICHT", "stop --until 25:00 Gast03.PROJEKTE.UNTERRICHT",
+                             "--bogus list", "log --since gestern"}) {
+        const CtlRun r = ctl(args);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty()) << args;
+    }
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    CtlRun r = ctl("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Aufruf: tarvel-ctl"), std::string::npos);
+    r = ctl("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "tarvel-ctl " TARVEL_VERSION "\n");
+}
+
+TEST_F(Ctl, StopAndGoOfAContainerChangeEveryUserBelowItAndWriteTheTrail) {
+    const std::vector<std::string> klasse5a = {"BauerBen.KLASSE5A.SCHUELER.UNTERRICHT", "BeckerLena.KLASSE5A.SCHUELER.UNTERRICHT"};
+    CtlRun r = ctl("stop --dry-run KLASSE5A.SCHUELER.UNTERRICHT Gast01.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("stop BauerBen.KLASSE5A.SCHUELER.UNTERRICHT\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Gast01"), std::string::npos) << "already stopped: " << r.out;
+    EXPECT_EQ(members(), DemoMembers) << "a dry run changes nothing";
+    EXPECT_FALSE(fs_exists(dir.file("audit.log")));
+
+    r = ctl("stop KLASSE5A.SCHUELER.UNTERRICHT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& u : klasse5a) EXPECT_TRUE(isMember(u)) << u;
+    const size_t stopped = members().size();
+    EXPECT_GT(stopped, DemoMembers.size() + 2);
+    EXPECT_EQ(show("BauerBen.KLASSE5A.SCHUELER.UNTERRICHT", "Security Equals"), Group + "\n");
+    const std::string trail = readFile(dir.file("audit.log"));
+    EXPECT_TRUE(std::regex_search(trail, std::regex("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d\\t"
+                                                    "operator=admin\\.UNTERRICHT/[^\\t]+\\taction=stop\\tusers=\\d+ users "
+                                                    "below KLASSE5A\\.SCHUELER\\.UNTERRICHT\\tresult=done changed=\\d+\\n$")))
+        << trail;
+
+    r = ctl("go KLASSE5A.SCHUELER.UNTERRICHT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(members(), DemoMembers);
+    EXPECT_NE(readFile(dir.file("audit.log")).find("\taction=go\t"), std::string::npos);
+}
+
+TEST_F(Ctl, ANameThatIsNoUserOrContainerChangesNothing) {
+    const CtlRun r = ctl("stop Gast03.PROJEKTE.UNTERRICHT Niemand.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Niemand.PROJEKTE.UNTERRICHT: weder Benutzer noch Container"), std::string::npos) << r.err;
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+}
+
+TEST_F(Ctl, TimedStopPlansAGoOnlyForUsersItAddedAndDueCarriesItOut) {
+    const std::time_t before = std::time(nullptr);
+    CtlRun r = ctl("stop --for 45m Gast01.PROJEKTE.UNTERRICHT Gast03.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    // Gast01 was stopped before and stays stopped: no go is planned for it.
+    const std::string schedule = readFile(dir.file("tarvel-schedule"));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(schedule, m, std::regex("\\n(\\d+)\\t\\." + Group + "\\tGast03\\.PROJEKTE\\.UNTERRICHT\\n$")))
+        << schedule;
+    const long long due = std::stoll(m[1]);
+    EXPECT_GE(due, before + 45 * 60);
+    EXPECT_LE(due, std::time(nullptr) + 45 * 60);
+    r = ctl("pending");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("  Gast03.PROJEKTE.UNTERRICHT\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Gast01"), std::string::npos) << r.out;
+
+    r = ctl("due");  // not yet
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+
+    // Time passes: the entry is made due.
+    writeFile(dir.file("tarvel-schedule"), std::regex_replace(schedule, std::regex("\\n\\d+\\t"), "\n1\t"));
+    r = ctl("due");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    EXPECT_TRUE(isMember("Gast01.PROJEKTE.UNTERRICHT"));
+    EXPECT_EQ(ctl("pending").out, "");
+    EXPECT_NE(readFile(dir.file("audit.log")).find("\taction=timed go\tusers=Gast03.PROJEKTE.UNTERRICHT\tresult=done"),
+              std::string::npos)
+        << readFile(dir.file("audit.log"));
+}
+
+TEST_F(Ctl, AStopWithoutTimeDropsThePendingGo) {
+    ASSERT_EQ(ctl("stop --until 23:59 Gast03.PROJEKTE.UNTERRICHT Gast04.PROJEKTE.UNTERRICHT").status, 0);
+    ASSERT_NE(ctl("pending").out.find("Gast03"), std::string::npos);
+    const CtlRun r = ctl("stop Gast03.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string pending = ctl("pending").out;
+    EXPECT_EQ(pending.find("Gast03"), std::string::npos) << pending;
+    EXPECT_NE(pending.find("Gast04"), std::string::npos) << pending;
+}
+
+TEST_F(Ctl, AnUnreadableScheduleIsReportedNeverTakenAsEmpty) {
+    writeFile(dir.file("tarvel-schedule"), "1\t" + Group + "\tGast01.PROJEKTE.UNTERRICHT\nKaputt\n");
+    for (const char* command : {"pending", "due"}) {
+        const CtlRun r = ctl(command);
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("Der Zeitplan kann nicht gelesen werden:"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Zeile 2"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(isMember("Gast01.PROJEKTE.UNTERRICHT")) << "due must not act on half a schedule";
+    const CtlRun r = ctl("stop --for 5m Gast03.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT")) << "no timed stop whose go cannot be planned";
+}
+
+TEST_F(Ctl, AFailedTrailIsReportedAndTheChangeStands) {
+    writeFile(dir.file("blocker"), "");
+    addConf("AuditLog=blocker/audit.log\n");
+    const CtlRun r = ctl("stop Gast03.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Tarvel Protokoll: Das Protokoll kann nicht geschrieben werden:"), std::string::npos) << r.err;
+    EXPECT_TRUE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+}
+
+TEST_F(Ctl, TheProxyListIsRewrittenAndReloadedOnlyWhenItChanges) {
+    addConf("ListFile=deny.txt\nReloadCommand=echo x >> reloads\n");
+    ASSERT_EQ(ctl("stop Gast03.PROJEKTE.UNTERRICHT").status, 0);
+    EXPECT_EQ(readFile(dir.file("deny.txt")), "Gast01\nGast02\nGast03\nBauerLea\nBauerBen\nBeckerLena\n");
+    EXPECT_EQ(readFile(dir.file("reloads")), "x\n");
+    ASSERT_EQ(ctl("due").status, 0);
+    EXPECT_EQ(readFile(dir.file("reloads")), "x\n") << "nothing changed, no reload";
+    addConf("ReloadCommand=false\n");
+    const CtlRun r = ctl("go Gast03.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ReloadCommand ist fehlgeschlagen"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(dir.file("deny.txt")), "Gast01\nGast02\nBauerLea\nBauerBen\nBeckerLena\n");
+}
+
+TEST_F(Ctl, CheckFindsEachKindAndRepairLetsMemberDecide) {
+    // Gast01 (in Member) lost its Security Equals; Gast03 (not in Member) kept a Group Membership.
+    ASSERT_EQ(runTreeTool("set " + tree + " Gast01.PROJEKTE.UNTERRICHT 'Security Equals' 1"), 0);
+    ASSERT_EQ(runTreeTool("set " + tree + " Gast03.PROJEKTE.UNTERRICHT 'Group Membership' 1 " + Group), 0);
+    // A group in the deny group is no user.
+    std::string values;
+    for (const std::string& m : DemoMembers) values += " " + m;
+    ASSERT_EQ(runTreeTool("set " + tree + " " + Group + " Member 1" + values + " G_Lehrer.LEHRER.UNTERRICHT"), 0);
+
+    CtlRun r = ctl("check");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("unvollständig\tGast01.PROJEKTE.UNTERRICHT\tsteht in Member, Equivalent To Me, Group "
+                         "Membership, fehlt in Security Equals\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("unvollständig\tGast03.PROJEKTE.UNTERRICHT\tsteht in Group Membership, fehlt in Member, "
+                         "Equivalent To Me, Security Equals\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("kein Benutzer\tG_Lehrer.LEHRER.UNTERRICHT\n"), std::string::npos) << r.out;
+    // BauerBen of 7A is stopped; a proxy looking up "BauerBen" may find the one of 5A.
+    EXPECT_NE(r.out.find("Login-Name mehrfach\tBauerBen.KLASSE7A.SCHUELER.UNTERRICHT\tBauerBen auch: "
+                         "BauerBen.KLASSE5A.SCHUELER.UNTERRICHT\n"),
+              std::string::npos)
+        << r.out;
+
+    r = ctl("repair --dry-run");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "ergänzen Gast01.PROJEKTE.UNTERRICHT: Security Equals\n"
+                     "entfernen Gast03.PROJEKTE.UNTERRICHT: Group Membership\n");
+    EXPECT_EQ(show("Gast01.PROJEKTE.UNTERRICHT", "Security Equals"), "");
+
+    r = ctl("repair");
+    EXPECT_EQ(r.status, 1) << r.err;  // the group member and the shared login names stay
+    EXPECT_NE(r.err.find("Repariert: 2, fehlgeschlagen: 0."), std::string::npos) << r.err;
+    EXPECT_EQ(show("Gast01.PROJEKTE.UNTERRICHT", "Security Equals"), Group + "\n");
+    EXPECT_EQ(show("Gast03.PROJEKTE.UNTERRICHT", "Group Membership"), "");
+    r = ctl("check");
+    EXPECT_EQ(r.out.find("unvollständig"), std::string::npos) << r.out;
+    EXPECT_NE(readFile(dir.file("audit.log")).find("\taction=repair\tusers=Gast01.PROJEKTE.UNTERRICHT,Gast03.PROJEKTE."
+                                                   "UNTERRICHT\tresult=done repaired=2\n"),
+              std::string::npos)
+        << readFile(dir.file("audit.log"));
+}
+
+TEST_F(Ctl, LogShowsTheTrailFromADate) {
+    writeFile(dir.file("audit.log"),
+              "2026-01-05T08:00:00+01:00\toperator=a\taction=stop\tusers=x\tresult=done changed=1\n"
+              "2026-03-01T09:30:00+01:00\toperator=a\taction=go\tusers=x\tresult=done changed=1\n");
+    CtlRun r = ctl("log --since 2026-02-01");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "2026-03-01T09:30:00+01:00\toperator=a\taction=go\tusers=x\tresult=done changed=1\n");
+    r = ctl("--json log --since '2026-03-01 08:00'");
+    EXPECT_EQ(r.out, "[{\"time\":\"2026-03-01T09:30:00+01:00\",\"operator\":\"a\",\"action\":\"go\",\"users\":\"x\","
+                     "\"result\":\"done changed=1\"}]\n");
+}
+
+}  // namespace

@@ -1,0 +1,348 @@
+// The proxy, end to end: Debian's Squid on loopback in front of an origin server on loopback, with
+// the configurations of packaging/squid/ as shipped (only their @...@ values filled in). A pupil's
+// request is allowed before a stop, refused right after tarvel-ctl stop, allowed after go, refused
+// during a timed stop and allowed once tarvel-ctl due has freed the pupil: on slapd through
+// Squid's LDAP group helper, and on the embedded tree through the list that tarvel-ctl writes.
+#include "slapd_fixture.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::runCommand;
+using testsupport::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char* const SquidBinary = "/usr/sbin/squid";
+const std::string Group = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+
+int freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(s);
+        return 0;
+    }
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+int connectTo(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{10, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+// Answers every request with 200 "ok".
+class Origin {
+public:
+    Origin() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 16) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("origin server: no loopback port");
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const int c = ::accept(listener_, nullptr, nullptr);
+                if (c < 0) continue;
+                std::string request;
+                char buf[2048];
+                ssize_t n;
+                while (request.find("\r\n\r\n") == std::string::npos && (n = ::read(c, buf, sizeof buf)) > 0)
+                    request.append(buf, size_t(n));
+                const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
+                                          "Cache-Control: no-store\r\nConnection: close\r\n\r\nok";
+                (void)!::write(c, reply.data(), reply.size());
+                ::close(c);
+            }
+        });
+    }
+    ~Origin() {
+        stop_ = true;
+        const int c = connectTo(port_);  // wakes accept()
+        if (c >= 0) ::close(c);
+        thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string base64(const std::string& in) {
+    static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        const unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+        out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], table[v & 63]};
+    }
+    if (i + 1 == in.size()) {
+        const unsigned v = (unsigned char)in[i] << 16;
+        out += {table[v >> 18], table[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == in.size()) {
+        const unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
+        out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+// Squid -N with a configuration in a folder below /tmp that Squid's user owns (Squid and its
+// helpers run as "proxy" when started by root).
+class Squid {
+public:
+    explicit Squid(const std::string& accessConfig) {
+        if (::access(SquidBinary, X_OK) != 0)
+            throw std::runtime_error("squid is not installed (scripts/install-deps.sh --test installs it)");
+        port_ = freePort();
+        writeFile(dir_.file("access.conf"), accessConfig);
+        writeFile(dir_.file("squid.conf"),
+                  "http_port 127.0.0.1:" + std::to_string(port_) + "\nvisible_hostname tarvel-test\n"
+                  "pid_filename " + dir_.file("squid.pid") + "\ncache_log " + dir_.file("cache.log") +
+                  "\naccess_log stdio:" + dir_.file("access.log") + "\ncoredump_dir " + dir_.path() +
+                  "\nshutdown_lifetime 0 seconds\ndns_nameservers 127.0.0.1\npinger_enable off\n"
+                  "include " + dir_.file("access.conf") + "\n");
+    }
+    ~Squid() { stop(); }
+
+    const std::string& folder() const { return dir_.path(); }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    std::string reloadCommand() const {
+        return std::string(SquidBinary) + " -f " + dir_.file("squid.conf") + " -k reconfigure";
+    }
+
+    // Hands the folder to Squid's user, then starts Squid and waits until it takes connections.
+    void start() {
+        if (::geteuid() == 0) {
+            const passwd* proxy = ::getpwnam("proxy");
+            if (!proxy) throw std::runtime_error("no user proxy");
+            for (const auto& entry : fs::recursive_directory_iterator(dir_.path()))
+                ::chown(entry.path().c_str(), proxy->pw_uid, proxy->pw_gid);
+            ::chown(dir_.path().c_str(), proxy->pw_uid, proxy->pw_gid);
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const std::string log = dir_.file("squid.out");
+            std::freopen(log.c_str(), "w", stdout);
+            std::freopen(log.c_str(), "a", stderr);
+            ::execl(SquidBinary, SquidBinary, "-N", "-f", dir_.file("squid.conf").c_str(), (char*)nullptr);
+            ::_exit(127);
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < deadline) {
+            const int s = connectTo(port_);
+            if (s >= 0) {
+                ::close(s);
+                return;
+            }
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        throw std::runtime_error("squid did not start: " + readFile(dir_.file("squid.out")) +
+                                 readFile(dir_.file("cache.log")));
+    }
+
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        pid_ = -1;
+    }
+
+    // The status of a GET through the proxy as user; 0 when there was no answer (Squid may be
+    // between two configurations just after a reload).
+    int request(int originPort, const std::string& user, const std::string& password) const {
+        const int s = connectTo(port_);
+        if (s < 0) return 0;
+        const std::string target = "http://127.0.0.1:" + std::to_string(originPort) + "/";
+        const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(originPort) +
+                                "\r\nProxy-Authorization: Basic " + base64(user + ":" + password) +
+                                "\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n";
+        (void)!::write(s, req.data(), req.size());
+        std::string reply;
+        char buf[4096];
+        ssize_t n;
+        while (reply.find("\r\n") == std::string::npos && (n = ::read(s, buf, sizeof buf)) > 0) reply.append(buf, size_t(n));
+        ::close(s);
+        int code = 0;
+        return std::sscanf(reply.c_str(), "HTTP/1.%*d %d", &code) == 1 ? code : 0;
+    }
+
+    // Asks until the answer is expected (a reload takes Squid a moment) or 15 s have passed;
+    // the last answer.
+    int awaitStatus(int originPort, const std::string& user, const std::string& password, int expected) const {
+        const auto deadline = Clock::now() + std::chrono::seconds(15);
+        int code = 0;
+        do {
+            code = request(originPort, user, password);
+            if (code == expected) return code;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } while (Clock::now() < deadline);
+        return code;
+    }
+
+private:
+    testsupport::TempDir dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+std::string fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [key, value] : values)
+        for (size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != '#') {
+            EXPECT_EQ(line.find('@'), std::string::npos) << "not filled in: " << line;
+        }
+    }
+    return text;
+}
+
+struct Ctl {
+    std::string conf, ini, dir;
+    int operator()(const std::string& arguments, std::string* out = nullptr) const {
+        return runCommand("cd " + dir + " && env XDG_CONFIG_HOME=" + dir + " XDG_STATE_HOME=" + dir + " " TARVEL_CTL
+                          " --nwclient=" + conf + " --ini=" + ini + " " + arguments + " </dev/null",
+                          out);
+    }
+};
+
+std::string settingsFile(const std::string& dir) {
+    const std::string ini = dir + "/tarvel.ini";
+    writeFile(ini, "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nBasisUserContainer=UNTERRICHT\r\n"
+                   "GroupInternetUserDeny=" + Group + "\r\n");
+    return ini;
+}
+
+// The pupil's way through stop, go, a timed stop and due.
+void walkThrough(const Ctl& ctl, const Squid& squid, const Origin& origin, const std::string& pupil,
+                 const std::string& login, const std::string& password) {
+    std::string out;
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 200), 200) << "before the stop";
+    ASSERT_EQ(ctl("stop " + pupil, &out), 0) << out;
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 403), 403) << "right after the stop";
+    ASSERT_EQ(ctl("go " + pupil, &out), 0) << out;
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 200), 200) << "after the go";
+
+    ASSERT_EQ(ctl("stop --for 3s " + pupil, &out), 0) << out;
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 403), 403) << "during the timed stop";
+    ASSERT_EQ(ctl("due", &out), 0) << out;  // not due yet: nothing changes
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 403), 403) << "due before the time";
+    // The timer would run due every minute; here it runs until the pending go is gone.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    std::string pending = "?";
+    while (Clock::now() < deadline && !pending.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_EQ(ctl("due", &out), 0) << out;
+        ASSERT_EQ(ctl("pending 2>/dev/null", &pending), 0) << pending;
+    }
+    EXPECT_EQ(pending, "");
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 200), 200) << "after due";
+}
+
+TEST(SquidEndToEnd, ListAclOnTheEmbeddedTree) {
+    Origin origin;
+    testsupport::TempDir work;
+    Ctl ctl{testsupport::useDemoTree(work), settingsFile(work.path()), work.path()};
+    std::string listTemplate = readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-list.conf");
+    ASSERT_FALSE(listTemplate.empty());
+    // The list file's path is known only with Squid's folder; Squid's constructor writes the
+    // configuration, so the list goes into a folder of its own that Squid's user may read.
+    testsupport::TempDir lists;
+    const std::string list = lists.file("tarvel-deny.txt");
+    Squid squid(fill(listTemplate, {{"@AUTH@", "/usr/lib/squid/basic_fake_auth"}, {"@LIST_FILE@", list}}));
+    writeFile(ctl.conf, readFile(ctl.conf) + "ListFile=" + list + "\nReloadCommand=" + squid.reloadCommand() + "\n");
+    std::string out;
+    ASSERT_EQ(ctl("list --logins --output=" + list, &out), 0) << out;
+    ::chmod(list.c_str(), 0644);
+    ::chmod(lists.path().c_str(), 0755);
+    squid.start();
+    walkThrough(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "beliebig");
+    // A pupil stopped from the start stays refused throughout.
+    EXPECT_EQ(squid.request(origin.port(), "Gast01", "x"), 403);
+}
+
+TEST(SquidEndToEnd, LdapGroupHelperOnSlapd) {
+    Origin origin;
+    ldaptest::Slapd slapd;
+    testsupport::TempDir work;
+    Ctl ctl{slapd.useAs("admin"), settingsFile(work.path()), work.path()};
+    const std::string base = ldaptest::BASE;
+    std::string password = readFile(slapd.passwordFile("plain"));
+    password = password.substr(0, password.find('\n'));
+    std::string ldapTemplate = readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-ldap.conf");
+    ASSERT_FALSE(ldapTemplate.empty());
+    Squid squid(fill(ldapTemplate, {{"@LDAP_URI@", slapd.url()},
+                                    {"@USER_BASE@", base},
+                                    {"@GROUP_BASE@", "ou=PROJEKTE,o=UNTERRICHT," + base},
+                                    {"@GROUP@", "G_User_Internet_Deny"},
+                                    {"@HELPER_DN@", ldaptest::dnOf(ldaptest::TEACHER)},
+                                    {"@HELPER_PW_FILE@", "HELPER_PW"}}));
+    // The helper's password file lives in Squid's folder, readable by Squid's user only.
+    const std::string pw = squid.file("helper.pw");
+    writeFile(pw, readFile(slapd.passwordFile("teacher")));
+    ::chmod(pw.c_str(), 0600);
+    const std::string conf = readFile(squid.file("access.conf"));
+    std::string fixed = conf;
+    for (size_t at; (at = fixed.find("HELPER_PW")) != std::string::npos;) fixed.replace(at, 9, pw);
+    writeFile(squid.file("access.conf"), fixed);
+    squid.start();
+    walkThrough(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
+    EXPECT_EQ(squid.request(origin.port(), "Gast05", "falsch"), 407) << "a wrong password is asked again";
+}
+
+}  // namespace
