@@ -1,4 +1,5 @@
 #include "deny/job.h"
+#include "deny/job_record.h"
 
 #include "nwapi/nwapi.h"
 
@@ -34,6 +35,7 @@ JobResult runJob(Direction direction, const text::NameList& users, const std::st
     result.failedOperation = outcome.failedOperation;
     result.timedOut = outcome.timedOut;
     result.cancelled = outcome.cancelled;
+    recordJob(direction, users, group, options, result);  // the audit line; a stop for good ends timed stops
     return result;
 }
 

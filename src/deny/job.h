@@ -28,6 +28,8 @@ using CancelFn = std::function<bool()>;
 struct JobOptions {
     ProgressFn progress;  // optional
     CancelFn cancel;      // optional
+    std::string auditAction{};    // the audit trail's word for the change; empty: "stop" or "go"
+    bool keepPendingGos = false;  // a timed stop: the users' planned go's stay as they are
 };
 
 struct JobResult {
