@@ -193,6 +193,22 @@ TEST_F(LdapLayers, AnOperatorUnderTheServersLimitListsStopsAndGoesWholeContainer
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
+TEST_F(LdapLayers, WithoutBaseTheServersSuffixIsTheTopOfTheTree) {
+    SchoolOptions options;
+    options.suffixAtTop = true;
+    Slapd server(options);
+    connect(server, "teacher");  // Base= empty; binds as cn=lehrer1,ou=LEHRER,o=UNTERRICHT
+    EXPECT_TRUE(nwapi::ObjektExistiert(DENY));
+    EXPECT_EQ(nwapi::GetBaseClass(DENY), "Group");
+    nwapi::NameList top;
+    nwapi::ListeUnterobjekte("[root]", top, 0);
+    EXPECT_EQ(top, nwapi::NameList{"[Organization] UNTERRICHT"});
+    nwapi::NameList stop = {"S5A02.KLASSE5A.SCHUELER.UNTERRICHT"};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(stop, DENY));
+    EXPECT_TRUE(server.holdsDn(server.dn(DENY_GROUP), "member", server.dn(stop[0])));
+    EXPECT_TRUE(ports.box.boxes.empty());
+}
+
 TEST_F(LdapLayers, AnEntryNamedWithANulIsReportedAndBlocksNobodyElse) {
     Slapd server;
     const std::string klasse = dnOf("KLASSE5A.SCHUELER.UNTERRICHT");
