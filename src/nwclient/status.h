@@ -87,6 +87,7 @@ constexpr NWCCODE TARVEL_TREE_MISSING = 0x8F03;         // 36611: the tree file 
 constexpr NWCCODE TARVEL_TREE_UNREADABLE = 0x8F04;      // 36612: not a tree file, or no read permission
 constexpr NWCCODE TARVEL_TREE_LOCKED = 0x8F05;          // 36613: the tree file stayed locked past the busy timeout
 constexpr NWCCODE TARVEL_OPERATOR_UNKNOWN = 0x8F06;     // 36614: Operator= names no object of the tree
+constexpr NWCCODE TARVEL_TREE_DAMAGED = 0x8F07;         // 36615: the tree file fails its checks (tarvel-tree check)
 constexpr NWCCODE TARVEL_LDAP_UNREACHABLE = 0x8F10;     // 36624: LDAP server does not answer
 constexpr NWCCODE TARVEL_LDAP_BAD_CREDENTIALS = 0x8F11; // 36625: bind refused
 constexpr NWCCODE TARVEL_LDAP_TLS_FAILED = 0x8F12;      // 36626: StartTLS/ldaps failed

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -655,4 +656,147 @@ TEST(EmbeddedFiles, VolumesTrusteesAndTheClock) {
     EXPECT_GE(clock[1], 1);
     EXPECT_LE(clock[1], 12);
     EXPECT_LE(clock[6], 6);
+}
+
+namespace {
+
+// Users a search below base hands out, and the status that ended it.
+NWDSCCODE searchPupils(DirectoryBackend& b, ObjectId base, size_t& found) {
+    found = 0;
+    std::unique_ptr<ObjectCursor> cursor;
+    if (NWDSCCODE st = b.search(base, "Object Class", "User", cursor)) return st;
+    std::vector<ObjectSummary> page;
+    for (int pages = 0; pages < 10000; ++pages) {
+        if (NWDSCCODE st = cursor->next(page)) return st;
+        if (page.empty()) return 0;
+        found += page.size();
+    }
+    return -1;  // never ends
+}
+
+void execute(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+TEST(EmbeddedDamage, CutOrFlippedBytesFailWithAReportOrFindEveryPupil) {
+    TempDir dir;
+    const std::string good = dir.file("good.tree");
+    std::string out;
+    ASSERT_EQ(testsupport::runTreeTool("generate " + good + " --users 300 --containers 10", &out), 0) << out;
+    const std::string bytes = testsupport::readFile(good);
+    {
+        size_t found = 0;
+        auto b = open(good, kAdmin);
+        ASSERT_EQ(searchPupils(*b, idOf(*b, "SCHUELER.UNTERRICHT"), found), 0);
+        ASSERT_EQ(found, 300u);
+    }
+    // Flips go where a search looks: the pages of the objects and of their index.
+    std::vector<size_t> pages;
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(good.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name IN ('objects', 'objects_by_parent')", -1,
+                                     &s, nullptr),
+                  SQLITE_OK);
+        while (sqlite3_step(s) == SQLITE_ROW) pages.push_back(size_t(sqlite3_column_int64(s, 0)));
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+    }
+    ASSERT_GE(pages.size(), 4u);
+    constexpr size_t PAGE = 4096;
+    ASSERT_EQ(bytes.size() % PAGE, 0u);
+    std::mt19937 random(1);
+    int refused = 0, complete = 0;
+    for (int trial = 0; trial < 64; ++trial) {
+        std::string damaged = bytes;
+        if (trial < 4) {
+            damaged.erase(trial == 0 ? damaged.size() - 1 : damaged.size() * size_t(trial) / 4, 1);
+        } else {
+            for (int flips = 1 + trial % 3; flips > 0; --flips) {
+                const size_t at = (pages[random() % pages.size()] - 1) * PAGE + random() % PAGE;
+                damaged[at] = char(damaged[at] ^ (1 << (random() % 8)));
+            }
+        }
+        const std::string file = dir.file("t" + std::to_string(trial) + ".tree");
+        testsupport::writeFile(file, damaged);
+        NWCCODE status = 0;
+        auto b = makeEmbeddedBackend(file, kAdmin, status);
+        if (!b) {
+            EXPECT_NE(status, 0u);
+            ++refused;
+            continue;
+        }
+        size_t found = 0;
+        ObjectId base = -1;
+        NWDSCCODE st = b->resolve({"UNTERRICHT", "SCHUELER"}, base);
+        if (st == 0) st = searchPupils(*b, base, found);
+        ASSERT_NE(st, -1) << "trial " << trial << ": the search never ends";
+        if (st != 0) {
+            ++refused;
+            continue;
+        }
+        if (found == 300) {
+            ++complete;
+            continue;
+        }
+        // A short list with success is left only to damage that looks like a sound tree.
+        std::vector<std::string> problems;
+        EXPECT_TRUE(embedded::TreeStore::check(file, problems)) << trial;
+        EXPECT_EQ(problems, std::vector<std::string>()) << "trial " << trial << ": " << found << " of 300 pupils";
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(complete, 0);
+}
+
+TEST(EmbeddedDamage, CirclesAndBrokenParentLinksAreReportedNeverWalkedForEver) {
+    TempDir dir;
+    const std::string tree = demoTree(dir);
+    auto b = open(tree, kAdmin);
+    const std::string unterricht = std::to_string(idOf(*b, "UNTERRICHT"));
+    const std::string projekte = std::to_string(idOf(*b, "PROJEKTE.UNTERRICHT"));
+    const ObjectId schueler = idOf(*b, "SCHUELER.UNTERRICHT");
+    const ObjectId klasse = idOf(*b, "KLASSE5A.SCHUELER.UNTERRICHT");
+    const ObjectId pupil = idOf(*b, "Gast01.PROJEKTE.UNTERRICHT");
+    size_t found = 0;
+    ASSERT_EQ(searchPupils(*b, schueler, found), 0);
+    ASSERT_GT(found, 100u);
+
+    // Damage made while the tree is open: the walks find it themselves.
+    execute(tree, "UPDATE objects SET parent = " + std::to_string(klasse) + " WHERE id = 0");
+    EXPECT_EQ(searchPupils(*b, schueler, found), ERR_DATABASE_FORMAT) << "the root below a class";
+    execute(tree, "UPDATE objects SET parent = NULL WHERE id = 0;"
+                  "UPDATE objects SET parent = " + std::to_string(klasse) + " WHERE id = " + unterricht);
+    EXPECT_EQ(searchPupils(*b, schueler, found), ERR_DATABASE_FORMAT) << "UNTERRICHT below one of its classes";
+    AttrValue x;
+    x.text = "x";
+    Change change{DS_ADD_VALUE, "Description", SYN_CI_STRING, {x}};
+    EXPECT_EQ(b->modify(klasse, {change}), ERR_DATABASE_FORMAT) << "the rights walk up from the class";
+
+    execute(tree, "UPDATE objects SET parent = 0 WHERE id = " + unterricht + ";" +
+                  "UPDATE objects SET parent = 99999 WHERE id = " + projekte);
+    EXPECT_EQ(b->modify(pupil, {change}), ERR_DATABASE_FORMAT) << "a parent that does not exist";
+    EXPECT_EQ(b->modify(klasse, {change}), 0) << "the rest of the tree is sound";
+    execute(tree, "UPDATE objects SET parent = " + std::to_string(klasse) + " WHERE id = " + unterricht);
+    b.reset();
+
+    // Opening refuses such a tree, and the check says what is wrong.
+    NWCCODE status = 0;
+    EXPECT_FALSE(makeEmbeddedBackend(tree, "", status));
+    EXPECT_EQ(status, TARVEL_TREE_DAMAGED);
+    std::string out;
+    EXPECT_EQ(testsupport::runTreeTool("show " + tree + " UNTERRICHT", &out), 1);
+    EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+    EXPECT_EQ(testsupport::runTreeTool("check " + tree, &out), 1);
+    EXPECT_NE(out.find("go round in a circle"), std::string::npos) << out;
+    EXPECT_NE(out.find(" (PROJEKTE) names parent 99999, which does not exist"), std::string::npos) << out;
+    TempDir sound;
+    EXPECT_EQ(testsupport::runTreeTool("check " + demoTree(sound), &out), 0) << out;
 }

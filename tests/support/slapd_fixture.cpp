@@ -3,6 +3,9 @@
 #include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_escape.h"
 
+#include <cstdio>  // ldif.h uses FILE without including it
+#include <lber.h>
+#include <ldif.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,20 +31,14 @@ std::string shellQuote(const std::string& s) {
 
 std::string script() { return std::string(TARVEL_SOURCE_DIR) + "/scripts/slapd-fixture.sh"; }
 
+// Base64 as LDIF has it, by libldap's own LDIF functions (as tarvel-tree uses them).
 std::string base64Decode(const std::string& in) {
-    static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    int bits = 0, value = 0;
-    for (char c : in) {
-        size_t p = chars.find(c);
-        if (p == std::string::npos) continue;
-        value = value * 64 + static_cast<int>(p);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((value >> bits) & 0xFF);
-        }
-    }
+    std::string line = "x::" + in;
+    berval type{0, nullptr}, value{0, nullptr};
+    int freeValue = 0;
+    if (ldif_parse_line2(line.data(), &type, &value, &freeValue) != 0) return std::string();
+    std::string out = value.bv_val ? std::string(value.bv_val, value.bv_len) : std::string();
+    if (freeValue) ber_memfree(value.bv_val);
     return out;
 }
 
@@ -61,29 +58,11 @@ struct LdifWriter {
         out << "\n";
     }
     static std::string encode(const std::string& in) {
-        static const char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        std::string out;
-        size_t i = 0;
-        for (; i + 2 < in.size(); i += 3) {
-            unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
-                         static_cast<unsigned char>(in[i + 2]);
-            out += chars[(v >> 18) & 63];
-            out += chars[(v >> 12) & 63];
-            out += chars[(v >> 6) & 63];
-            out += chars[v & 63];
-        }
-        if (i + 1 == in.size()) {
-            unsigned v = static_cast<unsigned char>(in[i]) << 16;
-            out += chars[(v >> 18) & 63];
-            out += chars[(v >> 12) & 63];
-            out += "==";
-        } else if (i + 2 == in.size()) {
-            unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
-            out += chars[(v >> 18) & 63];
-            out += chars[(v >> 12) & 63];
-            out += chars[(v >> 6) & 63];
-            out += '=';
-        }
+        char* line = ldif_put_wrap(LDIF_PUT_BINARY, "x", in.data(), in.size(), LDIF_LINE_WIDTH_MAX);
+        std::string out = line ? line : "";
+        ber_memfree(line);
+        // "x:: VALUE\n" without its type and line end.
+        out = out.size() > 4 ? out.substr(4, out.size() - 5) : std::string();
         return out;
     }
     void user(const std::string& name, const std::vector<std::pair<std::string, std::string>>& more = {}) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -272,4 +273,82 @@ TEST(TarvelTreeVolumes, TrusteeRightsReachTheBackend) {
     b = nw::makeEmbeddedBackend(t.file, "lehrer2.LEHRER.UNTERRICHT", status);
     ASSERT_EQ(b->effectiveRights("HOME", "KLASSEN\\x.ini", rights), 0u);
     EXPECT_EQ(rights, 0);
+}
+
+namespace {
+
+// Files in a folder, to see that a refused import left nothing behind.
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+const std::string kBase = "o=schule,c=de";
+const std::string kGood = "version: 1\n\ndn: o=UNTERRICHT,o=schule,c=de\nobjectClass: organization\no: UNTERRICHT\n\n"
+                          "dn: cn=Gast01,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\ncn: Gast01\nsn: G\n\n";
+
+}  // namespace
+
+TEST(TarvelTreeImport, BadEntriesAreRefusedWithTheirLineAndLeaveNoTreeFile) {
+    // Each case follows the two good entries (lines 1 to 11); the fault is on the line given.
+    struct Case {
+        const char* what;
+        std::string ldif;
+        int line;
+    };
+    const Case cases[] = {
+        {"empty name", "dn: cn=,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\n", 12},
+        {"NUL in a name", "dn: cn=Evil\\00X,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\n", 12},
+        {"LF in a name", "# a comment\ndn:: Y249YQpiLG89VU5URVJSSUNIVCxvPXNjaHVsZSxjPWRl\nobjectClass: inetOrgPerson\n", 13},
+        {"CR in a name", "dn: cn=a\\0Db,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\n", 12},
+        {"value from a file", "dn: cn=x,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\ndescription:< file:///etc/passwd\n", 14},
+        {"include", "include: file:///etc/passwd\n", 12},
+        {"bad base64", "dn: cn=x,o=UNTERRICHT,o=schule,c=de\nsn:: !!!!\n", 13},
+        {"no colon", "dn: cn=x,o=UNTERRICHT,o=schule,c=de\nobjectClass organization\n", 13},
+        {"a delete", "dn: cn=x,o=UNTERRICHT,o=schule,c=de\nchangetype: delete\n", 13},
+        {"no dn", "objectClass: organization\n", 12},
+        {"bad DN", "dn: cn=x,,o=schule\nobjectClass: organization\n", 12},
+        {"no parent", "dn: cn=x,ou=NOWHERE,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\nsn: x\n", 12},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testsupport::writeFile(dir.file("in.ldif"), kGood + c.ldif);
+        std::string out;
+        EXPECT_EQ(runTreeTool("import --ldif " + dir.file("in.ldif") + " " + dir.file("t.tree") + " --base " + kBase, &out),
+                  1)
+            << c.what;
+        EXPECT_NE(out.find("line " + std::to_string(c.line) + ":"), std::string::npos) << c.what << ": " << out;
+        EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"in.ldif"}) << c.what;
+    }
+    // The good part alone imports.
+    TempDir dir;
+    testsupport::writeFile(dir.file("in.ldif"), kGood);
+    std::string out;
+    ASSERT_EQ(runTreeTool("import --ldif " + dir.file("in.ldif") + " " + dir.file("t.tree") + " --base " + kBase, &out), 0)
+        << out;
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"in.ldif", "t.tree"}));
+}
+
+TEST(TarvelTreeImport, FullNameComesFromEitherServersNameAndLeavesAsTheBackendReadsIt) {
+    TempDir dir;
+    // eDirectory calls it fullName, OpenLDAP displayName; the backend reads either.
+    testsupport::writeFile(dir.file("in.ldif"),
+                           kGood + "dn: cn=A,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\nsn: A\n"
+                                   "fullName: Anna Alt\n\n"
+                                   "dn: cn=B,o=UNTERRICHT,o=schule,c=de\nobjectClass: inetOrgPerson\nsn: B\n"
+                                   "displayName:: QmVybmQgQsO2aG0=\n\n");
+    std::string out;
+    ASSERT_EQ(runTreeTool("import --ldif " + dir.file("in.ldif") + " " + dir.file("t.tree") + " --base " + kBase, &out), 0)
+        << out;
+    ASSERT_EQ(runTreeTool("show " + dir.file("t.tree") + " A.UNTERRICHT 'Full Name'", &out), 0);
+    EXPECT_EQ(out, "Anna Alt\n");
+    ASSERT_EQ(runTreeTool("show " + dir.file("t.tree") + " B.UNTERRICHT 'Full Name'", &out), 0);
+    EXPECT_EQ(out, "Bernd Böhm\n");
+    ASSERT_EQ(runTreeTool("export --ldif " + dir.file("out.ldif") + " " + dir.file("t.tree") + " --base " + kBase, &out), 0)
+        << out;
+    const std::string exported = testsupport::readFile(dir.file("out.ldif"));
+    EXPECT_NE(exported.find("displayName: Anna Alt\n"), std::string::npos) << exported;
+    EXPECT_NE(exported.find("displayName:: QmVybmQgQsO2aG0=\n"), std::string::npos) << exported;
 }

@@ -8,6 +8,7 @@
 // member, ...). What LDAP cannot hold the same way (NDS rights, addresses, streams, times) stays
 // behind; the tool says how many values it left out.
 #include "commands.h"
+#include "ldif_reader.h"
 
 #include "nwclient/embedded/sqlite_db.h"
 #include "nwclient/ldap/ldap_escape.h"
@@ -17,6 +18,12 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>  // ldif.h uses FILE without including it
+#include <fcntl.h>
+#include <lber.h>
+#include <ldif.h>
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -35,52 +42,69 @@ using nw::ObjectId;
 using nw::embedded::TreeStore;
 namespace ldapns = nw::ldap;
 
-struct ClassMapping {
+// Base classes of this tree that LDAP keeps as another one.
+struct ClassAlias {
     const char* ndsClass;
-    const char* ldapClass;
+    const char* baseClass;
 };
-const ClassMapping CLASSES[] = {
-    {"User", "inetOrgPerson"},
-    {"Group", "tarvelGroup"},
-    {"Organization", "organization"},
-    {"Organizational Unit", "organizationalUnit"},
-    {"Country", "country"},
-    {"Locality", "locality"},
-    {"Workstation", "tarvelWorkstation"},
-    {"Printer", "tarvelPrinter"},
-    {"NDPS Printer", "tarvelPrinter"},
-    {"Volume", "tarvelVolume"},
-    {"Organizational Role", "organizationalRole"},
-    {"Device", "device"},
-};
-// Leaves of other classes go out as devices.
+const ClassAlias CLASS_ALIASES[] = {{"NDPS Printer", "Printer"}};
+// Leaves of classes LDAP has no class for go out as devices.
 constexpr const char* FALLBACK_CLASS = "device";
 
-struct AttrMapping {
+// The attributes that travel, and the LDAP classes of the export's target (OpenLDAP's standard
+// schemas with schema/tarvel.schema) that allow them; "*" for every class (through the
+// membership class). Their LDAP names come from the backend's table.
+struct Travelling {
     const char* ndsName;
-    const char* ldapName;
-    const char* classes;  // LDAP classes that allow it, "*" for every class (membership class)
+    const char* classes;
 };
-const AttrMapping ATTRIBUTES[] = {
-    {"Description", "description", "*"},
-    {"Surname", "sn", "inetOrgPerson"},
-    {"Given Name", "givenName", "inetOrgPerson"},
-    {"Full Name", "displayName", "inetOrgPerson"},
-    {"Title", "title", "inetOrgPerson"},
-    {"Telephone Number", "telephoneNumber", "inetOrgPerson organization organizationalUnit organizationalRole"},
-    {"Internet EMail Address", "mail", "inetOrgPerson"},
-    {"Postal Code", "postalCode", "inetOrgPerson organization organizationalUnit organizationalRole"},
-    {"Employee ID", "employeeNumber", "inetOrgPerson"},
-    {"Serial Number", "serialNumber", "tarvelWorkstation tarvelPrinter device"},
-    {"Owner", "owner", "tarvelGroup tarvelWorkstation tarvelPrinter tarvelVolume device"},
-    {"Member", "member", "tarvelGroup"},
-    {"Group Membership", "groupMembership", "*"},
-    {"Security Equals", "securityEquals", "*"},
-    {"Equivalent To Me", "equivalentToMe", "*"},
+const Travelling ATTRIBUTES[] = {
+    {"Description", "*"},
+    {"Surname", "inetOrgPerson"},
+    {"Given Name", "inetOrgPerson"},
+    {"Full Name", "inetOrgPerson"},
+    {"Title", "inetOrgPerson"},
+    {"Telephone Number", "inetOrgPerson organization organizationalUnit organizationalRole"},
+    {"Internet EMail Address", "inetOrgPerson"},
+    {"Postal Code", "inetOrgPerson organization organizationalUnit organizationalRole"},
+    {"Employee ID", "inetOrgPerson"},
+    {"Serial Number", "tarvelWorkstation tarvelPrinter device"},
+    {"Owner", "tarvelGroup tarvelWorkstation tarvelPrinter tarvelVolume device"},
+    {"Member", "tarvelGroup"},
+    {"Group Membership", "*"},
+    {"Security Equals", "*"},
+    {"Equivalent To Me", "*"},
 };
 const std::set<std::string> MEMBERSHIP = {"groupMembership", "securityEquals", "equivalentToMe"};
+// Of the backend's names, those the export's target lacks (it has the alternatives).
+const std::set<std::string> NOT_IN_OPENLDAP = {"fullname", "employeeid"};
 
-bool allows(const AttrMapping& a, const std::string& ldapClass) {
+// The backend's table as it reads an OpenLDAP server: what the export writes.
+const ldapns::NameMap& openLdapNames() {
+    static const ldapns::NameMap names = [] {
+        ldapns::NameMap m;
+        m.adaptToSchema([](const std::string& ldapName) { return !NOT_IN_OPENLDAP.count(toLowerAscii(ldapName)); });
+        return m;
+    }();
+    return names;
+}
+
+// LDAP attribute (lower-cased) to the travelling attribute: the names of OpenLDAP and of
+// eDirectory both come in.
+const std::map<std::string, const Travelling*>& byLdapName() {
+    static const std::map<std::string, const Travelling*> map = [] {
+        std::map<std::string, const Travelling*> m;
+        ldapns::NameMap eDirectory;
+        for (const Travelling& a : ATTRIBUTES) {
+            m[toLowerAscii(eDirectory.ldapAttribute(a.ndsName))] = &a;
+            m[toLowerAscii(openLdapNames().ldapAttribute(a.ndsName))] = &a;
+        }
+        return m;
+    }();
+    return map;
+}
+
+bool allows(const Travelling& a, const std::string& ldapClass) {
     if (std::string(a.classes) == "*") return true;
     std::istringstream words(a.classes);
     for (std::string w; words >> w;)
@@ -88,55 +112,12 @@ bool allows(const AttrMapping& a, const std::string& ldapClass) {
     return false;
 }
 
-const char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64Encode(const std::string& in) {
-    std::string out;
-    unsigned value = 0;
-    int bits = 0;
-    for (unsigned char c : in) {
-        value = (value << 8) | c;
-        bits += 8;
-        while (bits >= 6) {
-            bits -= 6;
-            out += BASE64[(value >> bits) & 63];
-        }
-    }
-    if (bits > 0) out += BASE64[(value << (6 - bits)) & 63];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
-bool base64Decode(const std::string& in, std::string& out) {
-    out.clear();
-    unsigned value = 0;
-    int bits = 0;
-    for (char c : in) {
-        if (c == '=' || c == ' ') continue;
-        const char* p = std::strchr(BASE64, c);
-        if (!p || !c) return false;
-        value = (value << 6) | static_cast<unsigned>(p - BASE64);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((value >> bits) & 0xFF);
-        }
-    }
-    return true;
-}
-
-// RFC 2849 SAFE-STRING: printable ASCII, not starting with space, ":" or "<", not ending in space.
-bool safeString(const std::string& s) {
-    if (s.empty()) return true;
-    if (s[0] == ' ' || s[0] == ':' || s[0] == '<' || s.back() == ' ') return false;
-    for (unsigned char c : s)
-        if (c < 0x20 || c > 0x7E) return false;
-    return true;
-}
-
+// One LDIF line (folded, base64 where the value needs it), by libldap.
 void writeLine(std::ostream& out, const std::string& type, const std::string& value) {
-    if (safeString(value)) out << type << ": " << value << "\n";
-    else out << type << ":: " << base64Encode(value) << "\n";
+    char* line = ldif_put(LDIF_PUT_VALUE, type.c_str(), value.data(), value.size());
+    if (!line) throw std::bad_alloc();
+    out << line;
+    ber_memfree(line);
 }
 
 // ---- export ----
@@ -172,9 +153,12 @@ public:
 
 private:
     std::string ldapClassOf(const std::string& ndsClass) {
-        for (const auto& c : CLASSES)
-            if (ndsClass == c.ndsClass) return c.ldapClass;
-        ++fallback_[ndsClass];
+        std::string base = ndsClass;
+        for (const ClassAlias& a : CLASS_ALIASES)
+            if (ndsClass == a.ndsClass) base = a.baseClass;
+        std::string ldapClass = ldapns::NameMap::entryClass(base);
+        if (!ldapClass.empty()) return ldapClass;
+        if (base != "Device") ++fallback_[ndsClass];
         return FALLBACK_CLASS;
     }
 
@@ -198,7 +182,7 @@ private:
         std::vector<std::pair<std::string, std::string>> values;
         bool membership = false, surname = false;
         for (const std::string& name : store_.attributeNames(row.id)) {
-            const AttrMapping* mapping = nullptr;
+            const Travelling* mapping = nullptr;
             for (const auto& a : ATTRIBUTES)
                 if (name == a.ndsName) mapping = &a;
             nw::Attribute attr;
@@ -219,14 +203,14 @@ private:
                     text = dnOf(ref);
                 }
                 if (text.empty()) continue;
-                values.emplace_back(mapping->ldapName, text);
-                if (MEMBERSHIP.count(mapping->ldapName) && ldapClass != "tarvelGroup" &&
-                    ldapClass != "tarvelWorkstation")
+                const std::string ldapName = openLdapNames().ldapAttribute(mapping->ndsName);
+                values.emplace_back(ldapName, text);
+                if (MEMBERSHIP.count(ldapName) && ldapClass != "tarvelGroup" && ldapClass != "tarvelWorkstation")
                     membership = true;
-                if (std::string(mapping->ldapName) == "sn") surname = true;
+                if (ldapName == "sn") surname = true;
             }
         }
-        out << (safeString(dn) ? "dn: " + dn : "dn:: " + base64Encode(dn)) << "\n";
+        writeLine(out, "dn", dn);
         writeLine(out, "objectClass", ldapClass);
         if (membership) writeLine(out, "objectClass", "tarvelMembership");
         writeLine(out, namingType, row.name);
@@ -300,90 +284,77 @@ int cmdExport(const Args& args) {
 
 // ---- import ----
 
-struct Record {
-    std::string dn;
-    std::vector<std::pair<std::string, std::string>> values;
-    int line = 0;
-};
+std::string lineOf(int line) { return "line " + std::to_string(line) + ": "; }
 
-// Reads the add records of an LDIF file (content records or changetype add).
-bool readLdif(std::istream& in, std::vector<Record>& records, std::string& error) {
-    std::vector<std::pair<int, std::string>> logical;  // unfolded lines with their first line number
-    std::string line;
-    int number = 0;
-    bool inComment = false;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == ' ') {
-            if (inComment) continue;
-            if (logical.empty() || logical.back().second.empty()) {
-                error = "line " + std::to_string(number) + ": continuation without a line";
-                return false;
-            }
-            logical.back().second += line.substr(1);
-            continue;
-        }
-        inComment = !line.empty() && line[0] == '#';
-        if (inComment) continue;
-        logical.emplace_back(number, line);
+// The components (root first) of a DN below the base. False with the reason for a DN that is
+// malformed or holds a name no tree object may have (empty, or with NUL, CR or LF, which would
+// be cut or split wherever the name is shown or passed on). The base itself and DNs outside it
+// give true and no components.
+bool belowBase(const std::string& dn, const std::vector<ldapns::Rdn>& baseRdns, std::vector<std::string>& rootFirst,
+               std::string& reason) {
+    rootFirst.clear();
+    std::vector<ldapns::Rdn> rdns;
+    if (!ldapns::parseDn(dn, rdns)) {
+        reason = "bad DN";
+        return false;
     }
-    Record current;
-    auto finish = [&]() {
-        if (!current.dn.empty()) records.push_back(std::move(current));
-        current = Record();
-    };
-    for (const auto& [at, text] : logical) {
-        if (text.empty()) {
-            finish();
-            continue;
-        }
-        size_t colon = text.find(':');
-        if (colon == std::string::npos || colon == 0) {
-            error = "line " + std::to_string(at) + ": not an attribute line";
+    if (rdns.size() <= baseRdns.size()) return true;
+    const size_t below = rdns.size() - baseRdns.size();
+    for (size_t i = 0; i < baseRdns.size(); ++i) {
+        const ldapns::Rdn& r = rdns[below + i];
+        if (toLowerAscii(r.type) != toLowerAscii(baseRdns[i].type) ||
+            toLowerAscii(r.value) != toLowerAscii(baseRdns[i].value))
+            return true;
+    }
+    for (size_t i = below; i-- > 0;) {
+        const std::string& value = rdns[i].value;
+        if (value.empty()) {
+            reason = "a name in the DN is empty";
             return false;
         }
-        std::string type = text.substr(0, colon);
-        std::string value;
-        if (colon + 1 < text.size() && text[colon + 1] == ':') {
-            std::string encoded = text.substr(colon + 2);
-            if (!base64Decode(encoded, value)) {
-                error = "line " + std::to_string(at) + ": bad base64";
-                return false;
-            }
-        } else if (colon + 1 < text.size() && text[colon + 1] == '<') {
-            error = "line " + std::to_string(at) + ": values from URLs are not read";
+        if (value.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) {
+            reason = "a name in the DN holds NUL, CR or LF";
             return false;
-        } else {
-            value = text.substr(colon + 1);
-            size_t start = value.find_first_not_of(' ');
-            value = start == std::string::npos ? std::string() : value.substr(start);
         }
-        std::string key = toLowerAscii(type);
-        if (current.dn.empty()) {
-            if (key == "version") continue;
-            if (key != "dn") {
-                error = "line " + std::to_string(at) + ": a record must start with dn:";
-                return false;
-            }
-            current.dn = value;
-            current.line = at;
-            if (current.dn.empty()) current.dn = " ";  // the empty DN: refused below
-            continue;
-        }
-        if (key == "changetype") {
-            if (toLowerAscii(value) != "add") {
-                error = "line " + std::to_string(at) + ": only additions can be imported";
-                return false;
-            }
-            continue;
-        }
-        if (key == "control") continue;
-        current.values.emplace_back(type, value);
+        rootFirst.push_back(value);
     }
-    finish();
     return true;
 }
+
+// A new tree is built under a name of its own beside the one asked for and renamed to it once it
+// is complete, so a failed import leaves no tree file behind.
+class NewTreeFile {
+public:
+    explicit NewTreeFile(std::string file)
+        : file_(std::move(file)), partial_(file_ + ".importing-" + std::to_string(::getpid())) {}
+    ~NewTreeFile() {
+        if (done_) return;
+        std::error_code ec;
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(partial_ + suffix, ec);
+    }
+    const std::string& path() const { return partial_; }
+    // The store must be closed. Never replaces a file that appeared meanwhile.
+    bool commit(std::string& error) {
+        if (::renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, file_.c_str(), RENAME_NOREPLACE) != 0) {
+            int e = errno;
+            if (e != EINVAL && e != ENOSYS) {
+                error = file_ + ": " + std::strerror(e);
+                return false;
+            }
+            std::error_code ec;
+            if (std::filesystem::exists(file_, ec) || std::rename(partial_.c_str(), file_.c_str()) != 0) {
+                error = file_ + ": " + std::strerror(ec ? ec.value() : errno ? errno : EEXIST);
+                return false;
+            }
+        }
+        done_ = true;
+        return true;
+    }
+
+private:
+    std::string file_, partial_;
+    bool done_ = false;
+};
 
 int cmdImport(const Args& args) {
     LdifArgs a;
@@ -391,135 +362,141 @@ int cmdImport(const Args& args) {
     const std::string &file = a.file, &tree = a.tree, &base = a.base, &admin = a.admin;
     std::vector<ldapns::Rdn> baseRdns;
     if (!ldapns::parseDn(base, baseRdns)) return fail("not a DN: " + base);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return fail("cannot read " + file);
-    std::vector<Record> records;
+    std::string text;
+    {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return fail("cannot read " + file);
+        std::ostringstream contents;
+        contents << in.rdbuf();
+        if (in.bad()) return fail("cannot read " + file);
+        text = contents.str();
+    }
+    std::vector<LdifRecord> records;
     std::string error;
-    if (!readLdif(in, records, error)) return fail(file + ": " + error);
+    if (!readLdif(text, records, error)) return fail(file + ": " + error);
 
-    // DN to typeless name below the base; false for a DN outside it (or the base itself).
-    auto nameOf = [&](const std::string& dn, std::string& name) {
-        std::vector<ldapns::Rdn> rdns;
-        if (!ldapns::parseDn(dn, rdns) || rdns.size() <= baseRdns.size()) return false;
-        for (size_t i = 0; i < baseRdns.size(); ++i) {
-            const auto& a = rdns[rdns.size() - baseRdns.size() + i];
-            if (toLowerAscii(a.type) != toLowerAscii(baseRdns[i].type) || toLowerAscii(a.value) != toLowerAscii(baseRdns[i].value)) return false;
-        }
-        std::vector<std::string> parts;
-        for (size_t i = 0; i + baseRdns.size() < rdns.size(); ++i) parts.push_back(rdns[i].value);
-        name = ldapns::joinTypelessName(parts);
-        return true;
-    };
+    // Every entry is checked before the tree is touched; parents first, whatever order the file has.
+    std::vector<std::vector<std::string>> names(records.size());
+    std::vector<std::pair<size_t, size_t>> ordered;  // depth, record
+    for (size_t i = 0; i < records.size(); ++i) {
+        std::string reason;
+        if (!belowBase(records[i].dn, baseRdns, names[i], reason))
+            return fail(file + ": " + lineOf(records[i].line) + reason);
+        if (!names[i].empty()) ordered.emplace_back(names[i].size(), i);
+    }
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
 
+    std::unique_ptr<NewTreeFile> fresh;
     std::shared_ptr<TreeStore> store;
     if (std::filesystem::exists(tree)) {
         store = openTree(tree);
+        if (!store) return 1;
     } else {
-        store = TreeStore::create(tree, "SCHULSERVER", error);
+        fresh = std::make_unique<NewTreeFile>(tree);
+        store = TreeStore::create(fresh->path(), "SCHULSERVER", error);
         if (!store) return fail(error);
     }
-    if (!store) return 1;
 
     nw::ldap::NameMap classes;
     classes.configure({{"class.device", "Device"}, {"class.organizationalrole", "Organizational Role"}});
-    // Parents first, whatever order the file has.
-    std::vector<std::pair<size_t, const Record*>> ordered;
-    for (const Record& r : records) {
-        std::vector<ldapns::Rdn> rdns;
-        if (!ldapns::parseDn(r.dn, rdns)) return fail(file + ": line " + std::to_string(r.line) + ": bad DN");
-        ordered.emplace_back(rdns.size(), &r);
-    }
-    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-
     int added = 0, leftOut = 0;
     try {
         nw::embedded::Transaction transaction(store->db());
-        std::vector<std::pair<ObjectId, nw::Change>> references;  // set once every object exists
-        for (const auto& [depth, record] : ordered) {
-            std::string name;
-            if (!nameOf(record->dn, name)) continue;  // the base entry itself, or outside the base
+        struct Reference {
+            ObjectId id;
+            nw::embedded::AttrDef def;
+            std::vector<std::pair<nw::AttrValue, int>> values;  // with their lines
+        };
+        std::vector<Reference> references;  // set once every object exists
+        for (const auto& [depth, index] : ordered) {
+            const LdifRecord& record = records[index];
+            const std::string where = file + ": " + lineOf(record.line);
             std::vector<std::string> objectClasses;
-            for (const auto& [type, value] : record->values)
-                if (toLowerAscii(type) == "objectclass") objectClasses.push_back(value);
             std::string structural;
-            for (const auto& [type, value] : record->values)
-                if (toLowerAscii(type) == "structuralobjectclass") structural = value;
-            std::string className = classes.baseClass(structural, objectClasses);
+            for (const LdifValue& v : record.values) {
+                if (toLowerAscii(v.type) == "objectclass") objectClasses.push_back(v.value);
+                if (toLowerAscii(v.type) == "structuralobjectclass") structural = v.value;
+            }
+            const std::string className = classes.baseClass(structural, objectClasses);
 
-            std::vector<std::string> components;
-            if (!nw::embedded::splitFullName(name, components))
-                return fail(file + ": line " + std::to_string(record->line) + ": bad name");
-            std::string leaf = components.back();
+            std::vector<std::string> components = names[index];
+            const std::string leaf = components.back();
             components.pop_back();
             ObjectId parent = nw::ROOT_ID, id = nw::ROOT_ID;
             if (nw::NWDSCCODE st = store->resolve(components, parent))
-                return fail(file + ": line " + std::to_string(record->line) + ": no parent for " + name + " (" +
-                            std::to_string(st) + ")");
+                return fail(where + "no parent entry in the file (" + std::to_string(st) + ")");
             nw::NWDSCCODE st = store->addObject(parent, leaf, className, id);
             if (st == nw::ERR_ENTRY_ALREADY_EXISTS) {
                 store->child(parent, leaf, id);
             } else if (st != 0) {
-                return fail(file + ": line " + std::to_string(record->line) + ": cannot add " + name + " (" +
-                            std::to_string(st) + ")");
+                return fail(where + "cannot add the entry (" + std::to_string(st) + ")");
             } else {
                 ++added;
             }
 
-            std::map<std::string, nw::Change> changes;  // by NDS attribute, values in file order
-            for (const auto& [type, value] : record->values) {
-                const AttrMapping* mapping = nullptr;
-                for (const auto& a : ATTRIBUTES)
-                    if (toLowerAscii(type) == toLowerAscii(a.ldapName)) mapping = &a;
-                if (!mapping) {
-                    std::string t = toLowerAscii(type);
-                    if (t != "objectclass" && t != "structuralobjectclass" &&
-                        t != toLowerAscii(record->dn.substr(0, record->dn.find('='))) && t != "userpassword")
+            const std::string namingType = toLowerAscii(record.dn.substr(0, record.dn.find('=')));
+            std::map<std::string, nw::Change> changes;  // by attribute, values in file order
+            std::map<std::string, Reference> refs;
+            for (const LdifValue& value : record.values) {
+                const std::string type = toLowerAscii(value.type);
+                auto mapping = byLdapName().find(type);
+                if (mapping == byLdapName().end()) {
+                    if (type != "objectclass" && type != "structuralobjectclass" && type != namingType &&
+                        type != "userpassword")
                         ++leftOut;
                     continue;
                 }
                 nw::embedded::AttrDef def;
-                if (!store->attribute(mapping->ndsName, def)) {
+                if (!store->attribute(mapping->second->ndsName, def)) {
                     ++leftOut;
                     continue;
                 }
-                nw::Change& c = changes[def.name];
-                c.type = nw::DS_ADD_VALUE;
-                c.attribute = def.name;
-                c.syntax = def.syntax;
                 nw::AttrValue v;
                 if (def.syntax == nw::SYN_DIST_NAME) {
-                    if (!nameOf(value, v.text)) {
+                    std::vector<std::string> rootFirst;
+                    std::string reason;
+                    if (!belowBase(value.value, baseRdns, rootFirst, reason) || rootFirst.empty()) {
                         ++leftOut;
                         continue;
                     }
-                } else {
-                    v.text = value;
+                    v.text = ldapns::joinTypelessName({rootFirst.rbegin(), rootFirst.rend()});
+                    Reference& r = refs[def.name];
+                    r.id = id;
+                    r.def = def;
+                    r.values.emplace_back(std::move(v), value.line);
+                    continue;
                 }
+                v.text = value.value;
+                nw::Change& c = changes[def.name];
                 if (def.singleValued && !c.values.empty()) {
                     ++leftOut;
                     continue;
                 }
-                c.values.push_back(v);
+                c.type = nw::DS_ADD_VALUE;
+                c.attribute = def.name;
+                c.syntax = def.syntax;
+                c.values.push_back(std::move(v));
             }
             for (auto& [attribute, c] : changes) {
-                if (c.values.empty()) continue;
-                if (c.syntax == nw::SYN_DIST_NAME) {
-                    references.emplace_back(id, std::move(c));
-                } else if (nw::NWDSCCODE cst = store->applyChanges(id, {c}); cst != 0 && cst != nw::ERR_DUPLICATE_VALUE) {
-                    return fail(file + ": line " + std::to_string(record->line) + ": " + attribute + " of " + name +
-                                " (" + std::to_string(cst) + ")");
-                }
+                nw::NWDSCCODE cst = store->applyChanges(id, {c});
+                if (cst != 0 && cst != nw::ERR_DUPLICATE_VALUE)
+                    return fail(where + attribute + " (" + std::to_string(cst) + ")");
             }
+            for (auto& [attribute, r] : refs) references.push_back(std::move(r));
         }
-        for (auto& [id, c] : references) {
-            for (const nw::AttrValue& v : c.values) {
-                nw::Change one = c;
-                one.values = {v};
-                nw::NWDSCCODE st = store->applyChanges(id, {one});
-                if (st == nw::ERR_NO_SUCH_ENTRY) ++leftOut;  // a reference to an object not in the file
+        for (const Reference& r : references) {
+            // One value per change: a value naming an object the file lacks is left out alone.
+            std::vector<nw::Change> one(1);
+            one[0].type = nw::DS_ADD_VALUE;
+            one[0].attribute = r.def.name;
+            one[0].syntax = r.def.syntax;
+            one[0].values.resize(1);
+            for (const auto& [value, line] : r.values) {
+                one[0].values[0] = value;
+                nw::NWDSCCODE st = store->applyChanges(r.id, one);
+                if (st == nw::ERR_NO_SUCH_ENTRY) ++leftOut;
                 else if (st != 0 && st != nw::ERR_DUPLICATE_VALUE)
-                    return fail("cannot set " + c.attribute + " of " + store->fullName(id) + " (" + std::to_string(st) +
-                                ")");
+                    return fail(file + ": " + lineOf(line) + r.def.name + " (" + std::to_string(st) + ")");
             }
         }
         if (!admin.empty()) {
@@ -543,6 +520,10 @@ int cmdImport(const Args& args) {
         transaction.commit();
     } catch (const nw::embedded::SqlError& e) {
         return fail(e.what());
+    }
+    if (fresh) {
+        store.reset();
+        if (!fresh->commit(error)) return fail(error);
     }
     std::cerr << "tarvel-tree: " << added << " objects added from " << file;
     if (leftOut) std::cerr << "; " << leftOut << " values left out";

@@ -34,6 +34,7 @@ const char* statusText(nw::NWCCODE status) {
     case nw::TARVEL_TREE_MISSING: return "no such file";
     case nw::TARVEL_TREE_UNREADABLE: return "not a tree file, or not readable";
     case nw::TARVEL_TREE_LOCKED: return "the tree file is locked by another program";
+    case nw::TARVEL_TREE_DAMAGED: return "the tree file is damaged (tarvel-tree check FILE says how)";
     default: return "cannot open";
     }
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace nw {
 
@@ -60,6 +61,13 @@ ObjectSummary summaryOf(TreeStore& store, const ObjectRow& row, std::string name
     return s;
 }
 
+// Where the next page starts. Keys must grow from page to page; a damaged index that hands a
+// page back out of order would otherwise be paged through for ever.
+std::string nextKey(const std::string& lastKey, const std::vector<ObjectRow>& rows) {
+    if (!lastKey.empty() && rows.back().nameKey <= lastKey) TreeStore::damaged("the index of names is out of order");
+    return rows.back().nameKey;
+}
+
 // Subordinates of one container, a page at a time, by name key (keyset pagination: each page
 // is one index range scan, whatever has been added or removed meanwhile).
 class ListCursor : public ObjectCursor {
@@ -81,7 +89,7 @@ public:
                 done_ = true;
                 return 0;
             }
-            lastKey_ = rows.back().nameKey;
+            lastKey_ = nextKey(lastKey_, rows);
             page.reserve(rows.size());
             for (ObjectRow& r : rows) page.push_back(summaryOf(*store_, r, r.name));
             return 0;
@@ -97,8 +105,9 @@ private:
     bool done_ = false;
 };
 
-// Walks the subtree breadth first, one container's page at a time; memory holds only the
-// containers still to visit and one page.
+// Walks the subtree breadth first, one container's page at a time; memory holds the containers
+// met (to stop on a damaged tree that leads round in a circle), those still to visit and one page.
+// A failure ends the search: later calls answer it again.
 class SearchCursor : public ObjectCursor {
 public:
     using Match = std::function<bool(const ObjectRow&)>;
@@ -106,11 +115,13 @@ public:
     SearchCursor(std::shared_ptr<TreeStore> store, ObjectId base, Match match, int pageSize)
         : store_(std::move(store)), match_(std::move(match)), pageSize_(pageSize) {
         pending_.push_back(base);
+        visited_.insert(base);
     }
 
     NWDSCCODE next(std::vector<ObjectSummary>& page) override {
         page.clear();
-        return guarded([&]() -> NWDSCCODE {
+        if (failure_) return failure_;
+        failure_ = guarded([&]() -> NWDSCCODE {
             while (page.size() < size_t(pageSize_)) {
                 if (current_ < 0) {
                     if (pending_.empty()) return 0;
@@ -124,14 +135,19 @@ public:
                     current_ = -1;
                     continue;
                 }
-                lastKey_ = rows.back().nameKey;
+                lastKey_ = nextKey(lastKey_, rows);
                 for (ObjectRow& r : rows) {
+                    // A damaged tree may lead back to a container already walked: never go round.
+                    if (r.container && !visited_.insert(r.id).second)
+                        TreeStore::damaged("object " + std::to_string(r.id) + " is its own ancestor");
                     if (r.container) pending_.push_back(r.id);
                     if (match_(r)) page.push_back(summaryOf(*store_, r, embedded::escapeComponent(r.name) + suffix_));
                 }
             }
             return 0;
         });
+        if (failure_) page.clear();
+        return failure_;
     }
 
 private:
@@ -139,6 +155,8 @@ private:
     Match match_;
     int pageSize_;
     std::deque<ObjectId> pending_;
+    std::unordered_set<ObjectId> visited_;
+    NWDSCCODE failure_ = 0;
     ObjectId current_ = -1;
     std::string suffix_;
     std::string lastKey_;

@@ -15,8 +15,8 @@ std::unordered_set<ObjectId> Rights::subjects() {
     if (op_ < 0) return ids;
     ids.insert(op_);
     for (ObjectId id : store_.references(op_, "Security Equals")) ids.insert(id);
-    ObjectRow row;
-    for (ObjectId id = op_; store_.object(id, row) && row.parent > ROOT_ID; id = row.parent) ids.insert(row.parent);
+    for (ObjectId id : store_.ancestors(op_))
+        if (id != ROOT_ID) ids.insert(id);
     return ids;
 }
 
@@ -38,7 +38,10 @@ Rights::Effective Rights::effective(ObjectId object, const std::string& attribut
     // (kind, subject) pairs already settled by an assignment nearer to the object.
     std::set<std::pair<int, std::string>> settled;
     ObjectRow row;
-    for (ObjectId id = object; id >= 0 && store_.object(id, row); id = row.parent) {
+    if (object < 0 || !store_.object(object, row)) return result;
+    std::vector<ObjectId> chain = store_.ancestors(object);
+    chain.insert(chain.begin(), object);
+    for (ObjectId id : chain) {
         for (const TreeStore::AclEntry& e : store_.acl(id)) {
             std::string p = foldName(e.protectedAttribute);
             int kind = p == "[entry rights]" ? 0 : p == "[all attributes rights]" ? 1 : p == attributeKey ? 2 : -1;
@@ -47,7 +50,6 @@ Rights::Effective Rights::effective(ObjectId object, const std::string& attribut
             if (!settled.insert({kind, subjectKey}).second) continue;
             (kind == 0 ? result.entry : result.attribute) |= e.privileges;
         }
-        if (id == ROOT_ID) break;
     }
     return result;
 }

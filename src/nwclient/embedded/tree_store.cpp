@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,6 +212,16 @@ int TreeStore::openChecked(const std::string& target, int flags, int busyTimeout
             while (s.step()) (s.text(0) == "format" ? format : version) = s.text(1);
         }
         if (format != FORMAT || version != std::to_string(VERSION)) return SQLITE_FORMAT;
+        // A damaged file must not pass for a smaller tree: a stop would miss pupils and say it
+        // is done, and a walk could go round for ever.
+        // The quick check leaves out whether the indexes hold what the tables hold; for the
+        // objects (whose index every listing and search walks) that is checked as well.
+        for (const char* check : {"PRAGMA quick_check", "PRAGMA integrity_check(objects)"}) {
+            Stmt q(db_, check);
+            while (q.step())
+                if (q.text(0) != "ok") return SQLITE_CORRUPT;
+        }
+        if (!structureProblems(db_, 1).empty()) return SQLITE_CORRUPT;
         readOnly_ = sqlite3_db_readonly(db_.handle(), "main") != 0;
         if (!readOnly_) {
             Stmt s(db_, "PRAGMA journal_mode");
@@ -251,7 +262,9 @@ std::shared_ptr<TreeStore> TreeStore::open(const std::string& file, NWCCODE& sta
     }
     if (rc != SQLITE_OK) {
         rc &= 0xFF;
-        status = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? TARVEL_TREE_LOCKED : TARVEL_TREE_UNREADABLE;
+        status = rc == SQLITE_BUSY || rc == SQLITE_LOCKED ? TARVEL_TREE_LOCKED
+                 : rc == SQLITE_CORRUPT                   ? TARVEL_TREE_DAMAGED
+                                                          : TARVEL_TREE_UNREADABLE;
         return nullptr;
     }
     status = 0;
@@ -284,6 +297,99 @@ std::shared_ptr<TreeStore> TreeStore::create(const std::string& file, const std:
         return nullptr;
     }
     return store;
+}
+
+std::vector<std::string> TreeStore::structureProblems(Db& db, size_t limit) {
+    struct Link {
+        ObjectId parent;
+        bool container;
+    };
+    std::unordered_map<ObjectId, Link> links;
+    {
+        Stmt s(db, "SELECT id, parent, container FROM objects NOT INDEXED");
+        while (s.step()) links[s.i64(0)] = Link{s.isNull(1) ? -1 : s.i64(1), s.i64(2) != 0};
+    }
+    std::vector<std::string> problems;
+    auto nameOf = [&](ObjectId id) {
+        Stmt s(db, "SELECT name FROM objects WHERE id = ?");
+        s.bind(1, id);
+        return "object " + std::to_string(id) + (s.step() ? " (" + s.text(0) + ")" : std::string());
+    };
+    auto found = [&](const std::string& problem) {
+        if (problems.size() < limit) problems.push_back(problem);
+    };
+    auto root = links.find(ROOT_ID);
+    if (root == links.end()) found("the root (object 0) is missing");
+    else if (root->second.parent >= 0) found("the root has a parent: " + nameOf(root->second.parent));
+    // Every object must lead up to the root through containers. Each is walked once: 1 while on
+    // the current walk, 2 leads to the root, 3 does not (its fault is already told).
+    std::unordered_map<ObjectId, char> state{{ROOT_ID, 2}};
+    std::vector<ObjectId> path;
+    for (const auto& [id, link] : links) {
+        if (problems.size() >= limit) break;
+        path.clear();
+        char outcome = 3;
+        for (ObjectId current = id;;) {
+            auto st = state.find(current);
+            if (st != state.end()) {
+                if (st->second == 1) found("the parent links of " + nameOf(current) + " go round in a circle");
+                else outcome = st->second;
+                break;
+            }
+            state[current] = 1;
+            path.push_back(current);
+            const ObjectId parent = links[current].parent;
+            auto p = links.find(parent);
+            if (parent < 0) {
+                found(nameOf(current) + " has no parent");
+                break;
+            }
+            if (p == links.end()) {
+                found(nameOf(current) + " names parent " + std::to_string(parent) + ", which does not exist");
+                break;
+            }
+            if (!p->second.container) {
+                found(nameOf(current) + " lies below " + nameOf(parent) + ", which is no container");
+                break;
+            }
+            current = parent;
+        }
+        for (ObjectId o : path) state[o] = outcome;
+    }
+    return problems;
+}
+
+bool TreeStore::check(const std::string& file, std::vector<std::string>& problems) {
+    problems.clear();
+    std::error_code ec;
+    if (!fs::exists(file, ec)) {
+        problems.push_back("no such file");
+        return false;
+    }
+    Db db;
+    int rc = db.open(fileUri(file, "?mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_READONLY) {
+        db.close();
+        rc = db.open(fileUri(file, "?mode=ro&immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    if (rc != SQLITE_OK) {
+        problems.push_back(sqlite3_errstr(rc));
+        return false;
+    }
+    try {
+        Stmt s(db, "PRAGMA integrity_check(100)");
+        while (s.step())
+            if (s.text(0) != "ok") problems.push_back("SQLite: " + s.text(0));
+    } catch (const SqlError& e) {
+        problems.push_back(std::string("SQLite: ") + e.what());
+        if (e.code() == SQLITE_NOTADB) return false;
+    }
+    try {
+        for (std::string& p : structureProblems(db, 100)) problems.push_back(std::move(p));
+    } catch (const SqlError& e) {
+        problems.push_back(std::string("cannot walk the parent links: ") + e.what());
+    }
+    return true;
 }
 
 void TreeStore::createSchema(const std::string& serverName) {

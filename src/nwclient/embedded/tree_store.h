@@ -66,13 +66,19 @@ public:
     static constexpr int DEFAULT_BUSY_TIMEOUT_MS = 3000;
 
     // Opens an existing tree file. On failure returns null with status TARVEL_TREE_MISSING,
-    // TARVEL_TREE_UNREADABLE (not a tree file, wrong format, no permission) or
+    // TARVEL_TREE_UNREADABLE (not a tree file, wrong format, no permission),
+    // TARVEL_TREE_DAMAGED (SQLite's quick check or the parent links fail) or
     // TARVEL_TREE_LOCKED (still locked after the busy timeout).
     static std::shared_ptr<TreeStore> open(const std::string& file, NWCCODE& status,
                                            int busyTimeoutMs = DEFAULT_BUSY_TIMEOUT_MS);
     // Creates a new, empty tree (root only, standard schema). Refuses an existing file.
     static std::shared_ptr<TreeStore> create(const std::string& file, const std::string& serverName,
                                              std::string& error);
+
+    // What is wrong with a tree file, one line each, from SQLite's integrity check and a walk of
+    // every parent link; empty for a sound tree. False (with the reason in problems) when the
+    // file cannot be read as a database at all.
+    static bool check(const std::string& file, std::vector<std::string>& problems);
 
     Db& db() { return db_; }
     // Opened without write permission: every change answers ERR_NO_ACCESS.
@@ -92,8 +98,12 @@ public:
     // ERR_NO_SUCH_ENTRY when a component is missing.
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id);
     NWDSCCODE resolveFullName(std::string_view fullName, ObjectId& id);
-    // Full typeless name; "[Root]" for the root. Container names are cached.
+    // Full typeless name; "[Root]" for the root, empty for an unknown id. Container names are
+    // cached. Like every walk of the tree, throws a damaged-tree SqlError (SQLITE_CORRUPT) on a
+    // parent link that leads nowhere or round in a circle.
     std::string fullName(ObjectId id);
+    // The parent, its parent, ... up to the root (included); empty for the root or an unknown id.
+    std::vector<ObjectId> ancestors(ObjectId id);
     // Adds an object; ERR_ENTRY_ALREADY_EXISTS / ERR_NO_SUCH_ENTRY (parent) on failure.
     NWDSCCODE addObject(ObjectId parent, const std::string& name, const std::string& className, ObjectId& id);
     // Up to limit subordinates whose name key sorts after afterKey, in name-key order.
@@ -142,8 +152,14 @@ public:
     // Cached prepared statement; reset and cleared on every call.
     Stmt& stmt(const char* sql);
 
+    // Deepest a tree can be: every component takes at least two of a name's characters.
+    static constexpr size_t MAX_DEPTH = MAX_DN_CHARS / 2 + 1;
+    [[noreturn]] static void damaged(const std::string& what);
+
 private:
     TreeStore() = default;
+    // Parent links that lead nowhere or in a circle, and a root with a parent; at most limit.
+    static std::vector<std::string> structureProblems(Db& db, size_t limit);
     int openChecked(const std::string& target, int flags, int busyTimeoutMs);
     void loadSchema();
     void createSchema(const std::string& serverName);

@@ -95,6 +95,24 @@ NWDSCCODE TreeStore::resolveFullName(std::string_view fullName, ObjectId& id) {
     return resolve(components, id);
 }
 
+void TreeStore::damaged(const std::string& what) { throw SqlError(SQLITE_CORRUPT, "the tree file is damaged: " + what); }
+
+std::vector<ObjectId> TreeStore::ancestors(ObjectId id) {
+    std::vector<ObjectId> chain;
+    ObjectRow row;
+    for (ObjectId child = id, current = id; current != ROOT_ID; child = current, current = row.parent) {
+        if (!object(current, row)) {
+            if (current == id) return chain;
+            damaged("object " + std::to_string(child) + " names parent " + std::to_string(current) +
+                    ", which does not exist");
+        }
+        if (row.parent < 0) damaged("object " + std::to_string(current) + " has no parent");
+        if (chain.size() >= MAX_DEPTH) damaged("the parent links of object " + std::to_string(id) + " go round in a circle");
+        chain.push_back(row.parent);
+    }
+    return chain;
+}
+
 std::string TreeStore::fullName(ObjectId id) {
     if (id == ROOT_ID) return "[Root]";
     auto cached = containerNames_.find(id);
@@ -102,7 +120,23 @@ std::string TreeStore::fullName(ObjectId id) {
     ObjectRow row;
     if (!object(id, row)) return std::string();
     std::string name = escapeComponent(row.name);
-    if (row.parent != ROOT_ID && row.parent >= 0) name += "." + fullName(row.parent);
+    // Leaf first, up to the first container whose name is known.
+    std::vector<ObjectId> unnamed;
+    ObjectId parent = row.parent;
+    while (parent != ROOT_ID) {
+        cached = containerNames_.find(parent);
+        if (cached != containerNames_.end()) break;
+        ObjectRow p;
+        if (parent < 0) damaged("object " + std::to_string(unnamed.empty() ? id : unnamed.back()) + " has no parent");
+        if (!object(parent, p))
+            damaged("object " + std::to_string(unnamed.empty() ? id : unnamed.back()) + " names parent " +
+                    std::to_string(parent) + ", which does not exist");
+        if (unnamed.size() >= MAX_DEPTH) damaged("the parent links of object " + std::to_string(id) + " go round in a circle");
+        unnamed.push_back(parent);
+        name += "." + escapeComponent(p.name);
+        parent = p.parent;
+    }
+    if (parent != ROOT_ID) name += "." + cached->second;
     if (row.container) containerNames_[id] = name;
     return name;
 }

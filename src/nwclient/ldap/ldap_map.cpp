@@ -80,7 +80,7 @@ void NameMap::adaptToSchema(const std::function<bool(const std::string&)>& serve
         const char* clientName;
         const char* ldapName;
     };
-    static const Alternative ALTERNATIVES[] = {{"full name", "displayName"}};
+    static const Alternative ALTERNATIVES[] = {{"full name", "displayName"}, {"employee id", "employeeNumber"}};
     for (const Alternative& a : ALTERNATIVES) {
         if (configured_.count(a.clientName)) continue;
         auto it = attributes_.find(a.clientName);
@@ -110,6 +110,12 @@ std::string NameMap::baseClass(const std::string& structuralClass, const std::ve
 std::string NameMap::className(const std::string& ldapClass) const {
     auto it = classToBase_.find(toLowerAscii(ldapClass));
     return it != classToBase_.end() ? it->second : ldapClass;
+}
+
+std::string NameMap::entryClass(const std::string& baseClass) {
+    for (const ClassEntry& e : CLASSES)
+        if (strcasecmp(e.baseClass, baseClass.c_str()) == 0) return e.ldapClass;
+    return std::string();
 }
 
 std::vector<std::string> NameMap::ldapClasses(const std::string& baseClass) const {

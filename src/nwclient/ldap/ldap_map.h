@@ -28,6 +28,9 @@ public:
     std::string baseClass(const std::string& structuralClass, const std::vector<std::string>& objectClasses) const;
     // One LDAP class to the name the client shows ("Object Class" values).
     std::string className(const std::string& ldapClass) const;
+    // The LDAP class a new entry of a base class is made with (the built-in table's first one for
+    // it, as the table spells it); empty when the table has none.
+    static std::string entryClass(const std::string& baseClass);
     // LDAP classes that stand for a base class (for a search by "Object Class"): every mapped
     // class, or the name itself when none is mapped.
     std::vector<std::string> ldapClasses(const std::string& baseClass) const;
