@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-fuzz
 # Runs per target: each stays within a few seconds on two cores.
-declare -A runs=([fuzz_settings_ini]=150000 [fuzz_ldif]=40000 [fuzz_client_text]=60000)
+declare -A runs=([fuzz_settings_ini]=150000 [fuzz_ldif]=40000 [fuzz_client_text]=30000)
 
 if ! command -v clang++ >/dev/null; then
   echo "run-fuzzers: clang++ is missing (scripts/install-deps.sh --test installs it)" >&2

@@ -3,6 +3,7 @@
 #include "nwclient/names.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace nw {
@@ -24,7 +25,10 @@ NWCCODE parseConfiguration(const std::string& text, const std::string& file, Cli
     config = ClientConfig{};
     config.file = file;
     if (text.find('\0') != std::string::npos) return TARVEL_CONFIGURATION_INVALID;
-    std::istringstream in(text);
+    // A line ends at LF, CR LF or a lone CR (an old Mac editor): a CR never ends up in a value.
+    std::string lines = text;
+    std::replace(lines.begin(), lines.end(), '\r', '\n');
+    std::istringstream in(lines);
     std::string line;
     while (std::getline(in, line)) {
         line = trim(line);

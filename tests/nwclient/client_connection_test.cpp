@@ -43,11 +43,11 @@ private:
 TEST_F(Connection, ConfigurationLinesKeysAndComments) {
     ClientConfig c;
     ASSERT_EQ(parseConfiguration("# comment\r\n; another\r\n\r\n  TREE = sqlite:school.tree \r\n"
-                                 "operator=admin.UNTERRICHT\nDefaultContext=.PROJEKTE.UNTERRICHT\nServer=SRV1\n",
+                                 "operator=admin.UNTERRICHT\rDefaultContext=.PROJEKTE.UNTERRICHT\nServer=SRV1\n",
                                  "/etc/x/nwclient.conf", c),
               SUCCESSFUL);
     EXPECT_EQ(c.tree, "sqlite:school.tree");
-    EXPECT_EQ(c.operatorName, "admin.UNTERRICHT");
+    EXPECT_EQ(c.operatorName, "admin.UNTERRICHT") << "a lone CR ends a line too";
     EXPECT_EQ(c.defaultContext, ".PROJEKTE.UNTERRICHT");
     EXPECT_EQ(c.values.at("server"), "SRV1");
     EXPECT_EQ(c.file, "/etc/x/nwclient.conf");
