@@ -800,3 +800,56 @@ TEST(EmbeddedDamage, CirclesAndBrokenParentLinksAreReportedNeverWalkedForEver) {
     TempDir sound;
     EXPECT_EQ(testsupport::runTreeTool("check " + demoTree(sound), &out), 0) << out;
 }
+
+TEST(EmbeddedBadNames, NamesWithNulCrOrLfAreNeverHandedOutAndTheListingSaysWhich) {
+    TempDir dir;
+    const std::string tree = demoTree(dir);
+    // Such names come only from trees written by older tools: the store refuses new ones.
+    {
+        NWCCODE status = 0;
+        auto store = embedded::TreeStore::open(tree, status);
+        ASSERT_TRUE(store);
+        ObjectId parent = -1, id = -1;
+        ASSERT_EQ(store->resolveFullName("KLASSE5A.SCHUELER.UNTERRICHT", parent), 0);
+        for (const std::string& bad : {std::string("Evil\0X", 6), std::string("a\rb"), std::string("a\nb")})
+            EXPECT_EQ(store->addObject(parent, bad, "User", id), ERR_INVALID_DS_NAME);
+    }
+    auto b = open(tree, kAdmin);
+    const ObjectId klasse = idOf(*b, "KLASSE5A.SCHUELER.UNTERRICHT");
+    const ObjectId schueler = idOf(*b, "SCHUELER.UNTERRICHT");
+    auto listAll = [&](ObjectId container, size_t& count) {
+        std::unique_ptr<ObjectCursor> cursor;
+        EXPECT_EQ(b->list(container, false, cursor), 0);
+        count = 0;
+        std::vector<ObjectSummary> page;
+        for (;;) {
+            if (NWDSCCODE st = cursor->next(page)) return st;
+            if (page.empty()) return NWDSCCODE(0);
+            for (const ObjectSummary& s : page) EXPECT_EQ(s.name.find_first_of(std::string("\0\r\n", 3)), std::string::npos);
+            count += page.size();
+        }
+    };
+    size_t pupils = 0, all = 0, before = 0;
+    ASSERT_EQ(listAll(klasse, before), 0);
+    ASSERT_EQ(searchPupils(*b, schueler, all), 0);
+    ASSERT_EQ(searchPupils(*b, klasse, pupils), 0);
+
+    // A pupil named with a NUL, and a container named with a CR that holds a pupil of its own.
+    execute(tree, "INSERT INTO objects(parent, name, name_key, class, container, mtime) VALUES(" +
+                      std::to_string(klasse) + ", 'Evil' || char(0) || 'X', 'evil' || char(0) || 'x', 'User', 0, 0), (" +
+                      std::to_string(schueler) + ", 'AG' || char(13), 'ag' || char(13), 'Organizational Unit', 1, 0);" +
+                      "INSERT INTO objects(parent, name, name_key, class, container, mtime) SELECT id, 'Fine', 'fine', "
+                      "'User', 0, 0 FROM objects WHERE name_key = 'ag' || char(13)");
+    size_t count = 0;
+    EXPECT_EQ(listAll(klasse, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE));
+    EXPECT_EQ(count, before) << "everybody else is listed";
+    EXPECT_EQ(b->problemDetail(), "Evil\\00X.KLASSE5A.SCHUELER.UNTERRICHT");
+
+    EXPECT_EQ(searchPupils(*b, klasse, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE));
+    EXPECT_EQ(count, pupils);
+    EXPECT_EQ(searchPupils(*b, schueler, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE));
+    EXPECT_EQ(count, all) << "neither the pupil with the NUL nor the one below the CR";
+    EXPECT_EQ(b->problemDetail().substr(0, 5), "AG\\0D") << b->problemDetail();
+    EXPECT_EQ(listAll(schueler, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE));
+    EXPECT_EQ(b->problemDetail(), "AG\\0D.SCHUELER.UNTERRICHT");
+}

@@ -61,6 +61,29 @@ ObjectSummary summaryOf(TreeStore& store, const ObjectRow& row, std::string name
     return s;
 }
 
+// A name holding NUL, CR or LF would be cut or split wherever it is shown or passed on: such an
+// entry is never handed out. The listing or search leaves it out, goes on, and ends with
+// TARVEL_LDAP_INCOMPLETE; the first such entry is named (control characters as \XX) for the
+// operator to fix.
+bool unusableName(const std::string& name) { return name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos; }
+
+std::string shownName(const std::string& component, const std::string& suffix) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (char c : embedded::escapeComponent(component)) {
+        if (c == '\0' || c == '\r' || c == '\n') {
+            out += '\\';
+            out += hex[(static_cast<unsigned char>(c) >> 4) & 15];
+            out += hex[static_cast<unsigned char>(c) & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + suffix;
+}
+
+constexpr NWDSCCODE INCOMPLETE = static_cast<NWDSCCODE>(TARVEL_LDAP_INCOMPLETE);
+
 // Where the next page starts. Keys must grow from page to page; a damaged index that hands a
 // page back out of order would otherwise be paged through for ever.
 std::string nextKey(const std::string& lastKey, const std::vector<ObjectRow>& rows) {
@@ -72,8 +95,10 @@ std::string nextKey(const std::string& lastKey, const std::vector<ObjectRow>& ro
 // is one index range scan, whatever has been added or removed meanwhile).
 class ListCursor : public ObjectCursor {
 public:
-    ListCursor(std::shared_ptr<TreeStore> store, ObjectId container, bool containersOnly, int pageSize)
-        : store_(std::move(store)), container_(container), containersOnly_(containersOnly), pageSize_(pageSize) {}
+    ListCursor(std::shared_ptr<TreeStore> store, ObjectId container, bool containersOnly, int pageSize,
+               std::shared_ptr<std::string> problem)
+        : store_(std::move(store)), container_(container), containersOnly_(containersOnly), pageSize_(pageSize),
+          problem_(std::move(problem)) {}
 
     NWDSCCODE next(std::vector<ObjectSummary>& page) override {
         page.clear();
@@ -84,15 +109,24 @@ public:
                 done_ = true;
                 return ERR_NO_SUCH_ENTRY;
             }
-            std::vector<ObjectRow> rows = store_->children(container_, lastKey_, containersOnly_, pageSize_);
-            if (rows.empty()) {
-                done_ = true;
-                return 0;
+            for (;;) {
+                std::vector<ObjectRow> rows = store_->children(container_, lastKey_, containersOnly_, pageSize_);
+                if (rows.empty()) {
+                    done_ = true;
+                    if (bad_.empty()) return 0;
+                    *problem_ = bad_;
+                    return INCOMPLETE;
+                }
+                lastKey_ = nextKey(lastKey_, rows);
+                page.reserve(rows.size());
+                for (ObjectRow& r : rows) {
+                    if (!unusableName(r.name)) page.push_back(summaryOf(*store_, r, r.name));
+                    else if (bad_.empty())
+                        bad_ = shownName(r.name, container_ == ROOT_ID ? std::string() : "." + store_->fullName(container_));
+                }
+                // A page of unusable names alone is no end of the listing.
+                if (!page.empty()) return 0;
             }
-            lastKey_ = nextKey(lastKey_, rows);
-            page.reserve(rows.size());
-            for (ObjectRow& r : rows) page.push_back(summaryOf(*store_, r, r.name));
-            return 0;
         });
     }
 
@@ -101,7 +135,9 @@ private:
     ObjectId container_;
     bool containersOnly_;
     int pageSize_;
+    std::shared_ptr<std::string> problem_;
     std::string lastKey_;
+    std::string bad_;
     bool done_ = false;
 };
 
@@ -112,8 +148,9 @@ class SearchCursor : public ObjectCursor {
 public:
     using Match = std::function<bool(const ObjectRow&)>;
 
-    SearchCursor(std::shared_ptr<TreeStore> store, ObjectId base, Match match, int pageSize)
-        : store_(std::move(store)), match_(std::move(match)), pageSize_(pageSize) {
+    SearchCursor(std::shared_ptr<TreeStore> store, ObjectId base, Match match, int pageSize,
+                 std::shared_ptr<std::string> problem)
+        : store_(std::move(store)), match_(std::move(match)), pageSize_(pageSize), problem_(std::move(problem)) {
         pending_.push_back(base);
         visited_.insert(base);
     }
@@ -124,7 +161,11 @@ public:
         failure_ = guarded([&]() -> NWDSCCODE {
             while (page.size() < size_t(pageSize_)) {
                 if (current_ < 0) {
-                    if (pending_.empty()) return 0;
+                    if (pending_.empty()) {
+                        if (bad_.empty() || !page.empty()) return 0;
+                        *problem_ = bad_;
+                        return INCOMPLETE;
+                    }
                     current_ = pending_.front();
                     pending_.pop_front();
                     suffix_ = current_ == ROOT_ID ? std::string() : "." + store_->fullName(current_);
@@ -137,6 +178,11 @@ public:
                 }
                 lastKey_ = nextKey(lastKey_, rows);
                 for (ObjectRow& r : rows) {
+                    // Nothing below an unusable name can be named either.
+                    if (unusableName(r.name)) {
+                        if (bad_.empty() && (r.container || match_(r))) bad_ = shownName(r.name, suffix_);
+                        continue;
+                    }
                     // A damaged tree may lead back to a container already walked: never go round.
                     if (r.container && !visited_.insert(r.id).second)
                         TreeStore::damaged("object " + std::to_string(r.id) + " is its own ancestor");
@@ -156,6 +202,8 @@ private:
     int pageSize_;
     std::deque<ObjectId> pending_;
     std::unordered_set<ObjectId> visited_;
+    std::shared_ptr<std::string> problem_;
+    std::string bad_;
     NWDSCCODE failure_ = 0;
     ObjectId current_ = -1;
     std::string suffix_;
@@ -204,7 +252,7 @@ public:
             ObjectRow row;
             if (!store_->object(container, row)) return ERR_NO_SUCH_ENTRY;
             if (!row.container) cursor = std::make_unique<EmptyCursor>();
-            else cursor = std::make_unique<ListCursor>(store_, container, containersOnly, options_.pageSize);
+            else cursor = std::make_unique<ListCursor>(store_, container, containersOnly, options_.pageSize, problem_);
             return 0;
         });
     }
@@ -219,10 +267,12 @@ public:
                 cursor = std::make_unique<EmptyCursor>();
                 return 0;
             }
-            cursor = std::make_unique<SearchCursor>(store_, base, std::move(match), options_.pageSize);
+            cursor = std::make_unique<SearchCursor>(store_, base, std::move(match), options_.pageSize, problem_);
             return 0;
         });
     }
+
+    std::string problemDetail() override { return *problem_; }
 
     NWDSCCODE readAttribute(ObjectId id, const std::string& attribute, Attribute& out) override {
         return guarded([&] { return store_->readAttribute(id, attribute, out); });
@@ -390,6 +440,7 @@ private:
     std::shared_ptr<TreeStore> store_;
     embedded::Rights rights_;
     EmbeddedOptions options_;
+    std::shared_ptr<std::string> problem_ = std::make_shared<std::string>();
 };
 
 }  // namespace

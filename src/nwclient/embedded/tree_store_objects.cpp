@@ -142,7 +142,8 @@ std::string TreeStore::fullName(ObjectId id) {
 }
 
 NWDSCCODE TreeStore::addObject(ObjectId parent, const std::string& name, const std::string& className, ObjectId& id) {
-    if (name.empty()) return ERR_INVALID_DS_NAME;
+    // NUL, CR and LF would cut or split the name wherever it is shown or passed on.
+    if (name.empty() || name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) return ERR_INVALID_DS_NAME;
     if (names::utf8Chars(name) > MAX_RDN_CHARS) return ERR_RDN_TOO_LONG;
     ObjectRow parentRow;
     if (!object(parent, parentRow)) return ERR_NO_SUCH_ENTRY;
