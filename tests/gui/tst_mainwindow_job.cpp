@@ -16,6 +16,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <chrono>
+#include <thread>
+
 using mainwindowtest::attribute;
 using mainwindowtest::DenyGroup;
 using mainwindowtest::holds;
@@ -310,7 +313,10 @@ private slots:
     // A stop of more than 50 users shows its progress; "Abbrechen" stops it between users, every
     // pupil is whole or untouched, the box says how many, and the next press does the rest.
     void longStopShowsProgressAndCancels() {
-        s->open();
+        // Each change takes a few milliseconds, as on a real server, so the stop outlasts several
+        // repaints and the click on "Abbrechen" lands in the middle of it on any machine.
+        s->open("admin.UNTERRICHT", true);
+        s->faults->onModify([](int, nw::ObjectId) { std::this_thread::sleep_for(std::chrono::milliseconds(3)); });
         toSchueler();
         QVERIFY(!selectInBrowser("KLASSE5A").empty());
         const QList<int> rows = {Session::rowOf(form().LVCtxBrowser, "KLASSE5A"),
