@@ -181,6 +181,7 @@ CONF
 
 database mdb
 maxsize 1073741824
+dbnosync
 suffix "$base"
 rootdn "$rootdn"
 rootpw $roothash

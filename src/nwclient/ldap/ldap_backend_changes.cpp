@@ -151,6 +151,9 @@ bool LdapBackend::classesAllow(const std::vector<std::string>& entryClasses, con
 
 // One request as the server takes it: the caller's changes (values already in LDAP form) and the
 // queued membership values of the same object, with the membership class when the entry needs it.
+// A request of queued values alone goes with the permissive-modify control (not critical): a value
+// already there (or already gone) is what the queue wants. The caller's own changes keep their
+// strict answers.
 int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
                       const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued) {
     if (!ld_ && reopen() != LDAP_SUCCESS) return LDAP_SERVER_DOWN;
@@ -164,6 +167,10 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
     std::vector<std::string> firstValueAttrs;
     for (size_t i = 0; i < changes.size(); ++i)
         if (changes[i].type == DS_ADD_ATTRIBUTE) firstValueAttrs.push_back(ldapNames[i]);
+
+    // A value queued twice goes once, as its last queuing wants it.
+    std::unordered_map<std::string, size_t> last;
+    for (size_t i = 0; i < queued.size(); ++i) last[queued[i].attribute + '\n' + queued[i].valueKey] = i;
 
     int rc = LDAP_OTHER;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -184,7 +191,10 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
         }
         // Queued values, one modification per attribute and kind.
         std::map<std::pair<std::string, bool>, std::vector<std::string>> grouped;
-        for (const Pending& p : queued) grouped[{p.ldapName, p.add}].push_back(p.valueDn);
+        for (size_t i = 0; i < queued.size(); ++i) {
+            const Pending& p = queued[i];
+            if (last[p.attribute + '\n' + p.valueKey] == i) grouped[{p.ldapName, p.add}].push_back(p.valueDn);
+        }
         for (const auto& [key, values] : grouped) holder.add(key.second ? LDAP_MOD_ADD : LDAP_MOD_DELETE, key.first, values);
 
         // "Add the attribute" must find it without values: the server checks that in the same
@@ -210,10 +220,18 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
                 }
             }
         }
-        LDAPControl* controls[] = {assertion, nullptr};
+        LDAPControl permissive{const_cast<char*>(LDAP_CONTROL_X_PERMISSIVE_MODIFY), {0, nullptr}, 0};
+        std::vector<LDAPControl*> controls;
+        if (assertion) controls.push_back(assertion);
+        if (changes.empty()) controls.push_back(&permissive);
+        controls.push_back(nullptr);
         std::vector<LDAPMod*> mods = holder.list();
         std::string dn = dnOf(id);
-        rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), assertion ? controls : nullptr, nullptr); });
+        rc = withRetry([&] {
+            return ldap_modify_ext_s(ld_, dn.c_str(), mods.data(), controls.size() > 1 ? controls.data() : nullptr,
+                                     nullptr);
+        });
+        lastTimedOut_ = rc == LDAP_TIMEOUT;
         if (rc == LDAP_SUCCESS) {
             Node& node = nodes_[static_cast<size_t>(id)];
             if (addClass) node.objectClasses.push_back(toLowerAscii(membershipClass_));
@@ -240,8 +258,35 @@ std::vector<LdapBackend::Pending> LdapBackend::takeQueue(ObjectId id) {
     return out;
 }
 
-// The other side of a queued value that could not be written is taken back, so the two sides
-// keep agreeing: still queued, it is dropped; already sent, it is undone.
+// At most `most` queued values of an object, those whose value is among preferredKeys first (the
+// users a Member change names, so their equivalence never lags behind their membership); the
+// rest stay queued, in order.
+std::vector<LdapBackend::Pending> LdapBackend::takeQueuePart(ObjectId id, size_t most,
+                                                             const std::unordered_set<std::string>& preferredKeys) {
+    auto it = pending_.find(id);
+    if (it == pending_.end() || most == 0) return {};
+    std::vector<Pending>& all = it->second;
+    if (all.size() <= most) return takeQueue(id);
+    std::vector<Pending> taken, kept;
+    for (int pass = 0; pass < 2; ++pass)
+        for (Pending& p : all) {
+            if (p.attribute.empty()) continue;  // taken in the first pass
+            bool preferred = preferredKeys.count(p.valueKey) != 0;
+            if ((pass == 0) != preferred || taken.size() >= most) continue;
+            taken.push_back(std::move(p));
+            p.attribute.clear();
+        }
+    for (Pending& p : all)
+        if (!p.attribute.empty()) kept.push_back(std::move(p));
+    pendingCount_ -= taken.size();
+    all = std::move(kept);
+    return taken;
+}
+
+// The other side of a queued value that the server refused is taken back, so the two sides keep
+// agreeing: still queued, it is dropped; already sent, it is undone. Not after a request without
+// an answer: whether it was done is unknown, an undo could itself hang, and pressing the button
+// again completes the pair.
 void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
     if (failed.pair == 0 || !knows(failed.partner)) return;
     auto queued = pending_.find(failed.partner);
@@ -255,6 +300,7 @@ void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
             return;
         }
     }
+    if (lastTimedOut_) return;
     Pending undo;
     undo.add = !failed.add;
     undo.ldapName = failed.ldapName == "equivalentToMe" ? "securityEquals" : "equivalentToMe";
@@ -267,35 +313,58 @@ void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
         snapshots_.erase(failed.partner);
 }
 
-// Sends queued values one by one: a value that is already there (or already gone) counts as
-// done; for any other refusal the other side is taken back. Returns the first real failure.
-NWDSCCODE LdapBackend::sendQueueSingly(ObjectId id, const std::vector<Pending>& queued) {
-    NWDSCCODE first = SUCCESSFUL;
-    for (const Pending& p : queued) {
-        int rc = send(id, {}, {}, {}, {p});
-        if (rc == LDAP_SUCCESS || (p.add && rc == LDAP_TYPE_OR_VALUE_EXISTS) ||
-            (!p.add && rc == LDAP_NO_SUCH_ATTRIBUTE)) {
-            noteChange(id, p.attribute, p.valueDn, p.add);
-            continue;
-        }
-        if (first == SUCCESSFUL) first = statusFor(rc, id);
-        takeBackPartner(id, p);
+// Queued values in requests of at most MAX_VALUES_PER_REQUEST. After a failure nothing more is
+// sent: the failed request's and the unsent values' partners still queued are dropped.
+NWDSCCODE LdapBackend::sendQueue(ObjectId id, std::vector<Pending> queued) {
+    for (size_t start = 0; start < queued.size(); start += MAX_VALUES_PER_REQUEST) {
+        size_t end = std::min(queued.size(), start + MAX_VALUES_PER_REQUEST);
+        std::vector<Pending> chunk(queued.begin() + static_cast<std::ptrdiff_t>(start),
+                                   queued.begin() + static_cast<std::ptrdiff_t>(end));
+        NWDSCCODE rc = sendQueueSorted(id, chunk);
+        if (rc == SUCCESSFUL) continue;
+        snapshots_.erase(id);
+        for (size_t i = start; i < queued.size(); ++i) takeBackPartner(id, queued[i]);
+        return rc;
     }
-    return first;
+    return SUCCESSFUL;
+}
+
+// One request of queued values. A server that ignores the permissive control refuses the whole
+// request for one value already there (or already gone): what the entry holds is read once and the
+// rest sent again.
+NWDSCCODE LdapBackend::sendQueueSorted(ObjectId id, const std::vector<Pending>& queued) {
+    int rc = send(id, {}, {}, {}, queued);
+    if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE) {
+        std::vector<std::string> names;
+        for (const Pending& p : queued)
+            if (std::find(names.begin(), names.end(), p.ldapName) == names.end()) names.push_back(p.ldapName);
+        std::vector<const char*> attrs;
+        for (const std::string& n : names) attrs.push_back(n.c_str());
+        attrs.push_back(nullptr);
+        Message result;
+        std::string dn = dnOf(id);
+        rc = baseRead(dn, attrs.data(), result);
+        LDAPMessage* entry = rc == LDAP_SUCCESS ? ldap_first_entry(ld_, result.get()) : nullptr;
+        if (rc == LDAP_SUCCESS && !entry) rc = LDAP_NO_SUCH_OBJECT;
+        if (entry) {
+            std::set<std::pair<std::string, std::string>> held;
+            for (const std::string& n : names)
+                for (const std::string& v : textValues(ld_, entry, n.c_str())) held.insert({toLowerAscii(n), dnKey(v)});
+            std::vector<Pending> rest;
+            for (const Pending& p : queued)
+                if (held.count({p.attribute, p.valueKey}) != 0 ? !p.add : p.add) rest.push_back(p);
+            rc = rest.empty() ? LDAP_SUCCESS : send(id, {}, {}, {}, rest);
+        }
+    }
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    for (const Pending& p : queued) noteChange(id, p.attribute, p.valueDn, p.add);
+    return SUCCESSFUL;
 }
 
 NWDSCCODE LdapBackend::flush(ObjectId id) {
     std::vector<Pending> queued = takeQueue(id);
     if (queued.empty()) return SUCCESSFUL;
-    int rc = send(id, {}, {}, {}, queued);
-    if (rc == LDAP_SUCCESS) {
-        for (const Pending& p : queued) noteChange(id, p.attribute, p.valueDn, p.add);
-        return SUCCESSFUL;
-    }
-    if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE) return sendQueueSingly(id, queued);
-    snapshots_.erase(id);
-    for (const Pending& p : queued) takeBackPartner(id, p);
-    return statusFor(rc, id);
+    return sendQueue(id, std::move(queued));
 }
 
 NWDSCCODE LdapBackend::flushAll() {
@@ -340,14 +409,23 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
         if (c.type == DS_REMOVE_VALUE) removesValues = true;
     }
 
-    // What is queued for this object (an equivalence's side) goes in the same request: one
-    // round trip, and the entry changes whole.
-    std::vector<Pending> queued = takeQueue(id);
+    // What is queued for this object (an equivalence's side) goes in the same request, up to the
+    // request's share of values: one round trip, and the entry changes whole. The values of the
+    // objects the change names go first.
+    size_t own = 0;
+    std::unordered_set<std::string> named;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        own += valueTexts[i].size();
+        if (syntaxOf(ldapNames[i]) == SYN_DIST_NAME || DN_MEMBERSHIP_ATTRS.count(toLowerAscii(ldapNames[i])))
+            for (const std::string& v : valueTexts[i]) named.insert(dnKey(v));
+    }
+    std::vector<Pending> queued =
+        takeQueuePart(id, own < MAX_VALUES_PER_REQUEST ? MAX_VALUES_PER_REQUEST - own : 0, named);
     int rc = send(id, changes, ldapNames, valueTexts, queued);
     if (rc != LDAP_SUCCESS && !queued.empty()) {
         if (rc == LDAP_TYPE_OR_VALUE_EXISTS || rc == LDAP_NO_SUCH_ATTRIBUTE || rc == LDAP_ASSERTION_FAILED) {
             // Which part was refused cannot be told: the queue goes alone, then the request.
-            sendQueueSingly(id, queued);
+            if (NWDSCCODE queueRc = sendQueue(id, queued)) return queueRc;
             queued.clear();
             rc = send(id, changes, ldapNames, valueTexts, {});
         } else {

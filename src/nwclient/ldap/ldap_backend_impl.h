@@ -178,7 +178,7 @@ class LdapBackend : public DirectoryBackend {
 public:
     NWCCODE open(const ClientConfig& config);
     ~LdapBackend() override {
-        if (ld_) flushAll();  // nothing queued is left behind
+        if (ld_) sendQueueOnClose();  // bounded: what cannot be sent in time is dropped
         if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
         std::fill(password_.begin(), password_.end(), '\0');
     }
@@ -197,6 +197,8 @@ public:
     NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override;
     NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) override;
     NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
+    NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
+                              const BatchCancel& cancel) override;
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
     NWCCODE serverDateTime(uint8_t dateTime[7]) override;
     std::vector<VolumeInfo> volumes() override { return {}; }
@@ -294,6 +296,12 @@ private:
         std::unordered_set<std::string> memberKeys, equivalentKeys;
     };
     static constexpr size_t MAX_QUEUED = 20000;
+    // Values of one attribute in one request at most: a server takes long over a huge request
+    // (20,000 values outlived a 10 s timeout), and a timed-out request is not known to be undone.
+    static constexpr size_t MAX_VALUES_PER_REQUEST = 1000;
+    // Modify requests of a batch waiting for their answers on the one connection.
+    static constexpr size_t MAX_OUTSTANDING = 64;
+    static constexpr size_t FIRST_WINDOW = 8;
 
     // After a group's Member was read: its members' classes and own membership values, from one
     // search (and base reads for members the search did not bring), so the deny list and a
@@ -308,7 +316,14 @@ private:
              const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued);
     std::vector<Pending> takeQueue(ObjectId id);
     void takeBackPartner(ObjectId id, const Pending& failed);
-    NWDSCCODE sendQueueSingly(ObjectId id, const std::vector<Pending>& queued);
+    std::vector<Pending> takeQueuePart(ObjectId id, size_t most, const std::unordered_set<std::string>& preferredKeys);
+    NWDSCCODE sendQueue(ObjectId id, std::vector<Pending> queued);
+    NWDSCCODE sendQueueSorted(ObjectId id, const std::vector<Pending>& queued);
+    void sendQueueOnClose();
+    // Batch of the users' own sides (ldap_backend_batch.cpp).
+    int sendUserSide(ObjectId user, ObjectId group, bool add, bool withClass, int& msgid);
+    int finishUserSideSingly(ObjectId user, ObjectId group, bool add);
+    void noteUserSide(ObjectId user, ObjectId group, bool add, bool withClass);
     NWDSCCODE flush(ObjectId id);
     NWDSCCODE flushAll();
     NWDSCCODE changeEquivalence(ObjectId user, ObjectId group, bool add);
@@ -327,6 +342,8 @@ private:
     std::vector<std::string> namingContexts_;
     std::vector<std::string> topNamingContexts_;
     bool assertionSupported_ = false;
+    // The last request got no answer in time: until one is answered, nothing more is sent on close.
+    bool lastTimedOut_ = false;
     bool pagingSupported_ = true;
     std::string problemDetail_;
     std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID
