@@ -1,5 +1,6 @@
 #include "ldif_reader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>  // ldif.h uses FILE without including it
 #include <cstring>
@@ -105,10 +106,12 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
         LdifRecord record;
         bool changetype = false;
         char* next = f.buf;
+        // Line numbers counted on from the previous line, so a group of many members stays linear.
+        int line = starts[index];
+        size_t counted = 0;
         for (char* l; (l = ldif_getline(&next)) != nullptr;) {
-            const size_t offset = size_t(l - f.buf);
-            int line = starts[index];
-            for (size_t i = 0; i < offset && i < original.size(); ++i) line += original[i] == '\n';
+            const size_t offset = std::min(size_t(l - f.buf), original.size());
+            for (; counted < offset; ++counted) line += original[counted] == '\n';
             const char* colon = std::strchr(l, ':');
             if (!colon || colon == l) {
                 error = at(line, "not an attribute line");
