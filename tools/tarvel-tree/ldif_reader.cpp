@@ -130,6 +130,10 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
             std::string t(type.bv_val, type.bv_len);
             std::string v = value.bv_val ? std::string(value.bv_val, value.bv_len) : std::string();
             if (freeValue) ber_memfree(value.bv_val);
+            if (t.empty()) {
+                error = at(line, "not an attribute line (no attribute name)");
+                return false;
+            }
 
             if (record.line == 0) {
                 if (first && strcasecmp(t.c_str(), "version") == 0) {
