@@ -1,7 +1,7 @@
 // Ports to the desktop. The directory layer and the settings file show message boxes, set the
 // hourglass, pump window messages and may end the program; they do it only through these
 // interfaces, so the core never links Qt. app/main.cpp installs the Qt implementations, tests
-// install the recording ones (platform/recording.h).
+// install the recording ones (tests/support/platform/recording.h).
 #pragma once
 
 #include <functional>

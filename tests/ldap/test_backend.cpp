@@ -686,6 +686,7 @@ TEST(LdapServer, ClockNameAndNoVolumes) {
     auto b = open(server);
     uint8_t dateTime[7] = {};
     ASSERT_EQ(b->serverDateTime(dateTime), 0u);
+    EXPECT_TRUE(testsupport::clockIsLocalNow(dateTime)) << int(dateTime[3]) << ":" << int(dateTime[4]) << " is not the local time";
     time_t now = time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,6 +68,20 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << contents;
+}
+
+bool clockIsLocalNow(const uint8_t dateTime[7], int slackSeconds) {
+    std::tm tm{};
+    tm.tm_year = dateTime[0];
+    tm.tm_mon = dateTime[1] - 1;
+    tm.tm_mday = dateTime[2];
+    tm.tm_hour = dateTime[3];
+    tm.tm_min = dateTime[4];
+    tm.tm_sec = dateTime[5];
+    tm.tm_isdst = -1;
+    const std::time_t shown = std::mktime(&tm);
+    const std::time_t now = std::time(nullptr);
+    return shown != std::time_t(-1) && std::llabs(static_cast<long long>(now - shown)) <= slackSeconds;
 }
 
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 // Shared by the tests: temporary folders, the demo tree, and a client opened on it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
@@ -30,6 +31,10 @@ std::string writeClientConfig(const std::string& dir, const std::string& treeFil
 
 // Creates the demo school in dir/school.tree (once per folder) and points the client at it.
 std::string useDemoTree(const TempDir& dir, const std::string& operatorName = "admin.UNTERRICHT");
+
+// True when a server clock (year since 1900, month, day, hour, minute, second, weekday) reads
+// the local time of now within `slackSeconds`.
+bool clockIsLocalNow(const uint8_t dateTime[7], int slackSeconds = 120);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);

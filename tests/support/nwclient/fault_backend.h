@@ -38,6 +38,9 @@ public:
     // Called before each modify with its number (from 1) and the object, before any failure
     // planned for it.
     void onModify(std::function<void(int, ObjectId)> hook);
+    // Called with each page that a list or search cursor returns, before the caller sees it: a
+    // test can make the pages look as other servers send them.
+    void onPage(std::function<void(Call, std::vector<ObjectSummary>&)> hook);
 
     DirectoryBackend& inner() { return *inner_; }
 
@@ -60,6 +63,8 @@ public:
 
     // Counts a call of this kind; true (with status) when it is to fail. Used by the cursors.
     bool shouldFail(Call call, int32_t& status);
+    // Gives a page to the onPage hook. Used by the cursors.
+    void rewritePage(Call call, std::vector<ObjectSummary>& page);
 
 private:
     struct Plan {
@@ -71,6 +76,7 @@ private:
     std::map<Call, int> counts_;
     std::multimap<Call, Plan> plans_;
     std::function<void(int, ObjectId)> modifyHook_;
+    std::function<void(Call, std::vector<ObjectSummary>&)> pageHook_;
 };
 
 }  // namespace nw

@@ -17,7 +17,9 @@ public:
             failed_ = status;
             return status;
         }
-        return inner_->next(page);
+        NWDSCCODE rc = inner_->next(page);
+        if (rc == SUCCESSFUL) owner_.rewritePage(kind_, page);
+        return rc;
     }
 
 private:
@@ -43,6 +45,12 @@ int FaultBackend::calls(Call call) const {
 }
 
 void FaultBackend::onModify(std::function<void(int, ObjectId)> hook) { modifyHook_ = std::move(hook); }
+
+void FaultBackend::onPage(std::function<void(Call, std::vector<ObjectSummary>&)> hook) { pageHook_ = std::move(hook); }
+
+void FaultBackend::rewritePage(Call call, std::vector<ObjectSummary>& page) {
+    if (pageHook_) pageHook_(call, page);
+}
 
 bool FaultBackend::shouldFail(Call call, int32_t& status) {
     int n = ++counts_[call];
