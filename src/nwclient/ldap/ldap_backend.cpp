@@ -1,6 +1,7 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
 
 #include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 #include "nwclient/names.h"
 #include "platform/ports.h"
 
@@ -203,6 +204,7 @@ NWCCODE LdapBackend::connectAndBind() {
         int server = 0;
         ldap_set_option(ld_, LDAP_OPT_X_TLS_NEWCTX, &server);
     }
+    nw::ldap::warnIfClearText(uri_, startTls_);
     if (startTls_) {
         int rc = ldap_start_tls_s(ld_, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) return tcpReachable(uri_, timeoutSeconds_) ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
@@ -335,6 +337,7 @@ int LdapBackend::baseRead(const std::string& dn, const char* const* attrs, Messa
         int rc = ldap_search_ext_s(ld_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attrs), 0,
                                    nullptr, nullptr, &timeout, 0, &raw);
         result.reset(raw);
+        nw::ldap::logLdapReadFailure(ld_, rc, dn);
         return rc;
     });
 }

@@ -1,5 +1,6 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
 
+#include "nwclient/ldap/ldap_diagnostics.h"
 #include "nwclient/syntax.h"
 
 #include <algorithm>
@@ -232,6 +233,7 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
                                      nullptr);
         });
         lastTimedOut_ = rc == LDAP_TIMEOUT;
+        nw::ldap::logLdapFailure(ld_, rc, dn);
         if (rc == LDAP_SUCCESS) {
             Node& node = nodes_[static_cast<size_t>(id)];
             if (addClass) node.objectClasses.push_back(toLowerAscii(membershipClass_));

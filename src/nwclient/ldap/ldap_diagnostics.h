@@ -1,0 +1,32 @@
+// The server's own words for the administrator: when an LDAP call fails, the result code, the
+// server's diagnostic message and matched DN go to a diagnostics log together with the DN the
+// call concerned. The operator's boxes keep their texts; this log is where an administrator
+// learns which access rule or schema check refused a change.
+//
+// The log is standard error when that is a terminal, syslog (facility user) otherwise. Tests
+// and tools may install their own sink.
+#pragma once
+
+#include <functional>
+#include <string>
+
+typedef struct ldap LDAP;
+
+namespace nw::ldap {
+
+// Writes one line about a failed change on the handle: code and its name, the DN, and what
+// the server said (its diagnostic message and matched DN, read from the handle). Does nothing
+// for success and for the answers a change takes as ordinary (a value not there or there
+// already, a failed "no value yet" assertion).
+void logLdapFailure(LDAP* ld, int rc, const std::string& dn);
+// The same for a read, which also passes over "no such object".
+void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn);
+
+// Once per process and address: an ldap:// connection that runs without StartTLS sends the
+// password and every value in clear.
+void warnIfClearText(const std::string& uri, bool startTls);
+
+// Where the lines go; an empty function restores the default (terminal or syslog).
+void setDiagnosticsSink(std::function<void(const std::string& line)> sink);
+
+}  // namespace nw::ldap
