@@ -102,6 +102,28 @@ TEST_P(Membership, GroupWithoutMembersGetsTheAttributeAndAUserWithoutGroupsToo) 
     EXPECT_EQ(changesTo("G_Schueler.SCHUELER.UNTERRICHT"), std::vector<std::string>{"0 Member 2"});
 }
 
+// Another tool (or a broken-off run) left the group in the user's own list only: the stop still
+// gives the user the equivalence and the group's side, and the one value stays one.
+TEST_P(Membership, StopCompletesAUserWhoseGroupMembershipAlreadyNamesTheGroup) {
+    start();
+    nw::Buf_T* buffer = nullptr;
+    ASSERT_EQ(nw::NWDSAllocBuf(nw::DEFAULT_MESSAGE_LEN, &buffer), 0);
+    nw::NWDSInitBuf(layer().context, nw::DSV_MODIFY_ENTRY, buffer);
+    nw::NWDSPutChange(layer().context, buffer, nw::DS_ADD_ATTRIBUTE, "Group Membership");
+    nw::NWDSPutAttrVal(layer().context, buffer, nw::SYN_DIST_NAME, kDeny.c_str());
+    int32_t iteration = -1;
+    ASSERT_EQ(nw::NWDSModifyObject(layer().context, kGast03.c_str(), &iteration, 0, buffer), 0);
+    nw::NWDSFreeBuf(buffer);
+    ASSERT_TRUE(holds(kGast03, "Group Membership", kDenyFull));
+    ASSERT_FALSE(holds(kGast03, "Security Equals", kDenyFull));
+
+    NameList users{kGast03};
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    expectInGroup(kGast03, kDenyFull, true);
+    EXPECT_EQ(values(kGast03, "Group Membership"), NameList{kDenyFull});
+}
+
 TEST_P(Membership, RepeatedNamesAreChangedOnce) {
     start();
     NameList users{kGast03, "GAST03.projekte.UNTERRICHT", kGast04};
