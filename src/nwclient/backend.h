@@ -94,6 +94,10 @@ public:
     // Full name (as the directory spells it) and summary of an object.
     virtual NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) = 0;
 
+    // Only the full name of an object, for values that refer to it. The default describes it;
+    // a server backend that knows the name answers without a request.
+    virtual NWDSCCODE fullNameOf(ObjectId id, std::string& fullName);
+
     // Subordinates of a container, in a stable order, optionally containers only.
     virtual NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) = 0;
     // Every object below base (the whole subtree, base excluded) whose attribute equals value

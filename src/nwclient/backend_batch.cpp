@@ -11,6 +11,11 @@ void DirectoryBackend::resolveMany(const std::vector<std::vector<std::string>>& 
     for (size_t i = 0; i < namesFromRoot.size(); ++i) statuses[i] = resolve(namesFromRoot[i], ids[i]);
 }
 
+NWDSCCODE DirectoryBackend::fullNameOf(ObjectId id, std::string& fullName) {
+    ObjectSummary summary;
+    return describe(id, fullName, summary);
+}
+
 namespace {
 
 // Group Membership of one user, tolerant of what a broken-off or concurrent run already did.

@@ -23,9 +23,8 @@ uint32_t readU32(const Buf_T* b, size_t pos) {
 NWDSCCODE canonicalName(const ContextState& context, std::string& name) {
     ObjectId id = ROOT_ID;
     if (NWDSCCODE rc = resolveName(context, name.c_str(), id)) return rc;
-    ObjectSummary summary;
     std::string full;
-    if (NWDSCCODE rc = state().backend->describe(id, full, summary)) return rc;
+    if (NWDSCCODE rc = state().backend->fullNameOf(id, full)) return rc;
     name = full;
     return SUCCESSFUL;
 }

@@ -189,6 +189,7 @@ public:
     void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
                      std::vector<NWDSCCODE>& statuses) override;
     NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
+    NWDSCCODE fullNameOf(ObjectId id, std::string& fullName) override;
     NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;
     NWDSCCODE search(ObjectId base, const std::string& attribute, const std::string& value,
                      std::unique_ptr<ObjectCursor>& cursor) override;
