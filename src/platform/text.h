@@ -56,6 +56,8 @@ void setLocaleForTesting(const std::string& localeName);
 // ---- code pages ----
 // Windows-1252 to UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F,
 // 0x90, 0x9D) become the control characters of the same number, as Windows reads them.
+// Appends one code point as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
 std::string cp1252ToUtf8(std::string_view bytes);
 // UTF-8 to Windows-1252; false (and out untouched) when a character has no place in the code
 // page or the input is not valid UTF-8: nothing is silently altered.

@@ -1,5 +1,6 @@
 #include "settings/ini_file.h"
 
+#include "platform/text.h"
 #include "settings/settings.h"
 
 #include <cerrno>
@@ -25,24 +26,6 @@ bool startsWithUtf16LeBom(std::string_view bytes) {
     return bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 // UTF-16 little-endian, as Notepad saves "Unicode": a surrogate without its partner becomes
 // U+FFFD, an odd last byte is dropped.
 std::string utf16LeToUtf8(std::string_view bytes) {
@@ -54,12 +37,12 @@ std::string utf16LeToUtf8(std::string_view bytes) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
             const uint32_t low = unit(i + 2);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                text::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 i += 2;
                 continue;
             }
         }
-        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
+        text::appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
     }
     return out;
 }
