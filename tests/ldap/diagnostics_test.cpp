@@ -101,3 +101,16 @@ TEST_F(DiagnosticsLog, AClearTextConnectionIsWarnedAboutOnce) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings.front().find(server.url()), std::string::npos) << warnings.front();
 }
+
+TEST_F(DiagnosticsLog, ARefusedUserAmongChangesSentTogetherIsNamed) {
+    auto teacher = open("teacher");
+    lines.clear();
+    // The teacher may change KLASSE5A, not KLASSE6A: the refusal names the pupil it concerned.
+    const std::vector<ObjectId> users = {idOf(*teacher, "S5A01.KLASSE5A.SCHUELER.UNTERRICHT"),
+                                         idOf(*teacher, "S6A01.KLASSE6A.SCHUELER.UNTERRICHT")};
+    EXPECT_EQ(teacher->changeUserSides(idOf(*teacher, DENY_GROUP), true, users, nullptr, nullptr), ERR_NO_ACCESS);
+    ASSERT_EQ(lines.size(), 1u) << lines.front();
+    EXPECT_EQ(lines[0].rfind("LDAP 50 (Insufficient access) for \"" + dnOf("S6A01.KLASSE6A.SCHUELER.UNTERRICHT") + "\"", 0),
+              0u)
+        << lines[0];
+}

@@ -1,5 +1,6 @@
 // The LDAP backend against a private slapd loaded with the test school.
 #include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/nwclient.h"
 #include "platform/ports.h"
@@ -341,11 +342,20 @@ TEST(LdapListing, ALimitThatCannotBeWorkedAroundIsReportedAfterWhatCame) {
     options.localities = 600;
     Slapd server(options);
     auto b = open(server, "limited");
+    std::vector<std::string> logged;
+    nw::ldap::setDiagnosticsSink([&](const std::string& line) { logged.push_back(line); });
+    struct Restore {
+        ~Restore() { nw::ldap::setDiagnosticsSink({}); }
+    } restore;
     std::unique_ptr<ObjectCursor> cursor;
     ASSERT_EQ(b->list(idOf(*b, "ORTE.UNTERRICHT"), false, cursor), 0);
     NWDSCCODE status = 0;
     std::vector<ObjectSummary> got = drain(*cursor, status);
     EXPECT_EQ(status, static_cast<NWDSCCODE>(TARVEL_LDAP_INCOMPLETE));
+    // The administrator learns which limit and which container, once.
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("LDAP 4 (Size limit exceeded) for \"" + dnOf("ORTE.UNTERRICHT") + "\"", 0), 0u) << logged[0];
+    EXPECT_NE(logged[0].find("stays incomplete"), std::string::npos) << logged[0];
     EXPECT_GE(got.size(), 500u);
     EXPECT_LT(got.size(), 600u);
     std::vector<ObjectSummary> after;
@@ -358,6 +368,7 @@ TEST(LdapListing, ALimitThatCannotBeWorkedAroundIsReportedAfterWhatCame) {
     ASSERT_EQ(admin->list(idOf(*admin, "ORTE.UNTERRICHT"), false, cursor), 0);
     EXPECT_EQ(drain(*cursor, status).size(), 600u);
     EXPECT_EQ(status, 0);
+    EXPECT_EQ(logged.size(), 1u);
 }
 
 TEST(LdapListing, ANameWithNulCrOrLfIsNeverHandedOutButNamed) {

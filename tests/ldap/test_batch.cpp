@@ -29,12 +29,13 @@ namespace {
 
 const std::string GROUP_DN = dnOf(DENY_GROUP);
 
-std::unique_ptr<DirectoryBackend> open(const Slapd& server, const std::string& timeout = "5") {
+std::unique_ptr<DirectoryBackend> open(const Slapd& server, const std::string& timeout = "5", bool permissive = true) {
     ClientConfig c;
     c.file = server.folder() + "/nwclient.conf";
     c.tree = server.url();
     c.operatorName = ADMIN;
     c.values = {{"tree", c.tree}, {"base", BASE}, {"passwordfile", server.passwordFile("admin")}, {"timeout", timeout}};
+    if (!permissive) c.values["permissivemodify"] = "no";
     NWCCODE status = 0;
     auto backend = makeLdapBackend(c, status);
     EXPECT_EQ(status, 0u);
@@ -220,6 +221,42 @@ TEST(LdapBatch, StopAndGoOfManyUsersOneModifyEachAndAllFourPlacesWhole) {
     // The pupils denied before are still denied.
     EXPECT_TRUE(afterGo.member.count(ldap::dnKey(dnOf("Gast01.PROJEKTE.UNTERRICHT"))));
     EXPECT_TRUE(afterGo.equivalent.count(ldap::dnKey(dnOf("Gast01.PROJEKTE.UNTERRICHT"))));
+}
+
+TEST(LdapBatch, WithoutThePermissiveControlHalfDoneUsersStillEndWhole) {
+    // As with a server that does not know the control: a value already there (or already gone)
+    // refuses its whole request, and the rest must still arrive.
+    Slapd server(SchoolOptions{40});
+    auto b = open(server, "5", false);
+    ObjectId group = idOf(*b, DENY_GROUP);
+    std::vector<ObjectId> ids;
+    std::vector<std::string> names;
+    gather(*b, "GROSS.UNTERRICHT", ids, names);
+    ASSERT_EQ(ids.size(), 40u);
+    const std::set<std::string> users = keysOf(names);
+    ASSERT_TRUE(server.modify("dn: " + dnOf(names[3]) + "\nchangetype: modify\nadd: objectClass\nobjectClass: "
+                              "tarvelMembership\n-\nadd: groupMembership\ngroupMembership: " + GROUP_DN + "\n"));
+    ASSERT_TRUE(server.modify("dn: " + GROUP_DN + "\nchangetype: modify\nadd: equivalentToMe\nequivalentToMe: " +
+                              dnOf(names[5]) + "\n"));
+
+    Counts before = counts(server);
+    Answers stop(ids.size());
+    ASSERT_EQ(b->changeUserSides(group, true, ids, stop.callback(), nullptr), 0);
+    EXPECT_EQ(std::count(stop.status.begin(), stop.status.end(), 0), 40);
+    // The half-done user's request was refused and its values went again one by one.
+    EXPECT_GT(counts(server).modifies - before.modifies, 40);
+    ASSERT_EQ(changeGroup(*b, group, true, names), 0);
+    EXPECT_EQ(FourPlaces(server, "GROSS.UNTERRICHT").whole(users), 40u);
+
+    ASSERT_TRUE(server.modify("dn: " + dnOf(names[9]) + "\nchangetype: modify\ndelete: securityEquals\n"
+                              "securityEquals: " + GROUP_DN + "\n"));
+    ASSERT_TRUE(server.modify("dn: " + GROUP_DN + "\nchangetype: modify\ndelete: equivalentToMe\nequivalentToMe: " +
+                              dnOf(names[11]) + "\n"));
+    Answers go(ids.size());
+    ASSERT_EQ(b->changeUserSides(group, false, ids, go.callback(), nullptr), 0);
+    EXPECT_EQ(std::count(go.status.begin(), go.status.end(), 0), 40);
+    ASSERT_EQ(changeGroup(*b, group, false, names), 0);
+    EXPECT_EQ(FourPlaces(server, "GROSS.UNTERRICHT").untouched(users), 40u);
 }
 
 TEST(LdapBatch, TheGroupsQueuedSideGoesInRequestsOfAThousandValues) {

@@ -113,6 +113,7 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     if (!parseDn(base_, baseRdns)) return TARVEL_CONFIGURATION_INVALID;
     baseRdnCount_ = baseRdns.size();
     startTls_ = isYes(value("starttls"));
+    permissive_ = value("permissivemodify").empty() || isYes(value("permissivemodify"));
     std::string dir = std::filesystem::path(config.file).parent_path().string();
     auto relative = [&](std::string p) {
         if (!p.empty() && p[0] != '/' && !dir.empty()) p = dir + "/" + p;

@@ -2,6 +2,7 @@
 // Membership and Security Equals together), sent without waiting for the answers before, at most
 // MAX_OUTSTANDING on the connection; and the bounded sending of what is still queued on close.
 #include "nwclient/ldap/ldap_backend_impl.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 
 #include <algorithm>
 #include <chrono>
@@ -62,7 +63,7 @@ int LdapBackend::sendUserSide(ObjectId user, ObjectId group, bool add, bool with
     if (withClass) mods[n++] = &m.classMod;
     mods[n++] = &m.membershipMod;
     mods[n++] = &m.equalsMod;
-    LDAPControl* controls[] = {permissiveControl(), nullptr};
+    LDAPControl* controls[] = {permissive_ ? permissiveControl() : nullptr, nullptr};
     std::string dn = dnOf(user);
     return ldap_modify_ext(ld_, dn.c_str(), mods, controls, nullptr, &msgid);
 }
@@ -179,6 +180,8 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
             noteUserSide(users[job.index], group, add, job.withClass);
             if (answer) answer(job.index, SUCCESSFUL);
         } else {
+            // The server's words come with the answer just taken apart (or the single sending's).
+            nw::ldap::logLdapFailure(rc == LDAP_TIMEOUT ? nullptr : ld_, rc, dnOf(users[job.index]));
             fail(job, rc == LDAP_TIMEOUT ? ERR_TIME_OUT : statusFor(rc, users[job.index]));
         }
     };
@@ -213,6 +216,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
                     continue;
                 }
             }
+            nw::ldap::logLdapFailure(nullptr, rc, dnOf(users[job.index]));
             fail(job, statusFor(rc, users[job.index]));
         }
         if (inFlight.empty()) {
@@ -284,6 +288,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
         }
         std::vector<std::pair<int, InFlight>> sent(inFlight.begin(), inFlight.end());
         std::sort(sent.begin(), sent.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (!sent.empty()) nw::ldap::logLdapFailure(nullptr, LDAP_TIMEOUT, dnOf(users[sent.front().second.job.index]));
         for (const auto& s : sent) fail(s.second.job, ERR_TIME_OUT);
         if (first == SUCCESSFUL) first = ERR_TIME_OUT;
         lastTimedOut_ = true;
@@ -298,7 +303,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
 void LdapBackend::sendQueueOnClose() {
     if (pending_.empty() || lastTimedOut_) return;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
-    LDAPControl* controls[] = {permissiveControl(), nullptr};
+    LDAPControl* controls[] = {permissive_ ? permissiveControl() : nullptr, nullptr};
     for (const auto& [id, queued] : pending_) {
         std::string dn = dnOf(id);
         for (size_t start = 0; start < queued.size(); start += MAX_VALUES_PER_REQUEST) {
@@ -336,8 +341,10 @@ void LdapBackend::sendQueueOnClose() {
             Message message(raw);
             int rc = LDAP_OTHER;
             if (got <= 0 || ldap_parse_result(ld_, message.get(), &rc, nullptr, nullptr, nullptr, nullptr, 0) != LDAP_SUCCESS ||
-                rc != LDAP_SUCCESS)
+                rc != LDAP_SUCCESS) {
+                nw::ldap::logLdapFailure(got <= 0 ? nullptr : ld_, got == 0 ? LDAP_TIMEOUT : rc, dn);
                 return;
+            }
         }
     }
     pending_.clear();

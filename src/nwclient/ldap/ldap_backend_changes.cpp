@@ -224,7 +224,7 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
         LDAPControl permissive{const_cast<char*>(LDAP_CONTROL_X_PERMISSIVE_MODIFY), {0, nullptr}, 0};
         std::vector<LDAPControl*> controls;
         if (assertion) controls.push_back(assertion);
-        if (changes.empty()) controls.push_back(&permissive);
+        if (changes.empty() && permissive_) controls.push_back(&permissive);
         controls.push_back(nullptr);
         std::vector<LDAPMod*> mods = holder.list();
         std::string dn = dnOf(id);

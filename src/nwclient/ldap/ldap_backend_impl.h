@@ -226,6 +226,9 @@ public:
     }
     std::string problemDetail() override { return problemDetail_; }
     void clearProblemDetail() { problemDetail_.clear(); }
+    // A listing's or search's failure for the diagnostics log, with the server's words from the
+    // answer just taken apart; `incomplete`: the server's limit ended even the smallest parts.
+    void logListingFailure(int rc, const std::string& baseDn, bool incomplete);
     void abandon(int msgid);
     uint64_t generation() const { return generation_; }
     int reopen();
@@ -343,6 +346,9 @@ private:
     std::vector<std::string> namingContexts_;
     std::vector<std::string> topNamingContexts_;
     bool assertionSupported_ = false;
+    // The permissive-modify control goes with membership changes unless the site turns it off
+    // (PermissiveModify=no) for a server or proxy that refuses it even when not critical.
+    bool permissive_ = true;
     // The last request got no answer in time: until one is answered, nothing more is sent on close.
     bool lastTimedOut_ = false;
     bool pagingSupported_ = true;

@@ -1,4 +1,5 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 
 namespace nw::ldapbackend {
 namespace {
@@ -76,6 +77,11 @@ int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void
         page.push_back(std::move(s));
     }
     return resultCode;
+}
+
+void LdapBackend::logListingFailure(int rc, const std::string& baseDn, bool incomplete) {
+    if (incomplete) nw::ldap::logIncompleteListing(ld_, rc, baseDn);
+    else nw::ldap::logLdapReadFailure(isConnectionLost(rc) || rc == LDAP_TIMEOUT ? nullptr : ld_, rc, baseDn);
 }
 
 void LdapBackend::abandon(int msgid) {
@@ -247,7 +253,10 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
         if (!backend_.knows(base_)) return finish(ERR_NO_SUCH_ENTRY, page);
         std::vector<ObjectSummary> got;
         int rc = fetchPage(got);
-        if (rc != LDAP_SUCCESS && !isLimit(rc)) return finish(ndsStatusFromLdap(rc), page);
+        if (rc != LDAP_SUCCESS && !isLimit(rc)) {
+            backend_.logListingFailure(rc, parts_.back().baseDn, false);
+            return finish(ndsStatusFromLdap(rc), page);
+        }
         noteNames(got);
         for (ObjectSummary& s : got)
             if (seen_.insert(s.id).second) page.push_back(std::move(s));
@@ -255,7 +264,11 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
             // Stopped early: the rest of this part comes in smaller parts.
             ber_memfree(cookie_.bv_val);
             cookie_ = {0, nullptr};
-            if (!split()) return finish(TARVEL_LDAP_INCOMPLETE, page);
+            const std::string baseDn = parts_.back().baseDn;
+            if (!split()) {
+                backend_.logListingFailure(rc, baseDn, true);
+                return finish(TARVEL_LDAP_INCOMPLETE, page);
+            }
         } else if (cookie_.bv_len == 0) {
             parts_.pop_back();
         } else {

@@ -1,4 +1,5 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 
 #include "nwclient/names.h"
 #include "nwclient/syntax.h"
@@ -290,6 +291,7 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
             int resultCode = LDAP_SUCCESS;
             if (ldap_parse_result(ld_, result.get(), &resultCode, nullptr, nullptr, nullptr, nullptr, 0) != LDAP_SUCCESS)
                 resultCode = LDAP_DECODING_ERROR;
+            nw::ldap::logLdapReadFailure(ld_, resultCode, dns[index]);
             codes[index] = resultCode;
             if (alternatives > 1 && resultCode == LDAP_SUCCESS && ldap_first_entry(ld_, result.get()))
                 settled[index / alternatives] = true;

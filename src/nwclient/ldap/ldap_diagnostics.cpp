@@ -49,6 +49,15 @@ std::string textOption(LDAP* ld, int option) {
     return out;
 }
 
+std::string failureLine(LDAP* ld, int rc, const std::string& dn) {
+    std::string line = "LDAP " + std::to_string(rc) + " (" + ldap_err2string(rc) + ") for \"" + dn + "\"";
+    const std::string diagnostic = textOption(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE);
+    const std::string matched = textOption(ld, LDAP_OPT_MATCHED_DN);
+    if (!diagnostic.empty()) line += ": " + diagnostic;
+    if (!matched.empty()) line += " (matched DN \"" + matched + "\")";
+    return line;
+}
+
 }  // namespace
 
 void logLdapFailure(LDAP* ld, int rc, const std::string& dn) {
@@ -57,12 +66,11 @@ void logLdapFailure(LDAP* ld, int rc, const std::string& dn) {
     if (rc == LDAP_SUCCESS || rc == LDAP_NO_SUCH_ATTRIBUTE || rc == LDAP_TYPE_OR_VALUE_EXISTS ||
         rc == LDAP_ASSERTION_FAILED)
         return;
-    std::string line = "LDAP " + std::to_string(rc) + " (" + ldap_err2string(rc) + ") for \"" + dn + "\"";
-    const std::string diagnostic = textOption(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE);
-    const std::string matched = textOption(ld, LDAP_OPT_MATCHED_DN);
-    if (!diagnostic.empty()) line += ": " + diagnostic;
-    if (!matched.empty()) line += " (matched DN \"" + matched + "\")";
-    write(line);
+    write(failureLine(ld, rc, dn));
+}
+
+void logIncompleteListing(LDAP* ld, int rc, const std::string& dn) {
+    write(failureLine(ld, rc, dn) + "; the listing stays incomplete: the server's limit ends even its smallest parts");
 }
 
 void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn) {

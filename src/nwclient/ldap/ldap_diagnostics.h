@@ -22,6 +22,10 @@ void logLdapFailure(LDAP* ld, int rc, const std::string& dn);
 // The same for a read, which also passes over "no such object".
 void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn);
 
+// A listing or search below `dn` that the server's limit ended even in its smallest parts: what
+// the server said, and that the result stays incomplete.
+void logIncompleteListing(LDAP* ld, int rc, const std::string& dn);
+
 // Once per process and address: an ldap:// connection that runs without StartTLS sends the
 // password and every value in clear.
 void warnIfClearText(const std::string& uri, bool startTls);
