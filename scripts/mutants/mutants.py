@@ -346,6 +346,13 @@ def main():
     if run(["cmake", "--build", build, "-j2", "--target"] + targets, tree, log) != 0:
         sys.exit("mutants: the unmutated copy does not build, see " + log)
     targets_by_layer = {layer: targets_for(build, layer) for layer in layers}
+    for layer in layers:
+        # A label that selects nothing but the time-zone reruns would let every mutant survive.
+        listed = subprocess.run(["ctest", "--test-dir", build, "-N", "-L", "^(%s)$" % layer.replace(",", "|")],
+                                cwd=tree, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
+        names = re.findall(r"^\s*Test\s+#\d+: (\S+)", listed, re.M)
+        if not [n for n in names if not n.startswith("zone.") and not n.endswith("_NOT_BUILT")]:
+            sys.exit("mutants: ctest -L %s selects none of that layer's tests; are the labels in place?" % layer)
 
     killed, survived, stillborn = [], [], []
     started = time.time()

@@ -4,6 +4,7 @@
 #include "deny/job.h"
 #include "deny/selection.h"
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 
@@ -48,15 +49,22 @@ BOTH_BACKENDS(DenyJob);
 
 TEST_P(DenyJob, SelectionGathersUsersAndEveryUserBelowContainers) {
     connectDemo();
-    const auto entries = deny::entriesOfNames({kGast01, kClass, "G_Lehrer.LEHRER.UNTERRICHT"});
-    ASSERT_EQ(entries.size(), 3u);
+    // A user, a class (Organizational Unit), a group, and the whole school (the Organization).
+    const auto entries = deny::entriesOfNames({kGast01, kClass, "G_Lehrer.LEHRER.UNTERRICHT", "UNTERRICHT"});
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0].kind, deny::EntryKind::User);
     EXPECT_EQ(entries[1].kind, deny::EntryKind::Container);
     EXPECT_EQ(entries[2].kind, deny::EntryKind::Other);
+    EXPECT_EQ(entries[3].kind, deny::EntryKind::Container);
+    NameList school;
+    SetzeContext("[root]");
+    ASSERT_TRUE(SearchObjects("UNTERRICHT", school, "User"));
     NameList users;
     EXPECT_TRUE(deny::gatherUsers(entries, users));
-    ASSERT_EQ(users.size(), 25u);
+    ASSERT_EQ(users.size(), 25u + school.size());
     EXPECT_EQ(users.front(), kGast01);
+    // The school's own users, in no unit, come with the Organization.
+    EXPECT_EQ(std::count(users.begin(), users.end(), "admin.UNTERRICHT"), 1);
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
 }
 
