@@ -1,6 +1,6 @@
 // tarvel-ctl driven as a script drives it: the real program on a copy of the demo school, its
 // exit status, stdout, stderr and what it left in the tree, the schedule and the audit trail.
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // during a timed stop and allowed once tarvel-ctl due has freed the pupil: on slapd through
 // Squid's LDAP group helper, and on the embedded tree through the list that tarvel-ctl writes.
 #include "slapd_fixture.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "platform/recording.h"
 #include "settings/settings.h"
 #include "slapd_fixture.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <QApplication>
 #include <QDialog>

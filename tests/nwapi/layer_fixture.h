@@ -13,7 +13,7 @@
 #include "nwclient/fault_backend.h"
 #include "platform/recording.h"
 #include "slapd_fixture.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

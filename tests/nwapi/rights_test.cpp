@@ -5,7 +5,7 @@
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "platform/recording.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // nwclient.conf and the connection steps, with and without a tree.
 #include "client_fixture.h"
 #include "nwclient/client_state.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 // The client over the demo school in an SQLite tree file, opened through nwclient.conf.
 #include "client_fixture.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <filesystem>
 #include <unistd.h>

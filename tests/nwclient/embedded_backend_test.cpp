@@ -5,7 +5,7 @@
 #include "nwclient/embedded/tree_builder.h"
 #include "nwclient/embedded/tree_store.h"
 
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -3,7 +3,7 @@
 #include "settings/settings.h"
 
 #include "platform/recording.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include "../nwapi/rights_fake_backend.h"
 #include "platform/recording.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // small school (or any LDIF), on a free loopback port; stopped when the object goes.
 #pragma once
 
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <string>
 #include <vector>

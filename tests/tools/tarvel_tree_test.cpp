@@ -3,7 +3,7 @@
 #include "nwclient/embedded/embedded_backend.h"
 #include "nwclient/embedded/tree_store.h"
 
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

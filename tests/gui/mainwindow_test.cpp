@@ -489,4 +489,4 @@ private slots:
 };
 
 QTEST_MAIN(TestMainWindow)
-#include "tst_mainwindow.moc"
+#include "mainwindow_test.moc"

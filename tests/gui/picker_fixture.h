@@ -8,7 +8,7 @@
 #include "platform/recording.h"
 #include "settings/settings.h"
 #include "settings/ui/mini_nds_browser.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,5 +1,5 @@
 // The directory picker over the demo school, driven from inside its modal run.
-#include "tst_picker_support.h"
+#include "picker_fixture.h"
 
 #include "browse/browse.h"
 #include "settings/ui/mini_nds_browser.h"
@@ -392,4 +392,4 @@ private:
 };
 
 QTEST_MAIN(TestPicker)
-#include "tst_picker.moc"
+#include "picker_test.moc"

@@ -2,7 +2,7 @@
 #include "browse/browse.h"
 #include "nwapi/nwapi.h"
 #include "platform/recording.h"
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
 

@@ -67,4 +67,4 @@ private slots:
 };
 
 QTEST_MAIN(TestLdapLimits)
-#include "tst_ldap_limits.moc"
+#include "ldap_limits_test.moc"

@@ -137,4 +137,4 @@ private slots:
 };
 
 QTEST_MAIN(TestBrowserClicks)
-#include "tst_browser_clicks.moc"
+#include "browser_clicks_test.moc"

@@ -1,6 +1,6 @@
 // The settings dialog over the demo school and a temporary settings file: filling, picking from
 // the tree (the picker driven from inside its modal run), checking, saving and reloading.
-#include "tst_picker_support.h"
+#include "picker_fixture.h"
 
 #include "settings/settings.h"
 #include "settings/ui/form_support.h"
@@ -504,4 +504,4 @@ private:
 };
 
 QTEST_MAIN(TestSettingsDialog)
-#include "tst_settingsdialog.moc"
+#include "settingsdialog_test.moc"

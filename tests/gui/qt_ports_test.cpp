@@ -227,4 +227,4 @@ private slots:
 };
 
 QTEST_MAIN(TestQtPorts)
-#include "tst_qt_ports.moc"
+#include "qt_ports_test.moc"

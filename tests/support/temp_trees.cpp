@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "temp_trees.h"
 
 #include "nwclient/client_setup.h"
 

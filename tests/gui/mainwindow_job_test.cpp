@@ -564,4 +564,4 @@ private slots:
 };
 
 QTEST_MAIN(TestMainWindowJob)
-#include "tst_mainwindow_job.moc"
+#include "mainwindow_job_test.moc"
