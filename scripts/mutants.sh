@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The mutation check: breaks the code by rule, one mutant at a time, in a copy of the tree
 # (build-mutants/), and prints each mutant that the tests of its layer do not notice.
-#   scripts/mutants.sh [--max N] [--only PATH] [--seed N] [--sample N] [--planted-only] [--list]
+#   scripts/mutants.sh [--max N] [--only PATH] [--seed N] [--sample N] [--planted-only] [--key KEY]... [--list]
 # See HACKING.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -6,7 +6,8 @@ constant one up or down, a branch condition negated, a returned status replaced 
 fixed-seed sample of them, plus the planted faults of planted.txt, are applied one at a time to a
 copy of the tree; the copy is rebuilt incrementally in one build folder and the tests of the
 mutated file's layer run (ctest -L LAYER). A mutant the tests do not notice survives and is
-printed. Mutants listed in equivalent.txt cannot change behaviour and leave the count.
+printed. Mutants listed in equivalent.txt cannot change behaviour and leave the count. --key runs
+chosen mutants by key (a survivor of a sample, once its test is strengthened).
 
 Run it through scripts/mutants.sh; see HACKING.md.
 """
@@ -195,6 +196,9 @@ def generate(only=None):
 
 # ---- planted faults and equivalent mutants ---------------------------------------------------
 
+PLANTED_GONE = set()  # planted faults whose text is no longer in the code: the run fails
+
+
 def read_planted():
     """planted.txt: blocks of
          @ NAME PATH [LAYER]
@@ -224,6 +228,7 @@ def read_planted():
         at = text.find(old)
         if at < 0:
             print("planted fault %s: its text is no longer in %s; update planted.txt" % (p["name"], p["path"]))
+            PLANTED_GONE.add(p["name"])
             continue
         line_no = text.count("\n", 0, at) + 1
         m = Mutant(p["path"], line_no, "planted " + p["name"], old, new, "planted|" + p["name"])
@@ -305,6 +310,9 @@ def main():
     parser.add_argument("--sample", type=int, default=100, help="size of the rule sample (default 100)")
     parser.add_argument("--no-planted", action="store_true", help="leave out the planted faults")
     parser.add_argument("--planted-only", action="store_true", help="only the planted faults")
+    parser.add_argument("--key", action="append", default=[], metavar="KEY",
+                        help="run the mutant with this key (the first field of --list; repeatable), taken from "
+                             "every mutant made by rule and the planted faults, whatever the sample")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
     parser.add_argument("--work", default=os.path.join(ROOT, "build-mutants"),
                         help="scratch folder with the tree copy and its build folder (kept between runs)")
@@ -318,15 +326,28 @@ def main():
     if args.only:
         planted = [m for m in planted if m.path.startswith(args.only)]
     chosen = planted + ([] if args.planted_only else sample)
+    if args.key:
+        # Survivors of an earlier run, checked again after the tests were strengthened. A key
+        # names every mutant of the same rule on an identical line of the file.
+        wanted = set(args.key)
+        candidates = read_planted() + everything
+        chosen = [m for m in candidates if m.key in wanted]
+        unknown = sorted(wanted - set(m.key for m in chosen))
+        if unknown:
+            sys.exit("mutants: no mutant has the key %s (its line changed, or the planted fault's text is gone?)" %
+                     ", ".join(unknown))
+        for m in chosen:
+            if m.key in equivalent:
+                print("mutants: %s is listed as equivalent (%s); run anyway" % (m.key, equivalent[m.key]))
     if args.max is not None:
         chosen = chosen[:args.max]
     left_out = len([m for m in everything if m.key in equivalent])
-    print("mutants: %d made by rule (%d listed as equivalent), %d chosen (seed %d)" %
-          (len(everything), left_out, len(chosen), args.seed))
+    print("mutants: %d made by rule (%d listed as equivalent), %d chosen (%s)" %
+          (len(everything), left_out, len(chosen), "by key" if args.key else "seed %d" % args.seed))
     if args.list:
         for m in chosen:
             print(m.key, m.describe())
-        return 0
+        return 1 if PLANTED_GONE else 0
 
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
@@ -398,7 +419,7 @@ def main():
     missed_planted = [m for m in survived if m.rule.startswith("planted")]
     for m in survived:
         print("survivor: %s  (key %s)" % (m.name, m.key))
-    return 1 if missed_planted else 0
+    return 1 if missed_planted or PLANTED_GONE else 0
 
 
 if __name__ == "__main__":
