@@ -6,7 +6,7 @@
 #
 #   slapd-fixture.sh start DIR --base DN --ldif FILE --admin DN [--teacher DN]
 #                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--limited DN]
-#                    [--base-in-ldif] [--port N] [--owner PID] [--tls]
+#                    [--base-in-ldif] [--port N] [--owner PID] [--tls] [--sortvals]
 #   slapd-fixture.sh restart DIR      start again on the same port, with the same data
 #   slapd-fixture.sh stop DIR
 #
@@ -24,6 +24,9 @@
 # With --tls, a test CA and a server certificate for 127.0.0.1 are made in DIR/tls (ca.pem, and an
 # unrelated other-ca.pem for tests of a refused certificate); the server offers StartTLS and also
 # listens for ldaps:// on the next port (DIR/ldaps-url).
+# With --sortvals, slapd keeps the values of member and equivalentToMe sorted, as a school with a
+# large deny group should have it: otherwise each value added or deleted is looked for among all
+# the others, and a go of thousands of users costs the server time that grows with their square.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -114,7 +117,7 @@ start) ;;
 esac
 
 [ -x "$slapd_bin" ] || die "slapd is not installed (scripts/install-deps.sh --test installs it)"
-base="" ldif="" admin="" teacher="" plain="" limited="" port="" owner="" tls="" base_in_ldif=""
+base="" ldif="" admin="" teacher="" plain="" limited="" port="" owner="" tls="" base_in_ldif="" sortvals=""
 scopes=() groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -130,6 +133,7 @@ while [ $# -gt 0 ]; do
     --port) port="$2"; shift 2 ;;
     --owner) owner="$2"; shift 2 ;;
     --tls) tls=1; shift ;;
+    --sortvals) sortvals=1; shift ;;
     *) die "unknown option $1" ;;
   esac
 done
@@ -177,6 +181,7 @@ TLSCertificateFile $dir/tls/server.pem
 TLSCertificateKeyFile $dir/tls/server.key
 CONF
   fi
+  [ -n "$sortvals" ] && printf '\nsortvals member equivalentToMe\n'
   cat <<CONF
 
 database mdb

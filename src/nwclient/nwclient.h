@@ -33,8 +33,8 @@
 //      attributes) MAX_SCHEMA_NAME_BYTES (66).
 //
 // Buffers
-//  B1  A buffer (Buf_T) holds at most its allocated size, DEFAULT_MESSAGE_LEN = 4096 bytes, of
-//      payload. Every item is accounted in bytes exactly as laid out below; a reply holds as
+//  B1  A buffer (Buf_T) holds at most its allocated size, DEFAULT_MESSAGE_LEN = 4096 bytes (at
+//      most MAX_MESSAGE_LEN = 64512 for a large request), of payload. Every item is accounted in bytes exactly as laid out below; a reply holds as
 //      many entries as fit, the rest come in later replies through the iteration handle; a
 //      request whose items do not fit answers ERR_BUFFER_FULL and leaves the buffer as it was.
 //  B2  Layout: a 4-byte little-endian count field first (entries, attributes, values, changes);
@@ -83,6 +83,7 @@ using NWDIR_HANDLE = uint8_t;
 
 constexpr int32_t NO_MORE_ITERATIONS = -1;
 constexpr size_t DEFAULT_MESSAGE_LEN = 4096;
+constexpr size_t MAX_MESSAGE_LEN = 64512;  // the largest buffer a client request may use (63 KB)
 constexpr size_t MAX_DN_CHARS = 256;
 constexpr size_t MAX_DN_BYTES = 514;
 constexpr size_t MAX_RDN_CHARS = 128;

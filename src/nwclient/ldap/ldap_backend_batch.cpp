@@ -304,7 +304,8 @@ void LdapBackend::sendQueueOnClose() {
     if (pending_.empty() || lastTimedOut_) return;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
     LDAPControl* controls[] = {permissive_ ? permissiveControl() : nullptr, nullptr};
-    for (const auto& [id, queued] : pending_) {
+    for (auto& [id, queued] : pending_) {
+        pendingCount_ -= orderForServer(queued);
         std::string dn = dnOf(id);
         for (size_t start = 0; start < queued.size(); start += MAX_VALUES_PER_REQUEST) {
             size_t end = std::min(queued.size(), start + MAX_VALUES_PER_REQUEST);

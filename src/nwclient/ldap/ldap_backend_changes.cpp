@@ -318,6 +318,7 @@ void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
 // Queued values in requests of at most MAX_VALUES_PER_REQUEST. After a failure nothing more is
 // sent: the failed request's and the unsent values' partners still queued are dropped.
 NWDSCCODE LdapBackend::sendQueue(ObjectId id, std::vector<Pending> queued) {
+    orderForServer(queued);
     for (size_t start = 0; start < queued.size(); start += MAX_VALUES_PER_REQUEST) {
         size_t end = std::min(queued.size(), start + MAX_VALUES_PER_REQUEST);
         std::vector<Pending> chunk(queued.begin() + static_cast<std::ptrdiff_t>(start),
@@ -329,6 +330,30 @@ NWDSCCODE LdapBackend::sendQueue(ObjectId id, std::vector<Pending> queued) {
         return rc;
     }
     return SUCCESSFUL;
+}
+
+// A value queued more than once goes once, as its last queuing wants it; then additions in the
+// order a server that keeps values sorted (OpenLDAP with sortvals: DNs by length, then bytes)
+// appends them, removals from the back of that order. Such a server shifts every value behind
+// one it removes: removing a go's thousands of names from the front of a large group costs it a
+// second per thousand, from the back next to nothing.
+size_t LdapBackend::orderForServer(std::vector<Pending>& queued) {
+    const size_t had = queued.size();
+    std::unordered_map<std::string, size_t> last;
+    for (size_t i = 0; i < queued.size(); ++i) last[queued[i].attribute + '\n' + queued[i].valueKey] = i;
+    if (last.size() < queued.size()) {
+        std::vector<Pending> kept;
+        kept.reserve(last.size());
+        for (size_t i = 0; i < queued.size(); ++i)
+            if (last[queued[i].attribute + '\n' + queued[i].valueKey] == i) kept.push_back(std::move(queued[i]));
+        queued = std::move(kept);
+    }
+    auto before = [](const std::string& a, const std::string& b) { return a.size() != b.size() ? a.size() < b.size() : a < b; };
+    std::stable_sort(queued.begin(), queued.end(), [&](const Pending& a, const Pending& b) {
+        if (a.add != b.add) return a.add;  // additions first
+        return a.add ? before(a.valueKey, b.valueKey) : before(b.valueKey, a.valueKey);
+    });
+    return had - queued.size();
 }
 
 // One request of queued values. A server that ignores the permissive control refuses the whole

@@ -320,6 +320,7 @@ private:
              const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued);
     std::vector<Pending> takeQueue(ObjectId id);
     void takeBackPartner(ObjectId id, const Pending& failed);
+    static size_t orderForServer(std::vector<Pending>& queued);  // how many repeated values it dropped
     std::vector<Pending> takeQueuePart(ObjectId id, size_t most, const std::unordered_set<std::string>& preferredKeys);
     NWDSCCODE sendQueue(ObjectId id, std::vector<Pending> queued);
     NWDSCCODE sendQueueSorted(ObjectId id, const std::vector<Pending>& queued);
