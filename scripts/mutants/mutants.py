@@ -15,7 +15,6 @@ Run it through scripts/mutants.sh; see HACKING.md.
 import argparse
 import hashlib
 import os
-import random
 import re
 import shutil
 import subprocess
@@ -320,8 +319,16 @@ def main():
 
     everything = generate()
     equivalent = read_equivalent()
-    pool = [m for m in everything if m.key not in equivalent and (not args.only or m.path.startswith(args.only))]
-    sample = random.Random(args.seed).sample(pool, min(args.sample, len(pool)))
+    # The sample: the mutants whose hash with the seed ranks lowest. A mutant's place depends on
+    # its own line only, so an edit elsewhere (or a new test) leaves the sample as it was, and
+    # --only picks that sample's mutants below a path. Equivalent ones leave the sample, not
+    # make room for others.
+    def rank(m):
+        return hashlib.sha1(("%d|%s|%s" % (args.seed, m.key, m.mutated.strip())).encode()).hexdigest()
+    ranked = sorted(everything, key=lambda m: (rank(m), m.path, m.line_no))
+    whole_sample = ranked[:args.sample]
+    sample = [m for m in whole_sample if m.key not in equivalent and (not args.only or m.path.startswith(args.only))]
+    sample.sort(key=lambda m: (m.path, m.line_no))
     planted = [] if args.no_planted else read_planted()
     if args.only:
         planted = [m for m in planted if m.path.startswith(args.only)]
@@ -341,8 +348,8 @@ def main():
                 print("mutants: %s is listed as equivalent (%s); run anyway" % (m.key, equivalent[m.key]))
     if args.max is not None:
         chosen = chosen[:args.max]
-    left_out = len([m for m in everything if m.key in equivalent])
-    print("mutants: %d made by rule (%d listed as equivalent), %d chosen (%s)" %
+    left_out = len([m for m in whole_sample if m.key in equivalent])
+    print("mutants: %d made by rule (%d of the sample listed as equivalent), %d chosen (%s)" %
           (len(everything), left_out, len(chosen), "by key" if args.key else "seed %d" % args.seed))
     if args.list:
         for m in chosen:
