@@ -283,6 +283,17 @@ def copy_tree(work):
             continue
         os.makedirs(os.path.dirname(dst), exist_ok=True)
         shutil.copy2(src, dst)
+    # Files the project no longer has (renamed, deleted) go too: the build would still see them.
+    wanted = set(f for f in files if f)
+    for folder, dirs, names in os.walk(tree):
+        rel_folder = os.path.relpath(folder, tree)
+        if rel_folder == "build" or rel_folder.startswith("build" + os.sep):
+            dirs[:] = []
+            continue
+        for name in names:
+            rel = os.path.normpath(os.path.join(rel_folder, name))
+            if rel not in wanted:
+                os.remove(os.path.join(folder, name))
     return tree
 
 
