@@ -127,7 +127,13 @@ bool startsWithLower(const std::string& name, const std::string& prefix, size_t&
 std::string prefixClause(const std::set<std::string>& prefixes) {
     std::string clause = "(|";
     for (const std::string& p : prefixes)
-        for (const char* type : {"cn", "ou", "o", "uid"}) clause += "(" + std::string(type) + "=" + escapeFilterValue(p) + "*)";
+        for (const char* type : {"cn", "ou", "o", "uid"}) {
+            clause += '(';
+            clause += type;
+            clause += '=';
+            clause += escapeFilterValue(p);
+            clause += "*)";
+        }
     return clause + ")";
 }
 
