@@ -2,6 +2,7 @@
 #include "client_fixture.h"
 #include "temp_trees.h"
 
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -127,4 +128,38 @@ TEST_F(DemoTree, LoginScriptOpensAsAFile) {
     ASSERT_GT(read(fd, buf, sizeof buf - 1), 0);
     close(fd);
     EXPECT_EQ(std::string(buf).rfind("REM Anmeldeskript", 0), 0u);
+}
+
+TEST_F(DemoTree, PathsOnTheVolumeAndTheirRightsStayWithinTheCallersBuffers) {
+    // Each output of NWParsePath is a 255-byte buffer; the directory's has one guard byte more.
+    char server[255], volume[255], directory[256];
+    NWCONN_HANDLE conn = 0;
+    ASSERT_EQ(NWParsePath("data:TARVEL\\Tarvel.ini", server, &conn, volume, directory), SUCCESSFUL);
+    EXPECT_STREQ(server, "SCHULSERVER");
+    EXPECT_STREQ(volume, "DATA");
+    EXPECT_STREQ(directory, "TARVEL\\Tarvel.ini");
+    ASSERT_NE(conn, 0u);
+    uint16_t rights = 0;
+    EXPECT_EQ(NWGetEffectiveRights(conn, 0, "DATA:TARVEL\\Tarvel.ini", &rights), SUCCESSFUL);
+    EXPECT_EQ(rights, 0x1FB);
+    // This client hands out no directory handles, so a caller's handle is refused, not ignored.
+    rights = 0x5555;
+    EXPECT_EQ(NWGetEffectiveRights(conn, 1, "DATA:TARVEL\\Tarvel.ini", &rights), NWE_PARAM_INVALID);
+    EXPECT_EQ(rights, 0x5555);
+
+    // A directory of 254 bytes fits with its NUL; one byte more is an overflow, never a cut.
+    const std::string longest(254, 'd');
+    ASSERT_EQ(NWParsePath(("DATA:" + longest).c_str(), server, &conn, volume, directory), SUCCESSFUL);
+    EXPECT_EQ(std::string(directory), longest);
+    EXPECT_EQ(NWParsePath(("DATA:" + longest + "d").c_str(), server, &conn, volume, directory), NWE_BUFFER_OVERFLOW);
+
+    // A local path off every volume comes back as itself, cut to what the buffer holds.
+    std::string local = "/nirgends";
+    while (local.size() < 400) local += "/ordner";
+    std::memset(directory, '#', sizeof directory);
+    ASSERT_EQ(NWParsePath(local.c_str(), server, &conn, volume, directory), SUCCESSFUL);
+    EXPECT_EQ(conn, 0u);
+    EXPECT_STREQ(volume, "");
+    EXPECT_EQ(std::string(directory), local.substr(0, 254));
+    EXPECT_EQ(directory[255], '#');
 }

@@ -126,3 +126,27 @@ TEST_F(Modify, SecurityEquivalenceResolvesBothNames) {
     EXPECT_TRUE(tree->texts(gast01, "Security Equals").empty());
     EXPECT_EQ(NWDSRemSecurityEquiv(ctx, "Gast01", "G_User_Internet_Deny"), ERR_NO_SUCH_VALUE);
 }
+
+TEST_F(Modify, UserSidesOfAGroupTolerateWhatAnotherRunDidAlready) {
+    ASSERT_EQ(setContext("PROJEKTE.UNTERRICHT"), SUCCESSFUL);
+    ASSERT_EQ(NWDSAddSecurityEquiv(ctx, "Gast01", "G_User_Internet_Deny"), SUCCESSFUL);
+    const std::string deny = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+    const std::string other = "G_Andere.PROJEKTE.UNTERRICHT";
+    // Gast01 (modify 1) already holds the equivalence. Gast02 has no Group Membership, as a
+    // server says when a value is added to it (modify 2); while this run creates the attribute
+    // (modify 3), another run gives it a first value.
+    faults->failNth(FaultBackend::Call::Modify, 2, ERR_NO_SUCH_ATTRIBUTE);
+    faults->onModify([&](int n, ObjectId) {
+        if (n == 3) tree->set(gast02, "Group Membership", SYN_DIST_NAME, {tree->text(other)});
+    });
+    std::vector<std::pair<size_t, NWDSCCODE>> answers;
+    auto answer = [&](size_t i, NWDSCCODE rc) { answers.emplace_back(i, rc); };
+    ASSERT_EQ(NWDSChangeUserSidesOfGroup(ctx, "G_User_Internet_Deny", true, {"Gast01", "Gast02"}, answer, nullptr),
+              SUCCESSFUL);
+    EXPECT_EQ(answers, (std::vector<std::pair<size_t, NWDSCCODE>>{{0, SUCCESSFUL}, {1, SUCCESSFUL}}));
+    EXPECT_EQ(tree->texts(gast01, "Group Membership"), std::vector<std::string>{deny});
+    EXPECT_EQ(tree->texts(gast02, "Group Membership"), (std::vector<std::string>{other, deny}));
+    EXPECT_EQ(tree->texts(gast02, "Security Equals"), std::vector<std::string>{deny});
+    EXPECT_EQ(tree->texts(denyGroup, "Equivalent To Me"),
+              (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
+}

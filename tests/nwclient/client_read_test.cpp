@@ -3,6 +3,9 @@
 #include "client_fixture.h"
 #include "nwclient/client_state.h"
 
+#include <filesystem>
+#include <iterator>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +23,11 @@ AttrValue val(std::string text = {}, int64_t number = 0, std::string text2 = {},
     v.number2 = number2;
     v.bytes = std::move(bytes);
     return v;
+}
+
+// The descriptors this process holds.
+long openDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
 }
 
 }  // namespace
@@ -199,6 +207,7 @@ TEST_F(Reading, StreamsOpenAsAFileReadInOneGo) {
     ASSERT_EQ(b.size(), 4u);
     EXPECT_EQ(*reinterpret_cast<const uint32_t*>(b.data()), 70000u);
 
+    const long descriptors = openDescriptors();
     int fd = -1;
     ASSERT_EQ(NWDSOpenStream(ctx, ".Gast01.PROJEKTE.UNTERRICHT", "Login Script", DS_READ_STREAM, &fd), SUCCESSFUL);
     struct stat st{};
@@ -208,6 +217,8 @@ TEST_F(Reading, StreamsOpenAsAFileReadInOneGo) {
     ASSERT_EQ(read(fd, buf.data(), buf.size()), 64512);
     EXPECT_EQ(std::string(buf.data(), 64512), contents.substr(0, 64512));
     close(fd);
+    // Closing the one descriptor handed out gives back everything the call took.
+    EXPECT_EQ(openDescriptors(), descriptors);
     EXPECT_EQ(NWDSOpenStream(ctx, ".Gast02.PROJEKTE.UNTERRICHT", "Login Script", DS_READ_STREAM, &fd),
               ERR_NO_SUCH_ATTRIBUTE);
 }
@@ -243,6 +254,8 @@ TEST_F(Reading, SeveralAttributesInOneReadAndUnreadValuesSkipped) {
     EXPECT_EQ(NWDSGetAttrVal(ctx, reply, syntax, value), ERR_BUFFER_EMPTY);
     EXPECT_EQ(NWDSGetAttrName(ctx, reply, name, &values, &syntax), ERR_BUFFER_EMPTY);
     NWDSFreeBuf(reply);
+    // A reply already freed is refused, not read as if it were empty or still there.
+    EXPECT_EQ(NWDSGetAttrName(ctx, reply, name, &values, &syntax), ERR_NULL_POINTER);
     NWDSFreeBuf(names);
 }
 

@@ -375,6 +375,11 @@ TEST(EmbeddedValues, StoredOrderComputedClassesAndMissingValues) {
     EXPECT_EQ(a.values[0].bytes, std::string("\x00\x00\x00\x01\x00\x1B\x21\x0A\x0B\x0C\x04\x51", 12));
     EXPECT_EQ(a.values[1].number, 1);
     EXPECT_EQ(a.values[1].bytes, std::string("\x00\x50\x0A\x01\x02\x03", 6));
+    // The demo's one telephone number, on the organization.
+    ASSERT_EQ(b->readAttribute(idOf(*b, "UNTERRICHT"), "Telephone Number", a), 0);
+    EXPECT_EQ(a.syntax, uint32_t(SYN_TEL_NUMBER));
+    ASSERT_EQ(a.values.size(), 1u);
+    EXPECT_EQ(a.values[0].text, "+49 30 1234567");
 
     // Values come back in the order they were added, not sorted.
     ObjectId group = idOf(*b, "G_WS_Internet_Deny.PROJEKTE.UNTERRICHT");
