@@ -1,5 +1,6 @@
 // tarvel-ctl driven as a script drives it: the real program on a copy of the demo school, its
 // exit status, stdout, stderr and what it left in the tree, the schedule and the audit trail.
+#include "slapd_fixture.h"
 #include "temp_trees.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,18 @@ TEST_F(Ctl, CheckFindsEachKindAndRepairLetsMemberDecide) {
                                                    "UNTERRICHT\tresult=done repaired=2\n"),
               std::string::npos)
         << readFile(dir.file("audit.log"));
+
+    // A repair with nothing to do leaves no trail; one that mends a single user does.
+    const std::string trail = readFile(dir.file("audit.log"));
+    ctl("repair");
+    EXPECT_EQ(readFile(dir.file("audit.log")), trail);
+    ASSERT_EQ(runTreeTool("set " + tree + " Gast01.PROJEKTE.UNTERRICHT 'Security Equals' 1"), 0);
+    r = ctl("repair");
+    EXPECT_NE(r.err.find("Repariert: 1, fehlgeschlagen: 0."), std::string::npos) << r.err;
+    EXPECT_NE(readFile(dir.file("audit.log")).find("\taction=repair\tusers=Gast01.PROJEKTE.UNTERRICHT\tresult=done "
+                                                   "repaired=1\n"),
+              std::string::npos)
+        << readFile(dir.file("audit.log"));
 }
 
 TEST_F(Ctl, LogShowsTheTrailFromADate) {
@@ -300,6 +313,35 @@ TEST_F(Ctl, LogShowsTheTrailFromADate) {
     r = ctl("--json log --since '2026-03-01 08:00'");
     EXPECT_EQ(r.out, "[{\"time\":\"2026-03-01T09:30:00+01:00\",\"operator\":\"a\",\"action\":\"go\",\"users\":\"x\","
                      "\"result\":\"done changed=1\"}]\n");
+    // A date that does not exist is refused, not rolled over into the next month.
+    for (const char* bad : {"2026-01-32", "2026-02-00", "2026-13-01", "2026-00-10", "'2026-02-01 24:00'"}) {
+        r = ctl(std::string("log --since ") + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("ist kein Datum"), std::string::npos) << bad << ": " << r.err;
+        EXPECT_EQ(r.out, "") << bad;
+    }
+}
+
+// A teacher may change the deny group but not a guest's entry: the server refuses the stop, and
+// tarvel-ctl says so (it is no cancel), exits 1 and leaves the guest out of Member.
+TEST(CtlOnServer, AStopTheServerRefusesIsReportedAsAFailure) {
+    ldaptest::Slapd slapd;
+    TempDir dir;
+    const std::string ini = dir.file("tarvel.ini");
+    writeFile(ini, "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nBasisUserContainer=UNTERRICHT\r\n"
+                   "GroupInternetUserDeny=" + Group + "\r\n");
+    const std::string err = dir.file("stderr.txt");
+    std::string out;
+    const int status = runCommand("(cd " + dir.path() + " && env XDG_CONFIG_HOME=" + dir.path() + " XDG_STATE_HOME=" +
+                                      dir.path() + " " TARVEL_CTL " --nwclient=" + slapd.useAs("teacher") +
+                                      " --ini=" + ini + " stop Gast03.PROJEKTE.UNTERRICHT 2>" + err + " </dev/null)",
+                                  &out);
+    const std::string said = readFile(err);
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_NE(said.find("Tarvel Internet-Stop: Es sind Fehler aufgetreten!"), std::string::npos) << said;
+    EXPECT_NE(said.find("0 von 1 Benutzern wurden geändert."), std::string::npos) << said;
+    EXPECT_EQ(said.find("Abgebrochen"), std::string::npos) << said;
+    EXPECT_FALSE(slapd.holdsDn(slapd.dn(Group), "member", slapd.dn("Gast03.PROJEKTE.UNTERRICHT")));
 }
 
 }  // namespace

@@ -82,6 +82,7 @@ TEST_P(DenyJob, ResultCountsChangedAndUnchanged) {
     users.push_back(kGast01);
     users.push_back(users.front());  // a repeated name counts once
     std::vector<std::pair<size_t, size_t>> seen;
+    SetzeContext(kClass);  // where the operator stands does not change whom the full names name
     deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny,
                                      {[&](size_t done, size_t total) { seen.emplace_back(done, total); }, {}});
     EXPECT_TRUE(r.ok());
@@ -95,7 +96,9 @@ TEST_P(DenyJob, ResultCountsChangedAndUnchanged) {
     EXPECT_EQ(seen.back(), std::make_pair(size_t(24), size_t(24)));
     EXPECT_EQ(wholeIn(pupils()), 24u);
 
-    r = deny::runJob(deny::Direction::Go, pupils(), kDeny);
+    const NameList stopped = pupils();
+    SetzeContext("PROJEKTE.UNTERRICHT");
+    r = deny::runJob(deny::Direction::Go, stopped, kDeny);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.changed, 24u);
     EXPECT_EQ(untouched(pupils()), 24u);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QImage>
 #include <QMimeData>
 #include <QLabel>
 #include <QPushButton>
@@ -153,6 +154,11 @@ private slots:
         // Browser at the tree root: no "..", only display classes (no Country, no Locality).
         QCOMPARE(Session::captions(form().LVCtxBrowser), QStringList{"UNTERRICHT"});
         QCOMPARE(Session::iconOf(form().LVCtxBrowser, 0), browse::SymbolOrganization);
+        // ... and the rows show their class's picture: a user's differs from an organization's.
+        const QImage userPicture = form().LVGroupDeny->item(0)->icon().pixmap(16, 16).toImage();
+        const QImage organizationPicture = form().LVCtxBrowser->item(0)->icon().pixmap(16, 16).toImage();
+        QVERIFY(!userPicture.isNull() && !organizationPicture.isNull());
+        QVERIFY(userPicture != organizationPicture);
         QVERIFY(!form().BStop->isEnabled() && !form().BGo->isEnabled());
         QVERIFY(s->ports.cursor.pushes > 0 && s->ports.cursor.depth == 0);
     }

@@ -133,10 +133,13 @@ private slots:
         f.resize(900, 700);
         QCoreApplication::processEvents();
         QCOMPARE(f.Panel1->size(), QSize(542, 304));
+        const QSize window(542, 304 + f.menuBar()->sizeHint().height());
+        QCOMPARE(f.size(), window);
         f.showMaximized();
         QCoreApplication::processEvents();
         QCOMPARE(f.Panel1->size(), QSize(542, 304));
         QCOMPARE(f.minimumSize(), f.maximumSize());
+        QCOMPARE(f.size(), window);
     }
 
     void menus() {

@@ -68,6 +68,7 @@ private slots:
         QCOMPARE(picker.LVCtxBrowser->width(), 203);
         QCOMPARE(picker.BOk->geometry(), QRect(219, 32, 49, 25));
         QCOMPARE(picker.BAbbruch->geometry(), QRect(219, 64, 49, 25));
+        QCOMPARE(picker.LAktContext->pos(), QPoint(8, 8));
         QVERIFY(picker.BOk->isDefault());
         QVERIFY(picker.LVCtxBrowser->isHeaderHidden());
         QVERIFY(picker.LAktContext->font().bold());

@@ -1,6 +1,7 @@
 // Group membership changes on all three sides, with their failures and retries.
 #include "layer_fixture.h"
 #include "../nwclient/memory_backend.h"
+#include "nwclient/client_state.h"
 
 #include <poll.h>
 #include <sys/wait.h>
@@ -51,6 +52,7 @@ BOTH_BACKENDS(Membership);
 
 TEST_P(Membership, StopPutsEveryUserInAllThreePlaces) {
     start();
+    const size_t buffers = nw::state().buffers.size();
     NameList users{kGast03, kGast04, kLehrer2};
     EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
@@ -60,6 +62,7 @@ TEST_P(Membership, StopPutsEveryUserInAllThreePlaces) {
     // A user with other groups keeps them (the value was added, not the attribute).
     EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
     EXPECT_EQ(layer().modifyBuffer, nullptr);
+    EXPECT_EQ(nw::state().buffers.size(), buffers) << "every request buffer is given back";
 
     EXPECT_TRUE(DeleteMultipleUsersFromGroup(users, kDeny));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
@@ -67,6 +70,7 @@ TEST_P(Membership, StopPutsEveryUserInAllThreePlaces) {
     EXPECT_TRUE(holds(kLehrer2, "Group Membership", "G_Lehrer.LEHRER.UNTERRICHT"));
     EXPECT_EQ(changesTo(kDenyFull), (std::vector<std::string>{"4 Member 3", "3 Member 3"}));
     expectInGroup("Gast01.PROJEKTE.UNTERRICHT", kDenyFull, true);  // untouched
+    EXPECT_EQ(nw::state().buffers.size(), buffers);
 }
 
 TEST_P(Membership, AllAlreadyMembersMeansNothingIsWritten) {

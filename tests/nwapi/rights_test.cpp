@@ -81,6 +81,11 @@ TEST_F(RightsTest, ClockBytesAboveOneHundredAndTwentySevenStayPositive) {
     double value = -1;
     nwapi::GetServerDateTime(value);
     EXPECT_EQ(value, 0.0);
+
+    const uint8_t leapDay[7] = {100, 2, 29, 12, 0, 0, 2};  // 2000-02-29 does
+    std::memcpy(state->clock, leapDay, 7);
+    nwapi::GetServerDateTime(value);
+    EXPECT_EQ(value, 36585.5);
 }
 
 TEST_F(RightsTest, UnreadableOrInvalidClockGivesZeroWithoutBox) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -106,6 +107,21 @@ TEST_F(TextTest, PrefixAndSubstringIgnoreCase) {
     EXPECT_TRUE(text::containsLocaleNoCase("ÜBUNG", "bung"));
     EXPECT_FALSE(text::containsLocaleNoCase("Klasse", "klassen"));
     EXPECT_TRUE(text::containsLocaleNoCase("abc", ""));
+}
+
+TEST(Hex, DigitsOfBothCasesReadBackAndNothingElseIsADigit) {
+    const std::string bytes("\x00\x09\x10\x7f\xa5\xff", 6);
+    const std::string hex = text::toHexUpper(bytes);
+    EXPECT_EQ(hex, "0009107FA5FF");
+    std::string lower = hex;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& h : {hex, lower}) {
+        std::string back;
+        for (size_t i = 0; i + 1 < h.size(); i += 2)
+            back += char(text::hexDigitValue(h[i]) * 16 + text::hexDigitValue(h[i + 1]));
+        EXPECT_EQ(back, bytes) << h;
+    }
+    for (char c : {'/', ':', '@', 'G', '`', 'g', ' ', '\0'}) EXPECT_EQ(text::hexDigitValue(c), -1) << c;
 }
 
 TEST(Cp1252, RoundTripOfEveryByteIncludingUndefinedOnes) {

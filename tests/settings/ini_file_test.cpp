@@ -10,6 +10,7 @@
 
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using settings::IniFile;
 
@@ -179,6 +180,18 @@ TEST_F(HostileFiles, FolderOrFifoInsteadOfFileIsRefusedAtOnce) {
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     settings::LoadSettings(dir.file("fifo"));  // must not wait for a writer
     EXPECT_EQ(ports.box.boxes.size(), 2u);
+}
+
+TEST_F(HostileFiles, AFileOfTheLargestSizeIsReadWholeOneByteMoreIsRefused) {
+    const std::string path = dir.file("limit.ini");
+    testsupport::writeFile(path, "[TYP]\r\n");
+    ASSERT_EQ(::truncate(path.c_str(), off_t(settings::MaxSettingsFileBytes)), 0);  // sparse: no disk used
+    std::string bytes;
+    EXPECT_TRUE(settings::readSettingsFile(path, bytes));
+    EXPECT_EQ(bytes.size(), settings::MaxSettingsFileBytes);
+    EXPECT_EQ(bytes.substr(0, 7), "[TYP]\r\n");
+    ASSERT_EQ(::truncate(path.c_str(), off_t(settings::MaxSettingsFileBytes) + 1), 0);
+    EXPECT_FALSE(settings::readSettingsFile(path, bytes));
 }
 
 TEST_F(HostileFiles, HugeFileAndHugeValuesLoad) {

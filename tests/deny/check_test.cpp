@@ -1,0 +1,50 @@
+// The consistency check of the deny group and its repair, on both backends: what the check finds
+// in a school where two users disagree with Member, and that the repair makes them agree.
+#include "../nwapi/layer_fixture.h"
+#include "deny/check.h"
+
+#include <string>
+
+using testsupport::kDenyFull;
+using testsupport::LayerTest;
+using testsupport::runTreeTool;
+
+namespace {
+
+const std::string kGast01 = "Gast01.PROJEKTE.UNTERRICHT";  // in Member, lost its Security Equals
+const std::string kGast03 = "Gast03.PROJEKTE.UNTERRICHT";  // not in Member, kept a Group Membership
+
+}  // namespace
+
+class DenyCheck : public LayerTest {};
+BOTH_BACKENDS(DenyCheck);
+
+TEST_P(DenyCheck, RepairMakesEveryUserAgreeWithMember) {
+    useDemoTree(dir);
+    treeFile = dir.file("school.tree");
+    ASSERT_EQ(runTreeTool("set " + treeFile + " " + kGast01 + " 'Security Equals' 1"), 0);
+    ASSERT_EQ(runTreeTool("set " + treeFile + " " + kGast03 + " 'Group Membership' 1 " + kDenyFull), 0);
+    if (onLdap()) startServer();
+    connect(false, "admin.UNTERRICHT");
+
+    deny::CheckReport report = deny::checkGroup(kDenyFull);
+    EXPECT_TRUE(report.complete);
+    ASSERT_EQ(report.partial.size(), 2u);
+    const deny::Places& gast01 = report.partial[0].user == kGast01 ? report.partial[0] : report.partial[1];
+    const deny::Places& gast03 = report.partial[0].user == kGast03 ? report.partial[0] : report.partial[1];
+    EXPECT_EQ(gast01.user, kGast01);
+    EXPECT_TRUE(gast01.member && gast01.equivalentToMe && gast01.groupMembership && !gast01.securityEquals);
+    EXPECT_EQ(gast03.user, kGast03);
+    EXPECT_TRUE(!gast03.member && !gast03.equivalentToMe && gast03.groupMembership && !gast03.securityEquals);
+
+    const deny::RepairResult result = deny::repairGroup(kDenyFull, report);
+    EXPECT_EQ(result.done, 2u);
+    EXPECT_EQ(result.failed, 0u);
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    expectInGroup(kGast01, kDenyFull, true);
+    expectInGroup(kGast03, kDenyFull, false);
+
+    report = deny::checkGroup(kDenyFull);
+    EXPECT_TRUE(report.complete);
+    EXPECT_TRUE(report.partial.empty()) << report.partial.front().user;
+}
