@@ -8,6 +8,7 @@
 #include <ldap_schema.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -380,6 +381,11 @@ NWCCODE LdapBackend::serverDateTime(uint8_t dateTime[7]) {
 namespace nw {
 
 std::unique_ptr<DirectoryBackend> makeLdapBackend(const ClientConfig& config, NWCCODE& status) {
+    // libldap writes to its sockets without MSG_NOSIGNAL: a request sent after the server closed
+    // the connection (restarted, idle timeout) would end the program instead of failing and
+    // being sent again on a new connection. A handler the program set itself stays.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
     auto backend = std::make_unique<ldapbackend::LdapBackend>();
     status = backend->open(config);
     if (status != 0) return nullptr;

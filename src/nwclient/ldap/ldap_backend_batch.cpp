@@ -209,12 +209,19 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
                 inFlight[msgid] = {job, Clock::now() + std::chrono::seconds(timeoutSeconds_)};
                 continue;
             }
-            if (isConnectionLost(rc) && inFlight.empty() && !anyAnswer && !reconnected) {
+            if (isConnectionLost(rc) && !anyAnswer && !reconnected) {
+                // A connection the server dropped while idle, found out by sending: nothing was
+                // taken, so what is in flight goes again with this one.
                 reconnected = true;
+                std::vector<std::pair<int, InFlight>> sent(inFlight.begin(), inFlight.end());
+                std::sort(sent.begin(), sent.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+                inFlight.clear();
                 if (reopen() == LDAP_SUCCESS) {
                     again.push_front(job);
+                    for (const auto& s : sent) again.push_front(s.second.job);
                     continue;
                 }
+                for (auto it = sent.rbegin(); it != sent.rend(); ++it) fail(it->second.job, ERR_UNREACHABLE_SERVER);
             }
             nw::ldap::logLdapFailure(nullptr, rc, dnOf(users[job.index]));
             fail(job, statusFor(rc, users[job.index]));
@@ -240,7 +247,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
         if (got < 0) {
             int error = LDAP_SERVER_DOWN;
             ldap_get_option(ld_, LDAP_OPT_RESULT_CODE, &error);
-            if (isConnectionLost(error) && !anyAnswer && !reconnected) {
+            if (isConnectionLost(error) && !anyAnswer && !reconnected && !stopSending) {
                 // A connection the server dropped while idle: nothing was taken, so all goes again
                 // (each change is one that may be made twice).
                 reconnected = true;
