@@ -164,6 +164,20 @@ TEST_F(RightsTest, PathBelowMountedVolumeKeepsBlanksInFolderNames) {
     EXPECT_TRUE(ports.box.boxes.empty());
 }
 
+// A tree that names no server still has volumes: a path on one is asked for its rights, never
+// taken for a local file.
+TEST_F(RightsTest, VolumeOfAServerWithoutANameIsAskedForRights) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir.file("daten"));
+    state->server.clear();
+    for (auto& v : state->volumes) v.server.clear();
+    mount("DATEN", dir.file("daten"));
+    state->rights[rightsKey("DATEN", "tarvel.ini")] = 0x011;
+    EXPECT_EQ(nwapi::GetRightsText(dir.file("daten/tarvel.ini")), "RE");
+    EXPECT_EQ(state->queries.size(), 1u);
+    EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
+}
+
 TEST_F(RightsTest, PathThroughSymbolicLinkIntoVolume) {
     testsupport::TempDir dir;
     std::filesystem::create_directories(dir.file("daten/prog"));
