@@ -182,7 +182,7 @@ TEST_P(DenyJobOnServer, HungServerIsNotUndoneBlindlyAndARerunCompletes) {
     int callsWhenStopped = 0;
     faults->onModify([&](int n, nw::ObjectId) {
         if (n == 4 && !stopped) {
-            stopped = kill(slapd, SIGSTOP) == 0;
+            stopped = ldaptest::stopProcess(slapd);
             callsWhenStopped = allCalls();
         }
     });

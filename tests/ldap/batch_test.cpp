@@ -333,7 +333,7 @@ TEST(LdapBatch, AHungServerIsATimeoutClosingDoesNotWaitAndOneMorePressCompletes)
         bool stopped = false;
         Answers stop(ids.size());
         auto callback = stop.callback([&](size_t) {
-            if (!stopped && stop.answered() == 300) stopped = kill(pid, SIGSTOP) == 0;
+            if (!stopped && stop.answered() == 300) stopped = stopProcess(pid);
         });
         NWDSCCODE rc = b->changeUserSides(group, true, ids, callback, nullptr);
         ASSERT_TRUE(stopped);
@@ -402,7 +402,7 @@ TEST(LdapBatch, AHungServerDoesNotKeepTheProgramFromClosing) {
     ASSERT_TRUE(nwapi::SearchObjects(".GROSS.UNTERRICHT", users, "User"));
     ASSERT_EQ(users.size(), 1000u);
     probe->onModify([&](int n, ObjectId) {
-        if (n == 301) kill(pid, SIGSTOP);
+        if (n == 301) stopProcess(pid);
     });
     nwapi::NameList stop = users;
     EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(stop, deny));

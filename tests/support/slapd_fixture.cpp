@@ -6,6 +6,7 @@
 #include <cstdio>  // ldif.h uses FILE without including it
 #include <lber.h>
 #include <ldif.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,6 +285,18 @@ std::string exportTree(const std::string& treeFile, const std::string& ldifFile)
                                  &out) != 0)
         throw std::runtime_error("tarvel-tree export --ldif failed: " + out);
     return ldifFile;
+}
+
+bool stopProcess(int pid) {
+    if (pid <= 0 || kill(pid, SIGSTOP) != 0) return false;
+    for (int i = 0; i < 500; ++i) {
+        // The state is the field after the command's closing parenthesis: T when stopped.
+        std::string stat = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T') return true;
+        usleep(2000);
+    }
+    return false;
 }
 
 }  // namespace ldaptest

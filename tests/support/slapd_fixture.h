@@ -97,4 +97,8 @@ std::string exportTree(const std::string& treeFile, const std::string& ldifFile)
 // Runs a shell command; output in *out; the exit code.
 int run(const std::string& command, std::string* out = nullptr);
 
+// Stops a server process (SIGSTOP) and returns once the kernel shows it stopped: kill() only
+// queues the signal, and a server that still answers spoils a test that wants it hung.
+bool stopProcess(int pid);
+
 }  // namespace ldaptest
