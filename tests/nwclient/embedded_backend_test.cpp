@@ -428,6 +428,11 @@ TEST(EmbeddedModify, ChangeTypesAnswerWithTheDirectorysStatuses) {
               ERR_NO_SUCH_VALUE);
     EXPECT_EQ(b->modify(id, {change(DS_ADDITIONAL_VALUE, "Group Membership", {dn("Nobody.PROJEKTE.UNTERRICHT")})}),
               ERR_NO_SUCH_ENTRY);
+    // Typed names and holds name objects as well: one that names nobody is refused alike.
+    AttrValue typedName = dn("Nobody.PROJEKTE.UNTERRICHT"), hold = dn("Nobody.PROJEKTE.UNTERRICHT");
+    typedName.number = 1;
+    EXPECT_EQ(b->modify(id, {change(DS_ADD_VALUE, "Notify", {typedName}, SYN_TYPED_NAME)}), ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(b->modify(id, {change(DS_ADD_VALUE, "Server Holds", {hold}, SYN_HOLD)}), ERR_NO_SUCH_ENTRY);
     EXPECT_EQ(b->modify(id, {change(DS_REMOVE_VALUE, "Group Membership", {dn(g1)})}), 0);
     EXPECT_EQ(values(*b, gast, "Group Membership"), std::vector<std::string>{g2});
     EXPECT_EQ(b->modify(id, {change(DS_REMOVE_ATTRIBUTE, "Group Membership", {})}), 0);
