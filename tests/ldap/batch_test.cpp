@@ -93,6 +93,20 @@ NWDSCCODE changeGroup(DirectoryBackend& b, ObjectId group, bool add, const std::
     return SUCCESSFUL;
 }
 
+// A value given or taken on the server by another tool (or an interrupted run).
+bool changeValue(const Slapd& server, const std::string& dn, bool add, const std::string& attribute,
+                 const std::string& value) {
+    const std::string op = add ? "add" : "delete";
+    return server.modify("dn: " + dn + "\nchangetype: modify\n" + op + ": " + attribute + "\n" + attribute + ": " + value +
+                         "\n");
+}
+
+// A user left half done by an earlier stop: the membership class and Group Membership, nothing else.
+bool leaveHalfStopped(const Slapd& server, const std::string& userDn) {
+    return server.modify("dn: " + userDn + "\nchangetype: modify\nadd: objectClass\nobjectClass: tarvelMembership\n-\n"
+                         "add: groupMembership\ngroupMembership: " + GROUP_DN + "\n");
+}
+
 struct Answers {
     std::vector<int> count;
     std::vector<NWDSCCODE> status;
@@ -193,8 +207,7 @@ TEST(LdapBatch, StopAndGoOfManyUsersOneModifyEachAndAllFourPlacesWhole) {
     ASSERT_EQ(ids.size(), 1200u);
     const std::set<std::string> users = keysOf(names);
     // Left half done by an earlier run: an add of a value already there is what the stop wants.
-    ASSERT_TRUE(server.modify("dn: " + dnOf(names[7]) + "\nchangetype: modify\nadd: objectClass\nobjectClass: "
-                              "tarvelMembership\n-\nadd: groupMembership\ngroupMembership: " + GROUP_DN + "\n"));
+    ASSERT_TRUE(leaveHalfStopped(server, dnOf(names[7])));
 
     Counts before = counts(server);
     Answers stop(ids.size());
@@ -211,8 +224,7 @@ TEST(LdapBatch, StopAndGoOfManyUsersOneModifyEachAndAllFourPlacesWhole) {
     EXPECT_EQ(afterStop.whole(users), 1200u);
 
     // Go, with one user already gone from the group on its own side.
-    ASSERT_TRUE(server.modify("dn: " + dnOf(names[9]) + "\nchangetype: modify\ndelete: securityEquals\n"
-                              "securityEquals: " + GROUP_DN + "\n"));
+    ASSERT_TRUE(changeValue(server, dnOf(names[9]), false, "securityEquals", GROUP_DN));
     Answers go(ids.size());
     ASSERT_EQ(b->changeUserSides(group, false, ids, go.callback(), nullptr), 0);
     EXPECT_EQ(std::count(go.status.begin(), go.status.end(), 0), 1200);
@@ -235,10 +247,8 @@ TEST(LdapBatch, WithoutThePermissiveControlHalfDoneUsersStillEndWhole) {
     gather(*b, "GROSS.UNTERRICHT", ids, names);
     ASSERT_EQ(ids.size(), 40u);
     const std::set<std::string> users = keysOf(names);
-    ASSERT_TRUE(server.modify("dn: " + dnOf(names[3]) + "\nchangetype: modify\nadd: objectClass\nobjectClass: "
-                              "tarvelMembership\n-\nadd: groupMembership\ngroupMembership: " + GROUP_DN + "\n"));
-    ASSERT_TRUE(server.modify("dn: " + GROUP_DN + "\nchangetype: modify\nadd: equivalentToMe\nequivalentToMe: " +
-                              dnOf(names[5]) + "\n"));
+    ASSERT_TRUE(leaveHalfStopped(server, dnOf(names[3])));
+    ASSERT_TRUE(changeValue(server, GROUP_DN, true, "equivalentToMe", dnOf(names[5])));
 
     Counts before = counts(server);
     Answers stop(ids.size());
@@ -249,10 +259,8 @@ TEST(LdapBatch, WithoutThePermissiveControlHalfDoneUsersStillEndWhole) {
     ASSERT_EQ(changeGroup(*b, group, true, names), 0);
     EXPECT_EQ(FourPlaces(server, "GROSS.UNTERRICHT").whole(users), 40u);
 
-    ASSERT_TRUE(server.modify("dn: " + dnOf(names[9]) + "\nchangetype: modify\ndelete: securityEquals\n"
-                              "securityEquals: " + GROUP_DN + "\n"));
-    ASSERT_TRUE(server.modify("dn: " + GROUP_DN + "\nchangetype: modify\ndelete: equivalentToMe\nequivalentToMe: " +
-                              dnOf(names[11]) + "\n"));
+    ASSERT_TRUE(changeValue(server, dnOf(names[9]), false, "securityEquals", GROUP_DN));
+    ASSERT_TRUE(changeValue(server, GROUP_DN, false, "equivalentToMe", dnOf(names[11])));
     Answers go(ids.size());
     ASSERT_EQ(b->changeUserSides(group, false, ids, go.callback(), nullptr), 0);
     EXPECT_EQ(std::count(go.status.begin(), go.status.end(), 0), 40);
