@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace deny {
+struct PendingGo;
+}
+
 namespace ctl {
 
 enum Exit { Done = 0, Failed = 1, WrongUse = 2 };
@@ -25,6 +29,8 @@ struct Options {
 
 // Prints a German message (lines joined by "\n") on stderr.
 void say(const std::string& message);
+// The schedule file's path and its entries; false (and said why) when there is none or it is unreadable.
+bool readScheduleOrSay(std::string& path, std::vector<deny::PendingGo>& entries);
 // "1.234" as the window counts.
 std::string germanCount(size_t n);
 // A JSON string literal.

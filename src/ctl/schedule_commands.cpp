@@ -10,18 +10,24 @@
 
 namespace ctl {
 
-int cmdPending(const Options& options) {
-    const std::string path = deny::schedulePath();
+bool readScheduleOrSay(std::string& path, std::vector<deny::PendingGo>& entries) {
+    path = deny::schedulePath();
     if (path.empty()) {
         say("Keine nwclient.conf gefunden: kein Zeitplan.");
-        return Failed;
+        return false;
     }
-    std::vector<deny::PendingGo> entries;
     std::string error;
     if (!deny::readSchedule(path, entries, error)) {
         say(error);
-        return Failed;
+        return false;
     }
+    return true;
+}
+
+int cmdPending(const Options& options) {
+    std::string path;
+    std::vector<deny::PendingGo> entries;
+    if (!readScheduleOrSay(path, entries)) return Failed;
     std::string out = options.json ? "[" : "";
     for (size_t i = 0; i < entries.size(); ++i) {
         const deny::PendingGo& e = entries[i];

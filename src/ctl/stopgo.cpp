@@ -212,17 +212,10 @@ int cmdStopGo(bool stop, const Options& options) {
 }
 
 int cmdDue(const Options& options) {
-    const std::string path = deny::schedulePath();
-    if (path.empty()) {
-        say("Keine nwclient.conf gefunden: kein Zeitplan.");
-        return Failed;
-    }
+    std::string path;
     std::vector<deny::PendingGo> entries;
+    if (!readScheduleOrSay(path, entries)) return Failed;
     std::string error;
-    if (!deny::readSchedule(path, entries, error)) {
-        say(error);
-        return Failed;
-    }
     const std::time_t now = std::time(nullptr);
     // Due go's by group, in the schedule's order.
     std::map<std::string, text::NameList> byGroup;
