@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ namespace deny {
 namespace {
 
 size_t failures = 0;
+// The problem whose box a failed "begun" line just showed: its result line, failing the same
+// way, stays quiet.
+std::string shownForBegun;
+
+// Only the owner: the lines name pupils, and a user's primary group may be everyone's.
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
 
 std::string clean(const std::string& field) {
     std::string out;
@@ -46,16 +54,115 @@ std::vector<std::string> rootFirst(const std::string& name) {
     return {parts.rbegin(), parts.rend()};
 }
 
-}  // namespace
-
-std::string auditLogPath() {
-    const ClientConf conf = readClientConf();
+std::string pathOf(const ClientConf& conf) {
     if (!conf.auditLog.empty()) return conf.auditLog;
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && *state) return std::string(state) + "/tarvel/audit.log";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : ".") + "/.local/state/tarvel/audit.log";
 }
+
+// What a file that is no regular file is, in the box's words; empty for a regular file.
+std::string kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return {};
+    if (S_ISLNK(mode)) return "ein symbolischer Verweis";
+    if (S_ISFIFO(mode)) return "eine Pipe (FIFO)";
+    if (S_ISSOCK(mode)) return "ein Socket";
+    if (S_ISDIR(mode)) return "ein Ordner";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "ein Gerät";
+    return "keine Datei";
+}
+
+std::string notRegular(const std::string& kind) { return "Es ist keine gewöhnliche Datei, sondern " + kind + "."; }
+
+// Creates the missing folders on the way to folder with kFolderMode (set again after mkdir, as
+// the umask may have taken bits); "" or the reason it failed.
+std::string makeFolders(const std::filesystem::path& folder) {
+    std::filesystem::path sofar;
+    for (const std::filesystem::path& part : folder) {
+        sofar /= part;
+        if (::mkdir(sofar.c_str(), kFolderMode) == 0) {
+            const int fd = ::open(sofar.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 || ::fchmod(fd, kFolderMode) != 0) {
+                const int error = errno;
+                if (fd >= 0) ::close(fd);
+                return std::strerror(error);
+            }
+            ::close(fd);
+        } else if (const int error = errno; error != EEXIST) {
+            struct stat st{};
+            if (::stat(sofar.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::strerror(error);
+        }
+    }
+    return {};
+}
+
+// Opens the trail for appending, creating it with kFileMode; -1 and the reason when it cannot be
+// opened or is no regular file. O_NOFOLLOW: a symlink planted as the trail writes nowhere else;
+// O_NONBLOCK: a FIFO without a reader never holds the change up.
+int openTrail(const std::string& path, std::string& reason) {
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, kFileMode);
+    if (fd >= 0 && ::fchmod(fd, kFileMode) != 0) {
+        reason = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st{};
+        const std::string kind = ::lstat(path.c_str(), &st) == 0 ? kindOf(st.st_mode) : std::string();
+        reason = kind.empty() ? std::strerror(error) : notRegular(kind);
+        return -1;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = notRegular(kindOf(st.st_mode));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool appendLine(const AuditRecord& record, bool begun) {
+    const ClientConf conf = readClientConf();
+    const std::string who = (conf.operatorName.empty() ? std::string("-") : conf.operatorName) + "/" + systemUser();
+    const std::string line = formatAuditLine(std::time(nullptr), who, record, conf.bindDn);
+
+    openlog("tarvel", LOG_PID, LOG_USER);
+    syslog(LOG_NOTICE, "%s", line.c_str());
+    closelog();
+
+    const std::string path = pathOf(conf);
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::string reason = folder.empty() ? std::string() : makeFolders(folder);
+    if (reason.empty()) {
+        const int fd = openTrail(path, reason);
+        if (fd >= 0) {
+            // One write: the kernel appends it whole, so lines of two programs never mix.
+            const std::string data = line + "\n";
+            const ssize_t n = ::write(fd, data.data(), data.size());
+            if (n != ssize_t(data.size())) reason = std::strerror(n < 0 ? errno : EIO);
+            if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
+        }
+    }
+    const std::string shownBefore = shownForBegun;
+    shownForBegun.clear();
+    if (reason.empty()) return true;
+    ++failures;
+    const std::string problem = path + "\n" + reason;
+    if (begun) shownForBegun = problem;
+    if (problem != shownBefore)
+        platform::showMessage(platform::joinLines({"Das Protokoll kann nicht geschrieben werden:", path, reason,
+                                                   "Die Änderung im Verzeichnis bleibt davon unberührt."}),
+                              "Tarvel Protokoll");
+    return false;
+}
+
+}  // namespace
+
+std::string auditLogPath() { return pathOf(readClientConf()); }
 
 std::string describeUsers(const text::NameList& users) {
     if (users.size() <= 5) {
@@ -78,14 +185,16 @@ std::string describeUsers(const text::NameList& users) {
     return std::to_string(users.size()) + " users below " + container;
 }
 
-std::string formatAuditLine(std::time_t when, const std::string& operatorName, const AuditRecord& record) {
+std::string formatAuditLine(std::time_t when, const std::string& operatorName, const AuditRecord& record,
+                            const std::string& boundAccount) {
     std::tm local{};
     localtime_r(&when, &local);
     char stamp[40];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
     std::string time = stamp;
     if (time.size() >= 5) time.insert(time.size() - 2, ":");  // +0100 -> +01:00
-    return time + "\toperator=" + clean(operatorName) + "\taction=" + clean(record.action) +
+    const std::string bound = boundAccount.empty() ? std::string() : "\tbound=" + clean(boundAccount);
+    return time + "\toperator=" + clean(operatorName) + bound + "\taction=" + clean(record.action) +
            "\tusers=" + clean(describeUsers(record.users)) + "\tresult=" + clean(record.result);
 }
 
@@ -109,37 +218,10 @@ bool auditLineTime(const std::string& line, std::time_t& when) {
     return true;
 }
 
-bool writeAudit(const AuditRecord& record) {
-    const ClientConf conf = readClientConf();
-    const std::string who = (conf.operatorName.empty() ? std::string("-") : conf.operatorName) + "/" + systemUser();
-    const std::string line = formatAuditLine(std::time(nullptr), who, record);
+bool writeAudit(const AuditRecord& record) { return appendLine(record, false); }
 
-    openlog("tarvel", LOG_PID, LOG_USER);
-    syslog(LOG_NOTICE, "%s", line.c_str());
-    closelog();
-
-    const std::string path = auditLogPath();
-    std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    const std::string data = line + "\n";
-    int error = 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
-    if (fd < 0) {
-        error = errno;
-    } else {
-        // One write: the kernel appends it whole, so lines of two programs never mix.
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n != ssize_t(data.size())) error = n < 0 ? errno : EIO;
-        if (::close(fd) != 0 && error == 0) error = errno;
-    }
-    if (error == 0) return true;
-    ++failures;
-    platform::showMessage(platform::joinLines({"Das Protokoll kann nicht geschrieben werden:", path,
-                                               std::strerror(error),
-                                               "Die Änderung im Verzeichnis bleibt davon unberührt."}),
-                          "Tarvel Protokoll");
-    return false;
+bool writeAuditBegun(const std::string& action, const text::NameList& users, size_t toChange) {
+    return appendLine({action, users, "begun to-change=" + std::to_string(toChange)}, true);
 }
 
 }  // namespace deny

@@ -27,13 +27,20 @@ std::string auditLogPath();
 std::string describeUsers(const text::NameList& users);
 
 // One line without its line end: local time with offset (ISO 8601), then tab-separated
-// operator=, action=, users=, result=. Control characters in the fields are written as \xNN.
-std::string formatAuditLine(std::time_t when, const std::string& operatorName, const AuditRecord& record);
+// operator=, bound= (only when the server binds another account than the operator's: BindDN=),
+// action=, users=, result=. Control characters in the fields are written as \xNN.
+std::string formatAuditLine(std::time_t when, const std::string& operatorName, const AuditRecord& record,
+                            const std::string& boundAccount = {});
 
-// Appends the line for record (now, the configured operator) to the trail and to syslog.
-// A failure is reported through the message box ("Tarvel Protokoll") and returned as false; the
-// change itself stands.
+// Appends the line for record (now, the configured operator and bound account) to the trail and
+// to syslog. The trail must be a regular file: it is never opened through a symlink and never
+// waited on (a FIFO); folders and the file it creates get 0700 and 0600 whatever the umask, as
+// the lines name pupils. A failure is reported through the message box ("Tarvel Protokoll") and
+// returned as false; the change itself stands.
 bool writeAudit(const AuditRecord& record);
+// The line written before a change is sent ("begun to-change=N"), so a run killed midway leaves
+// a trace. When it fails, the result line that follows does not show the same box again.
+bool writeAuditBegun(const std::string& action, const text::NameList& users, size_t toChange);
 // How many writes failed in this process (a program's exit status says "partly done").
 size_t auditFailures();
 

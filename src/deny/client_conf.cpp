@@ -26,6 +26,7 @@ ClientConf readClientConf() {
         auto it = config.values.find(key);
         return it == config.values.end() ? std::string() : it->second;
     };
+    if (config.tree.rfind("sqlite:", 0) != 0) conf.bindDn = value("binddn");  // a tree file binds nobody
     conf.auditLog = besideFile(config.file, value("auditlog"));
     conf.schedule = besideFile(config.file, value("schedule"));
     conf.listFile = besideFile(config.file, value("listfile"));

@@ -10,6 +10,7 @@ struct ClientConf {
     bool found = false;     // false: no nwclient.conf or an unreadable one
     std::string file;       // where it was read from
     std::string operatorName;
+    std::string bindDn;     // BindDN= of a server tree: the account bound instead of Operator='s
     std::string auditLog;   // AuditLog=
     std::string schedule;   // Schedule=
     std::string listFile;   // ListFile=

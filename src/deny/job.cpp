@@ -1,4 +1,5 @@
 #include "deny/job.h"
+#include "deny/audit.h"
 #include "deny/job_record.h"
 
 #include "nwapi/nwapi.h"
@@ -20,7 +21,18 @@ JobResult runJob(Direction direction, const text::NameList& users, const std::st
     nwapi::SetzeContext("[root]");
     text::NameList names = users;
     nwapi::MembershipOutcome outcome;
-    const nwapi::MembershipProgress progress{options.progress, options.cancel};
+    // The trail's first line goes out once the users to change are known, before anything is
+    // sent: a run killed midway still leaves a trace (the result line follows the change).
+    bool begun = false;
+    auto progressWithTrail = [&](size_t done, size_t total) {
+        if (!begun) {
+            begun = true;
+            const bool stop = direction == Direction::Stop;
+            writeAuditBegun(options.auditAction.empty() ? (stop ? "stop" : "go") : options.auditAction, users, total);
+        }
+        if (options.progress) options.progress(done, total);
+    };
+    const nwapi::MembershipProgress progress{progressWithTrail, options.cancel};
     if (direction == Direction::Stop)
         nwapi::AddMultipleUsersToGroup(names, group, progress, &outcome);
     else
