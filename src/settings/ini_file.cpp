@@ -71,46 +71,40 @@ std::string decodeSettingsBytes(std::string_view bytes) {
     return text::cp1252ToUtf8(bytes);
 }
 
-bool readSettingsFile(const std::string& path, std::string& bytes) {
+FileRead readSettingsFile(const std::string& path, std::string& bytes) {
     bytes.clear();
     // Non-blocking, so that opening a FIFO does not wait for a writer; checked just below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    if (fd < 0) return FileRead::Unreadable;
     struct stat st {};
     // Only a regular file: a folder, a FIFO or a device would block or never end.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > MaxSettingsFileBytes) {
-        ::close(fd);
-        return false;
-    }
+    FileRead result = FileRead::Read;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) result = FileRead::Unreadable;
+    else if (uint64_t(st.st_size) > MaxSettingsFileBytes) result = FileRead::TooLarge;
     std::string data;
-    data.resize(size_t(st.st_size));
     size_t have = 0;
-    bool ok = true;
-    while (true) {
-        if (have == data.size()) {
-            // The file may have grown since fstat; stay within the limit.
-            if (data.size() >= MaxSettingsFileBytes) {
-                char probe;
-                const ssize_t n = ::read(fd, &probe, 1);
-                ok = n == 0;
-                break;
+    if (result == FileRead::Read) {
+        // Up to one byte past the limit, so a file that grew since fstat is noticed.
+        const size_t limit = MaxSettingsFileBytes + 1;
+        data.resize(size_t(st.st_size) + 1);
+        while (true) {
+            if (have == data.size()) {
+                if (have >= limit) break;
+                data.resize(std::min(limit, have + 65536));
             }
-            data.resize(std::min(MaxSettingsFileBytes, data.size() + 65536));
+            const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) result = FileRead::Unreadable;
+            if (n <= 0) break;
+            have += size_t(n);
         }
-        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        have += size_t(n);
+        if (result == FileRead::Read && have > MaxSettingsFileBytes) result = FileRead::TooLarge;
     }
     ::close(fd);
-    if (!ok) return false;
+    if (result != FileRead::Read) return result;
     data.resize(have);
     bytes = std::move(data);
-    return true;
+    return FileRead::Read;
 }
 
 std::string foldIniName(std::string_view name) {
@@ -122,16 +116,21 @@ IniFile IniFile::fromBytes(std::string_view bytes) { return fromText(decodeSetti
 IniFile IniFile::fromText(std::string_view utf8) {
     IniFile ini;
     Keys* current = nullptr;  // keys before the first header, or in a repeated section, are not read
-    size_t pos = 0;
+    size_t pos = 0, lineNumber = 0;
     while (pos < utf8.size()) {
+        ++lineNumber;
         size_t end = utf8.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) end = utf8.size();
         std::string_view line = utf8.substr(pos, end - pos);
         pos = end;
         if (pos < utf8.size()) pos += (utf8[pos] == '\r' && pos + 1 < utf8.size() && utf8[pos + 1] == '\n') ? 2 : 1;
 
-        // A value ends at a NUL, as the C string Windows hands out does.
-        line = line.substr(0, line.find('\0'));
+        // The loader refuses such a file; no value ever holds a NUL.
+        const size_t nul = line.find('\0');
+        if (nul != std::string_view::npos) {
+            if (!ini.nulLine_) ini.nulLine_ = lineNumber;
+            line = line.substr(0, nul);
+        }
         line = trimBlanks(line);
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {

@@ -13,17 +13,24 @@
 
 namespace settings {
 
-// Files larger than this are not settings files of ours; reading them is refused.
-inline constexpr size_t MaxSettingsFileBytes = 64u * 1024 * 1024;
+// Files larger than this are not settings files of ours (the program writes about 3 KB);
+// reading them is refused before anything is read.
+inline constexpr size_t MaxSettingsFileBytes = 1024u * 1024;
 
 // The bytes of a settings file as UTF-8 text: Windows-1252 (the five undefined bytes as the
 // control characters of the same number); UTF-16 little-endian after the mark FF FE (Notepad's
-// "Unicode"); UTF-8 when the file starts with the UTF-8 mark and is valid UTF-8 after it, or is
+// "Unicode"; big-endian UTF-16 is not read as such); UTF-8 when the file starts with the UTF-8 mark and is valid UTF-8 after it, or is
 // valid UTF-8 holding non-ASCII characters (edited on Linux).
 std::string decodeSettingsBytes(std::string_view bytes);
 
-// Reads a regular file of at most MaxSettingsFileBytes; false when it cannot be read.
-bool readSettingsFile(const std::string& path, std::string& bytes);
+enum class FileRead {
+    Read,        // bytes holds the whole file
+    Unreadable,  // missing, not a regular file, or a read failed
+    TooLarge,    // more than MaxSettingsFileBytes (also when it grew so while being read)
+};
+
+// Reads a regular file of at most MaxSettingsFileBytes.
+FileRead readSettingsFile(const std::string& path, std::string& bytes);
 
 class IniFile {
 public:
@@ -36,10 +43,14 @@ public:
     // The value of key in section; false when there is none.
     bool read(std::string_view section, std::string_view key, std::string& value) const;
     size_t sectionCount() const { return sections_.size(); }
+    // The number (from 1) of the first line holding a NUL character, 0 when there is none. Such a
+    // line is read only up to the NUL; the file is damaged, not a text a person wrote.
+    size_t nulLine() const { return nulLine_; }
 
 private:
     using Keys = std::unordered_map<std::string, std::string>;
     std::unordered_map<std::string, Keys> sections_;
+    size_t nulLine_ = 0;
 };
 
 // Case-insensitive form of a section or key name.

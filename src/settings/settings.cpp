@@ -28,6 +28,22 @@ void showTooNew(const std::string& path) {
                           Caption);
 }
 
+// A settings file of ours is a few KB; a huge one would only cost time and memory.
+void showTooLarge(const std::string& path) {
+    platform::showMessage(platform::joinLines({"Die Datei", path, "ist größer als 1 MiB und",
+                                               "scheint keine Tarvel.INI zu sein !",
+                                               "Tarvel benutzt daher Defaultwerte."}),
+                          Caption);
+}
+
+// A NUL byte would cut its line short; the file is refused rather than read in part.
+void showNulByte(const std::string& path, size_t line) {
+    platform::showMessage(platform::joinLines({"Die Datei", path,
+                                               "enthält in Zeile " + std::to_string(line) + " ein NUL-Zeichen",
+                                               "und ist daher beschädigt !", "Tarvel benutzt daher Defaultwerte."}),
+                          Caption);
+}
+
 // Show lists hold name beginnings: every item ends in exactly one "*".
 void markAsBeginnings(NameList& list) {
     for (std::string& item : list)
@@ -69,9 +85,17 @@ void LoadSettings(const std::string& path) {
         IniFile ini;
         std::string bytes;
         // An unreadable file reads as an empty one and fails the identity test below.
-        if (readSettingsFile(path, bytes)) ini = IniFile::fromBytes(bytes);
+        switch (readSettingsFile(path, bytes)) {
+        case FileRead::Read: ini = IniFile::fromBytes(bytes); break;
+        case FileRead::Unreadable: break;
+        case FileRead::TooLarge: showTooLarge(path); return;
+        }
         bytes.clear();
         bytes.shrink_to_fit();
+        if (ini.nulLine()) {
+            showNulByte(path, ini.nulLine());
+            return;
+        }
 
         if (text::toLowerAscii(ReadSettingText(ini, "TYP", "Typ", "x")) != "tarvel") {
             showNotOurs(path);

@@ -79,10 +79,13 @@ TEST(IniReader, AnyLineEnd) {
     EXPECT_EQ(value(mixed, "S", "A") + value(mixed, "S", "B") + value(mixed, "S", "C"), "123");
 }
 
-TEST(IniReader, ValueEndsAtNul) {
-    const IniFile ini = IniFile::fromBytes(std::string("[S]\r\nA=ab\0cd\r\nB=2\r\n", 20));
+// No value holds a NUL; the line is noted so the loader can refuse the file.
+TEST(IniReader, ValueEndsAtNulAndItsLineIsNoted) {
+    const IniFile ini = IniFile::fromBytes(std::string("[S]\r\n\nA=ab\0cd\r\nB=2\0\r\n", 22));
     EXPECT_EQ(value(ini, "S", "A"), "ab");
     EXPECT_EQ(value(ini, "S", "B"), "2");
+    EXPECT_EQ(ini.nulLine(), 3u);
+    EXPECT_EQ(IniFile::fromText("[S]\r\nA=b\r\n").nulLine(), 0u);
 }
 
 TEST(SettingsBytes, Windows1252WithUndefinedBytesAsControls) {
@@ -187,18 +190,48 @@ TEST_F(HostileFiles, AFileOfTheLargestSizeIsReadWholeOneByteMoreIsRefused) {
     testsupport::writeFile(path, "[TYP]\r\n");
     ASSERT_EQ(::truncate(path.c_str(), off_t(settings::MaxSettingsFileBytes)), 0);  // sparse: no disk used
     std::string bytes;
-    EXPECT_TRUE(settings::readSettingsFile(path, bytes));
+    EXPECT_EQ(settings::readSettingsFile(path, bytes), settings::FileRead::Read);
     EXPECT_EQ(bytes.size(), settings::MaxSettingsFileBytes);
     EXPECT_EQ(bytes.substr(0, 7), "[TYP]\r\n");
     ASSERT_EQ(::truncate(path.c_str(), off_t(settings::MaxSettingsFileBytes) + 1), 0);
-    EXPECT_FALSE(settings::readSettingsFile(path, bytes));
+    EXPECT_EQ(settings::readSettingsFile(path, bytes), settings::FileRead::TooLarge);
+    EXPECT_TRUE(bytes.empty());
 }
 
-TEST_F(HostileFiles, HugeFileAndHugeValuesLoad) {
-    // 20 MB of filler keys, the settings after them, one value of 100,000 characters.
+// A damaged or monstrous file is refused with its reason, and nothing of it is taken over.
+TEST_F(HostileFiles, NulByteOrOversizeRefusedWithTheirReason) {
+    const std::string good = "[TYP]\r\nTyp=Tarvel\r\n[SHOW]\r\nShowFirst=2\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : good + "; x\r\n\r\n;") utf16 += {c, '\0'};
+    const struct {
+        std::string bytes, said;
+    } cases[] = {
+        {good + std::string("ShowLeaf=Kl\0Gym\r\n", 17), "enthält in Zeile 5 ein NUL-Zeichen\r\nund ist daher beschädigt !"},
+        {good + std::string("; Kommentar \0\r\n", 15), "enthält in Zeile 5 ein NUL-Zeichen"},
+        {utf16 + std::string(2, '\0'), "enthält in Zeile 7 ein NUL-Zeichen"},
+        {good + std::string((1u << 20) + 1 - good.size(), ';'),
+         "ist größer als 1 MiB und\r\nscheint keine Tarvel.INI zu sein !"},
+    };
+    for (const auto& c : cases) {
+        testsupport::writeFile(dir.file("x.ini"), c.bytes);
+        ports.box.boxes.clear();
+        settings::LoadSettings(dir.file("x.ini"));
+        ASSERT_EQ(ports.box.boxes.size(), 1u) << c.said;
+        EXPECT_EQ(ports.box.boxes[0].caption, "INI-Datei-Fehler");
+        EXPECT_EQ(ports.box.boxes[0].text.rfind("Die Datei\r\n" + dir.file("x.ini") + "\r\n" + c.said, 0), 0u)
+            << ports.box.boxes[0].text;
+        EXPECT_EQ(settings::values().ShowFirst, 0) << c.said;
+    }
+    testsupport::writeFile(dir.file("x.ini"), good);  // the same file whole loads
+    settings::LoadSettings(dir.file("x.ini"));
+    EXPECT_EQ(settings::values().ShowFirst, 2);
+}
+
+TEST_F(HostileFiles, LargeFileAndHugeValuesLoad) {
+    // Filler keys up to near the limit, the settings after them, one value of 100,000 characters.
     std::string big = "[TYP]\r\nTyp=Tarvel\r\n[FILLER]\r\n";
     const std::string filler = "Schluessel=Wert Wert Wert Wert Wert Wert Wert Wert Wert\r\n";
-    while (big.size() < 20u * 1024 * 1024) big += filler;
+    while (big.size() < settings::MaxSettingsFileBytes - 250000) big += filler;
     const std::string longName(100000, 'k');
     big += "[DEFAULT]\r\nBasisUserContainer=" + longName + "\r\n[SHOW]\r\nNoShowLeaf=" + longName + ",x\r\n";
     testsupport::writeFile(dir.file("big.ini"), big);

@@ -352,3 +352,36 @@ TEST(TarvelTreeImport, FullNameComesFromEitherServersNameAndLeavesAsTheBackendRe
     EXPECT_NE(exported.find("displayName: Anna Alt\n"), std::string::npos) << exported;
     EXPECT_NE(exported.find("displayName:: QmVybmQgQsO2aG0=\n"), std::string::npos) << exported;
 }
+
+// The tree's names ignore case and have one value: two entries for one name and multi-valued RDNs
+// are refused with their DN; entries that are not imported are counted, as are values left out.
+TEST(TarvelTreeImport, OneEntryPerTreeNameAndEverySkippedEntryCounted) {
+    const std::string u = ",o=UNTERRICHT,o=schule,c=de\n";
+    struct Case {
+        std::string ldif;
+        int status;
+        std::string said;
+    } const cases[] = {
+        {"dn: cn=GAST01" + u, 1, "line 12: dn: cn=GAST01" + u.substr(0, u.size() - 1) + " names the same object as line 7: dn: cn=Gast01"},
+        {"dn: ou=gast01" + u, 1, "line 12: dn: ou=gast01"},
+        {"dn: cn=\xC3\x84rger" + u + "\ndn: cn=\xC3\xA4rger" + u, 1, "line 14: dn: cn=\xC3\xA4rger"},
+        {"dn: cn=a+sn=b" + u, 1, "line 12: a multi-valued RDN is no tree name: dn: cn=a+sn=b" + u.substr(0, u.size() - 1)},
+        {"dn: cn=a\\+b" + u, 0, "3 objects added"},
+        {"dn: c=de\n\ndn: o=schule,c=de\n\ndn: cn=x,o=andere,c=de\n\ndn:\n\ndn: cn=y,o=schule+l=x,c=de\n", 0,
+         "; 4 entries not below o=schule,c=de skipped (the first on line 12); 1 entry with an empty dn: skipped (line 18)"},
+        {"dn: cn=G" + u + "objectClass: groupOfNames\nmember: cn=Gast01+sn=G" + u, 0, "; 1 values left out"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testsupport::writeFile(dir.file("in.ldif"), kGood + c.ldif);
+        const std::string import = "import --ldif " + dir.file("in.ldif") + " " + dir.file("t.tree") + " --base " + kBase;
+        std::string out;
+        EXPECT_EQ(runTreeTool(import, &out), c.status) << c.ldif << out;
+        EXPECT_NE(out.find(c.said), std::string::npos) << c.ldif << out;
+        EXPECT_EQ(filesIn(dir.path()).size(), c.status ? 1u : 2u) << c.ldif;
+        if (c.status) continue;
+        ASSERT_EQ(runTreeTool(import, &out), 0) << out;  // again, into the tree it made
+        EXPECT_NE(out.find("0 objects added from " + dir.file("in.ldif") + "; "), std::string::npos) << out;
+        EXPECT_NE(out.find("entries merged into objects the tree already held"), std::string::npos) << out;
+    }
+}

@@ -286,40 +286,92 @@ int cmdExport(const Args& args) {
 
 std::string lineOf(int line) { return "line " + std::to_string(line) + ": "; }
 
-// The components (root first) of a DN below the base. False with the reason for a DN that is
-// malformed or holds a name no tree object may have (empty, or with NUL, CR or LF, which would
-// be cut or split wherever the name is shown or passed on). The base itself and DNs outside it
-// give true and no components.
-bool belowBase(const std::string& dn, const std::vector<ldapns::Rdn>& baseRdns, std::vector<std::string>& rootFirst,
-               std::string& reason) {
+// A DN as it can be shown on one line: control bytes as \XX, as a DN escapes them.
+std::string shownDn(std::string_view dn) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : dn) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            out += '\\';
+            out += HEX[u >> 4];
+            out += HEX[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The number of values of each RDN of a DN that parseDn took, leaf first, cut where it cuts
+// (unescaped ",", ";" and "+"). parseDn keeps the first value of a multi-valued RDN only.
+std::vector<size_t> valuesPerRdn(std::string_view dn) {
+    std::vector<size_t> counts{1};
+    for (size_t i = 0; i < dn.size(); ++i) {
+        if (dn[i] == '\\') ++i;
+        else if (dn[i] == ',' || dn[i] == ';') counts.push_back(1);
+        else if (dn[i] == '+') ++counts.back();
+    }
+    return counts;
+}
+
+enum class Placement {
+    Below,    // the components name an object below the base
+    Outside,  // the base itself, a DN above or beside it, or the empty DN
+    Refused,  // the reason says why
+};
+
+// Where a DN lies from the base, with its components (root first) when it is below it. Refused
+// is a DN that is malformed or names an object no tree may hold: an empty name, one with NUL,
+// CR or LF (cut or split wherever it is shown or passed on), or several values in one RDN
+// (cn=a+sn=b is no tree name; taking "a" alone would merge it with cn=a).
+Placement placeBelowBase(const std::string& dn, const std::vector<ldapns::Rdn>& baseRdns,
+                         std::vector<std::string>& rootFirst, std::string& reason) {
     rootFirst.clear();
     std::vector<ldapns::Rdn> rdns;
     if (!ldapns::parseDn(dn, rdns)) {
         reason = "bad DN";
-        return false;
+        return Placement::Refused;
     }
-    if (rdns.size() <= baseRdns.size()) return true;
+    if (rdns.size() <= baseRdns.size()) return Placement::Outside;
+    const std::vector<size_t> values = valuesPerRdn(dn);
     const size_t below = rdns.size() - baseRdns.size();
     for (size_t i = 0; i < baseRdns.size(); ++i) {
         const ldapns::Rdn& r = rdns[below + i];
-        if (toLowerAscii(r.type) != toLowerAscii(baseRdns[i].type) ||
+        if (values[below + i] != 1 || toLowerAscii(r.type) != toLowerAscii(baseRdns[i].type) ||
             toLowerAscii(r.value) != toLowerAscii(baseRdns[i].value))
-            return true;
+            return Placement::Outside;
     }
     for (size_t i = below; i-- > 0;) {
         const std::string& value = rdns[i].value;
+        if (values[i] != 1) {
+            reason = "a multi-valued RDN is no tree name";
+            return Placement::Refused;
+        }
         if (value.empty()) {
             reason = "a name in the DN is empty";
-            return false;
+            return Placement::Refused;
         }
         if (value.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) {
             reason = "a name in the DN holds NUL, CR or LF";
-            return false;
+            return Placement::Refused;
         }
         rootFirst.push_back(value);
     }
-    return true;
+    return Placement::Below;
 }
+
+// Entries of the file that are not imported, by kind: how many and the line of the first.
+struct Skipped {
+    int count = 0, firstLine = 0;
+    void add(int line) {
+        if (!count++) firstLine = line;
+    }
+    std::string text(const std::string& what) const {
+        return "; " + std::to_string(count) + (count == 1 ? " entry " : " entries ") + what + " skipped (" +
+               (count == 1 ? "line " : "the first on line ") + std::to_string(firstLine) + ")";
+    }
+};
 
 // A new tree is built under a name of its own beside the one asked for and renamed to it once it
 // is complete, so a failed import leaves no tree file behind.
@@ -378,11 +430,28 @@ int cmdImport(const Args& args) {
     // Every entry is checked before the tree is touched; parents first, whatever order the file has.
     std::vector<std::vector<std::string>> names(records.size());
     std::vector<std::pair<size_t, size_t>> ordered;  // depth, record
+    std::unordered_map<std::string, size_t> byName;  // folded components (NUL cannot be in one): record
+    Skipped outside, emptyDn;
     for (size_t i = 0; i < records.size(); ++i) {
+        const LdifRecord& record = records[i];
         std::string reason;
-        if (!belowBase(records[i].dn, baseRdns, names[i], reason))
-            return fail(file + ": " + lineOf(records[i].line) + reason);
-        if (!names[i].empty()) ordered.emplace_back(names[i].size(), i);
+        const Placement placement = placeBelowBase(record.dn, baseRdns, names[i], reason);
+        if (placement == Placement::Refused)
+            return fail(file + ": " + lineOf(record.line) + reason + ": dn: " + shownDn(record.dn));
+        if (placement == Placement::Outside) {
+            if (record.dn.find_first_not_of(' ') == std::string::npos) emptyDn.add(record.line);
+            else outside.add(record.line);
+            continue;
+        }
+        // The tree's names ignore case: cn=a and cn=A would become one object.
+        std::string key;
+        for (const std::string& name : names[i]) key += nw::embedded::foldName(name) + '\0';
+        auto [first, isNew] = byName.emplace(std::move(key), i);
+        if (!isNew)
+            return fail(file + ": " + lineOf(record.line) + "dn: " + shownDn(record.dn) + " names the same object as " +
+                        lineOf(records[first->second].line) + "dn: " + shownDn(records[first->second].dn) +
+                        " (names in the tree ignore case)");
+        ordered.emplace_back(names[i].size(), i);
     }
     std::stable_sort(ordered.begin(), ordered.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
 
@@ -399,7 +468,7 @@ int cmdImport(const Args& args) {
 
     nw::ldap::NameMap classes;
     classes.configure({{"class.device", "Device"}, {"class.organizationalrole", "Organizational Role"}});
-    int added = 0, leftOut = 0;
+    int added = 0, merged = 0, leftOut = 0;
     try {
         nw::embedded::Transaction transaction(store->db());
         struct Reference {
@@ -428,6 +497,7 @@ int cmdImport(const Args& args) {
             nw::NWDSCCODE st = store->addObject(parent, leaf, className, id);
             if (st == nw::ERR_ENTRY_ALREADY_EXISTS) {
                 store->child(parent, leaf, id);
+                ++merged;  // an object the tree had before: the file's values are added to it
             } else if (st != 0) {
                 return fail(where + "cannot add the entry (" + std::to_string(st) + ")");
             } else {
@@ -455,7 +525,7 @@ int cmdImport(const Args& args) {
                 if (def.syntax == nw::SYN_DIST_NAME) {
                     std::vector<std::string> rootFirst;
                     std::string reason;
-                    if (!belowBase(value.value, baseRdns, rootFirst, reason) || rootFirst.empty()) {
+                    if (placeBelowBase(value.value, baseRdns, rootFirst, reason) != Placement::Below) {
                         ++leftOut;
                         continue;
                     }
@@ -526,6 +596,9 @@ int cmdImport(const Args& args) {
         if (!fresh->commit(error)) return fail(error);
     }
     std::cerr << "tarvel-tree: " << added << " objects added from " << file;
+    if (merged) std::cerr << "; " << merged << " entries merged into objects the tree already held";
+    if (outside.count) std::cerr << outside.text("not below " + shownDn(base));
+    if (emptyDn.count) std::cerr << emptyDn.text("with an empty dn:");
     if (leftOut) std::cerr << "; " << leftOut << " values left out";
     std::cerr << "\n";
     return 0;
