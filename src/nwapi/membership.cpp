@@ -119,7 +119,7 @@ public:
 
         // The users' own side, all in one batch (pipelined where the backend can).
         std::vector<char> ownSideDone(users_.size(), 0);
-        size_t answered = 0, failedIndex = users_.size(), timedOutUsers = 0;
+        size_t answered = 0, failedIndex = users_.size(), unconfirmedUsers = 0;
         nw::NWDSCCODE firstAnswerFailure = 0;
         bool cancelled = false;
         if (progress_.progress) progress_.progress(0, users_.size());
@@ -129,7 +129,9 @@ public:
             if (status == 0) {
                 ownSideDone[i] = 1;
             } else {
-                if (status == nw::ERR_TIME_OUT) ++timedOutUsers;
+                // Sent without an answer (none in time, or the connection ended first): whether
+                // the server made the change is unknown.
+                if (status == nw::ERR_TIME_OUT || status == nw::ERR_TRANSPORT_FAILURE) ++unconfirmedUsers;
                 if (firstAnswerFailure == 0) {
                     firstAnswerFailure = status;
                     failedIndex = i;
@@ -161,7 +163,7 @@ public:
             // Whether the server applied what it did not answer is unknown: nothing is undone and
             // nothing more is sent to a server that does not answer. A rerun completes it.
             out_.timedOut = true;
-            out_.halfDone = done.size() + std::max<size_t>(timedOutUsers, 1);
+            out_.halfDone = done.size() + unconfirmedUsers;
             return false;
         }
 
@@ -170,7 +172,7 @@ public:
         size_t groupDone = 0;
         const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone);
         out_.changed = groupDone;
-        out_.halfDone = done.size() - groupDone;
+        out_.halfDone = done.size() - groupDone + unconfirmedUsers;
         return status == 0 && groupOk && !out_.cancelled;
     }
 

@@ -5,6 +5,7 @@
 #include "nwclient/wire.h"
 #include "platform/text.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -69,7 +70,11 @@ NWCCODE loadConfiguration(ClientConfig& config) {
     if (!in) return TARVEL_CONFIGURATION_INVALID;
     std::ostringstream text;
     text << in.rdbuf();
-    return parseConfiguration(text.str(), file, config);
+    NWCCODE rc = parseConfiguration(text.str(), file, config);
+    // The box shows the code only; the line to fix goes where the administrator looks.
+    if (rc != SUCCESSFUL && !configurationProblem().empty())
+        std::fprintf(stderr, "tarvel: %s\n", configurationProblem().c_str());
+    return rc;
 }
 
 // ---- set-up outside the NetWare calls ----------------------------------------------------

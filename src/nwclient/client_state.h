@@ -90,6 +90,8 @@ ClientState& state();
 NWCCODE loadConfiguration(ClientConfig& config);
 // Parses the text of a configuration file; TARVEL_CONFIGURATION_INVALID for garbage.
 NWCCODE parseConfiguration(const std::string& text, const std::string& file, ClientConfig& config);
+// Why the last parse refused the file, naming the line, where a line was the reason; else empty.
+const std::string& configurationProblem();
 
 ContextState* findContext(NWDSContextHandle context);
 bool validBuffer(const Buf_T* buffer);

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace nw;
@@ -178,6 +180,51 @@ TEST(LdapConnect, TlsTrustsTheSitesCaOnlyAndSaysSoWhenItCannot) {
     ldaps.values["cafile"] = other;
     EXPECT_EQ(makeLdapBackend(ldaps, status), nullptr);
     EXPECT_EQ(status, TARVEL_LDAP_TLS_FAILED);
+}
+
+// The certificate is checked whatever the user's LDAP files say: an ldaprc in the current
+// folder and LDAPTLS_REQCERT both saying "never" change nothing. Only TLSVerify=no takes any
+// certificate, and that is warned about once.
+TEST(LdapConnect, WithoutTheSitesCaNoCertificateIsTakenUnlessTlsVerifyIsNo) {
+    SchoolOptions options;
+    options.tls = true;
+    Slapd server(options);
+    testsupport::TempDir here;
+    {
+        std::ofstream rc(here.path() + "/ldaprc");
+        rc << "TLS_REQCERT never\n";
+    }
+    const std::string before = std::filesystem::current_path().string();
+    std::filesystem::current_path(here.path());  // read by libldap when first used, below
+    setenv("LDAPTLS_REQCERT", "never", 1);
+    std::vector<std::string> lines;
+    nw::ldap::setDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
+    const std::string other = server.folder() + "/slapd/tls/other-ca.pem";
+    struct Case {
+        bool ldaps;
+        std::map<std::string, std::string> extra;
+        NWCCODE expected;
+    } cases[] = {
+        {false, {{"starttls", "yes"}}, TARVEL_LDAP_TLS_FAILED},
+        {true, {}, TARVEL_LDAP_TLS_FAILED},
+        {false, {{"starttls", "yes"}, {"cafile", other}}, TARVEL_LDAP_TLS_FAILED},
+        {false, {{"starttls", "yes"}, {"tlsverify", "no"}}, 0},
+        {true, {{"tlsverify", "no"}}, 0},
+    };
+    for (const Case& c : cases) {
+        ClientConfig config = configFor(server, "admin", c.extra);
+        if (c.ldaps) config.tree = server.ldapsUrl();
+        NWCCODE status = 1;
+        auto b = makeLdapBackend(config, status);
+        EXPECT_EQ(status, c.expected) << config.tree << " " << c.extra.size();
+        EXPECT_EQ(b != nullptr, c.expected == 0);
+    }
+    std::filesystem::current_path(before);
+    nw::ldap::setDiagnosticsSink({});
+    EXPECT_TRUE(nw::ldap::certificateUnchecked());
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("TLSVerify=no") != std::string::npos; }),
+              1);
 }
 
 TEST(LdapNames, ResolveIgnoresCaseAndDescribeGivesTheDirectorysSpelling) {

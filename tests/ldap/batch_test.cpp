@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -435,4 +436,120 @@ TEST(LdapBatch, AHungServerDoesNotKeepTheProgramFromClosing) {
     std::set<std::string> keys;
     for (const std::string& u : users) keys.insert(ldap::dnKey(dnOf(u.substr(u[0] == '.' ? 1 : 0))));
     EXPECT_EQ(FourPlaces(server, "GROSS.UNTERRICHT").whole(keys), 1000u);
+}
+
+namespace {
+
+// Waits until slapd has closed every connection bound as the admin: all that was sent on it has
+// been read by then. Each look is one search of its own; their number comes back in `looks`.
+bool adminConnectionsClosed(const Slapd& server, long& looks) {
+    const std::string admin = ldap::dnKey(dnOf(ADMIN));
+    for (looks = 1; looks <= 400; ++looks) {
+        std::istringstream lines(server.search("cn=Connections,cn=Monitor", "one", "(objectClass=*)", "monitorConnectionAuthzDN"));
+        bool open = false;
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("monitorConnectionAuthzDN: ", 0) == 0 && ldap::dnKey(line.substr(26)) == admin) open = true;
+        if (!open) return true;
+        usleep(25000);
+    }
+    return false;
+}
+
+}  // namespace
+
+// Once a request went unanswered, whatever the job asks next fails at once and nothing more
+// reaches the server: counted by slapd once it runs again and has read the closed connection.
+TEST(LdapBatch, AfterAnUnansweredRequestNothingMoreIsSent) {
+    Slapd server;
+    const pid_t pid = slapdPid(server);
+    ASSERT_GT(pid, 0);
+    Resume resume{pid};
+    Counts before;
+    {
+        auto b = open(server, "2");
+        const ObjectId group = idOf(*b, DENY_GROUP), user = idOf(*b, "Gast03.PROJEKTE.UNTERRICHT"),
+                       container = idOf(*b, "PROJEKTE.UNTERRICHT");
+        before = counts(server);
+        ASSERT_TRUE(stopProcess(pid));
+        Attribute a;
+        EXPECT_EQ(b->readAttribute(group, "Member", a), ERR_TIME_OUT);
+        std::unique_ptr<ObjectCursor> cursor;
+        std::vector<ObjectSummary> page;
+        Change add;
+        add.type = DS_ADDITIONAL_VALUE;
+        add.attribute = "Member";
+        add.syntax = SYN_DIST_NAME;
+        add.values.emplace_back();
+        add.values.back().text = "Gast03.PROJEKTE.UNTERRICHT";
+        const std::vector<std::pair<std::string, std::function<NWDSCCODE()>>> next = {
+            {"read", [&] { return b->readAttribute(group, "Equivalent To Me", a); }},
+            {"list", [&] { NWDSCCODE rc = b->list(container, false, cursor); return rc ? rc : cursor->next(page); }},
+            {"search", [&] { NWDSCCODE rc = b->search(container, "Object Class", "User", cursor); return rc ? rc : cursor->next(page); }},
+            {"modify", [&] { return b->modify(group, {add}); }},
+            {"own sides", [&] { return b->changeUserSides(group, true, {user}, nullptr, nullptr); }},
+        };
+        for (const auto& [what, call] : next) EXPECT_EQ(call(), ERR_TIME_OUT) << what;
+        ASSERT_EQ(kill(pid, SIGCONT), 0);
+    }
+    long looks = 0;
+    ASSERT_TRUE(adminConnectionsClosed(server, looks));
+    const Counts after = counts(server);
+    // The counting before, the unanswered read, the looks; no change at all.
+    EXPECT_EQ(after.searches - before.searches, 1 + 1 + looks);
+    EXPECT_EQ(after.modifies, before.modifies);
+}
+
+// A server killed in the middle of a stop, after it had stopped reading and more requests were
+// sent: those users are unknown, and "half done" counts them with the users whose own side was
+// confirmed (on the server afterwards: every user with an own side only, and more).
+TEST(LdapBatch, HalfDoneAfterTheServerIsKilledCountsEveryUserSentAndNotConfirmed) {
+    platform::RecordingPorts ports;
+    nwapi::resetLayerForTesting();
+    nw::resetClient();
+    Slapd server(SchoolOptions{1000});
+    const pid_t pid = slapdPid(server);
+    ASSERT_GT(pid, 0);
+    Resume resume{pid};
+    ClientConfig config;
+    config.file = server.useAs("admin");
+    config.tree = server.url();
+    config.operatorName = ADMIN;
+    config.values = {{"base", BASE}, {"passwordfile", server.passwordFile("admin")}, {"timeout", "30"}};
+    NWCCODE status = 0;
+    installBackend(makeLdapBackend(config, status));
+    ASSERT_EQ(status, 0u);
+    bool ok = false;
+    nwapi::InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+    nwapi::SetzeContext("[root]");
+    nwapi::NameList users;
+    ASSERT_TRUE(nwapi::SearchObjects(".GROSS.UNTERRICHT", users, "User"));
+    ASSERT_EQ(users.size(), 1000u);
+
+    bool stopped = false, killed = false;
+    int askedSinceStop = 0;
+    nwapi::MembershipProgress progress;
+    progress.progress = [&](size_t done, size_t) {
+        if (done == 300 && !stopped) stopped = stopProcess(pid);
+    };
+    // Asked before each further request: the second time, one went out to the stopped server.
+    progress.cancel = [&] {
+        if (stopped && !killed && ++askedSinceStop == 2) killed = kill(pid, SIGKILL) == 0;
+        return false;
+    };
+    nwapi::MembershipOutcome outcome;
+    nwapi::NameList stop = users;
+    EXPECT_FALSE(nwapi::AddMultipleUsersToGroup(stop, std::string(".") + DENY_GROUP, progress, &outcome));
+    ASSERT_TRUE(killed);
+    nwapi::DoneNWConnection();
+    nw::resetClient();
+    nwapi::resetLayerForTesting();
+
+    server.restart();
+    FourPlaces places(server, "GROSS.UNTERRICHT");
+    size_t ownSideOnly = 0;
+    for (const std::string& u : places.groupMembership) ownSideOnly += places.member.count(u) == 0;
+    EXPECT_GE(ownSideOnly, 300u);
+    EXPECT_GT(outcome.halfDone, ownSideOnly);
+    EXPECT_LE(outcome.halfDone, ownSideOnly + 64);
 }

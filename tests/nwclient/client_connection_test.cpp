@@ -60,6 +60,14 @@ TEST_F(Connection, GarbageConfigurationIsInvalidNotACrash) {
     EXPECT_EQ(parseConfiguration("Tree=sqlite:a\n=value\n", "f", c), TARVEL_CONFIGURATION_INVALID);
     EXPECT_EQ(parseConfiguration(std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f", c), TARVEL_CONFIGURATION_INVALID);
     EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nDefaultContext=a..b\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+    // Switches that say yes or no: anything else is refused, naming the line, never read as "no".
+    for (const char* line : {"StartTLS=ja", "StartTLS=maybe", "starttls=true", "TLSVerify=nein", "TLSVerify=0"}) {
+        EXPECT_EQ(parseConfiguration(std::string("Tree=ldap://x\n# c\n") + line + "\n", "nwclient.conf", c),
+                  TARVEL_CONFIGURATION_INVALID) << line;
+        EXPECT_EQ(configurationProblem(), std::string("nwclient.conf, Zeile 3: ") + line + " (erlaubt sind yes und no)");
+    }
+    EXPECT_EQ(parseConfiguration("Tree=ldap://x\nStartTLS=YES\nTLSVerify=no\n", "f", c), SUCCESSFUL);
+    EXPECT_EQ(configurationProblem(), "");
 
     TempDir dir;
     std::string binary;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,16 @@ bool tcpReachable(const std::string& uri, int timeoutSeconds) {
 bool isYes(const std::string& v) {
     std::string l = toLowerAscii(trim(v));
     return l == "yes" || l == "true" || l == "1" || l == "on";
+}
+
+// The system's trusted CAs, where the usual distributions keep them; empty when none is found
+// (the TLS library's own system trust applies then).
+std::string systemCaBundle() {
+    for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt", "/etc/ssl/cert.pem"}) {
+        struct stat st {};
+        if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) return path;
+    }
+    return {};
 }
 
 NWCCODE readPasswordFile(const std::string& path, std::string& password) {
@@ -113,7 +124,9 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     std::vector<Rdn> baseRdns;
     if (!parseDn(base_, baseRdns)) return TARVEL_CONFIGURATION_INVALID;
     baseRdnCount_ = baseRdns.size();
-    startTls_ = isYes(value("starttls"));
+    // Both were checked to be yes or no when the file was read.
+    startTls_ = toLowerAscii(value("starttls")) == "yes";
+    tlsVerify_ = toLowerAscii(value("tlsverify")) != "no";
     permissive_ = value("permissivemodify").empty() || isYes(value("permissivemodify"));
     std::string dir = std::filesystem::path(config.file).parent_path().string();
     auto relative = [&](std::string p) {
@@ -133,6 +146,11 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     if (!value("servername").empty()) serverName_ = value("servername");
     if (serverName_.empty()) serverName_ = "LDAP";
     if (serverName_.size() > NW_MAX_SERVER_NAME_LEN - 1) serverName_.resize(NW_MAX_SERVER_NAME_LEN - 1);
+
+    // Before the password is asked for: whoever types it learns first that it will cross the
+    // network in clear, or that the server's certificate is not checked.
+    nw::ldap::warnIfClearText(uri_, startTls_);
+    if (!tlsVerify_ && (startTls_ || toLowerAscii(uri_).rfind("ldaps:", 0) == 0)) nw::ldap::warnCertificateUnchecked(uri_);
 
     // The operator: its typeless name maps to a DN unless the site names the DN itself.
     operatorName_ = std::string(names::stripRootSpelling(config.operatorName));
@@ -199,14 +217,19 @@ NWCCODE LdapBackend::connectAndBind() {
     timeval timeout{timeoutSeconds_, 0};
     ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
     ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &timeout);
-    if (!caFile_.empty()) {
-        ldap_set_option(ld_, LDAP_OPT_X_TLS_CACERTFILE, caFile_.c_str());
-        int demand = LDAP_OPT_X_TLS_DEMAND;
-        ldap_set_option(ld_, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    if (startTls_ || toLowerAscii(uri_).rfind("ldaps:", 0) == 0) {
+        // The certificate is checked whatever ldap.conf, an ldaprc (even one in the current
+        // folder) or LDAPTLS_REQCERT say: only nwclient.conf's TLSVerify=no turns that off.
+        const std::string ca = caFile_.empty() ? systemCaBundle() : caFile_;
+        if (!ca.empty()) {
+            ldap_set_option(ld_, LDAP_OPT_X_TLS_CACERTDIR, nullptr);
+            ldap_set_option(ld_, LDAP_OPT_X_TLS_CACERTFILE, ca.c_str());
+        }
+        int require = tlsVerify_ ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
+        ldap_set_option(ld_, LDAP_OPT_X_TLS_REQUIRE_CERT, &require);
         int server = 0;
         ldap_set_option(ld_, LDAP_OPT_X_TLS_NEWCTX, &server);
     }
-    nw::ldap::warnIfClearText(uri_, startTls_);
     if (startTls_) {
         int rc = ldap_start_tls_s(ld_, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) return tcpReachable(uri_, timeoutSeconds_) ? TARVEL_LDAP_TLS_FAILED : TARVEL_LDAP_UNREACHABLE;
@@ -310,7 +333,40 @@ void LdapBackend::readSchema(const std::string& subschemaDn) {
     map_.adaptToSchema([this](const std::string& ldapName) { return attributeInfo(ldapName) != nullptr; });
 }
 
+namespace {
+
+int64_t steadySeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Whether anything arrived on a connection (an answer, or its end) without taking it.
+bool anythingArrived(LDAP* ld) {
+    int fd = -1;
+    if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return true;
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) != 0;
+}
+
+}  // namespace
+
+void LdapBackend::giveUp() {
+    lastTimedOut_ = true;
+    if (!ld_) return;
+    if (stalled_) ldap_unbind_ext_s(stalled_, nullptr, nullptr);
+    stalled_ = ld_;
+    ld_ = nullptr;
+    stalledSince_ = steadySeconds();
+    ++generation_;  // pages asked for on it are not waited for
+}
+
 int LdapBackend::reopen() {
+    if (stalled_) {
+        // Once the server answers on the given-up connection (or Timeout= has passed without a
+        // word, as when the server went away unseen), a new one is tried.
+        if (!anythingArrived(stalled_) && steadySeconds() < stalledSince_ + timeoutSeconds_) return LDAP_TIMEOUT;
+        ldap_unbind_ext_s(stalled_, nullptr, nullptr);
+        stalled_ = nullptr;
+    }
     // What was learnt on the old connection is read again.
     childCache_.clear();
     nodes_.forgetDetails();
@@ -327,9 +383,14 @@ int LdapBackend::reopen() {
 // operation tried again. A second loss is the caller's to report.
 int LdapBackend::withRetry(const std::function<int()>& op) {
     int rc = ld_ ? op() : LDAP_SERVER_DOWN;
-    if (!isConnectionLost(rc)) return rc;
-    if (reopen() != LDAP_SUCCESS) return LDAP_SERVER_DOWN;
-    return op();
+    if (!isConnectionLost(rc)) {
+        if (rc == LDAP_TIMEOUT) giveUp();
+        return rc;
+    }
+    if (int reopened = reopen(); reopened != LDAP_SUCCESS) return reopened;
+    rc = op();
+    if (rc == LDAP_TIMEOUT) giveUp();
+    return rc;
 }
 
 int LdapBackend::baseRead(const std::string& dn, const char* const* attrs, Message& result) {

@@ -132,7 +132,8 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
         }
     }
     if (users.empty()) return SUCCESSFUL;
-    if (!ld_ && reopen() != LDAP_SUCCESS) return ERR_UNREACHABLE_SERVER;
+    if (!ld_)
+        if (int reopened = reopen(); reopened != LDAP_SUCCESS) return ndsStatusFromLdap(reopened);
 
     const bool classInSchema = classes_.count(toLowerAscii(membershipClass_)) != 0;
     const std::string membershipClass = toLowerAscii(membershipClass_);
@@ -158,7 +159,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
     std::unordered_map<int, InFlight> inFlight;
     std::deque<Job> again;  // sent once more (with the class, or after the connection came back)
     size_t next = 0, answers = 0;
-    bool stopSending = false, timedOut = false, reconnected = false, anyAnswer = false;
+    bool stopSending = false, timedOut = false, reconnected = false, anyAnswer = false, unanswered = false;
     NWDSCCODE first = SUCCESSFUL;
 
     auto fail = [&](const Job& job, NWDSCCODE status) {
@@ -181,6 +182,7 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
             if (answer) answer(job.index, SUCCESSFUL);
         } else {
             // The server's words come with the answer just taken apart (or the single sending's).
+            if (rc == LDAP_TIMEOUT) unanswered = true;
             nw::ldap::logLdapFailure(rc == LDAP_TIMEOUT ? nullptr : ld_, rc, dnOf(users[job.index]));
             fail(job, rc == LDAP_TIMEOUT ? ERR_TIME_OUT : statusFor(rc, users[job.index]));
         }
@@ -261,10 +263,14 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
                 for (auto it = sent.rbegin(); it != sent.rend(); ++it) fail(it->second.job, ERR_UNREACHABLE_SERVER);
                 break;
             }
+            // The connection ended with these sent and not answered: whether the server applied
+            // them is unknown (a transport failure each), as after a time-out; the job reports
+            // the lost connection.
             std::vector<std::pair<int, InFlight>> sent(inFlight.begin(), inFlight.end());
             std::sort(sent.begin(), sent.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
             inFlight.clear();
-            for (const auto& s : sent) fail(s.second.job, ndsStatusFromLdap(isConnectionLost(error) ? error : LDAP_SERVER_DOWN));
+            if (first == SUCCESSFUL) first = ndsStatusFromLdap(isConnectionLost(error) ? error : LDAP_SERVER_DOWN);
+            for (const auto& s : sent) fail(s.second.job, ERR_TRANSPORT_FAILURE);
             break;
         }
         auto it = inFlight.find(ldap_msgid(message.get()));
@@ -298,8 +304,9 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
         if (!sent.empty()) nw::ldap::logLdapFailure(nullptr, LDAP_TIMEOUT, dnOf(users[sent.front().second.job.index]));
         for (const auto& s : sent) fail(s.second.job, ERR_TIME_OUT);
         if (first == SUCCESSFUL) first = ERR_TIME_OUT;
-        lastTimedOut_ = true;
     }
+    // After a request without an answer nothing more goes to that server in this job.
+    if (timedOut || unanswered) giveUp();
     return first;
 }
 

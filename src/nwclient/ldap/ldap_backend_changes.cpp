@@ -157,7 +157,7 @@ bool LdapBackend::classesAllow(const std::vector<std::string>& entryClasses, con
 // strict answers.
 int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std::vector<std::string>& ldapNames,
                       const std::vector<std::vector<std::string>>& valueTexts, const std::vector<Pending>& queued) {
-    if (!ld_ && reopen() != LDAP_SUCCESS) return LDAP_SERVER_DOWN;
+    if (!ld_ && reopen() != LDAP_SUCCESS) return noConnection();
     std::vector<std::string> addsMembership;
     for (size_t i = 0; i < changes.size(); ++i)
         if (changes[i].type != DS_REMOVE_VALUE && changes[i].type != DS_REMOVE_ATTRIBUTE &&

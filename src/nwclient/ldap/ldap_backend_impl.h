@@ -180,6 +180,7 @@ public:
     ~LdapBackend() override {
         if (ld_) sendQueueOnClose();  // bounded: what cannot be sent in time is dropped
         if (ld_) ldap_unbind_ext_s(ld_, nullptr, nullptr);
+        if (stalled_) ldap_unbind_ext_s(stalled_, nullptr, nullptr);
         std::fill(password_.begin(), password_.end(), '\0');
     }
 
@@ -231,7 +232,14 @@ public:
     void logListingFailure(int rc, const std::string& baseDn, bool incomplete);
     void abandon(int msgid);
     uint64_t generation() const { return generation_; }
+    // A connection again after it was lost or given up. While a given-up connection has neither
+    // answered nor had Timeout= pass since, nothing is sent: LDAP_TIMEOUT.
     int reopen();
+    // A request got no answer in time: the connection is set aside and nothing more is sent on
+    // it, so the rest of the running job fails at once instead of waiting for each request.
+    void giveUp();
+    // What a request finds when there is no connection to send on.
+    int noConnection() const { return stalled_ ? LDAP_TIMEOUT : LDAP_SERVER_DOWN; }
     // The server's naming contexts that are not below another one (nor its monitor or
     // configuration): what stands below the root of a tree without Base=.
     const std::vector<std::string>& topNamingContexts() const { return topNamingContexts_; }
@@ -341,6 +349,10 @@ private:
     int pageSize_ = 500;
 
     LDAP* ld_ = nullptr;
+    // The connection given up after a request without an answer, kept open (its answers may
+    // still come, which shows the server is back) and never sent on again.
+    LDAP* stalled_ = nullptr;
+    int64_t stalledSince_ = 0;  // steady-clock seconds
     uint64_t generation_ = 0;  // counts connections, so old message ids are known as such
     NameMap map_;
     size_t baseRdnCount_ = 0;
@@ -352,6 +364,7 @@ private:
     bool permissive_ = true;
     // The last request got no answer in time: until one is answered, nothing more is sent on close.
     bool lastTimedOut_ = false;
+    bool tlsVerify_ = true;  // TLSVerify=no: any certificate is taken (warned about)
     bool pagingSupported_ = true;
     std::string problemDetail_;
     std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID

@@ -18,7 +18,7 @@ std::string anyClassFilter(const std::vector<std::string>& classes) {
 
 int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie,
                              int& msgid) {
-    if (!ld_) return LDAP_SERVER_DOWN;
+    if (!ld_) return noConnection();
     LDAPControl* pageControl = nullptr;
     if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, cookie, 0, &pageControl) != LDAP_SUCCESS)
         return LDAP_NO_MEMORY;
@@ -31,13 +31,13 @@ int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::st
 
 int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
                              std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded) {
-    if (!ld_) return LDAP_SERVER_DOWN;
+    if (!ld_) return noConnection();
     LDAPMessage* raw = nullptr;
     timeval timeout{timeoutSeconds_, 0};
     int got = ldap_result(ld_, msgid, LDAP_MSG_ALL, &timeout, &raw);
     Message result(raw);
     if (got == 0) {
-        ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+        giveUp();
         return LDAP_TIMEOUT;
     }
     if (got < 0) {

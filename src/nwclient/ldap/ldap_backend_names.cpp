@@ -230,7 +230,10 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
     results.resize(dns.size());
     codes.assign(dns.size(), LDAP_SERVER_DOWN);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!ld_ && reopen() != LDAP_SUCCESS) return;
+        if (!ld_ && reopen() != LDAP_SUCCESS) {
+            codes.assign(dns.size(), noConnection());
+            return;
+        }
         bool lost = false;
         size_t sent = 0;
         // A window of requests in flight: the server answers while we send. Answers are taken
@@ -278,12 +281,10 @@ void LdapBackend::readMany(const std::vector<std::string>& dns, const char* cons
                         break;
                     }
                 }
-                // No answer in time: what is still out is given up, and so is the rest.
-                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
-                for (auto& [other, i] : inFlight) {
-                    ldap_abandon_ext(ld_, other, nullptr, nullptr);
-                    codes[i] = error;
-                }
+                // No answer in time: what is still out is given up, and so is the rest; nothing
+                // more goes to that server.
+                for (auto& [other, i] : inFlight) codes[i] = error;
+                if (got == 0) giveUp();
                 codes[index] = error;
                 for (size_t i = sent; i < dns.size(); ++i) codes[i] = error;
                 return;

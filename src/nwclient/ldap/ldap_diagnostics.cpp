@@ -1,8 +1,11 @@
 #include "nwclient/ldap/ldap_diagnostics.h"
 
 #include <ldap.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cstdio>
 #include <mutex>
@@ -22,17 +25,24 @@ std::function<void(const std::string&)>& sink() {
     return s;
 }
 
+// Standard error when it is a terminal (someone reads it now) or when there is no syslog to
+// take the line (a container, a chroot): nothing is lost silently.
+bool defaultIsStderr() {
+    struct stat st {};
+    return isatty(STDERR_FILENO) || stat(_PATH_LOG, &st) != 0 || !S_ISSOCK(st.st_mode);
+}
+
+std::function<void(const std::string&)> currentSink() {
+    std::lock_guard<std::mutex> guard(lock());
+    return sink();
+}
+
 void write(const std::string& line) {
-    std::function<void(const std::string&)> own;
-    {
-        std::lock_guard<std::mutex> guard(lock());
-        own = sink();
-    }
-    if (own) {
+    if (auto own = currentSink()) {
         own(line);
         return;
     }
-    if (isatty(STDERR_FILENO)) {
+    if (defaultIsStderr()) {
         std::fprintf(stderr, "tarvel: %s\n", line.c_str());
         return;
     }
@@ -90,6 +100,20 @@ void warnIfClearText(const std::string& uri, bool startTls) {
     }
     write("warning: " + uri + " runs without StartTLS; the password and every value cross the network in clear");
 }
+
+namespace {
+std::atomic<bool> uncheckedCertificates{false};
+}
+
+void warnCertificateUnchecked(const std::string& uri) {
+    if (uncheckedCertificates.exchange(true)) return;
+    const std::string line = "warning: " + uri + " takes any server certificate (TLSVerify=no); whoever answers in the server's place gets the password";
+    // Standard error always, and the log unless the log is standard error itself.
+    if (currentSink() || !defaultIsStderr()) std::fprintf(stderr, "tarvel: %s\n", line.c_str());
+    write(line);
+}
+
+bool certificateUnchecked() { return uncheckedCertificates.load(); }
 
 void setDiagnosticsSink(std::function<void(const std::string& line)> sink_) {
     std::lock_guard<std::mutex> guard(lock());

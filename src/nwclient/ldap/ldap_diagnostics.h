@@ -3,7 +3,8 @@
 // call concerned. The operator's boxes keep their texts; this log is where an administrator
 // learns which access rule or schema check refused a change.
 //
-// The log is standard error when that is a terminal, syslog (facility user) otherwise. Tests
+// The log is standard error when that is a terminal or there is no syslog socket, syslog
+// (facility user) otherwise. Tests
 // and tools may install their own sink.
 #pragma once
 
@@ -29,6 +30,12 @@ void logIncompleteListing(LDAP* ld, int rc, const std::string& dn);
 // Once per process and address: an ldap:// connection that runs without StartTLS sends the
 // password and every value in clear.
 void warnIfClearText(const std::string& uri, bool startTls);
+
+// Once per process: a TLS connection that takes any certificate (TLSVerify=no), on standard
+// error and in the diagnostics log.
+void warnCertificateUnchecked(const std::string& uri);
+// Whether a connection of this run takes any certificate (for the about box).
+bool certificateUnchecked();
 
 // Where the lines go; an empty function restores the default (terminal or syslog).
 void setDiagnosticsSink(std::function<void(const std::string& line)> sink);
