@@ -6,7 +6,6 @@
 #include "temp_trees.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -185,23 +184,6 @@ TEST(TarvelTreeCommands, UsageUnknownCommandsAndDamagedFiles) {
     EXPECT_EQ(runTreeTool("generate " + dir.file("g.tree") + " --users -5 --containers 2", &out), 2);
     EXPECT_EQ(runTreeTool("generate " + dir.file("g.tree") + " --users 5 --containers 0", &out), 2);
     EXPECT_EQ(runTreeTool("generate " + dir.file("g.tree") + " --users 5 --containers 1 --members 6", &out), 1);
-}
-
-TEST(TarvelTreeCommands, CheckNamesWhatListingsAndSearchesLeaveOut) {
-    Tree t;
-    std::string out;
-    ASSERT_EQ(t.run("check " + t.file, &out), 0) << out;
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(t.file.c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "UPDATE objects SET name = 'Gast0' || char(13) WHERE name = 'Gast01';"
-                               "UPDATE objects SET name = 'Gbst02' WHERE name = 'Gast02'",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    EXPECT_EQ(t.run("check " + t.file, &out), 1);
-    EXPECT_NE(out.find("(Gast0\\0D.PROJEKTE.UNTERRICHT): the name holds NUL, CR or LF"), std::string::npos) << out;
-    EXPECT_NE(out.find("(Gbst02.PROJEKTE.UNTERRICHT): the name does not match its lookup key"), std::string::npos)
-        << out;
 }
 
 TEST(TarvelTreeCommands, AddShowAndNamesWithEscapedDots) {
