@@ -71,14 +71,14 @@ int runCtl(const Setup& s, const std::string& command, const std::string& name =
 }
 
 void stopInProcess() {
-    text::NameList users;
-    deny::gatherUsers(deny::entriesOfNames({Klasse}), users);
+    text::NameList users, skipped;
+    deny::gatherUsers(deny::entriesOfNames({Klasse}), users, skipped);
     deny::runJob(deny::Direction::Stop, users, Group);
 }
 
 void goInProcess() {
-    text::NameList users;
-    deny::gatherUsers(deny::entriesOfNames({Klasse}), users);
+    text::NameList users, skipped;
+    deny::gatherUsers(deny::entriesOfNames({Klasse}), users, skipped);
     deny::runJob(deny::Direction::Go, users, Group);
 }
 

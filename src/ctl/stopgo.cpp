@@ -81,6 +81,7 @@ int report(bool stop, const deny::JobResult& r) {
     }
     std::string message = std::string(captionOf(stop)) + ": ";
     if (r.cancelled) message += "Abgebrochen. " + changed + " Erneutes Aufrufen ändert die übrigen.";
+    else if (!deny::treeStateLine(r.firstFailure).empty()) message += deny::treeStateLine(r.firstFailure) + " " + changed;
     else if (r.timedOut) message += "Der Server hat nicht rechtzeitig geantwortet. " + changed + " Erneutes Aufrufen vervollständigt die Änderung.";
     else {
         message += "Es sind Fehler aufgetreten! In der Gruppe " + denyGroup() +
@@ -125,14 +126,17 @@ int cmdStopGo(bool stop, const Options& options) {
         say("Nichts wurde geändert.");
         return Failed;
     }
-    text::NameList users;
-    if (!deny::gatherUsers(entries, users)) {
+    text::NameList users, skipped;
+    if (!deny::gatherUsers(entries, users, skipped)) {
         say("Die Suche nach Benutzern ist fehlgeschlagen: nichts wurde geändert.");
         return Failed;
     }
+    // Entries no change can take are named, and the change of the others counts as incomplete.
+    const int gathered = skipped.empty() ? Done : Failed;
+    for (const std::string& line : deny::skippedLines(skipped)) say(line);
     if (users.empty()) {
         say("In der Auswahl wurden keine Benutzer gefunden!");
-        return Done;
+        return gathered;
     }
 
     KeySet before;
@@ -154,7 +158,7 @@ int cmdStopGo(bool stop, const Options& options) {
         std::fflush(stdout);
         say("Probelauf: " + germanCount(changing) + " Benutzer würden " + (stop ? "gesperrt" : "freigegeben") +
             ", " + germanCount(seen.size() - changing) + (stop ? " sind schon gesperrt." : " sind nicht gesperrt."));
-        return Done;
+        return gathered;
     }
 
     std::string schedule;
@@ -172,6 +176,7 @@ int cmdStopGo(bool stop, const Options& options) {
 
     const deny::JobResult result = runCounted(stop, users, group, "", timed);
     int status = report(stop, result);
+    if (gathered != Done) status = gathered;
 
     if (timed && result.changed + result.halfDone > 0) {
         // Only the users this stop put into the group get a go; the others stay as they were.

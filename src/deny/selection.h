@@ -4,6 +4,7 @@
 
 #include "platform/text.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,18 @@ std::vector<SelectedEntry> entriesOfNames(const text::NameList& names);
 
 // Appends the users of the entries to users, in selection order (users below a container in the
 // order the search delivers them). Sets the name context to the tree root for the searches.
-// False when a subtree search failed part-way (already reported by the layer): users then holds
-// part of the selection only and must not be acted on.
-bool gatherUsers(const std::vector<SelectedEntry>& entries, text::NameList& users);
+// A user whose name no change could take (empty, holding NUL, CR or LF, past the name limits, or
+// an entry the search could not hand out and named) is never passed on and never dropped
+// silently: it goes into skipped, as shown to the operator, and a change of the others is
+// incomplete. False when a subtree search failed part-way for any other reason (already reported
+// by the layer): users then holds part of the selection only and must not be acted on.
+bool gatherUsers(const std::vector<SelectedEntry>& entries, text::NameList& users, text::NameList& skipped);
+
+// The lines that tell the operator which entries a gathering left out; empty when none.
+std::vector<std::string> skippedLines(const text::NameList& skipped);
+
+// A line saying why a change failed when the tree itself was the cause (held by another program
+// past LockTimeout=, or damaged), for the status of the first failure; empty otherwise.
+std::string treeStateLine(int32_t status);
 
 }  // namespace deny

@@ -85,8 +85,10 @@ public:
     // ---- deny list and Internet stop/go ----
     void ListeGruppenMitglieder(const std::string& group, TListView* view);
     // Fills names with the users of the selected rows (users themselves, and every user below a
-    // selected container). False when a subtree search failed part-way (already reported).
+    // selected container); entries no change can take go into SkippedNames. False when a
+    // subtree search failed part-way (already reported).
     bool SammleAuswahl(TListView* view, text::NameList& names);
+    text::NameList SkippedNames;
     void BStopClick();
     void BGoClick();
     void LVGroupDenySelectItem();
@@ -115,6 +117,7 @@ private:
     deny::JobResult RunDenyJob(bool stop, const text::NameList& names);
     void WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result);
     void StopFromBrowser();
+    void ShowSkipped(const char* caption, bool noUsers);
     bool GoFromDenyList();  // false when the operator cancelled
     void GoFromBrowser();
     browse::ListingOptions listingOptions();

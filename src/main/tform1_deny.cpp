@@ -53,7 +53,8 @@ bool TForm1::SammleAuswahl(TListView* view, text::NameList& names) {
                                          : deny::EntryKind::Other;
         entries.push_back({fullNames[size_t(row)], kind});
     }
-    return deny::gatherUsers(entries, names);
+    SkippedNames.clear();
+    return deny::gatherUsers(entries, names, SkippedNames);
 }
 
 void TForm1::WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result) {
@@ -65,6 +66,7 @@ void TForm1::WarneInkonsistenz(const char* caption, bool accessHint, const deny:
                                    "  sind möglicherweise Inkonsistenzen aufgetreten."};
     // Who is half done and how to mend it: users a failed stop left outside Member keep their
     // Internet access and appear in no list.
+    if (!deny::treeStateLine(result.firstFailure).empty()) lines.push_back(deny::treeStateLine(result.firstFailure));
     if (result.timedOut) lines.push_back("Der Server hat nicht rechtzeitig geantwortet.");
     if (result.halfDone > 0)
         lines.push_back(TDenyProgress::count(result.halfDone).toStdString() +
@@ -115,6 +117,19 @@ static void showNoUsersFound() {
                           "Auswahl-Fehler");
 }
 
+// After a change from the browser: the entries the gathering left out, named; or that the
+// selection held no users at all.
+void TForm1::ShowSkipped(const char* caption, bool noUsers) {
+    if (!SkippedNames.empty()) {
+        std::string message;
+        for (const std::string& line : deny::skippedLines(SkippedNames))
+            message += (message.empty() ? "" : "\r\n") + line;
+        platform::showMessage(message, caption);
+    } else if (noUsers) {
+        showNoUsersFound();
+    }
+}
+
 void TForm1::BStopClick() {
     command([this] { StopFromBrowser(); });
 }
@@ -130,11 +145,8 @@ void TForm1::StopFromBrowser() {
     // A search that failed part-way has been reported; a stop on part of the users would
     // look done while some stay online, so nothing is changed.
     if (!SammleAuswahl(LVCtxBrowser, names)) return;
-    if (names.empty()) {
-        showNoUsersFound();
-        return;
-    }
-    RunDenyJob(true, names);
+    if (!names.empty()) RunDenyJob(true, names);
+    ShowSkipped("Tarvel Internet-Stop", names.empty());
 }
 
 void TForm1::BGoClick() {
@@ -166,11 +178,8 @@ void TForm1::GoFromBrowser() {
     platform::BusyCursor hourglass;
     text::NameList names;
     if (!SammleAuswahl(LVCtxBrowser, names)) return;
-    if (names.empty()) {
-        showNoUsersFound();
-        return;
-    }
-    RunDenyJob(false, names);
+    if (!names.empty()) RunDenyJob(false, names);
+    ShowSkipped("Tarvel Internet-Go", names.empty());
 }
 
 void TForm1::LVGroupDenySelectItem() { BGo->setEnabled(true); }

@@ -1,14 +1,11 @@
 // Chooses the backend that nwclient.conf's Tree= names.
 #include "nwclient/backend.h"
+#include "nwclient/embedded/embedded_backend.h"
 #include "nwclient/ldap/ldap_backend.h"
 
 #include <filesystem>
 
 namespace nw {
-
-// The embedded SQLite tree (src/nwclient/embedded).
-std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
-                                                      NWCCODE& status);
 
 namespace {
 
@@ -27,7 +24,9 @@ std::unique_ptr<DirectoryBackend> openBackend(const ClientConfig& config, NWCCOD
         // A relative tree file sits beside nwclient.conf, wherever the program was started.
         if (tree.is_relative() && !config.file.empty())
             tree = std::filesystem::path(config.file).parent_path() / tree;
-        auto backend = makeEmbeddedBackend(tree.string(), config.operatorName, status);
+        EmbeddedOptions options;
+        if ((status = embeddedOptionsOf(config, options)) != SUCCESSFUL) return nullptr;
+        auto backend = makeEmbeddedBackend(tree.string(), config.operatorName, status, options);
         if (!backend && status == SUCCESSFUL) status = TARVEL_TREE_UNREADABLE;
         return backend;
     }

@@ -67,6 +67,7 @@ constexpr NWDSCCODE ERR_INVALID_REQUEST = -641;
 constexpr NWDSCCODE ERR_INSUFFICIENT_BUFFER = -649;   // a reply buffer too small for even one entry or value
 constexpr NWDSCCODE ERR_PARTITION_BUSY = -654;
 constexpr NWDSCCODE ERR_TIME_OUT = -659;   // the directory did not answer in time (store locked, server slow)
+constexpr NWDSCCODE ERR_DS_LOCKED = -663;  // the tree file stayed locked by another program past LockTimeout=: nothing changed
 constexpr NWDSCCODE ERR_FAILED_AUTHENTICATION = -669;
 constexpr NWDSCCODE ERR_NO_ACCESS = -672;
 constexpr NWDSCCODE ERR_INVALID_CONN_HANDLE = -676;

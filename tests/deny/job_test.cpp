@@ -60,8 +60,9 @@ TEST_P(DenyJob, SelectionGathersUsersAndEveryUserBelowContainers) {
     NameList school;
     SetzeContext("[root]");
     ASSERT_TRUE(SearchObjects("UNTERRICHT", school, "User"));
-    NameList users;
-    EXPECT_TRUE(deny::gatherUsers(entries, users));
+    NameList users, skipped;
+    EXPECT_TRUE(deny::gatherUsers(entries, users, skipped));
+    EXPECT_EQ(skipped, NameList());
     ASSERT_EQ(users.size(), 25u + school.size());
     EXPECT_EQ(users.front(), kGast01);
     // The school's own users, in no unit, come with the Organization.
@@ -72,9 +73,39 @@ TEST_P(DenyJob, SelectionGathersUsersAndEveryUserBelowContainers) {
 TEST_F(DenyJob, SearchFailingPartWayGathersNothingToActOn) {
     connectDemo(true);
     faults->failNth(Call::SearchPage, 2, nw::ERR_TRANSPORT_FAILURE);
-    NameList users;
-    EXPECT_FALSE(deny::gatherUsers({{"SCHUELER.UNTERRICHT", deny::EntryKind::Container}}, users));
+    NameList users, skipped;
+    EXPECT_FALSE(deny::gatherUsers({{"SCHUELER.UNTERRICHT", deny::EntryKind::Container}}, users, skipped));
     EXPECT_EQ(ports.box.boxes.size(), 1u);
+}
+
+// Names no change can take, left in a class by older tools or damage, and one typed past the
+// limits: the rest of the class is changed, each is named, none is dropped silently.
+TEST_F(DenyJob, OddNamesAreNamedAndTheRestOfTheClassIsChanged) {
+    connectDemo();
+    const std::string klasse = std::to_string(idOf(kClass));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(treeFile.c_str(), &db), SQLITE_OK);
+    const std::string insert = "INSERT INTO objects(parent, name, name_key, class, container, mtime) VALUES";
+    EXPECT_EQ(sqlite3_exec(db, (insert + "(" + klasse + ", '', '', 'User', 0, 0), (" + klasse +
+                                ", 'Evil' || char(0) || 'X', 'evil' || char(0) || 'x', 'User', 0, 0), (" + klasse +
+                                ", 'Schuelfr99', 'schueler99', 'User', 0, 0)").c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const std::string tooLong = std::string(300, 'x') + "." + kClass;
+    NameList users, skipped;
+    ASSERT_TRUE(deny::gatherUsers({{kClass, deny::EntryKind::Container}, {tooLong, deny::EntryKind::User}}, users,
+                                  skipped));
+    EXPECT_EQ(users.size(), 24u);
+    EXPECT_EQ(skipped, (NameList{"(leer)." + kClass, "Evil\\00X." + kClass, "Schuelfr99." + kClass, tooLong}));
+    EXPECT_EQ(ports.box.boxes.size(), 1u) << "the search's own box";
+    const auto lines = deny::skippedLines(skipped);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find("unvollständig: 4 Einträge"), std::string::npos) << lines[0];
+
+    const deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny);
+    EXPECT_TRUE(r.ok()) << r.firstFailure;
+    EXPECT_EQ(wholeIn(users), 24u);
 }
 
 TEST_P(DenyJob, ResultCountsChangedAndUnchanged) {

@@ -141,9 +141,16 @@ TEST(EmbeddedOpen, LockedTreeAnswersWithAStatusInsteadOfHanging) {
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(tree.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    // Another writer holds the tree: a change times out, reading still works (WAL).
-    EXPECT_EQ(backend->modify(gast, {change(DS_ADD_VALUE, "Group Membership", {dn(kDeny)})}), ERR_TIME_OUT);
-    EXPECT_EQ(backend->addSecurityEquivalence(gast, idOf(*backend, kDeny)), ERR_TIME_OUT);
+    // Another writer holds the tree: a change says so (no server to blame) and changes nothing,
+    // reading still works (WAL).
+    EXPECT_EQ(backend->modify(gast, {change(DS_ADD_VALUE, "Group Membership", {dn(kDeny)})}), ERR_DS_LOCKED);
+    EXPECT_EQ(backend->addSecurityEquivalence(gast, idOf(*backend, kDeny)), ERR_DS_LOCKED);
+    std::vector<NWDSCCODE> answers;
+    EXPECT_EQ(backend->changeUserSides(idOf(*backend, kDeny), true, {gast},
+                                       [&](size_t, NWDSCCODE st) { answers.push_back(st); }, nullptr),
+              ERR_DS_LOCKED);
+    EXPECT_EQ(answers, std::vector<NWDSCCODE>{ERR_DS_LOCKED});
+    EXPECT_EQ(values(*backend, "Gast03.PROJEKTE.UNTERRICHT", "Security Equals"), std::vector<std::string>());
     EXPECT_EQ(values(*backend, "Gast03.PROJEKTE.UNTERRICHT", "Description"), std::vector<std::string>{"Gastzugang"});
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     EXPECT_EQ(backend->modify(gast, {change(DS_ADD_VALUE, "Group Membership", {dn(kDeny)})}), 0);
@@ -156,6 +163,30 @@ TEST(EmbeddedOpen, LockedTreeAnswersWithAStatusInsteadOfHanging) {
     EXPECT_FALSE(makeEmbeddedBackend(tree, kAdmin, status, quick));
     EXPECT_EQ(status, TARVEL_TREE_LOCKED);
     sqlite3_close(other);
+}
+
+TEST(EmbeddedOpen, LockTimeoutComesFromTheClientConfiguration) {
+    const struct {
+        const char* value;  // nullptr: no LockTimeout= line
+        NWCCODE status;
+        int busyTimeoutMs;  // what the options say afterwards
+    } cases[] = {{nullptr, 0, 30000}, {"5", 0, 5000}, {"0", 0, 0},  {"3600", 0, 3600000},
+                 {"x", TARVEL_CONFIGURATION_INVALID, 30000}, {"-1", TARVEL_CONFIGURATION_INVALID, 30000},
+                 {"3601", TARVEL_CONFIGURATION_INVALID, 30000}, {"", TARVEL_CONFIGURATION_INVALID, 30000}};
+    for (const auto& c : cases) {
+        ClientConfig config;
+        if (c.value) config.values["locktimeout"] = c.value;
+        EmbeddedOptions options;
+        EXPECT_EQ(embeddedOptionsOf(config, options), c.status) << (c.value ? c.value : "absent");
+        EXPECT_EQ(options.busyTimeoutMs, c.busyTimeoutMs) << (c.value ? c.value : "absent");
+    }
+    TempDir dir;
+    ClientConfig config;
+    config.tree = "sqlite:" + demoTree(dir);
+    config.values["locktimeout"] = "x";
+    NWCCODE status = 0;
+    EXPECT_FALSE(openBackend(config, status));
+    EXPECT_EQ(status, TARVEL_CONFIGURATION_INVALID);
 }
 
 // The child exits with the number of the step that went wrong.
@@ -866,4 +897,67 @@ TEST(EmbeddedBadNames, NamesWithNulCrOrLfAreNeverHandedOutAndTheListingSaysWhich
     EXPECT_EQ(b->problemDetail().substr(0, 5), "AG\\0D") << b->problemDetail();
     EXPECT_EQ(listAll(schueler, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE));
     EXPECT_EQ(b->problemDetail(), "AG\\0D.SCHUELER.UNTERRICHT");
+}
+
+TEST(EmbeddedDamage, IndexOutOfStepPassesTheCheckOnOpeningButNoLargeChange) {
+    TempDir dir;
+    const std::string tree = dir.file("big.tree");
+    std::string out;
+    ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 60 --containers 1", &out), 0) << out;
+    // What a flipped bit in an index page amounts to: the index no longer holds what its table does.
+    execute(tree, "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = 'CREATE UNIQUE INDEX values_by_object "
+                  "ON attribute_values(object, attribute, text)' WHERE name = 'values_by_object'");
+    auto b = open(tree, kAdmin);
+    std::vector<ObjectId> users;
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    for (const ObjectSummary& s : drain(*cursor))
+        if (s.name.rfind("U0", 0) == 0) users.push_back(s.id);
+    ASSERT_EQ(users.size(), 60u);
+    size_t answered = 0;
+    EXPECT_EQ(b->changeUserSides(idOf(*b, kDeny), true, users, [&](size_t, NWDSCCODE) { ++answered; }, nullptr),
+              NWDSCCODE(TARVEL_TREE_DAMAGED));
+    EXPECT_EQ(answered, 0u) << "nothing is changed";
+    std::vector<std::string> problems;
+    EXPECT_TRUE(embedded::TreeStore::check(tree, problems));
+    EXPECT_FALSE(problems.empty());
+}
+
+// Names the walks cannot hand out, stored by older tools or damage: each is left out and named,
+// everybody else is found, and the check names it too.
+TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
+    const std::string longName(200, 'x'), partName(120, 'y');
+    const struct {
+        std::string name, key;  // as SQL
+        bool belowLongContainer;
+        std::string shown;  // the start of how listing, search and check name it
+    } cases[] = {
+        {"''", "''", false, "(leer).KLASSE5A"},
+        {"'Line' || char(10) || 'Feed'", "'line' || char(10) || 'feed'", false, "Line\\0AFeed.KLASSE5A"},
+        {"'Schuelfr99'", "'schueler99'", false, "Schuelfr99.KLASSE5A"},  // a flipped bit in the name
+        {"'" + longName + "'", "'" + longName + "'", false, longName + ".KLASSE5A"},
+        {"'" + partName + "'", "'" + partName + "'", true, partName + "." + partName + ".KLASSE5A"},  // 270 characters
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string tree = demoTree(dir);
+        auto b = open(tree, kAdmin);
+        const ObjectId klasse = idOf(*b, "KLASSE5A.SCHUELER.UNTERRICHT");
+        size_t before = 0, count = 0;
+        ASSERT_EQ(searchPupils(*b, klasse, before), 0);
+        const std::string insert = "INSERT INTO objects(parent, name, name_key, class, container, mtime) VALUES(";
+        std::string parent = std::to_string(klasse);
+        if (c.belowLongContainer) {
+            execute(tree, insert + parent + ", '" + partName + "', '" + partName + "', 'Organizational Unit', 1, 0)");
+            parent = "(SELECT id FROM objects WHERE name = '" + partName + "' AND container = 1)";
+        }
+        execute(tree, insert + parent + ", " + c.name + ", " + c.key + ", 'User', 0, 0)");
+        EXPECT_EQ(searchPupils(*b, klasse, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE)) << c.shown;
+        EXPECT_EQ(count, before) << c.shown;
+        EXPECT_EQ(b->problemDetail().rfind(c.shown, 0), 0u) << b->problemDetail();
+        std::vector<std::string> problems;
+        EXPECT_TRUE(embedded::TreeStore::check(tree, problems));
+        ASSERT_EQ(problems.size(), 1u) << c.shown;
+        EXPECT_NE(problems[0].find("(" + c.shown), std::string::npos) << problems[0];
+    }
 }

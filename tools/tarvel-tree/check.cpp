@@ -1,5 +1,7 @@
 // tarvel-tree check FILE: what is wrong with a tree file that will not open, or that a stop
-// should not be trusted with. SQLite's integrity check and a walk of every parent link.
+// should not be trusted with. SQLite's full integrity check, a walk of every parent link, and
+// every name the program's listings and searches would leave out (empty, NUL/CR/LF, too long,
+// not matching its lookup key).
 #include "commands.h"
 
 #include <iostream>
@@ -18,7 +20,7 @@ int cmdCheck(const Args& args) {
     return 0;
 }
 
-CommandRegistration checkCommand("check", "check FILE\n    SQLite's integrity check and a walk of every parent link",
+CommandRegistration checkCommand("check", "check FILE\n    SQLite's integrity check, every parent link and every object's name",
                                  cmdCheck);
 
 }  // namespace

@@ -53,6 +53,7 @@ std::string errorText(nw::NWDSCCODE st) {
     case nw::ERR_RDN_TOO_LONG: return "name component too long (-334)";
     case nw::ERR_DN_TOO_LONG: return "name too long (-353)";
     case nw::ERR_ILLEGAL_DS_NAME: return "the parent is not a container (-610)";
+    case nw::ERR_DS_LOCKED: return "the tree file is locked by another program (-663)";
     default: return "status " + std::to_string(st);
     }
 }

@@ -2,12 +2,14 @@
 
 #include "nwclient/embedded/tree_store.h"
 #include "nwclient/embedded/rights.h"
+#include "nwclient/names.h"
 
 #include <ctime>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -23,8 +25,10 @@ constexpr NWCCODE VOLUME_DOES_NOT_EXIST = 0x8998;
 
 NWDSCCODE statusOf(const SqlError& e) {
     switch (e.code()) {
+    // Another program held the tree past the wait: that request changed nothing (each is one
+    // transaction), unlike a server that did not answer.
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return ERR_TIME_OUT;
+    case SQLITE_LOCKED: return ERR_DS_LOCKED;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH: return ERR_NO_ACCESS;
@@ -61,34 +65,30 @@ ObjectSummary summaryOf(TreeStore& store, const ObjectRow& row, std::string name
     return s;
 }
 
-// A name holding NUL, CR or LF would be cut or split wherever it is shown or passed on: such an
-// entry is never handed out. The listing or search leaves it out, goes on, and ends with
-// TARVEL_LDAP_INCOMPLETE; the first such entry is named (control characters as \XX) for the
-// operator to fix.
-bool unusableName(const std::string& name) { return name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos; }
+// An entry whose name cannot be handed out (TreeStore::nameFault, or a full name past the
+// client's limits) would be cut, split or refused wherever it is shown or passed on, or name
+// nothing when used. The listing or search leaves it out, goes on, and ends with
+// TARVEL_LDAP_INCOMPLETE; such entries are named, one a line, for the operator to fix.
+bool unusable(const ObjectRow& row, const std::string& suffix) {
+    return TreeStore::nameFault(row.name, row.nameKey) != nullptr ||
+           names::checkDnLimits(embedded::escapeComponent(row.name) + suffix) != 0;
+}
 
-std::string shownName(const std::string& component, const std::string& suffix) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (char c : embedded::escapeComponent(component)) {
-        if (c == '\0' || c == '\r' || c == '\n') {
-            out += '\\';
-            out += hex[(static_cast<unsigned char>(c) >> 4) & 15];
-            out += hex[static_cast<unsigned char>(c) & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + suffix;
+void noteUnusable(std::string& problems, const ObjectRow& row, const std::string& suffix) {
+    if (!problems.empty()) problems += "\r\n";
+    problems += TreeStore::shownName(row.name, suffix);
 }
 
 constexpr NWDSCCODE INCOMPLETE = static_cast<NWDSCCODE>(TARVEL_LDAP_INCOMPLETE);
+constexpr NWDSCCODE TREE_DAMAGED = static_cast<NWDSCCODE>(TARVEL_TREE_DAMAGED);
+// A change of more users than this first runs SQLite's full check of the file.
+constexpr size_t FULL_CHECK_ABOVE_USERS = 50;
 
 // Where the next page starts. Keys must grow from page to page; a damaged index that hands a
 // page back out of order would otherwise be paged through for ever.
-std::string nextKey(const std::string& lastKey, const std::vector<ObjectRow>& rows) {
-    if (!lastKey.empty() && rows.back().nameKey <= lastKey) TreeStore::damaged("the index of names is out of order");
-    return rows.back().nameKey;
+void advance(std::optional<std::string>& lastKey, const std::vector<ObjectRow>& rows) {
+    if (lastKey && rows.back().nameKey <= *lastKey) TreeStore::damaged("the index of names is out of order");
+    lastKey = rows.back().nameKey;
 }
 
 // Subordinates of one container, a page at a time, by name key (keyset pagination: each page
@@ -110,19 +110,20 @@ public:
                 return ERR_NO_SUCH_ENTRY;
             }
             for (;;) {
-                std::vector<ObjectRow> rows = store_->children(container_, lastKey_, containersOnly_, pageSize_);
+                std::vector<ObjectRow> rows =
+                    store_->children(container_, lastKey_ ? &*lastKey_ : nullptr, containersOnly_, pageSize_);
                 if (rows.empty()) {
                     done_ = true;
                     if (bad_.empty()) return 0;
                     *problem_ = bad_;
                     return INCOMPLETE;
                 }
-                lastKey_ = nextKey(lastKey_, rows);
+                advance(lastKey_, rows);
                 page.reserve(rows.size());
+                const std::string suffix = container_ == ROOT_ID ? std::string() : "." + store_->fullName(container_);
                 for (ObjectRow& r : rows) {
-                    if (!unusableName(r.name)) page.push_back(summaryOf(*store_, r, r.name));
-                    else if (bad_.empty())
-                        bad_ = shownName(r.name, container_ == ROOT_ID ? std::string() : "." + store_->fullName(container_));
+                    if (!unusable(r, suffix)) page.push_back(summaryOf(*store_, r, r.name));
+                    else noteUnusable(bad_, r, suffix);
                 }
                 // A page of unusable names alone is no end of the listing.
                 if (!page.empty()) return 0;
@@ -136,7 +137,7 @@ private:
     bool containersOnly_;
     int pageSize_;
     std::shared_ptr<std::string> problem_;
-    std::string lastKey_;
+    std::optional<std::string> lastKey_;  // none before the first page
     std::string bad_;
     bool done_ = false;
 };
@@ -169,18 +170,18 @@ public:
                     current_ = pending_.front();
                     pending_.pop_front();
                     suffix_ = current_ == ROOT_ID ? std::string() : "." + store_->fullName(current_);
-                    lastKey_.clear();
+                    lastKey_.reset();
                 }
-                std::vector<ObjectRow> rows = store_->children(current_, lastKey_, false, pageSize_);
+                std::vector<ObjectRow> rows = store_->children(current_, lastKey_ ? &*lastKey_ : nullptr, false, pageSize_);
                 if (rows.empty()) {
                     current_ = -1;
                     continue;
                 }
-                lastKey_ = nextKey(lastKey_, rows);
+                advance(lastKey_, rows);
                 for (ObjectRow& r : rows) {
                     // Nothing below an unusable name can be named either.
-                    if (unusableName(r.name)) {
-                        if (bad_.empty() && (r.container || match_(r))) bad_ = shownName(r.name, suffix_);
+                    if (unusable(r, suffix_)) {
+                        if (r.container || match_(r)) noteUnusable(bad_, r, suffix_);
                         continue;
                     }
                     // A damaged tree may lead back to a container already walked: never go round.
@@ -207,7 +208,7 @@ private:
     NWDSCCODE failure_ = 0;
     ObjectId current_ = -1;
     std::string suffix_;
-    std::string lastKey_;
+    std::optional<std::string> lastKey_;  // none before the first page
 };
 
 class EmptyCursor : public ObjectCursor {
@@ -308,6 +309,28 @@ public:
 
     NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override {
         return changeEquivalence(user, group, false);
+    }
+
+    // Each user in one transaction of its own (Security Equals, the group's Equivalent To Me and
+    // Group Membership), so a user left by a busy tree or a failure is unchanged, never half
+    // done. A large change first runs SQLite's full check: damage the cheap check on opening
+    // cannot see (an index out of step with its table) would let the change write beside it.
+    NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
+                              const BatchCancel& cancel) override {
+        if (users.size() > FULL_CHECK_ABOVE_USERS) {
+            NWDSCCODE st = guarded([&]() -> NWDSCCODE {
+                return TreeStore::integrityProblems(store_->db(), 1).empty() ? 0 : TREE_DAMAGED;
+            });
+            if (st == ERR_DATABASE_FORMAT) st = TREE_DAMAGED;
+            if (st) return st;
+        }
+        for (size_t i = 0; i < users.size(); ++i) {
+            if (cancel && cancel()) break;
+            NWDSCCODE st = guarded([&] { return changeUserSide(users[i], group, add); });
+            if (answer) answer(i, st);
+            if (st) return st;
+        }
+        return 0;
     }
 
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override {
@@ -412,29 +435,58 @@ private:
             ObjectRow u, g;
             if (!store_->object(user, u) || !store_->object(group, g)) return ERR_NO_SUCH_ENTRY;
             if (!rights_.mayChangeEquivalence(user, group)) return ERR_NO_ACCESS;
-            embedded::AttrDef securityEquals, equivalentToMe;
-            store_->attribute("Security Equals", securityEquals);
-            store_->attribute("Equivalent To Me", equivalentToMe);
-            AttrValue groupValue, userValue;
-            groupValue.text = store_->fullName(group);
-            userValue.text = store_->fullName(user);
-            std::string groupKey, userKey;
-            store_->valueKey(securityEquals, groupValue, groupKey);
-            store_->valueKey(equivalentToMe, userValue, userKey);
-            bool userHas = store_->hasValueKey(user, securityEquals, groupKey);
-            bool groupHas = store_->hasValueKey(group, equivalentToMe, userKey);
+            const bool userHas = holds(user, "Security Equals", group);
             if (add && userHas) return ERR_DUPLICATE_VALUE;
             if (!add && !userHas) return ERR_NO_SUCH_VALUE;
-            const uint32_t type = add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE;
-            if (NWDSCCODE st = store_->applyChanges(user, {Change{type, securityEquals.name, SYN_DIST_NAME, {groupValue}}}))
-                return st;
-            // The group's side follows the user's; a value already in step is left alone.
-            if (add != groupHas)
-                if (NWDSCCODE st = store_->applyChanges(group, {Change{type, equivalentToMe.name, SYN_DIST_NAME, {userValue}}}))
-                    return st;
+            if (NWDSCCODE st = setEquivalence(user, group, add)) return st;
             t.commit();
             return 0;
         });
+    }
+
+    // Whether object's attribute (syntax DN) names target.
+    bool holds(ObjectId object, const char* attribute, ObjectId target) {
+        embedded::AttrDef def;
+        store_->attribute(attribute, def);
+        AttrValue value;
+        value.text = store_->fullName(target);
+        std::string key;
+        return store_->valueKey(def, value, key) == 0 && store_->hasValueKey(object, def, key);
+    }
+
+    // Brings object's attribute to hold (or not hold) target; a value already in step is left
+    // alone. The caller holds the transaction and has checked the rights.
+    NWDSCCODE setValue(ObjectId object, const char* attribute, ObjectId target, bool wanted) {
+        if (holds(object, attribute, target) == wanted) return 0;
+        AttrValue value;
+        value.text = store_->fullName(target);
+        return store_->applyChanges(
+            object, {Change{wanted ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE, attribute, SYN_DIST_NAME, {value}}});
+    }
+
+    // Security Equals on the user and the group's Equivalent To Me, the group's side following
+    // the user's.
+    NWDSCCODE setEquivalence(ObjectId user, ObjectId group, bool add) {
+        if (NWDSCCODE st = setValue(user, "Security Equals", group, add)) return st;
+        return setValue(group, "Equivalent To Me", user, add);
+    }
+
+    NWDSCCODE changeUserSide(ObjectId user, ObjectId group, bool add) {
+        if (store_->readOnly()) return ERR_NO_ACCESS;
+        embedded::Transaction t(store_->db());
+        ObjectRow u, g;
+        if (!store_->object(user, u) || !store_->object(group, g)) return ERR_NO_SUCH_ENTRY;
+        embedded::AttrDef membership;
+        store_->attribute("Group Membership", membership);
+        AttrValue groupValue;
+        groupValue.text = store_->fullName(group);
+        const Change change{add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE, membership.name, SYN_DIST_NAME, {groupValue}};
+        if (!rights_.mayChangeEquivalence(user, group) || !rights_.mayChange(user, membership, change))
+            return ERR_NO_ACCESS;
+        if (NWDSCCODE st = setEquivalence(user, group, add)) return st;
+        if (NWDSCCODE st = setValue(user, "Group Membership", group, add)) return st;
+        t.commit();
+        return 0;
     }
 
     std::shared_ptr<TreeStore> store_;
@@ -452,7 +504,7 @@ std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFil
     ObjectId op = -1;
     if (!operatorName.empty()) {
         NWDSCCODE st = guarded([&] { return store->resolveFullName(operatorName, op); });
-        if (st == ERR_TIME_OUT) {
+        if (st == ERR_DS_LOCKED) {
             status = TARVEL_TREE_LOCKED;
             return nullptr;
         }
@@ -468,6 +520,19 @@ std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFil
 std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
                                                       NWCCODE& status) {
     return makeEmbeddedBackend(treeFile, operatorName, status, EmbeddedOptions());
+}
+
+NWCCODE embeddedOptionsOf(const ClientConfig& config, EmbeddedOptions& options) {
+    options = EmbeddedOptions();
+    auto it = config.values.find("locktimeout");
+    if (it == config.values.end()) return SUCCESSFUL;
+    const std::string& text = it->second;
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return TARVEL_CONFIGURATION_INVALID;
+    const int seconds = std::stoi(text);
+    if (seconds > 3600) return TARVEL_CONFIGURATION_INVALID;
+    options.busyTimeoutMs = seconds * 1000;
+    return SUCCESSFUL;
 }
 
 }  // namespace nw

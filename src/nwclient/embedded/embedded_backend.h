@@ -16,14 +16,18 @@ std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFil
                                                       NWCCODE& status);
 
 struct EmbeddedOptions {
-    // How long a call waits for another process's lock before it answers ERR_TIME_OUT (and
-    // opening answers TARVEL_TREE_LOCKED).
-    int busyTimeoutMs = 3000;
+    // How long a call waits for another program's lock on the tree before it answers
+    // ERR_DS_LOCKED (and opening answers TARVEL_TREE_LOCKED): nwclient.conf's LockTimeout=.
+    int busyTimeoutMs = 30000;
     // Entries per page of a listing or search cursor.
     int pageSize = 500;
 };
 
 std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
                                                       NWCCODE& status, const EmbeddedOptions& options);
+
+// The options nwclient.conf sets: LockTimeout= (whole seconds, 0 to 3600; 30 when absent).
+// TARVEL_CONFIGURATION_INVALID for any other value.
+NWCCODE embeddedOptionsOf(const ClientConfig& config, EmbeddedOptions& options);
 
 }  // namespace nw

@@ -1,5 +1,6 @@
 #include "nwclient/embedded/tree_store.h"
 
+#include "nwclient/names.h"
 #include "nwclient/nwclient.h"
 
 #include <algorithm>
@@ -377,9 +378,7 @@ bool TreeStore::check(const std::string& file, std::vector<std::string>& problem
         return false;
     }
     try {
-        Stmt s(db, "PRAGMA integrity_check(100)");
-        while (s.step())
-            if (s.text(0) != "ok") problems.push_back("SQLite: " + s.text(0));
+        for (std::string& p : integrityProblems(db, 100)) problems.push_back("SQLite: " + p);
     } catch (const SqlError& e) {
         problems.push_back(std::string("SQLite: ") + e.what());
         if (e.code() == SQLITE_NOTADB) return false;
@@ -389,7 +388,55 @@ bool TreeStore::check(const std::string& file, std::vector<std::string>& problem
     } catch (const SqlError& e) {
         problems.push_back(std::string("cannot walk the parent links: ") + e.what());
     }
+    try {
+        for (std::string& p : nameProblems(db, 100)) problems.push_back(std::move(p));
+    } catch (const SqlError& e) {
+        problems.push_back(std::string("cannot read the names: ") + e.what());
+    }
     return true;
+}
+
+std::vector<std::string> TreeStore::integrityProblems(Db& db, size_t limit) {
+    std::vector<std::string> problems;
+    Stmt s(db, "PRAGMA integrity_check(" + std::to_string(std::max<size_t>(limit, 1)) + ")");
+    while (s.step())
+        if (s.text(0) != "ok") problems.push_back(s.text(0));
+    return problems;
+}
+
+std::vector<std::string> TreeStore::nameProblems(Db& db, size_t limit) {
+    struct Entry {
+        ObjectId parent;
+        std::string name, key;
+    };
+    std::unordered_map<ObjectId, Entry> rows;
+    {
+        Stmt s(db, "SELECT id, parent, name, name_key FROM objects NOT INDEXED");
+        while (s.step()) rows[s.i64(0)] = Entry{s.isNull(1) ? -1 : s.i64(1), s.text(2), s.text(3)};
+    }
+    std::vector<std::string> problems;
+    for (const auto& [id, row] : rows) {
+        if (problems.size() >= limit) break;
+        if (id == ROOT_ID) continue;
+        // The suffix as the walks build it; a broken parent link is told by structureProblems.
+        std::string suffix;
+        bool linked = true;
+        size_t depth = 0;
+        for (ObjectId p = row.parent; p != ROOT_ID; p = rows.at(p).parent) {
+            if (!rows.count(p) || ++depth > MAX_DEPTH) {
+                linked = false;
+                break;
+            }
+            suffix += "." + escapeComponent(rows.at(p).name);
+        }
+        const char* fault = nameFault(row.name, row.key);
+        if (!fault && linked && names::checkDnLimits(escapeComponent(row.name) + suffix) != 0)
+            fault = "its full name is longer than 256 characters or 513 bytes";
+        if (fault)
+            problems.push_back("object " + std::to_string(id) + " (" + shownName(row.name, linked ? suffix : "") +
+                               "): " + fault);
+    }
+    return problems;
 }
 
 void TreeStore::createSchema(const std::string& serverName) {

@@ -75,10 +75,23 @@ public:
     static std::shared_ptr<TreeStore> create(const std::string& file, const std::string& serverName,
                                              std::string& error);
 
-    // What is wrong with a tree file, one line each, from SQLite's integrity check and a walk of
-    // every parent link; empty for a sound tree. False (with the reason in problems) when the
-    // file cannot be read as a database at all.
+    // What is wrong with a tree file, one line each, from SQLite's integrity check, a walk of
+    // every parent link and every object's name (nameFault and the full name's limits); empty
+    // for a sound tree. False (with the reason in problems) when the file cannot be read as a
+    // database at all.
     static bool check(const std::string& file, std::vector<std::string>& problems);
+    // SQLite's full integrity check (every page, every index against its table), at most limit
+    // findings; empty for a sound file. Reads the whole file: for a check before a large change,
+    // never on opening.
+    static std::vector<std::string> integrityProblems(Db& db, size_t limit);
+
+    // Why an object's stored name cannot be handed out (empty; NUL, CR or LF, which would cut or
+    // split it wherever it is shown or passed on; longer than a component may be; not matching
+    // its lookup key, so that the name would name nothing), or null for a usable name.
+    static const char* nameFault(std::string_view name, std::string_view nameKey);
+    // A full name for the operator's eyes: control characters as \XX; an empty component shows
+    // as "(leer)".
+    static std::string shownName(std::string_view component, std::string_view suffix);
 
     Db& db() { return db_; }
     // Opened without write permission: every change answers ERR_NO_ACCESS.
@@ -108,6 +121,8 @@ public:
     NWDSCCODE addObject(ObjectId parent, const std::string& name, const std::string& className, ObjectId& id);
     // Up to limit subordinates whose name key sorts after afterKey, in name-key order.
     std::vector<ObjectRow> children(ObjectId parent, const std::string& afterKey, bool containersOnly, int limit);
+    // The same; afterKey null: from the first subordinate on (an empty name included).
+    std::vector<ObjectRow> children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit);
     uint32_t subordinateCount(ObjectId id);
     void touch(ObjectId id);
 
@@ -160,6 +175,9 @@ private:
     TreeStore() = default;
     // Parent links that lead nowhere or in a circle, and a root with a parent; at most limit.
     static std::vector<std::string> structureProblems(Db& db, size_t limit);
+    // Objects whose names the walks leave out (nameFault, or a full name past the client's
+    // limits); at most limit.
+    static std::vector<std::string> nameProblems(Db& db, size_t limit);
     int openChecked(const std::string& target, int flags, int busyTimeoutMs);
     void loadSchema();
     void createSchema(const std::string& serverName);

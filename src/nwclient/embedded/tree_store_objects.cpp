@@ -50,6 +50,31 @@ bool splitFullName(std::string_view fullName, std::vector<std::string>& componen
 
 std::string escapeComponent(std::string_view component) { return names::escape(component); }
 
+const char* TreeStore::nameFault(std::string_view name, std::string_view nameKey) {
+    if (name.empty()) return "empty name";
+    if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return "the name holds NUL, CR or LF";
+    if (names::utf8Chars(name) > MAX_RDN_CHARS) return "the name is longer than 128 characters";
+    // A flipped bit in either leaves a name that resolves to nothing (or to another object).
+    if (foldName(name) != nameKey) return "the name does not match its lookup key (damaged)";
+    return nullptr;
+}
+
+std::string TreeStore::shownName(std::string_view component, std::string_view suffix) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out = component.empty() ? "(leer)" : std::string();
+    for (char c : escapeComponent(component)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            out += '\\';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + std::string(suffix);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Objects
 
@@ -162,13 +187,26 @@ NWDSCCODE TreeStore::addObject(ObjectId parent, const std::string& name, const s
 }
 
 std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string& afterKey, bool containersOnly, int limit) {
+    return children(parent, &afterKey, containersOnly, limit);
+}
+
+std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit) {
     std::vector<ObjectRow> rows;
-    Stmt& s = containersOnly
-                  ? stmt("SELECT id, parent, name, name_key, class, container, mtime FROM objects "
-                         "WHERE parent = ? AND name_key > ? AND container = 1 ORDER BY name_key LIMIT ?")
-                  : stmt("SELECT id, parent, name, name_key, class, container, mtime FROM objects "
-                         "WHERE parent = ? AND name_key > ? ORDER BY name_key LIMIT ?");
-    s.bind(1, parent).bind(2, afterKey).bind(3, int64_t(limit));
+    // The first page has no lower bound: "" is a key too (an empty name), and a page only after
+    // "" would never show it. Each page stays one range scan of the index.
+    static const char* const queries[2][2] = {
+        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "WHERE parent = ? ORDER BY name_key LIMIT ?",
+         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "WHERE parent = ? AND container = 1 ORDER BY name_key LIMIT ?"},
+        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "WHERE parent = ? AND name_key > ? ORDER BY name_key LIMIT ?",
+         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "WHERE parent = ? AND name_key > ? AND container = 1 ORDER BY name_key LIMIT ?"}};
+    Stmt& s = stmt(queries[afterKey != nullptr][containersOnly]);
+    s.bind(1, parent);
+    if (afterKey) s.bind(2, *afterKey);
+    s.bind(afterKey ? 3 : 2, int64_t(limit));
     while (s.step()) {
         rows.emplace_back();
         readObjectRow(s, rows.back());
