@@ -1,14 +1,11 @@
 // Chooses the backend that nwclient.conf's Tree= names.
 #include "nwclient/backend.h"
+#include "nwclient/embedded/embedded_backend.h"
 #include "nwclient/ldap/ldap_backend.h"
 
 #include <filesystem>
 
 namespace nw {
-
-// The embedded SQLite tree (src/nwclient/embedded).
-std::unique_ptr<DirectoryBackend> makeEmbeddedBackend(const std::string& treeFile, const std::string& operatorName,
-                                                      NWCCODE& status);
 
 namespace {
 
