@@ -1,7 +1,7 @@
 #include "deny/audit.h"
 
 #include "deny/client_conf.h"
-#include "nwclient/names.h"
+#include "nwapi/names.h"
 #include "platform/ports.h"
 
 #include <cerrno>
@@ -50,7 +50,7 @@ std::string systemUser() {
 
 // Components of a name, root first.
 std::vector<std::string> rootFirst(const std::string& name) {
-    std::vector<std::string> parts = nw::names::splitEscaped(nw::names::stripRootSpelling(name));
+    std::vector<std::string> parts = nwapi::NameComponents(nwapi::StripRootSpelling(name));
     return {parts.rbegin(), parts.rend()};
 }
 
@@ -181,7 +181,7 @@ std::string describeUsers(const text::NameList& users) {
         while (n < common.size() && n < parts.size() && text::equalsLocaleNoCase(common[n], parts[n])) ++n;
         common.resize(n);
     }
-    const std::string container = common.empty() ? "[root]" : nw::names::joinRootFirst(common);
+    const std::string container = common.empty() ? "[root]" : nwapi::JoinRootFirst(common);
     return std::to_string(users.size()) + " users below " + container;
 }
 

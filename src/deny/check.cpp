@@ -1,7 +1,7 @@
 #include "deny/check.h"
 
 #include "nwapi/nwapi.h"
-#include "nwclient/names.h"
+#include "nwapi/names.h"
 
 #include <algorithm>
 #include <map>
@@ -17,12 +17,12 @@ const char* const GroupMembership = "Group Membership";
 const char* const SecurityEquals = "Security Equals";
 
 std::string key(const std::string& name) {
-    return text::localeSortKey(nw::names::stripRootSpelling(name));
+    return text::localeSortKey(nwapi::StripRootSpelling(name));
 }
 
 bool readValues(const std::string& object, const char* attribute, text::NameList& values) {
     values.clear();
-    return nwapi::GetAttributeMultiValueStringList(nwapi::layer().context, "." + std::string(nw::names::stripRootSpelling(object)),
+    return nwapi::GetAttributeMultiValueStringList(nwapi::layer().context, "." + std::string(nwapi::StripRootSpelling(object)),
                                                    attribute, values);
 }
 
@@ -42,7 +42,7 @@ std::unordered_map<std::string, std::pair<std::string, size_t>> countValues(cons
 }
 
 std::string loginKey(const std::string& user) {
-    const std::vector<std::string> parts = nw::names::splitEscaped(nw::names::stripRootSpelling(user));
+    const std::vector<std::string> parts = nwapi::NameComponents(nwapi::StripRootSpelling(user));
     return text::foldCaseLocale(parts.empty() ? std::string() : parts.front());
 }
 
@@ -99,7 +99,7 @@ CheckReport checkGroup(const std::string& group) {
                                 [](const std::string& a, const std::string& b) { return text::equalsLocaleNoCase(a, b); }),
                     strangers.end());
     for (const std::string& s : strangers) {
-        if (nwapi::ObjektExistiert("." + std::string(nw::names::stripRootSpelling(s))))
+        if (nwapi::ObjektExistiert("." + std::string(nwapi::StripRootSpelling(s))))
             report.notUsers.push_back(s);
         else
             report.dangling.push_back({group, memberCount.count(key(s)) ? Member : EquivalentToMe, s, 0});
@@ -110,7 +110,7 @@ CheckReport checkGroup(const std::string& group) {
         if (!p.member) continue;
         const text::NameList& same = byLogin[loginKey(p.user)];
         if (same.size() < 2) continue;
-        SharedLogin shared{p.user, nw::names::splitEscaped(nw::names::stripRootSpelling(p.user)).front(), {}};
+        SharedLogin shared{p.user, nwapi::NameComponents(nwapi::StripRootSpelling(p.user)).front(), {}};
         for (const std::string& other : same)
             if (key(other) != k) shared.others.push_back(other);
         report.shared.push_back(std::move(shared));
@@ -171,7 +171,7 @@ bool modify(const std::string& object, const std::vector<std::pair<const char*, 
             if (status == 0) status = NWDSPutAttrVal(L.context, buffer, SYN_DIST_NAME, value.c_str());
         }
     }
-    const std::string dotted = "." + std::string(nw::names::stripRootSpelling(object));
+    const std::string dotted = "." + std::string(nwapi::StripRootSpelling(object));
     if (status == 0) status = NWDSModifyObject(L.context, dotted.c_str(), nullptr, 0, buffer);
     if (buffer) NWDSFreeBuf(buffer);
     if (status != 0) nwapi::ShowNDSError(status, "Repair (" + what + " of " + object + ")");
@@ -183,9 +183,9 @@ bool modify(const std::string& object, const std::vector<std::pair<const char*, 
 RepairResult repairGroup(const std::string& group, const CheckReport& report) {
     RepairResult result;
     nwapi::SetzeContext("[root]");
-    const std::string groupValue = "." + std::string(nw::names::stripRootSpelling(group));
+    const std::string groupValue = "." + std::string(nwapi::StripRootSpelling(group));
     for (const RepairStep& s : planRepair(report)) {
-        const std::string userValue = "." + std::string(nw::names::stripRootSpelling(s.user));
+        const std::string userValue = "." + std::string(nwapi::StripRootSpelling(s.user));
         std::vector<std::pair<const char*, std::pair<bool, bool>>> own;
         // Folding repeated values: all copies out, one back in, in the same request.
         const bool keep = s.add;
@@ -201,7 +201,7 @@ RepairResult repairGroup(const std::string& group, const CheckReport& report) {
     // Repeated values on the group's side.
     for (const Repeated& r : report.repeated) {
         if (r.attribute != Member && r.attribute != EquivalentToMe) continue;
-        const std::string value = "." + std::string(nw::names::stripRootSpelling(r.value));
+        const std::string value = "." + std::string(nwapi::StripRootSpelling(r.value));
         modify(group, {{r.attribute == Member ? Member : EquivalentToMe, {true, true}}}, value, r.attribute) ? ++result.done
                                                                                                           : ++result.failed;
     }

@@ -1,6 +1,6 @@
 #include "deny/client_conf.h"
 
-#include "nwclient/client_state.h"
+#include "nwapi/client_config.h"
 
 #include <filesystem>
 
@@ -17,8 +17,8 @@ std::string besideFile(const std::string& file, const std::string& value) {
 
 ClientConf readClientConf() {
     ClientConf conf;
-    nw::ClientConfig config;
-    if (nw::loadConfiguration(config) != 0) return conf;
+    nwapi::ClientConfiguration config;
+    if (!nwapi::ReadClientConfiguration(config)) return conf;
     conf.found = true;
     conf.file = config.file;
     conf.operatorName = config.operatorName;

@@ -17,6 +17,9 @@ std::vector<std::string> configurationSearchPath();
 
 // Makes the next NWCCGetPrimConnRef use this backend instead of opening nwclient.conf's tree.
 void installBackend(std::unique_ptr<DirectoryBackend> backend);
+// Reads nwclient.conf (the one set, or the first on the search path).
+NWCCODE loadConfiguration(ClientConfig& config);
+
 // The backend of the open primary connection, or null.
 DirectoryBackend* currentBackend();
 

@@ -86,8 +86,6 @@ struct ClientState {
 
 ClientState& state();
 
-// Reads nwclient.conf (the one set, or the first on the search path).
-NWCCODE loadConfiguration(ClientConfig& config);
 // Parses the text of a configuration file; TARVEL_CONFIGURATION_INVALID for garbage.
 NWCCODE parseConfiguration(const std::string& text, const std::string& file, ClientConfig& config);
 // Why the last parse refused the file, naming the line, where a line was the reason; else empty.
