@@ -1,7 +1,7 @@
 #include "deny/selection.h"
 
 #include "nwapi/nwapi.h"
-#include "nwclient/names.h"
+#include "nwapi/names.h"
 
 namespace deny {
 
@@ -42,8 +42,7 @@ std::string shown(const std::string& name) {
 // What the client takes as a name: a request with any other would fail the whole class.
 bool usable(const std::string& name) {
     if (name.empty() || name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) return false;
-    nw::names::Parsed parsed;
-    return nw::names::parse(name, parsed) == nw::SUCCESSFUL;
+    return nwapi::NameIsUsable(name);
 }
 
 void take(const std::string& name, text::NameList& users, text::NameList& skipped) {

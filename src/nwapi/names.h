@@ -12,6 +12,8 @@ namespace nwapi {
 std::string_view StripRootSpelling(std::string_view name);
 // The components, leaf first, unescaped.
 std::vector<std::string> NameComponents(std::string_view name);
+// True when the client can take name apart (no overlong component or name, no stray escape).
+bool NameIsUsable(std::string_view name);
 // The full typeless name of components given root first; "" for the root.
 std::string JoinRootFirst(const std::vector<std::string>& rootFirst);
 
