@@ -47,6 +47,7 @@ JobResult runJob(Direction direction, const text::NameList& users, const std::st
     result.failedOperation = outcome.failedOperation;
     result.timedOut = outcome.timedOut;
     result.cancelled = outcome.cancelled;
+    if (!result.ok()) result.lastFailure = nwapi::GetLastNDSError();
     recordJob(direction, users, group, options, result);  // the audit line; a stop for good ends timed stops
     return result;
 }

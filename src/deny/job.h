@@ -39,6 +39,7 @@ struct JobResult {
     size_t unchanged = 0;    // needed no change (already in the group on stop, not in it on go)
     size_t halfDone = 0;     // own side changed (or unknown after a time-out), group side not
     int32_t firstFailure = 0;        // status of the first failure; 0 when none
+    int32_t lastFailure = 0;         // the layer's last error when the job ended (the access hint's)
     std::string failedOperation;     // its operation text, as the error box showed it
     bool groupRead = true;   // false when the group's members could not be read (nothing changed)
     bool timedOut = false;   // the server did not answer a request in time: that change is unknown
