@@ -9,8 +9,10 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -337,8 +339,25 @@ private slots:
         QVERIFY(total > 50);
         s->ports.box.boxes.clear();
 
+        // The cancel box reports what the teacher asked for: the information icon.
+        struct InformSpy : platform::MessageBoxPort {
+            platform::MessageBoxPort* inner = nullptr;
+            std::vector<std::string> informed;
+            platform::Answer show(const std::string& t, const std::string& c, platform::Buttons b) override {
+                return inner->show(t, c, b);
+            }
+            void inform(const std::string& t, const std::string& c) override {
+                informed.push_back(c);
+                inner->show(t, c, platform::Buttons::Ok);
+            }
+        } spy;
+        platform::Ports withSpy = platform::ports();
+        spy.inner = withSpy.messageBox;
+        withSpy.messageBox = &spy;
+        platform::installPorts(withSpy);
+
         QStringList seen;
-        bool busyMeanwhile = false;
+        bool busyMeanwhile = false, barBesideText = false, arrowOverDialog = true;
         QTimer watcher;
         watcher.setInterval(0);
         connect(&watcher, &QTimer::timeout, this, [&] {
@@ -348,11 +367,20 @@ private slots:
             if (seen.isEmpty() || seen.last() != text) seen << text;
             busyMeanwhile = busyMeanwhile || form().busy();
             const int done = text.section(QLatin1Char(' '), 1, 1).toInt();
+            barBesideText = barBesideText || (dialog->progressBar->isVisible() && dialog->progressBar->value() > 0 &&
+                                              dialog->progressBar->y() < dialog->LText->geometry().bottom());
+            arrowOverDialog = arrowOverDialog && QGuiApplication::overrideCursor() &&
+                              QGuiApplication::overrideCursor()->shape() == Qt::ArrowCursor;
             if (done >= 10 && dialog->BAbbrechen->isEnabled()) QTest::mouseClick(dialog->BAbbrechen, Qt::LeftButton);
         });
         watcher.start();
         QTest::mouseClick(form().BStop, Qt::LeftButton);
         watcher.stop();
+        withSpy.messageBox = spy.inner;
+        platform::installPorts(withSpy);
+        QCOMPARE(spy.informed, std::vector<std::string>{"Tarvel Internet-Stop"});
+        QVERIFY(barBesideText && arrowOverDialog);
+        QVERIFY(!QGuiApplication::overrideCursor());
 
         QVERIFY(!seen.isEmpty());
         QVERIFY2(seen.first().startsWith("Internet-Stop: ") && seen.first().endsWith(QStringLiteral(" von %1 Benutzern").arg(total)),
@@ -374,14 +402,33 @@ private slots:
         }
         QCOMPARE(whole, changed);
         QCOMPARE(untouched, total - changed);
+        // The deny list shows who was stopped; the browser stays where it was.
+        QCOMPARE(form().LVGroupDeny->count(), int(5 + changed));
 
         // The selection is still there: pressing again changes the rest.
         QVERIFY(form().LVCtxBrowser->selectedRows().size() == 3);
+        QVERIFY(Session::captions(form().LVCtxBrowser).contains("KLASSE5A"));
         s->ports.box.boxes.clear();
         QTest::mouseClick(form().BStop, Qt::LeftButton);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
         expectAllIn(users, true);
         QVERIFY(!form().findChild<TDenyProgress*>("DenyProgress"));
+
+        // A cancelled go from the deny list: the list shows who is still stopped, and those rows
+        // stay selected for the next press.
+        QList<int> denyRows;
+        for (const std::string& u : users) denyRows << Session::rowOf(form().LVGroupDeny, QString::fromStdString(u));
+        Session::select(form().LVGroupDeny, denyRows);
+        s->ports.box.boxes.clear();
+        watcher.start();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
+        watcher.stop();
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{"Tarvel Internet-Go"});
+        size_t stillIn = 0;
+        for (const std::string& u : users) stillIn += placesOf(u).member;
+        QVERIFY(stillIn > 0 && stillIn < total);
+        QCOMPARE(form().LVGroupDeny->count(), int(5 + stillIn));
+        QCOMPARE(size_t(form().LVGroupDeny->selectedRows().size()), stillIn);
         QCOMPARE(TDenyProgress::count(1234), QStringLiteral("1.234"));
         QCOMPARE(TDenyProgress::count(3200000), QStringLiteral("3.200.000"));
         QCOMPARE(TDenyProgress::count(999), QStringLiteral("999"));
@@ -545,14 +592,19 @@ private slots:
         QVERIFY(!form().LVGroupDeny->hasSelection());
         QVERIFY(placesOf("BauerBen.KLASSE7A.SCHUELER.UNTERRICHT").member);
 
-        // A refused stop never shows the access hint.
+        // A refused stop never shows the access hint. Partly refused (KLASSE5A is the teacher's,
+        // KLASSE6A is not), the deny list shows those it did stop.
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("SCHUELER"));
-        QVERIFY(!selectInBrowser("KLASSE6A").empty());
+        Session::select(form().LVCtxBrowser, {Session::rowOf(form().LVCtxBrowser, "KLASSE5A"),
+                                              Session::rowOf(form().LVCtxBrowser, "KLASSE6A")});
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        form().BStop->setFocus();
+        QTest::keyClick(form().BStop, Qt::Key_Return);  // Enter presses a focused button
         QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Internet-Stop"));
         QVERIFY(s->ports.box.boxes.back().text.ends_with("  sind möglicherweise Inkonsistenzen aufgetreten."));
+        QCOMPARE(form().LVGroupDeny->count(), 5 + 24);
+        QCOMPARE(form().LVCtxBrowser->selectedRows().size(), 2);
     }
 
     void failedSearchChangesNothing() {
