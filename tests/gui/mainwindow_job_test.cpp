@@ -368,6 +368,7 @@ private slots:
             busyMeanwhile = busyMeanwhile || form().busy();
             const int done = text.section(QLatin1Char(' '), 1, 1).toInt();
             barBesideText = barBesideText || (dialog->progressBar->isVisible() && dialog->progressBar->value() > 0 &&
+                                              dialog->progressBar->x() > dialog->LText->geometry().right() &&
                                               dialog->progressBar->y() < dialog->LText->geometry().bottom());
             arrowOverDialog = arrowOverDialog && QGuiApplication::overrideCursor() &&
                               QGuiApplication::overrideCursor()->shape() == Qt::ArrowCursor;
