@@ -23,6 +23,8 @@
 #include <thread>
 
 using mainwindowtest::attribute;
+using mainwindowtest::choose;
+using mainwindowtest::press;
 using mainwindowtest::DenyGroup;
 using mainwindowtest::holds;
 using mainwindowtest::Session;
@@ -58,7 +60,7 @@ private:
 
     // "Benutzer", then down to SCHUELER.UNTERRICHT.
     void toSchueler() {
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("SCHUELER"));
     }
@@ -142,7 +144,7 @@ private slots:
     void userViewFillsBothLists() {
         s->open();
         s->ports.box.boxes.clear();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->ports.box.boxes.empty());
 
         // Deny list: the members, ordered by container from the root down, with class icons.
@@ -171,7 +173,7 @@ private slots:
         std::string out;
         QCOMPARE(testsupport::runTreeTool("set " + s->dir.file("school.tree") + " " + DenyGroup + " Member 1", &out), 0);
         s->ports.box.boxes.clear();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel ListeGruppenMitglieder"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("Keine Objekte in der Liste vorhanden"));
@@ -182,7 +184,7 @@ private slots:
     void navigationStopsAtBaseContainer() {
         s->writeSettings("BasisUserContainer=SCHUELER.UNTERRICHT\r\n");
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         const QStringList start = Session::captions(form().LVCtxBrowser);
         QCOMPARE(start.first(), QStringLiteral(".."));
         QVERIFY(start.indexOf("KLASSE5A") < start.indexOf("KLASSE7B"));
@@ -253,7 +255,7 @@ private slots:
 
     void goFromBrowserSelection() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         const std::string gast = selectInBrowser("Gast01");
@@ -266,7 +268,7 @@ private slots:
 
     void goWithBothListsSelectedStopsAfterTheDenyList() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         QVERIFY(!selectInBrowser("Gast02").empty());
@@ -282,7 +284,7 @@ private slots:
     // A drop onto Go acts on the list it came from, whatever the other list still has selected.
     void dropOntoGoActsOnWhatWasDragged() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         const std::string gast01 = "Gast01.PROJEKTE.UNTERRICHT", gast02 = "Gast02.PROJEKTE.UNTERRICHT";
         QVERIFY(placesOf(gast01).member && placesOf(gast02).member);
         // A deny-list row selected earlier and left so ...
@@ -305,7 +307,7 @@ private slots:
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         QVERIFY(!selectInBrowser("Gast03").empty());
-        form().BStopClick();
+        press(form().BStop);
         QTRY_VERIFY(placesOf("Gast03.PROJEKTE.UNTERRICHT").member);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
@@ -488,9 +490,12 @@ private slots:
     void selectionErrors() {
         s->open();
         toSchueler();
+        // A row chosen and unchosen again leaves both buttons on, with nothing selected.
+        Session::select(form().LVCtxBrowser, {0});
+        form().LVCtxBrowser->clearSelection();
         s->ports.box.boxes.clear();
-        form().BStopClick();
-        form().BGoClick();
+        press(form().BStop);
+        press(form().BGo);
         QCOMPARE(s->ports.box.boxes.size(), size_t(2));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Liste wurden keine\r\nBenutzer oder Container ausgewählt!"));
@@ -500,7 +505,7 @@ private slots:
         const text::NameList before = attribute(DenyGroup, "Member");
         QVERIFY(!selectInBrowser("WS-R101-01").empty());
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        press(form().BStop);
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Auswahl wurden keine\r\nBenutzer gefunden!"));
@@ -553,7 +558,7 @@ private slots:
 
     void dragStartsACopyWithOurData() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         Session::select(form().LVCtxBrowser, {0});
         std::unique_ptr<QMimeData> data(form().LVCtxBrowser->model()->mimeData(
             {form().LVCtxBrowser->model()->index(0, 0)}));
@@ -567,7 +572,7 @@ private slots:
     void teacherWithoutRights() {
         QFETCH(bool, onSlapd);
         s->open("lehrer1.LEHRER.UNTERRICHT", false, onSlapd);
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QCOMPARE(form().LVGroupDeny->count(), 5);
 
         // A pupil of KLASSE7A: the teacher may change the group, not the pupil.
@@ -575,7 +580,7 @@ private slots:
         QVERIFY(row >= 0);
         Session::select(form().LVGroupDeny, {row});
         s->ports.box.boxes.clear();
-        form().BGoClick();
+        press(form().BGo);
         QVERIFY(s->ports.box.boxes.size() >= 2);
         QCOMPARE(s->ports.box.boxes.front().caption, std::string("NDS-Fehler"));
         QVERIFY(s->ports.box.boxes.front().text.starts_with("Fehler -672. "));
@@ -616,7 +621,7 @@ private slots:
                            nw::ERR_NO_ACCESS);
         const int modifies = s->faults->calls(nw::FaultBackend::Call::Modify);
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        press(form().BStop);
         QCOMPARE(s->faults->calls(nw::FaultBackend::Call::Modify), modifies);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{"NDS-Fehler"});
     }

@@ -181,7 +181,7 @@ private slots:
         QVERIFY(s->form->activated());
         const size_t boxes = s->ports.box.boxes.size();
         QVERIFY(boxes >= 1);
-        onModal([&] { s->form->HMDateiInfoClick(); }, [](QWidget*) {});
+        onModal([&] { mainwindowtest::choose(s->form->HMDateiUInfo); }, [](QWidget*) {});
         QCoreApplication::processEvents();
         s->form->FormActivate();
         QCOMPARE(s->ports.box.boxes.size(), boxes);
@@ -289,11 +289,11 @@ private slots:
         // The built-in group has no leading dot; after browsing into a container a second
         // "Benutzer" must still find it.
         QCOMPARE(settings::values().GroupInternetUserDeny, mainwindowtest::DenyGroup);
-        s->form->HMBearbeitenUUserClick();
+        mainwindowtest::choose(s->form->HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         QCOMPARE(QString::fromStdString(s->form->Browser.AktContext()).toUpper(), QStringLiteral("PROJEKTE.UNTERRICHT"));
-        s->form->HMBearbeitenUUserClick();
+        mainwindowtest::choose(s->form->HMBearbeitenUUser);
         QCOMPARE(s->ports.shell.endCount, 0);
         QVERIFY(s->form->LVCtxBrowser->count() > 0);
     }
@@ -302,7 +302,7 @@ private slots:
         s->ports.box.boxes.clear();
         testsupport::writeFile(s->dir.file("README.md"), "# Tarvelweb\n");
         s->form->ProgramFolder = s->dir.path() + "/";
-        s->form->HMDateiHomepageClick();
+        mainwindowtest::choose(s->form->HMDateiUHomepage);
         QCOMPARE(s->ports.shell.opened.size(), size_t(1));
         QVERIFY(s->ports.shell.opened[0].starts_with("file:"));
         QVERIFY(s->ports.shell.opened[0].ends_with("README.md"));
@@ -321,7 +321,7 @@ private slots:
 
     void infoAndTermsAtWindowCorner() {
         const QPoint corner = s->form->pos();
-        onModal([&] { s->form->HMDateiInfoClick(); },
+        onModal([&] { mainwindowtest::choose(s->form->HMDateiUInfo); },
                 [&](QWidget* w) {
                     auto* info = qobject_cast<TFInfo*>(w);
                     QVERIFY(info);
@@ -334,7 +334,7 @@ private slots:
                     QCOMPARE(info->LOperator->text(), QStringLiteral("Angemeldet als: admin.UNTERRICHT"));
                     QVERIFY(info->LRechte->isVisibleTo(info) && info->LRechte->text().contains("nicht erzwungen"));
                 });
-        onModal([&] { s->form->HMDateiNutzungClick(); },
+        onModal([&] { mainwindowtest::choose(s->form->HMDateiUNutzung); },
                 [&](QWidget* w) {
                     auto* terms = qobject_cast<TFNutzung*>(w);
                     QVERIFY(terms);
@@ -344,12 +344,12 @@ private slots:
     }
 
     void settingsDialogOffset() {
-        s->form->HMBearbeitenUUserClick();
+        mainwindowtest::choose(s->form->HMBearbeitenUUser);
         const QStringList deny = Session::captions(s->form->LVGroupDeny);
         const QStringList browser = Session::captions(s->form->LVCtxBrowser);
         QVERIFY(!deny.isEmpty() && !browser.isEmpty());
         const QPoint corner = s->form->pos();
-        onModal([&] { s->form->HMDateiUIniClick(); },
+        onModal([&] { mainwindowtest::choose(s->form->HMDateiUIni); },
                 [&](QWidget* w) {
                     QVERIFY(qobject_cast<TINItarvel*>(w));
                     QCOMPARE(w->pos(), corner + QPoint(13, 25));
@@ -364,7 +364,7 @@ private slots:
 
     void enterHandlersIgnoreWindowReactivation() {
         TForm1& f = *s->form;
-        f.HMBearbeitenUUserClick();
+        mainwindowtest::choose(f.HMBearbeitenUUser);
         QVERIFY(f.LVCtxBrowser->count() > 0);
         QVERIFY(!f.BStop->isEnabled());
 
@@ -394,7 +394,7 @@ private slots:
             }
         } spy;
         f.LVGroupDeny->installEventFilter(&spy);
-        onModal([&] { s->form->HMDateiNutzungClick(); }, [](QWidget*) {});
+        onModal([&] { mainwindowtest::choose(s->form->HMDateiUNutzung); }, [](QWidget*) {});
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         QTRY_VERIFY(spy.reasons.contains(Qt::ActiveWindowFocusReason));
@@ -527,7 +527,7 @@ private slots:
 
     void oneCommandAtATime() {
         TForm1& f = *s->form;
-        f.HMBearbeitenUUserClick();
+        mainwindowtest::choose(f.HMBearbeitenUUser);
         Session::select(f.LVCtxBrowser, {0});
         s->ports.box.boxes.clear();
 
@@ -545,7 +545,7 @@ private slots:
             f.close();
             closedDuringListing = !f.isVisible();
         };
-        f.HMBearbeitenUUserClick();
+        mainwindowtest::choose(f.HMBearbeitenUUser);
         s->ports.pump.onPump = nullptr;
         QVERIFY(nested > 0);
         QVERIFY(!closedDuringListing);
