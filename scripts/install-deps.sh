@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libldap-dev
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+          qt6-translations-l10n)
 if [ "${1:-}" = "--test" ]; then
   packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid)
 fi

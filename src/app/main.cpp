@@ -11,7 +11,9 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -21,6 +23,7 @@ namespace {
 // Returns -1 when the program should go on, else its exit code.
 int answerCommandLine(int argc, char** argv) {
     QCoreApplication probe(argc, argv);
+    platform::qt::installGermanTranslations(probe);  // Qt's lines of --help in German too
     QCoreApplication::setApplicationName(QStringLiteral("tarvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEL_VERSION));
     QCommandLineParser parser;
@@ -48,12 +51,37 @@ int answerCommandLine(int argc, char** argv) {
     return -1;
 }
 
+// Without a display Qt would abort with a core dump; say what is missing instead. Only the
+// window systems that need a variable are judged (offscreen, vnc and the rest need none), and
+// "-platform" on the command line is left to Qt.
+bool displayMissing(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) return false;
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string chosen = platform ? platform : "";
+    if (chosen.empty()) return !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+    if (chosen.starts_with("xcb")) return !set("DISPLAY");
+    if (chosen.starts_with("wayland")) return !set("WAYLAND_DISPLAY");
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (const int code = answerCommandLine(argc, argv); code >= 0) return code;
+    if (displayMissing(argc, argv)) {
+        std::fputs("tarvel: Das Programm braucht eine grafische Oberfläche, aber es ist keine Anzeige da\n"
+                   "(weder DISPLAY noch WAYLAND_DISPLAY ist gesetzt).\n",
+                   stderr);
+        return 1;
+    }
 
     QApplication app(argc, argv);
+    platform::qt::installGermanTranslations(app);
     app.setApplicationName(QStringLiteral("Tarvelweb"));
     app.setApplicationVersion(QStringLiteral(TARVEL_VERSION));
     app.setQuitOnLastWindowClosed(true);

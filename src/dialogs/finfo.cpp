@@ -1,5 +1,6 @@
 #include "dialogs/finfo.h"
 
+#include "dialogs/connection_failure.h"
 #include "nwclient/client_setup.h"
 
 #include <QLabel>
@@ -47,6 +48,9 @@ TFInfo::TFInfo(QWidget* parent) : TModalBox("FInfo", QStringLiteral("Info"), par
     LVerzeichnis = line("LVerzeichnis");
     LOperator = line("LOperator");
     LRechte = line("LRechte");
+    LVerbindung = line("LVerbindung");
+    LVerbindung->setWordWrap(true);
+    LVerbindung->setMinimumWidth(320);
     finish();
     showConnection();
 }
@@ -63,4 +67,9 @@ void TFInfo::showConnection() {
                                                      "wer die Datei schreiben kann, kann alles ändern.")
                                  : QString());
     LRechte->setVisible(id.embedded);
+    const ConnectionFailure failure = connectionFailure();
+    LVerbindung->setText(failure.code == 0 ? QString()
+                                           : QStringLiteral("Verbindung fehlgeschlagen: ") +
+                                                 QString::fromStdString(failureLine(failure)));
+    LVerbindung->setVisible(failure.code != 0);
 }

@@ -1,7 +1,11 @@
 #include "main/deny_progress.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -14,7 +18,15 @@ TDenyProgress::TDenyProgress(const std::string& action, QWidget* parent)
     LText = new QLabel(this);
     LText->setObjectName(QStringLiteral("LText"));
     LText->setMinimumWidth(260);
-    layout->addWidget(LText);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("DenyProgressBar"));
+    progressBar->setTextVisible(false);  // the text beside it says the numbers
+    progressBar->setRange(0, 1000);      // thousandths: an int holds that for any number of users
+    progressBar->setMinimumWidth(120);
+    auto* row = new QHBoxLayout;
+    row->addWidget(LText);
+    row->addWidget(progressBar);
+    layout->addLayout(row);
     BAbbrechen = new QPushButton(QStringLiteral("Abbrechen"), this);
     BAbbrechen->setObjectName(QStringLiteral("BAbbrechen"));
     layout->addWidget(BAbbrechen, 0, Qt::AlignHCenter);
@@ -25,6 +37,23 @@ TDenyProgress::TDenyProgress(const std::string& action, QWidget* parent)
     running_.start();
 }
 
+TDenyProgress::~TDenyProgress() {
+    if (arrow_) QGuiApplication::restoreOverrideCursor();
+}
+
+void TDenyProgress::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (arrow_) return;
+    QGuiApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+    arrow_ = true;
+}
+
+void TDenyProgress::hideEvent(QHideEvent* event) {
+    if (arrow_) QGuiApplication::restoreOverrideCursor();
+    arrow_ = false;
+    QDialog::hideEvent(event);
+}
+
 QString TDenyProgress::count(size_t n) {
     QString digits = QString::number(qulonglong(n));
     for (int pos = int(digits.size()) - 3; pos > 0; pos -= 3) digits.insert(pos, QLatin1Char('.'));
@@ -32,15 +61,14 @@ QString TDenyProgress::count(size_t n) {
 }
 
 void TDenyProgress::update(size_t done, size_t total) {
-    if (!isVisible()) {
-        if (total < ShowFromUsers && running_.elapsed() < ShowAfterMs) return;
-        LText->setText(action_ + QStringLiteral(": ") + count(done) + QStringLiteral(" von ") + count(total) +
-                       QStringLiteral(" Benutzern"));
+    const bool showNow = !isVisible();
+    if (showNow && total < ShowFromUsers && running_.elapsed() < ShowAfterMs) return;
+    LText->setText(action_ + QStringLiteral(": ") + count(done) + QStringLiteral(" von ") + count(total) +
+                   QStringLiteral(" Benutzern"));
+    progressBar->setValue(total == 0 ? 1000 : int(done * 1000 / total));
+    if (showNow) {
         show();
         sincePump_.invalidate();
-    } else {
-        LText->setText(action_ + QStringLiteral(": ") + count(done) + QStringLiteral(" von ") + count(total) +
-                       QStringLiteral(" Benutzern"));
     }
     // Pumping costs more than a user's change on a fast server: often enough to repaint and to
     // see "Abbrechen", not after every user.

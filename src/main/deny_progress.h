@@ -10,6 +10,7 @@
 #include <string>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 class TDenyProgress : public QDialog {
@@ -20,6 +21,7 @@ public:
 
     // action: "Internet-Stop" or "Internet-Go".
     TDenyProgress(const std::string& action, QWidget* parent);
+    ~TDenyProgress() override;
 
     // done of total users answered; shows the dialog when due and pumps window messages.
     void update(size_t done, size_t total);
@@ -30,13 +32,19 @@ public:
 
     QLabel* LText = nullptr;
     QPushButton* BAbbrechen = nullptr;
+    QProgressBar* progressBar = nullptr;  // beside the text: done of total
 
 protected:
     void reject() override;  // Escape and the window's close button cancel as "Abbrechen" does
+    // The job's hourglass stays up for the main window; over this dialog the operator needs the
+    // arrow to hit "Abbrechen".
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QString action_;
     QElapsedTimer running_;
     QElapsedTimer sincePump_;
     bool cancelRequested_ = false;
+    bool arrow_ = false;
 };

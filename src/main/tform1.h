@@ -72,7 +72,7 @@ public:
     void HMBearbeitenUWorkstationsClick();
     void ShowUserView();
     void ShowWorkstationView();
-    // The address the home-page item opens.
+    // The address the home-page item opens; empty when there is none.
     static std::string HomepageAddress(const std::string& programFolder);
 
     // ---- browser panel ----

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <unordered_set>
+
 namespace {
 
 const QString BrowserSource = QStringLiteral("LVCtxBrowser");
@@ -99,8 +101,12 @@ deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
         ShowUserView();
         return result;
     }
+    // The list of who has no Internet must not be wrong after a cancel or a partly refused
+    // change either; the browser stays where the operator was.
+    if (result.changed > 0 || result.halfDone > 0)
+        ListeGruppenMitglieder(settings::values().GroupInternetUserDeny, LVGroupDeny);
     if (result.cancelled && result.firstFailure == 0) {
-        platform::showMessage(platform::joinLines({"Abgebrochen.",
+        platform::showInformation(platform::joinLines({"Abgebrochen.",
                                                    TDenyProgress::count(result.changed).toStdString() + " von " +
                                                        TDenyProgress::count(result.toChange).toStdString() +
                                                        " Benutzern wurden geändert.",
@@ -170,8 +176,15 @@ bool TForm1::GoFromDenyList() {
     for (int row : LVGroupDeny->selectedRows()) names.push_back(LVGroupDeny->item(row)->text().toStdString());
     bool cancelled = false;
     if (!names.empty()) cancelled = RunDenyJob(false, names).cancelled;
-    LVGroupDeny->clearSelection();
-    return !cancelled;
+    if (!cancelled) {
+        LVGroupDeny->clearSelection();
+        return true;
+    }
+    // After a cancel the rows still listed stay selected: pressing again frees the rest.
+    const std::unordered_set<std::string> wanted(names.begin(), names.end());
+    for (int row = 0; row < LVGroupDeny->count(); ++row)
+        if (wanted.count(LVGroupDeny->item(row)->text().toStdString())) LVGroupDeny->item(row)->setSelected(true);
+    return false;
 }
 
 void TForm1::GoFromBrowser() {

@@ -1,6 +1,7 @@
 // The main window's frame: layout, menus, start-up, the view switch and the plain menu actions.
 #include "main/tform1.h"
 
+#include "dialogs/connection_failure.h"
 #include "dialogs/finfo.h"
 #include "dialogs/nutzung.h"
 #include "main/pictures.h"
@@ -118,6 +119,8 @@ void TForm1::buildForm() {
     // Both read "Internet"; a screen reader needs to say which way each one switches.
     BStop->setAccessibleName(QStringLiteral("Internet sperren"));
     BGo->setAccessibleName(QStringLiteral("Internet freigeben"));
+    LVGroupDeny->setAccessibleName(QStringLiteral("Kein Internetzugriff hat"));
+    LVCtxBrowser->setAccessibleName(QStringLiteral("Verzeichnis"));
 
     // The stand-in font is wider than the original: picture and caption must still fit.
     for (QPushButton* button : {BUser, BWorkstations, static_cast<QPushButton*>(BStop), static_cast<QPushButton*>(BGo)})
@@ -224,6 +227,7 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
     settings::resetToStartValues();
     bool connected = false;
     nwapi::InitNWConnection(connected);  // failures have shown their boxes; start-up goes on
+    reportConnectionFailure();           // and the administrator learns where and why
 
     BrowserKlassen = {"Organizational Unit", "Organization", "User", "Workstation"};
     DenyMemberList.clear();
@@ -301,12 +305,15 @@ std::string TForm1::HomepageAddress(const std::string& programFolder) {
     if (!QFileInfo::exists(readme) && QFileInfo::exists(QStringLiteral(TARVEL_INSTALLED_GUIDE)))
         readme = QStringLiteral(TARVEL_INSTALLED_GUIDE);
 #endif
+    // No guide anywhere: nothing to open, which the menu item says rather than doing nothing.
+    if (!QFileInfo::exists(readme)) return {};
     return QUrl::fromLocalFile(readme).toString().toStdString();
 #endif
 }
 
 void TForm1::HMDateiHomepageClick() {
-    if (!platform::openWebAddress(HomepageAddress(ProgramFolder)))
+    const std::string address = HomepageAddress(ProgramFolder);
+    if (address.empty() || !platform::openWebAddress(address))
         platform::showMessage("Der Browser kann nicht gestartet werden !", "Browser - Fehler");
 }
 

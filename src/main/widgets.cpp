@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QStyle>
@@ -166,3 +167,13 @@ TDropButton::TDropButton(const QString& name, const QString& caption, QWidget* p
 void TDropButton::dragEnterEvent(QDragEnterEvent* event) { dragdrop::judge(dropTarget, event); }
 void TDropButton::dragMoveEvent(QDragMoveEvent* event) { dragdrop::judge(dropTarget, event); }
 void TDropButton::dropEvent(QDropEvent* event) { dragdrop::drop(dropTarget, event); }
+
+void TDropButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}

@@ -89,6 +89,8 @@ public:
     dragdrop::Target dropTarget;
 
 protected:
+    // Enter presses a focused button as Space does (a main window has no default button).
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

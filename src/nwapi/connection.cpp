@@ -9,6 +9,50 @@
 
 namespace nwapi {
 
+namespace {
+
+constexpr int PasswordAttempts = 3;
+
+// Passes the questions for the password on, counting them; after a refused one the next
+// prompt starts with the reason.
+class PasswordQuestions : public platform::CredentialsPort {
+public:
+    explicit PasswordQuestions(platform::CredentialsPort* inner) : inner_(inner) {}
+    bool askPassword(const std::string& prompt, std::string& password) override {
+        ++asked;
+        return inner_->askPassword(refused ? platform::joinLines({"Kennwort falsch", prompt}) : prompt, password);
+    }
+    int asked = 0;
+    bool refused = false;
+
+private:
+    platform::CredentialsPort* inner_;
+};
+
+// The primary connection; a password typed wrong is asked for again, up to three times in all.
+// A wrong password from a file is not tried again: it would only count against the account.
+nw::NWCCODE openPrimaryConnection(uint32_t& connRef) {
+    const platform::Ports saved = platform::ports();
+    PasswordQuestions questions(saved.credentials);
+    platform::Ports asking = saved;
+    asking.credentials = &questions;
+    struct Restore {
+        const platform::Ports& ports;
+        ~Restore() { platform::installPorts(ports); }
+    } restore{saved};
+    platform::installPorts(asking);
+    nw::NWCCODE status = nw::NWCCGetPrimConnRef(&connRef);
+    for (int attempt = 1; status == nw::TARVEL_LDAP_BAD_CREDENTIALS && questions.asked == attempt &&
+                          attempt < PasswordAttempts;
+         ++attempt) {
+        questions.refused = true;
+        status = nw::NWCCGetPrimConnRef(&connRef);
+    }
+    return status;
+}
+
+}  // namespace
+
 LayerState& layer() {
     static LayerState state;
     return state;
@@ -36,11 +80,17 @@ void InitNWConnection(bool& ok) {
     status = nw::NWCLXInit(nullptr, nullptr);
     if (status != 0) ShowNWError(status, "NWCLXInit");
 
-    status = nw::NWCCGetPrimConnRef(&L.primaryConnRef);
-    if (status != 0) ShowNWError(status, "NWCCGetPrimConnRef");
+    status = openPrimaryConnection(L.primaryConnRef);
+    if (status != 0) {
+        L.connectionFailure = status;
+        ShowNWError(status, "NWCCGetPrimConnRef");
+    }
 
     status = nw::NWCCOpenConnByRef(L.primaryConnRef, nw::NWCC_OPEN_LICENSED, 0, &L.connection);
-    if (status != 0) ShowNWError(status, "NWCCOpenConnByRef");
+    if (status != 0) {
+        if (L.connectionFailure == 0) L.connectionFailure = status;
+        ShowNWError(status, "NWCCOpenConnByRef");
+    }
 
     std::memset(L.serverName, 0, sizeof L.serverName);
     status = nw::NWCCGetConnRefInfo(L.primaryConnRef, nw::NWCC_INFO_SERVER_NAME, nw::NW_MAX_SERVER_NAME_LEN,

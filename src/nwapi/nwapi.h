@@ -28,6 +28,7 @@ struct LayerState {
     int32_t lastNDSError = 0;
     bool suppressionArmed = false;
     int32_t expectedCode = 0;
+    uint32_t connectionFailure = 0;       // status of the first failed connection step; 0: it opened
 };
 LayerState& layer();
 // Back to the initial values without calling the client (tests).

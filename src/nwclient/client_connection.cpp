@@ -102,6 +102,7 @@ void resetClient() {
 ConnectionIdentity connectionIdentity() {
     const ClientState& s = state();
     ConnectionIdentity id;
+    id.configurationFile = s.configLoaded ? s.config.file : s.configFile;
     if (!s.configLoaded) return id;
     const ClientConfig& c = s.config;
     id.operatorName = c.operatorName;

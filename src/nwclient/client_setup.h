@@ -27,11 +27,13 @@ DirectoryBackend* currentBackend();
 void resetClient();
 
 // Which directory and which operator the client was set up with (nwclient.conf as read; all
-// empty before it was read), so the operator can see whose rights apply.
+// empty before it was read, but for a file named by setConfigurationFile), so the operator can
+// see whose rights apply.
 struct ConnectionIdentity {
     std::string tree;          // the tree file's path, or the server's address (and base)
     std::string operatorName;  // Operator=, else the LDAP bind DN
     bool embedded = false;     // a tree file: its rights are not enforced by a server
+    std::string configurationFile;  // the nwclient.conf read or named; empty when none was found
 };
 ConnectionIdentity connectionIdentity();
 

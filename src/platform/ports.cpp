@@ -51,6 +51,10 @@ Answer showMessage(const std::string& text, const std::string& caption, Buttons 
     return installed().messageBox->show(text, caption, buttons);
 }
 
+void showInformation(const std::string& text, const std::string& caption) {
+    installed().messageBox->inform(text, caption);
+}
+
 void pumpMessages() { installed().eventPump->pump(); }
 
 bool openWebAddress(const std::string& address) { return installed().shell->openWebAddress(address); }

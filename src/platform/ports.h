@@ -18,6 +18,9 @@ class MessageBoxPort {
 public:
     virtual ~MessageBoxPort() = default;
     virtual Answer show(const std::string& text, const std::string& caption, Buttons buttons) = 0;
+    // A box with OK that reports what the operator asked for (a cancel, say), not a fault: the
+    // information icon where the port shows icons.
+    virtual void inform(const std::string& text, const std::string& caption) { show(text, caption, Buttons::Ok); }
 };
 
 class BusyCursorPort {
@@ -62,6 +65,7 @@ const Ports& ports();
 
 // Convenience calls through the installed ports.
 Answer showMessage(const std::string& text, const std::string& caption, Buttons buttons = Buttons::Ok);
+void showInformation(const std::string& text, const std::string& caption);
 void pumpMessages();
 bool openWebAddress(const std::string& address);
 [[noreturn]] void endProgram(int exitCode = 0);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -184,6 +185,14 @@ std::string FormatServerStamp(double dateTime) {
     const int64_t seconds = msOfDay / 1000;
     return twoDigits(d) + "." + twoDigits(m) + "." + std::to_string(y) + " " + twoDigits(seconds / 3600) + ":" +
            twoDigits(seconds / 60 % 60) + ":" + twoDigits(seconds % 60) + " (ServerTime)";
+}
+
+static std::string FormatWorkstationStamp(std::time_t now) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
+    return std::string(text) + " (LocalTime)";
 }
 
 std::string BuildSettingsText(const Values& v, const std::string& stamp) {
@@ -385,11 +394,14 @@ bool SaveSettings(const std::string& path) {
 
         double now = 0;
         nwapi::GetServerDateTime(now);
+        // A server without a clock gives 0, which reads as 30.12.1899: the workstation's time is
+        // nearer the truth, and the stamp says whose it is.
+        const std::string stamp = now == 0 ? FormatWorkstationStamp(std::time(nullptr)) : FormatServerStamp(now);
         const Values& v = values();
         std::string bytes;
         // A value that would break its line, or that Windows-1252 cannot hold, is never
         // written altered: the save is refused and the file stays as it was.
-        if (!allFitOneLine(v) || !text::utf8ToCp1252(BuildSettingsText(v, FormatServerStamp(now)), bytes)) {
+        if (!allFitOneLine(v) || !text::utf8ToCp1252(BuildSettingsText(v, stamp), bytes)) {
             showWriteError(path);
             return true;
         }

@@ -13,9 +13,11 @@
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QListWidget>
 #include <QTest>
 
@@ -97,8 +99,11 @@ struct Session {
     bool enter(const QString& caption) {
         const int row = rowOf(form->LVCtxBrowser, caption);
         if (row < 0) return false;
-        select(form->LVCtxBrowser, {row});
-        form->LVCtxBrowserDblClick();
+        QListWidgetItem* item = form->LVCtxBrowser->item(row);
+        form->LVCtxBrowser->scrollToItem(item);
+        const QPoint at = form->LVCtxBrowser->visualItemRect(item).center();
+        QTest::mouseClick(form->LVCtxBrowser->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(form->LVCtxBrowser->viewport(), Qt::LeftButton, {}, at);
         return true;
     }
 
@@ -108,6 +113,18 @@ struct Session {
         return out;
     }
 };
+
+// Presses a button as the operator would: only a visible, enabled one can be pressed.
+inline void press(QPushButton* button) {
+    QVERIFY2(button->isVisible() && button->isEnabled(), qPrintable(button->objectName()));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Chooses a menu item: only an enabled, visible one can be chosen.
+inline void choose(QAction* action) {
+    QVERIFY2(action->isVisible() && action->isEnabled(), qPrintable(action->objectName()));
+    action->trigger();
+}
 
 // Values of one attribute of an object, read through the directory layer.
 inline text::NameList attribute(const std::string& object, const std::string& name) {

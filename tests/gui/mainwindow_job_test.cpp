@@ -9,8 +9,10 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -21,6 +23,8 @@
 #include <thread>
 
 using mainwindowtest::attribute;
+using mainwindowtest::choose;
+using mainwindowtest::press;
 using mainwindowtest::DenyGroup;
 using mainwindowtest::holds;
 using mainwindowtest::Session;
@@ -56,7 +60,7 @@ private:
 
     // "Benutzer", then down to SCHUELER.UNTERRICHT.
     void toSchueler() {
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("SCHUELER"));
     }
@@ -140,7 +144,7 @@ private slots:
     void userViewFillsBothLists() {
         s->open();
         s->ports.box.boxes.clear();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->ports.box.boxes.empty());
 
         // Deny list: the members, ordered by container from the root down, with class icons.
@@ -169,7 +173,7 @@ private slots:
         std::string out;
         QCOMPARE(testsupport::runTreeTool("set " + s->dir.file("school.tree") + " " + DenyGroup + " Member 1", &out), 0);
         s->ports.box.boxes.clear();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel ListeGruppenMitglieder"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("Keine Objekte in der Liste vorhanden"));
@@ -180,7 +184,7 @@ private slots:
     void navigationStopsAtBaseContainer() {
         s->writeSettings("BasisUserContainer=SCHUELER.UNTERRICHT\r\n");
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         const QStringList start = Session::captions(form().LVCtxBrowser);
         QCOMPARE(start.first(), QStringLiteral(".."));
         QVERIFY(start.indexOf("KLASSE5A") < start.indexOf("KLASSE7B"));
@@ -251,7 +255,7 @@ private slots:
 
     void goFromBrowserSelection() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         const std::string gast = selectInBrowser("Gast01");
@@ -264,7 +268,7 @@ private slots:
 
     void goWithBothListsSelectedStopsAfterTheDenyList() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         QVERIFY(!selectInBrowser("Gast02").empty());
@@ -280,7 +284,7 @@ private slots:
     // A drop onto Go acts on the list it came from, whatever the other list still has selected.
     void dropOntoGoActsOnWhatWasDragged() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         const std::string gast01 = "Gast01.PROJEKTE.UNTERRICHT", gast02 = "Gast02.PROJEKTE.UNTERRICHT";
         QVERIFY(placesOf(gast01).member && placesOf(gast02).member);
         // A deny-list row selected earlier and left so ...
@@ -303,7 +307,7 @@ private slots:
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
         QVERIFY(!selectInBrowser("Gast03").empty());
-        form().BStopClick();
+        press(form().BStop);
         QTRY_VERIFY(placesOf("Gast03.PROJEKTE.UNTERRICHT").member);
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("PROJEKTE"));
@@ -337,8 +341,25 @@ private slots:
         QVERIFY(total > 50);
         s->ports.box.boxes.clear();
 
+        // The cancel box reports what the teacher asked for: the information icon.
+        struct InformSpy : platform::MessageBoxPort {
+            platform::MessageBoxPort* inner = nullptr;
+            std::vector<std::string> informed;
+            platform::Answer show(const std::string& t, const std::string& c, platform::Buttons b) override {
+                return inner->show(t, c, b);
+            }
+            void inform(const std::string& t, const std::string& c) override {
+                informed.push_back(c);
+                inner->show(t, c, platform::Buttons::Ok);
+            }
+        } spy;
+        platform::Ports withSpy = platform::ports();
+        spy.inner = withSpy.messageBox;
+        withSpy.messageBox = &spy;
+        platform::installPorts(withSpy);
+
         QStringList seen;
-        bool busyMeanwhile = false;
+        bool busyMeanwhile = false, barBesideText = false, arrowOverDialog = true;
         QTimer watcher;
         watcher.setInterval(0);
         connect(&watcher, &QTimer::timeout, this, [&] {
@@ -348,11 +369,21 @@ private slots:
             if (seen.isEmpty() || seen.last() != text) seen << text;
             busyMeanwhile = busyMeanwhile || form().busy();
             const int done = text.section(QLatin1Char(' '), 1, 1).toInt();
+            barBesideText = barBesideText || (dialog->progressBar->isVisible() && dialog->progressBar->value() > 0 &&
+                                              dialog->progressBar->x() > dialog->LText->geometry().right() &&
+                                              dialog->progressBar->y() < dialog->LText->geometry().bottom());
+            arrowOverDialog = arrowOverDialog && QGuiApplication::overrideCursor() &&
+                              QGuiApplication::overrideCursor()->shape() == Qt::ArrowCursor;
             if (done >= 10 && dialog->BAbbrechen->isEnabled()) QTest::mouseClick(dialog->BAbbrechen, Qt::LeftButton);
         });
         watcher.start();
         QTest::mouseClick(form().BStop, Qt::LeftButton);
         watcher.stop();
+        withSpy.messageBox = spy.inner;
+        platform::installPorts(withSpy);
+        QCOMPARE(spy.informed, std::vector<std::string>{"Tarvel Internet-Stop"});
+        QVERIFY(barBesideText && arrowOverDialog);
+        QVERIFY(!QGuiApplication::overrideCursor());
 
         QVERIFY(!seen.isEmpty());
         QVERIFY2(seen.first().startsWith("Internet-Stop: ") && seen.first().endsWith(QStringLiteral(" von %1 Benutzern").arg(total)),
@@ -374,14 +405,33 @@ private slots:
         }
         QCOMPARE(whole, changed);
         QCOMPARE(untouched, total - changed);
+        // The deny list shows who was stopped; the browser stays where it was.
+        QCOMPARE(form().LVGroupDeny->count(), int(5 + changed));
 
         // The selection is still there: pressing again changes the rest.
         QVERIFY(form().LVCtxBrowser->selectedRows().size() == 3);
+        QVERIFY(Session::captions(form().LVCtxBrowser).contains("KLASSE5A"));
         s->ports.box.boxes.clear();
         QTest::mouseClick(form().BStop, Qt::LeftButton);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
         expectAllIn(users, true);
         QVERIFY(!form().findChild<TDenyProgress*>("DenyProgress"));
+
+        // A cancelled go from the deny list: the list shows who is still stopped, and those rows
+        // stay selected for the next press.
+        QList<int> denyRows;
+        for (const std::string& u : users) denyRows << Session::rowOf(form().LVGroupDeny, QString::fromStdString(u));
+        Session::select(form().LVGroupDeny, denyRows);
+        s->ports.box.boxes.clear();
+        watcher.start();
+        QTest::mouseClick(form().BGo, Qt::LeftButton);
+        watcher.stop();
+        QCOMPARE(s->boxCaptions(), std::vector<std::string>{"Tarvel Internet-Go"});
+        size_t stillIn = 0;
+        for (const std::string& u : users) stillIn += placesOf(u).member;
+        QVERIFY(stillIn > 0 && stillIn < total);
+        QCOMPARE(form().LVGroupDeny->count(), int(5 + stillIn));
+        QCOMPARE(size_t(form().LVGroupDeny->selectedRows().size()), stillIn);
         QCOMPARE(TDenyProgress::count(1234), QStringLiteral("1.234"));
         QCOMPARE(TDenyProgress::count(3200000), QStringLiteral("3.200.000"));
         QCOMPARE(TDenyProgress::count(999), QStringLiteral("999"));
@@ -440,9 +490,12 @@ private slots:
     void selectionErrors() {
         s->open();
         toSchueler();
+        // A row chosen and unchosen again leaves both buttons on, with nothing selected.
+        Session::select(form().LVCtxBrowser, {0});
+        form().LVCtxBrowser->clearSelection();
         s->ports.box.boxes.clear();
-        form().BStopClick();
-        form().BGoClick();
+        press(form().BStop);
+        press(form().BGo);
         QCOMPARE(s->ports.box.boxes.size(), size_t(2));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Liste wurden keine\r\nBenutzer oder Container ausgewählt!"));
@@ -452,7 +505,7 @@ private slots:
         const text::NameList before = attribute(DenyGroup, "Member");
         QVERIFY(!selectInBrowser("WS-R101-01").empty());
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        press(form().BStop);
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Auswahl-Fehler"));
         QCOMPARE(s->ports.box.boxes[0].text, std::string("In der Auswahl wurden keine\r\nBenutzer gefunden!"));
@@ -505,7 +558,7 @@ private slots:
 
     void dragStartsACopyWithOurData() {
         s->open();
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         Session::select(form().LVCtxBrowser, {0});
         std::unique_ptr<QMimeData> data(form().LVCtxBrowser->model()->mimeData(
             {form().LVCtxBrowser->model()->index(0, 0)}));
@@ -519,7 +572,7 @@ private slots:
     void teacherWithoutRights() {
         QFETCH(bool, onSlapd);
         s->open("lehrer1.LEHRER.UNTERRICHT", false, onSlapd);
-        form().HMBearbeitenUUserClick();
+        choose(form().HMBearbeitenUUser);
         QCOMPARE(form().LVGroupDeny->count(), 5);
 
         // A pupil of KLASSE7A: the teacher may change the group, not the pupil.
@@ -527,7 +580,7 @@ private slots:
         QVERIFY(row >= 0);
         Session::select(form().LVGroupDeny, {row});
         s->ports.box.boxes.clear();
-        form().BGoClick();
+        press(form().BGo);
         QVERIFY(s->ports.box.boxes.size() >= 2);
         QCOMPARE(s->ports.box.boxes.front().caption, std::string("NDS-Fehler"));
         QVERIFY(s->ports.box.boxes.front().text.starts_with("Fehler -672. "));
@@ -545,14 +598,19 @@ private slots:
         QVERIFY(!form().LVGroupDeny->hasSelection());
         QVERIFY(placesOf("BauerBen.KLASSE7A.SCHUELER.UNTERRICHT").member);
 
-        // A refused stop never shows the access hint.
+        // A refused stop never shows the access hint. Partly refused (KLASSE5A is the teacher's,
+        // KLASSE6A is not), the deny list shows those it did stop.
         QVERIFY(s->enter("UNTERRICHT"));
         QVERIFY(s->enter("SCHUELER"));
-        QVERIFY(!selectInBrowser("KLASSE6A").empty());
+        Session::select(form().LVCtxBrowser, {Session::rowOf(form().LVCtxBrowser, "KLASSE5A"),
+                                              Session::rowOf(form().LVCtxBrowser, "KLASSE6A")});
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        form().BStop->setFocus();
+        QTest::keyClick(form().BStop, Qt::Key_Return);  // Enter presses a focused button
         QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Internet-Stop"));
         QVERIFY(s->ports.box.boxes.back().text.ends_with("  sind möglicherweise Inkonsistenzen aufgetreten."));
+        QCOMPARE(form().LVGroupDeny->count(), 5 + 24);
+        QCOMPARE(form().LVCtxBrowser->selectedRows().size(), 2);
     }
 
     void failedSearchChangesNothing() {
@@ -563,7 +621,7 @@ private slots:
                            nw::ERR_NO_ACCESS);
         const int modifies = s->faults->calls(nw::FaultBackend::Call::Modify);
         s->ports.box.boxes.clear();
-        form().BStopClick();
+        press(form().BStop);
         QCOMPARE(s->faults->calls(nw::FaultBackend::Call::Modify), modifies);
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{"NDS-Fehler"});
     }

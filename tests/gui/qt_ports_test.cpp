@@ -68,15 +68,32 @@ private slots:
         QCOMPARE(buttonCount, 1);
     }
 
+    // Qt's own words in German (the program speaks German whatever the locale); a box that
+    // reports what the operator asked for shows the information icon, a fault the error icon.
     void okCancelBoxAnswersWhatWasPressed() {
+        QVERIFY(platform::qt::installGermanTranslations(*QCoreApplication::instance()));
         platform::qt::QtMessageBox port;
         int buttonCount = 0;
+        QString cancelText;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         whenModalShows<QMessageBox>([&](QMessageBox* box) {
             buttonCount = int(box->buttons().size());
+            cancelText = box->button(QMessageBox::Cancel)->text();
+            icon = box->icon();
             box->button(QMessageBox::Cancel)->click();
         });
         QCOMPARE(port.show("Fehler 1. x", "NDS-Fehler", Buttons::OkCancel), Answer::Cancel);
         QCOMPARE(buttonCount, 2);
+        QCOMPARE(cancelText, QStringLiteral("Abbrechen"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        whenModalShows<QMessageBox>([&](QMessageBox* box) {
+            icon = box->icon();
+            buttonCount = int(box->buttons().size());
+            box->button(QMessageBox::Ok)->click();
+        });
+        port.inform("Abgebrochen.", "Tarvel Internet-Stop");
+        QCOMPARE(icon, QMessageBox::Information);
+        QCOMPARE(buttonCount, 1);
 
         whenModalShows<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
         QCOMPARE(port.show("Fehler 1. x", "NDS-Fehler", Buttons::OkCancel), Answer::Cancel);
@@ -223,6 +240,7 @@ private slots:
     void unparsableWebAddressIsRefused() {
         platform::qt::QtShell shell;
         QVERIFY(!shell.openWebAddress(""));
+        QVERIFY(!shell.openWebAddress("file:///nicht/da/README.md"));  // a browser would show nothing
     }
 };
 

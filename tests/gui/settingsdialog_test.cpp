@@ -130,6 +130,14 @@ private slots:
             QVERIFY(a);
             QCOMPARE(a->text(QAccessible::Name), label->text());
         }
+        // ... and each "..." by what it picks.
+        const QList<QPair<QPushButton*, QString>> picks{
+            {dlg.BIniBasisUserContainer, "Basis-Benutzer-Container"},
+            {dlg.BIniBasisWSContainer, "Basis-Workstation-Container"},
+            {dlg.BIniGroupInternetUserDeny, "Internet-Verbotsgruppe (User)"},
+            {dlg.BIniGroupInternetWSDeny, "Internet-Verbotsgruppe (Workstations)"}};
+        for (const auto& [button, what] : picks)
+            QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), what + " auswählen");
     }
 
     void textsFitTheirControlsAndTheForm() {

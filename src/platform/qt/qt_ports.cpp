@@ -4,12 +4,16 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -33,13 +37,19 @@ QString messageText(const std::string& text) {
 }  // namespace
 
 Answer QtMessageBox::show(const std::string& text, const std::string& caption, Buttons buttons) {
+    return run(text, caption, buttons, false);
+}
+
+void QtMessageBox::inform(const std::string& text, const std::string& caption) { run(text, caption, Buttons::Ok, true); }
+
+Answer QtMessageBox::run(const std::string& text, const std::string& caption, Buttons buttons, bool information) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         // No window system yet (or a command-line caller): the words must not be lost.
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return Answer::Ok;
     }
     QMessageBox box;  // no owner window
-    box.setIcon(QMessageBox::Critical);
+    box.setIcon(information ? QMessageBox::Information : QMessageBox::Critical);
     box.setWindowTitle(fromUtf8(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(messageText(text));
@@ -120,6 +130,8 @@ void QtEventPump::endProgress() {
 bool QtShell::openWebAddress(const std::string& address) {
     const QUrl url = QUrl::fromUserInput(fromUtf8(address));
     if (!url.isValid()) return false;
+    // A browser started on a file that is not there shows nothing the operator could act on.
+    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile())) return false;
     return QDesktopServices::openUrl(url);
 }
 
@@ -135,6 +147,7 @@ PasswordDialog::PasswordDialog(const QString& prompt, QWidget* parent) : QDialog
     setModal(true);
     auto* layout = new QVBoxLayout(this);
     label_ = new QLabel(prompt, this);
+    label_->setObjectName(QStringLiteral("LPrompt"));
     label_->setTextFormat(Qt::PlainText);
     label_->setWordWrap(true);
     layout->addWidget(label_);
@@ -159,11 +172,21 @@ QString PasswordDialog::password() const { return edit_->text(); }
 
 bool QtCredentials::askPassword(const std::string& prompt, std::string& password) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
-    PasswordDialog dialog(fromUtf8(prompt));
+    PasswordDialog dialog(messageText(prompt));  // "Kennwort falsch" stands on a line of its own
     if (dialog.exec() != QDialog::Accepted) return false;
     const QByteArray utf8 = dialog.password().toUtf8();
     password.assign(utf8.constData(), size_t(utf8.size()));
     return true;
+}
+
+bool installGermanTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 QtPorts::QtPorts() {

@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QElapsedTimer>
 
+class QCoreApplication;
+
 #include <functional>
 
 class QLabel;
@@ -22,7 +24,17 @@ namespace platform::qt {
 class QtMessageBox : public MessageBoxPort {
 public:
     Answer show(const std::string& text, const std::string& caption, Buttons buttons) override;
+    // The same frame with the information icon and OK.
+    void inform(const std::string& text, const std::string& caption) override;
+
+private:
+    Answer run(const std::string& text, const std::string& caption, Buttons buttons, bool information);
 };
+
+// The program speaks German whatever the locale: Qt's own words ("Abbrechen" in the boxes, the
+// edit fields' context menu, the lines of --help) come from Qt's German translations
+// (qtbase_de in QLibraryInfo's translations folder). False when they are not installed.
+bool installGermanTranslations(QCoreApplication& app);
 
 // The hourglass through QGuiApplication's override-cursor stack, so nesting works.
 class QtBusyCursor : public BusyCursorPort {

@@ -119,8 +119,10 @@ void TINItarvel::buildForm() {
         b->setAutoDefault(false);
         return b;
     };
-    auto dots = [&](const char* name, int l, int t) {
+    // A screen reader would read each of the four "..." as "dot dot dot": it names what it picks.
+    auto dots = [&](const char* name, int l, int t, const char* picks) {
         QPushButton* b = button(name, l, t, 20, 20, "...");
+        b->setAccessibleName(QString::fromUtf8(picks) + QStringLiteral(" auswählen"));
         b->setFont(formsupport::arialBold16());
         connect(b, &QPushButton::clicked, this, [this, b] { BIniNDSBrowserClick(b); });
         return b;
@@ -128,10 +130,10 @@ void TINItarvel::buildForm() {
 
     LIniBasisUserContainer = label("LIniBasisUserContainer", 8, 8, 121, 13, "Basis-Benutzer-Container:");
     EIniBasisUserContainer = edit("EIniBasisUserContainer", 8, 24, 305, 21);
-    BIniBasisUserContainer = dots("BIniBasisUserContainer", 312, 24);
+    BIniBasisUserContainer = dots("BIniBasisUserContainer", 312, 24, "Basis-Benutzer-Container");
     LIniBasisGroupContainer = label("LIniBasisGroupContainer", 8, 48, 133, 13, "Basis-Workstation-Container");
     EIniBasisWSContainer = edit("EIniBasisWSContainer", 8, 64, 305, 21);
-    BIniBasisWSContainer = dots("BIniBasisWSContainer", 312, 64);
+    BIniBasisWSContainer = dots("BIniBasisWSContainer", 312, 64, "Basis-Workstation-Container");
     CBIniBasisWSContainerGoUpALevel = place(new QCheckBox(QStringLiteral("Erlaube, im NDS-Baum höher zu steigen (Benutzer)"), this),
                                             "CBIniBasisWSContainerGoUpALevel", 8, 88, 265, 17);
     CBIniBasisUserContainerGoUpALevel = place(new QCheckBox(QStringLiteral("Erlaube, im NDS-Baum höher zu steigen (Gruppen)"), this),
@@ -150,10 +152,10 @@ void TINItarvel::buildForm() {
 
     LGroupInternetUserDeny = label("LGroupInternetUserDeny", 8, 168, 142, 13, "Internet-Verbotsgruppe (User):");
     EIniGroupInternetUserDeny = edit("EIniGroupInternetUserDeny", 8, 184, 305, 21);
-    BIniGroupInternetUserDeny = dots("BIniGroupInternetUserDeny", 312, 184);
+    BIniGroupInternetUserDeny = dots("BIniGroupInternetUserDeny", 312, 184, "Internet-Verbotsgruppe (User)");
     LGroupInternetWSDeny = label("LGroupInternetWSDeny", 8, 208, 182, 13, "Internet-Verbotsgruppe (Workstations):");
     EIniGroupInternetWSDeny = edit("EIniGroupInternetWSDeny", 8, 224, 305, 21);
-    BIniGroupInternetWSDeny = dots("BIniGroupInternetWSDeny", 312, 224);
+    BIniGroupInternetWSDeny = dots("BIniGroupInternetWSDeny", 312, 224, "Internet-Verbotsgruppe (Workstations)");
 
     LAnzeigeUeberschrift = label("LAnzeigeUeberschrift", 8, 256, 325, 13,
                                  "Folgende Einstellungen beziehen sich auf die Benutzer/WS-Anzeige:");
