@@ -8,6 +8,7 @@ bool ReadClientConfiguration(ClientConfiguration& out) {
     nw::ClientConfig config;
     if (nw::loadConfiguration(config) != 0) return false;
     out.file = config.file;
+    out.tree = config.tree;
     out.operatorName = config.operatorName;
     out.values = config.values;
     return true;

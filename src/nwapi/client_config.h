@@ -9,6 +9,7 @@ namespace nwapi {
 
 struct ClientConfiguration {
     std::string file;          // where it was read from
+    std::string tree;          // Tree=: "sqlite:PATH" or an ldap:// or ldaps:// address
     std::string operatorName;  // Operator=
     std::map<std::string, std::string> values;  // every key, lower-cased
 };
