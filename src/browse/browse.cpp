@@ -8,7 +8,7 @@
 
 namespace browse {
 
-const std::array<const char*, AnzahlKlassenSymbole> KlassenSymbole = {
+const std::array<const char*, ClassSymbolCount> KlassenSymbole = {
     "..",                          // 0
     "Unknown",                     // 1
     "WIN95 User Package",          // 2
@@ -78,7 +78,7 @@ namespace {
 const std::unordered_map<std::string, int>& positionTable() {
     static const std::unordered_map<std::string, int> table = [] {
         std::unordered_map<std::string, int> t;
-        for (int i = 2; i < AnzahlKlassenSymbole; ++i)
+        for (int i = 2; i < ClassSymbolCount; ++i)
             t.emplace(text::toLowerAscii(KlassenSymbole[size_t(i)]), i);  // emplace keeps the first
         return t;
     }();

@@ -21,8 +21,8 @@ using text::NameList;
 // ---- class-symbol table ----
 // A class's position is its icon index. 0 is the ".." row, 1 every class the table lacks; the
 // "?" entries are placeholders for no class.
-inline constexpr int AnzahlKlassenSymbole = 60;
-extern const std::array<const char*, AnzahlKlassenSymbole> KlassenSymbole;
+inline constexpr int ClassSymbolCount = 60;
+extern const std::array<const char*, ClassSymbolCount> KlassenSymbole;
 inline constexpr int SymbolUp = 0;
 inline constexpr int SymbolUnknown = 1;
 inline constexpr int SymbolOrganization = 29;

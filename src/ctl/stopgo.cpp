@@ -2,6 +2,7 @@
 // the pending go's of timed stops.
 #include "ctl/ctl.h"
 #include "deny/audit.h"
+#include "deny/describe.h"
 #include "deny/job.h"
 #include "deny/schedule.h"
 #include "deny/selection.h"

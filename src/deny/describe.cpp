@@ -12,7 +12,8 @@ std::vector<std::string> failureLines(const JobResult& r, const std::string& gro
                                    "  In der Gruppe " + group,
                                    "  und/oder bei zugehörigen Usern",
                                    "  sind möglicherweise Inkonsistenzen aufgetreten."};
-    if (!r.groupRead) lines.push_back("Die Mitglieder der Gruppe können nicht gelesen werden: nichts wurde geändert.");
+    if (!treeStateLine(r.firstFailure).empty()) lines.push_back(treeStateLine(r.firstFailure));
+    if (!r.groupRead) lines.push_back("Die Mitglieder der Gruppe " + group + " können nicht gelesen werden: nichts wurde geändert.");
     // Who is half done and how to mend it: users a failed stop left outside Member keep their
     // Internet access and appear in no list.
     if (r.timedOut) lines.push_back("Der Server hat nicht rechtzeitig geantwortet.");
@@ -28,6 +29,15 @@ std::vector<std::string> failureLines(const JobResult& r, const std::string& gro
 bool noAccess(int32_t status) { return status == nw::ERR_NO_ACCESS || status == -nw::ERR_NO_ACCESS; }
 
 }  // namespace
+
+std::string treeStateLine(int32_t status) {
+    if (status == nw::ERR_DS_LOCKED)
+        return "Der Verzeichnisbaum ist belegt: ein anderes Programm hielt ihn länger als LockTimeout= "
+               "(nwclient.conf).";
+    if (status == static_cast<int32_t>(nw::TARVEL_TREE_DAMAGED) || status == nw::ERR_DATABASE_FORMAT)
+        return "Der Verzeichnisbaum ist beschädigt: tarvel-tree check zeigt, was defekt ist.";
+    return {};
+}
 
 std::string countText(size_t n) {
     std::string digits = std::to_string(n);

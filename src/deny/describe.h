@@ -33,6 +33,10 @@ struct JobWords {
 
 JobWords describe(Direction direction, const JobResult& result, const std::string& group, Repeat repeat);
 
+// A line saying why a change failed when the tree itself was the cause (held by another program
+// past LockTimeout=, or damaged), for the status of the first failure; empty otherwise.
+std::string treeStateLine(int32_t status);
+
 // 1234567 as "1.234.567".
 std::string countText(size_t n);
 // "Internet-Stop: 1.234 von 3.200 Benutzern".

@@ -101,13 +101,4 @@ std::vector<std::string> skippedLines(const text::NameList& skipped) {
     return lines;
 }
 
-std::string treeStateLine(int32_t status) {
-    if (status == nw::ERR_DS_LOCKED)
-        return "Der Verzeichnisbaum ist belegt: ein anderes Programm hielt ihn länger als LockTimeout= "
-               "(nwclient.conf).";
-    if (status == static_cast<int32_t>(nw::TARVEL_TREE_DAMAGED) || status == nw::ERR_DATABASE_FORMAT)
-        return "Der Verzeichnisbaum ist beschädigt: tarvel-tree check zeigt, was defekt ist.";
-    return {};
-}
-
 }  // namespace deny

@@ -38,8 +38,4 @@ bool gatherUsers(const std::vector<SelectedEntry>& entries, text::NameList& user
 // The lines that tell the operator which entries a gathering left out; empty when none.
 std::vector<std::string> skippedLines(const text::NameList& skipped);
 
-// A line saying why a change failed when the tree itself was the cause (held by another program
-// past LockTimeout=, or damaged), for the status of the first failure; empty otherwise.
-std::string treeStateLine(int32_t status);
-
 }  // namespace deny

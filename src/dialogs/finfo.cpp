@@ -48,9 +48,9 @@ TFInfo::TFInfo(QWidget* parent) : TModalBox("FInfo", QStringLiteral("Info"), par
     LVerzeichnis = line("LVerzeichnis");
     LOperator = line("LOperator");
     LRechte = line("LRechte");
-    LVerbindung = line("LVerbindung");
-    LVerbindung->setWordWrap(true);
-    LVerbindung->setMinimumWidth(320);
+    connectionLabel = line("connectionLabel");
+    connectionLabel->setWordWrap(true);
+    connectionLabel->setMinimumWidth(320);
     finish();
     showConnection();
 }
@@ -68,8 +68,8 @@ void TFInfo::showConnection() {
                                  : QString());
     LRechte->setVisible(id.embedded);
     const ConnectionFailure failure = connectionFailure();
-    LVerbindung->setText(failure.code == 0 ? QString()
+    connectionLabel->setText(failure.code == 0 ? QString()
                                            : QStringLiteral("Verbindung fehlgeschlagen: ") +
                                                  QString::fromStdString(failureLine(failure)));
-    LVerbindung->setVisible(failure.code != 0);
+    connectionLabel->setVisible(failure.code != 0);
 }

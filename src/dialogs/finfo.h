@@ -21,7 +21,7 @@ public:
     QLabel* LVerzeichnis = nullptr;
     QLabel* LOperator = nullptr;
     QLabel* LRechte = nullptr;
-    QLabel* LVerbindung = nullptr;  // why the connection failed; hidden when it opened
+    QLabel* connectionLabel = nullptr;  // why the connection failed; hidden when it opened
 };
 
 // The box created by the program entry; null until then (a caller then makes its own).

@@ -3,6 +3,8 @@
 // window painted while the change runs, and is asked between users whether to stop.
 #pragma once
 
+#include "deny/job.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 
@@ -13,25 +15,21 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-class TDenyProgress : public QDialog {
+class DenyProgressDialog : public QDialog {
     Q_OBJECT
 public:
     static constexpr size_t ShowFromUsers = 51;   // more than 50
     static constexpr int ShowAfterMs = 500;
 
-    // action: "Internet-Stop" or "Internet-Go".
-    TDenyProgress(const std::string& action, QWidget* parent);
-    ~TDenyProgress() override;
+    DenyProgressDialog(deny::Direction direction, QWidget* parent);
+    ~DenyProgressDialog() override;
 
     // done of total users answered; shows the dialog when due and pumps window messages.
     void update(size_t done, size_t total);
     bool cancelRequested() const { return cancelRequested_; }
 
-    // "1.234": the German thousands dot.
-    static QString count(size_t n);
-
-    QLabel* LText = nullptr;
-    QPushButton* BAbbrechen = nullptr;
+    QLabel* textLabel = nullptr;
+    QPushButton* cancelButton = nullptr;
     QProgressBar* progressBar = nullptr;  // beside the text: done of total
 
 protected:
@@ -42,7 +40,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    QString action_;
+    deny::Direction direction_;
     QElapsedTimer running_;
     QElapsedTimer sincePump_;
     bool cancelRequested_ = false;

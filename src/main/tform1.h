@@ -4,6 +4,7 @@
 #pragma once
 
 #include "browse/browse.h"
+#include "deny/describe.h"
 #include "deny/job.h"
 #include "platform/text.h"
 
@@ -115,7 +116,7 @@ private:
     void FillRows(TListView* view, const std::vector<browse::Row>& rows);
     void ShowView(int showFirst, const std::string& group, const std::string& container, bool withContainer);
     deny::JobResult RunDenyJob(bool stop, const text::NameList& names);
-    void WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result);
+    void WarneInkonsistenz(const deny::JobWords& words);
     void StopFromBrowser();
     void ShowSkipped(const char* caption, bool noUsers);
     bool GoFromDenyList();  // false when the operator cancelled

@@ -2,8 +2,9 @@
 // the operator selected, stop (into the group), go (out of it), and drag and drop onto them.
 #include "main/tform1.h"
 
-#include "browse/member_order.h"
+#include "deny/describe.h"
 #include "deny/job.h"
+#include "deny/members.h"
 #include "deny/selection.h"
 #include "main/deny_progress.h"
 #include "main/pictures.h"
@@ -26,14 +27,9 @@ const QString DenySource = QStringLiteral("LVGroupDeny");
 
 void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     platform::BusyCursor hourglass;
-    DenyMemberList.clear();
-    nwapi::ExpectNDSError(-603);
-    int32_t error = 0;
-    nwapi::GetGroupMembers(group, DenyMemberList, error);
-    if ((error == 0 && DenyMemberList.empty()) || error == 603 || error == -603)
+    // A failed read has been reported by the layer; an empty group has its own box.
+    if (deny::readMembers(group, DenyMemberList) && DenyMemberList.empty())
         platform::showMessage("Keine Objekte in der Liste vorhanden", "Tarvel ListeGruppenMitglieder");
-
-    browse::SortiereNachContainer(DenyMemberList);
 
     std::vector<browse::Row> rows;
     rows.reserve(DenyMemberList.size());
@@ -59,62 +55,34 @@ bool TForm1::SammleAuswahl(TListView* view, text::NameList& names) {
     return deny::gatherUsers(entries, names, SkippedNames);
 }
 
-void TForm1::WarneInkonsistenz(const char* caption, bool accessHint, const deny::JobResult& result) {
-    const std::string group = settings::values().GroupInternetUserDeny;
-    std::vector<std::string> lines{"Es sind Fehler aufgetreten!",
-                                   "Bitte benachrichtigen Sie den Administrator mit der Meldung:",
-                                   "  In der Gruppe " + group,
-                                   "  und/oder bei zugehörigen Usern",
-                                   "  sind möglicherweise Inkonsistenzen aufgetreten."};
-    // Who is half done and how to mend it: users a failed stop left outside Member keep their
-    // Internet access and appear in no list.
-    if (!deny::treeStateLine(result.firstFailure).empty()) lines.push_back(deny::treeStateLine(result.firstFailure));
-    if (result.timedOut) lines.push_back("Der Server hat nicht rechtzeitig geantwortet.");
-    if (result.halfDone > 0)
-        lines.push_back(TDenyProgress::count(result.halfDone).toStdString() +
-                        (result.halfDone == 1 ? " Benutzer ist nur halb geändert." : " Benutzer sind nur halb geändert."));
-    if (result.timedOut || result.halfDone > 0) lines.push_back("Erneutes Drücken vervollständigt die Änderung.");
-    std::string message;
-    for (const std::string& line : lines) message += (message.empty() ? "" : "\r\n") + line;
-    if (accessHint) {
-        message += "\r\n\r\n";
-        const int32_t last = nwapi::GetLastNDSError();
-        if (last == 672 || last == -672) message += "Oder: Sie haben keine Berechtigung.";
-    }
-    platform::showMessage(message, caption);
+void TForm1::WarneInkonsistenz(const deny::JobWords& words) {
+    platform::showMessage(words.boxText(), words.caption);
 }
 
 // One stop or go on the deny group, with the progress dialog when it takes long, then the
 // refresh, the cancel box or the warning.
 deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
-    const char* action = stop ? "Internet-Stop" : "Internet-Go";
-    const std::string caption = std::string("Tarvel ") + action;
-    TDenyProgress progress(action, this);
+    const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
+    const std::string group = settings::values().GroupInternetUserDeny;
+    DenyProgressDialog progress(direction, this);
     deny::JobOptions options;
     options.progress = [&progress](size_t done, size_t total) { progress.update(done, total); };
     options.cancel = [&progress] { return progress.cancelRequested(); };
-    const deny::JobResult result =
-        deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, names, settings::values().GroupInternetUserDeny,
-                     options);
+    const deny::JobResult result = deny::runJob(direction, names, group, options);
     progress.hide();
-    if (result.ok()) {
+    const deny::JobWords words = deny::describe(direction, result, group, deny::Repeat::Press);
+    if (words.outcome == deny::Outcome::Done) {
         ShowUserView();
         return result;
     }
     // The list of who has no Internet must not be wrong after a cancel or a partly refused
     // change either; the browser stays where the operator was.
-    if (result.changed > 0 || result.halfDone > 0)
-        ListeGruppenMitglieder(settings::values().GroupInternetUserDeny, LVGroupDeny);
-    if (result.cancelled && result.firstFailure == 0) {
-        platform::showInformation(platform::joinLines({"Abgebrochen.",
-                                                   TDenyProgress::count(result.changed).toStdString() + " von " +
-                                                       TDenyProgress::count(result.toChange).toStdString() +
-                                                       " Benutzern wurden geändert.",
-                                                   "Erneutes Drücken ändert die übrigen."}),
-                              caption);
+    if (result.changed > 0 || result.halfDone > 0) ListeGruppenMitglieder(group, LVGroupDeny);
+    if (words.outcome == deny::Outcome::Cancelled) {
+        platform::showInformation(words.boxText(), words.caption);
         return result;
     }
-    WarneInkonsistenz(caption.c_str(), !stop, result);
+    WarneInkonsistenz(words);
     return result;
 }
 

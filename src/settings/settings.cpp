@@ -54,7 +54,7 @@ void markAsBeginnings(NameList& list) {
 
 Values startValues() {
     Values v;
-    v.BasisUserContainer = v.lastReadBasisUserContainer = StartContainer;
+    v.BasisUserContainer = v.lastReadBaseUserContainer = StartContainer;
     v.BasisWorkstationContainer = v.lastReadBasisWorkstationContainer = StartContainer;
     v.GroupInternetUserDeny = v.lastReadGroupInternetUserDeny = StartUserDeny;
     v.GroupInternetWSDeny = v.lastReadGroupInternetWSDeny = StartWSDeny;
@@ -108,7 +108,7 @@ void LoadSettings(const std::string& path) {
 
         // Built apart and taken over at the end, so nothing half-read ever shows.
         Values v = values();
-        v.lastReadBasisUserContainer = ReadSettingText(ini, "DEFAULT", "BasisUserContainer", v.lastReadBasisUserContainer);
+        v.lastReadBaseUserContainer = ReadSettingText(ini, "DEFAULT", "BasisUserContainer", v.lastReadBaseUserContainer);
         v.lastReadBasisWorkstationContainer =
             ReadSettingText(ini, "DEFAULT", "BasisWorkstationContainer", v.lastReadBasisWorkstationContainer);
         v.lastReadGroupInternetUserDeny =
@@ -117,7 +117,7 @@ void LoadSettings(const std::string& path) {
 
         auto withoutDot = [](const std::string& s) { return !s.empty() && s.front() == '.' ? s.substr(1) : s; };
         auto withDot = [](const std::string& s) { return !s.empty() && s.front() == '.' ? s : "." + s; };
-        v.BasisUserContainer = withoutDot(v.lastReadBasisUserContainer);
+        v.BasisUserContainer = withoutDot(v.lastReadBaseUserContainer);
         v.BasisWorkstationContainer = withoutDot(v.lastReadBasisWorkstationContainer);
         v.GroupInternetUserDeny = withDot(v.lastReadGroupInternetUserDeny);
         v.GroupInternetWSDeny = withDot(v.lastReadGroupInternetWSDeny);

@@ -29,7 +29,7 @@ struct Values {
 
     // What the last accepted load read for the four DEFAULT texts, before the dot rules; the
     // default of the next load, so a key missing from the file keeps its previous value.
-    std::string lastReadBasisUserContainer;
+    std::string lastReadBaseUserContainer;
     std::string lastReadBasisWorkstationContainer;
     std::string lastReadGroupInternetUserDeny;
     std::string lastReadGroupInternetWSDeny;

@@ -245,7 +245,7 @@ private slots:
         QCOMPARE(s->ports.box.boxes[0].text, std::string("Fehler 36625. NWCCGetPrimConnRef"));
         onModal([&] { s->form->HMDateiUInfo->trigger(); },
                 [&](QWidget* w) {
-                    QCOMPARE(qobject_cast<TFInfo*>(w)->LVerbindung->text().toStdString(),
+                    QCOMPARE(qobject_cast<TFInfo*>(w)->connectionLabel->text().toStdString(),
                              "Verbindung fehlgeschlagen: " + conf +
                                  ":3: Anmeldung abgelehnt: Kennwort falsch (Fehler 36625; Operator=admin.UNTERRICHT)");
                 });

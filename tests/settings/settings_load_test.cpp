@@ -76,7 +76,7 @@ TEST_F(LoadSettings, RefusedLoadChangesNothingNotEvenLastReadValues) {
     const settings::Values before = values();
     load("Ver=200\r\n[DEFAULT]\r\nBasisUserContainer=.ANDERS\r\n[SHOW]\r\nShowContainer=Gym\r\n");
     load("[DEFAULT]\r\nBasisUserContainer=.ANDERS\r\n", "[TYP]\r\nTyp=Fremd\r\n");
-    EXPECT_EQ(values().lastReadBasisUserContainer, before.lastReadBasisUserContainer);
+    EXPECT_EQ(values().lastReadBaseUserContainer, before.lastReadBaseUserContainer);
     EXPECT_EQ(values().BasisUserContainer, "LEHRER.SCHULE");
     EXPECT_EQ(values().ShowContainerList, before.ShowContainerList);
 }
