@@ -5,13 +5,13 @@
 #include "deny/job.h"
 #include "deny/schedule.h"
 #include "deny/selection.h"
+#include "deny/timed.h"
 #include "nwapi/nwapi.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -46,8 +46,9 @@ KeySet keysOf(const text::NameList& names) {
 
 const char* captionOf(bool stop) { return stop ? "Tarvel Internet-Stop" : "Tarvel Internet-Go"; }
 
-deny::JobResult runCounted(bool stop, const text::NameList& users, const std::string& group,
-                           const char* auditAction = "", bool keepPendingGos = false) {
+// Runs one job with a counter on a terminal and Ctrl-C as cancel.
+template <class Job>
+auto runCounted(bool stop, Job job) {
     InterruptAsCancel guard;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const char* what = stop ? "Internet-Stop" : "Internet-Go";
@@ -60,20 +61,20 @@ deny::JobResult runCounted(bool stop, const text::NameList& users, const std::st
         counted = true;
     };
     options.cancel = [] { return interrupted != 0; };
-    options.auditAction = auditAction;
-    options.keepPendingGos = keepPendingGos;
-    deny::JobResult result = deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, users, group, options);
+    auto result = job(options);
     if (counted) std::fputs("\n", stderr);
     return result;
 }
 
 // What the job did, in words; the exit status.
 int report(bool stop, const deny::JobResult& r) {
+    // A stop or go for good whose users' planned go's stay (said in the "Tarvel Zeitplan" box).
+    const int done = r.pendingGosKept ? Failed : Done;
     const std::string changed = germanCount(r.changed) + " von " + germanCount(r.toChange) + " Benutzern wurden geändert.";
     if (r.ok()) {
         say(std::string(stop ? "Gesperrt: " : "Freigegeben: ") + germanCount(r.changed) + " Benutzer, " +
             germanCount(r.unchanged) + (stop ? " waren schon gesperrt." : " waren nicht gesperrt."));
-        return Done;
+        return done;
     }
     if (!r.groupRead) {
         say("Die Mitglieder der Gruppe " + denyGroup() + " können nicht gelesen werden: nichts wurde geändert.");
@@ -136,7 +137,7 @@ int cmdStopGo(bool stop, const Options& options) {
     }
 
     KeySet before;
-    if ((timed || options.dryRun) && !readMembersKeys(before)) {
+    if (options.dryRun && !readMembersKeys(before)) {
         say("Die Mitglieder der Gruppe " + group + " können nicht gelesen werden: nichts wurde geändert.");
         return Failed;
     }
@@ -157,51 +158,30 @@ int cmdStopGo(bool stop, const Options& options) {
         return Done;
     }
 
-    std::string schedule;
-    if (timed) {
-        // The pending go's must be writable before anyone is stopped.
-        schedule = deny::schedulePath();
-        std::vector<deny::PendingGo> current;
-        std::string error;
-        if (schedule.empty() || !deny::readSchedule(schedule, current, error)) {
-            say(schedule.empty() ? "Kein Zeitplan möglich: keine nwclient.conf." : error);
-            say("Nichts wurde geändert.");
+    int status = Done;
+    if (!timed) {
+        const deny::JobResult result = runCounted(stop, [&](const deny::JobOptions& o) {
+            return deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, users, group, o);
+        });
+        status = report(stop, result);
+    } else {
+        const deny::TimedStopResult timedStop =
+            runCounted(true, [&](const deny::JobOptions& o) { return deny::runTimedStop(users, group, due, o); });
+        if (!timedStop.started) {
+            say(timedStop.error);
+            if (timedStop.groupRead) say("Nichts wurde geändert.");
             return Failed;
         }
-    }
-
-    const deny::JobResult result = runCounted(stop, users, group, "", timed);
-    int status = report(stop, result);
-
-    if (timed && result.changed + result.halfDone > 0) {
-        // Only the users this stop put into the group get a go; the others stay as they were.
-        KeySet after;
-        text::NameList added;
-        if (readMembersKeys(after)) {
-            KeySet seen;
-            for (const std::string& u : users) {
-                const std::string key = text::localeSortKey(u);
-                if (seen.insert(key).second && !before.count(key) && after.count(key)) added.push_back(u);
-            }
-        }
-        const KeySet addedKeys = keysOf(added);
-        std::string error;
-        const bool written = deny::updateSchedule(
-            schedule,
-            [&](std::vector<deny::PendingGo>& pending) {
-                std::erase_if(pending, [&](const deny::PendingGo& e) {
-                    return addedKeys.count(text::localeSortKey(e.user)) &&
-                           text::equalsLocaleNoCase(e.group, group);
-                });
-                for (const std::string& u : added) pending.push_back({due, group, u});
-                return true;
-            },
-            error);
-        if (written) {
-            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + germanCount(added.size()) + " Benutzer.");
+        status = report(true, timedStop.job);
+        if (timedStop.planned) {
+            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + germanCount(timedStop.added.size()) +
+                " Benutzer.");
+            if (timedStop.keptStopped)
+                say(germanCount(timedStop.keptStopped) +
+                    " Benutzer wurden inzwischen ohne Zeit gesperrt und bleiben gesperrt.");
         } else {
-            say(error);
-            say("Die Freigabe ist NICHT geplant: " + germanCount(added.size()) +
+            say(timedStop.error);
+            say("Die Freigabe ist NICHT geplant: " + germanCount(timedStop.job.changed) +
                 " Benutzer bleiben gesperrt, bis sie freigegeben werden.");
             status = Failed;
         }
@@ -212,56 +192,40 @@ int cmdStopGo(bool stop, const Options& options) {
 }
 
 int cmdDue(const Options& options) {
-    std::string path;
-    std::vector<deny::PendingGo> entries;
-    if (!readScheduleOrSay(path, entries)) return Failed;
-    std::string error;
+    const std::string group = denyGroup();
     const std::time_t now = std::time(nullptr);
-    // Due go's by group, in the schedule's order.
-    std::map<std::string, text::NameList> byGroup;
-    for (const deny::PendingGo& e : entries)
-        if (e.due <= now) byGroup[e.group].push_back(e.user);
-    int status = Done;
     if (options.dryRun) {
-        for (const auto& [group, users] : byGroup)
-            for (const std::string& u : users) std::printf("go %s\n", u.c_str());
+        std::string path;
+        std::vector<deny::PendingGo> entries;
+        if (!readScheduleOrSay(path, entries)) return Failed;
+        for (const deny::PendingGo& e : entries)
+            if (e.due <= now && deny::isCarriedOutBy(e, group)) std::printf("go %s\n", e.user.c_str());
         std::fflush(stdout);
         return Done;
     }
-    for (const auto& [group, users] : byGroup) {
-        const deny::JobResult result = runCounted(false, users, group, "timed go");
-        if (report(false, result) != Done) status = Failed;
-        // Gone from the schedule are exactly the users no longer in the group; the others are
-        // tried again at the next run.
-        text::NameList members;
-        nwapi::ExpectNDSError(-603);
-        int32_t readError = 0;
-        nwapi::GetGroupMembers(group, members, readError);
-        if (readError != 0 && readError != 603 && readError != -603) {
-            status = Failed;
-            continue;
-        }
-        const KeySet still = keysOf(members);
-        const KeySet done = [&] {
-            KeySet k;
-            for (const std::string& u : users)
-                if (!still.count(text::localeSortKey(u))) k.insert(text::localeSortKey(u));
-            return k;
-        }();
-        const std::string groupKey = text::localeSortKey(group);
-        if (!deny::updateSchedule(
-                path,
-                [&](std::vector<deny::PendingGo>& pending) {
-                    std::erase_if(pending, [&](const deny::PendingGo& e) {
-                        return e.due <= now && text::localeSortKey(e.group) == groupKey &&
-                               done.count(text::localeSortKey(e.user));
-                    });
-                    return true;
-                },
-                error)) {
-            say(error);
-            status = Failed;
-        }
+    const deny::DueResult d =
+        runCounted(false, [&](const deny::JobOptions& o) { return deny::runDue(group, now, o); });
+    if (d.busy) {
+        say("Ein anderer Lauf von due ist noch nicht fertig: er führt die fälligen Freigaben aus.");
+        return Done;
+    }
+    int status = Done;
+    // Lines for another group are not ours to carry out (another configuration's, or written by
+    // hand): they stay, and are named.
+    for (const auto& [other, count] : d.otherGroups)
+        say("Zeitplan: " + germanCount(count) + " Einträge für die Gruppe " + other + " statt " + group +
+            " bleiben unberührt.");
+    if (d.staleIntents)
+        say("Zeitplan: " + germanCount(d.staleIntents) +
+            " unbestätigte Einträge eines abgebrochenen Aufrufs mit Zeit wurden gelöscht.");
+    if (d.go.requested && report(false, d.go) != Done) status = Failed;
+    if (d.again.requested) {
+        say("Wieder gesperrt (inzwischen ohne Zeit gesperrt): " + germanCount(d.again.requested) + " Benutzer.");
+        if (report(true, d.again) != Done) status = Failed;
+    }
+    if (!d.planOk) {
+        say(d.error);
+        status = Failed;
     }
     if (!refreshProxyList()) status = Failed;
     if (deny::auditFailures()) status = Failed;
