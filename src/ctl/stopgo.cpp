@@ -213,11 +213,11 @@ int cmdDue(const Options& options) {
     // Lines for another group are not ours to carry out (another configuration's, or written by
     // hand): they stay, and are named.
     for (const auto& [other, count] : d.otherGroups)
-        say("Zeitplan: " + germanCount(count) + " Einträge für die Gruppe " + other + " statt " + group +
-            " bleiben unberührt.");
+        say("Zeitplan: Einträge für die Gruppe " + other + " statt " + group + " bleiben unberührt: " +
+            germanCount(count) + ".");
     if (d.staleIntents)
-        say("Zeitplan: " + germanCount(d.staleIntents) +
-            " unbestätigte Einträge eines abgebrochenen Aufrufs mit Zeit wurden gelöscht.");
+        say("Zeitplan: unbestätigte Einträge abgebrochener Aufrufe mit Zeit wurden gelöscht: " +
+            germanCount(d.staleIntents) + ".");
     if (d.go.requested && report(false, d.go) != Done) status = Failed;
     if (d.again.requested) {
         say("Wieder gesperrt (inzwischen ohne Zeit gesperrt): " + germanCount(d.again.requested) + " Benutzer.");
