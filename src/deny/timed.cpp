@@ -3,9 +3,11 @@
 #include "deny/schedule.h"
 #include "nwapi/nwapi.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace deny {
@@ -138,6 +140,9 @@ DueResult runDue(const std::string& group, std::time_t now, JobOptions options) 
         d.error = "Keine nwclient.conf gefunden: kein Zeitplan.";
         return d;
     }
+    // Nothing planned: no lock file either (the timer may run where nobody plans anything).
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return d;
     ScheduleLock run;
     if (!run.lock(path, ScheduleLock::Due, false, d.error)) {
         d.busy = run.busy();

@@ -241,7 +241,7 @@ TEST_F(Ctl, APlanThatCannotBeUsedIsRefusedBeforeAnyoneIsStopped) {
     struct Case {
         const char* name;
         std::function<void(const std::string& plan)> plant;
-        int pending;  // exit status of pending
+        int reading;  // exit status of pending and due
     };
     const std::vector<Case> cases = {
         {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, 1},
@@ -254,8 +254,8 @@ TEST_F(Ctl, APlanThatCannotBeUsedIsRefusedBeforeAnyoneIsStopped) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(dir.file("tarvel-schedule"));
         c.plant(dir.file("tarvel-schedule"));
-        EXPECT_EQ(ctl("pending").status, c.pending);
-        EXPECT_EQ(ctl("due").status, 1);
+        EXPECT_EQ(ctl("pending").status, c.reading);
+        EXPECT_EQ(ctl("due").status, c.reading);
         const CtlRun r = ctl("stop --for 1h Gast03.PROJEKTE.UNTERRICHT");
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_NE(r.err.find("Nichts wurde geändert."), std::string::npos) << r.err;
