@@ -35,6 +35,15 @@ protected:
         quietly(deny::Direction::Go, {kForGood, kForATime});
         std::filesystem::remove(dir.file("tarvel-schedule"));
     }
+    // Both stopped by a timed stop whose go is due.
+    void stopBothForATime(std::time_t due) {
+        std::string error;
+        ASSERT_TRUE(quietly(deny::Direction::Stop, {kForGood, kForATime}).ok());
+        ASSERT_TRUE(deny::updateSchedule(dir.file("tarvel-schedule"), [&](std::vector<deny::PendingGo>& entries) {
+            entries = {{due, kDeny, kForGood}, {due, kDeny, kForATime}};
+            return true;
+        }, error)) << error;
+    }
     // The other operator's stop without a time, in its three steps.
     std::vector<std::function<void()>> stopForGoodSteps() {
         auto endGos = [this] {
@@ -107,12 +116,7 @@ TEST_F(TimedRace, DueNeverFreesAUserStoppedForGoodWhileItRuns) {
     for (const std::vector<int>& at : placements(6)) {
         SCOPED_TRACE(traceOf(at));
         reset();
-        std::string error;
-        ASSERT_TRUE(quietly(deny::Direction::Stop, {kForGood, kForATime}).ok());
-        ASSERT_TRUE(deny::updateSchedule(dir.file("tarvel-schedule"), [&](std::vector<deny::PendingGo>& entries) {
-            entries = {{now - 60, kDeny, kForGood}, {now - 60, kDeny, kForATime}};
-            return true;
-        }, error)) << error;
+        stopBothForATime(now - 60);
         deny::DueResult d;
         const int points = interleave("due:", at, [&] { d = deny::runDue(kDeny, now); });
         EXPECT_GE(points, 4);
@@ -130,14 +134,7 @@ TEST_F(TimedRace, AStopWithoutTimeEndsGosBeforeAndAfterItsChange) {
         for (const char* point : {"job: pending go's ended", "job: changed"}) {
             SCOPED_TRACE(std::string(inner ? "timed stop" : "due") + " at " + point);
             reset();
-            std::string error;
-            if (!inner) {
-                ASSERT_TRUE(quietly(deny::Direction::Stop, {kForGood, kForATime}).ok());
-                ASSERT_TRUE(deny::updateSchedule(dir.file("tarvel-schedule"), [&](std::vector<deny::PendingGo>& entries) {
-                    entries = {{now - 60, kDeny, kForGood}, {now - 60, kDeny, kForATime}};
-                    return true;
-                }, error)) << error;
-            }
+            if (!inner) stopBothForATime(now - 60);
             bool ran = false;
             deny::setSchedulePointHook([&](const std::string& name) {
                 if (name != point || ran) return;
