@@ -1,8 +1,9 @@
 // What the commands share: messages, counts, JSON, the deny group's members and login names, and
 // the proxy's list file.
-#include "browse/member_order.h"
 #include "ctl/ctl.h"
 #include "deny/client_conf.h"
+#include "deny/describe.h"
+#include "deny/members.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/names.h"
 #include "platform/text.h"
@@ -22,11 +23,7 @@ void say(const std::string& message) {
     std::fflush(stderr);
 }
 
-std::string germanCount(size_t n) {
-    std::string digits = std::to_string(n);
-    for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ".");
-    return digits;
-}
+std::string germanCount(size_t n) { return deny::countText(n); }
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
@@ -65,13 +62,7 @@ bool loginOf(const std::string& member, std::string& login) {
 }
 
 bool readDenyMembers(text::NameList& members) {
-    members.clear();
-    nwapi::ExpectNDSError(-603);
-    int32_t error = 0;
-    nwapi::GetGroupMembers(denyGroup(), members, error);
-    if (error != 0 && error != 603 && error != -603) return false;
-    browse::SortiereNachContainer(members);
-    return true;
+    return deny::readMembers(denyGroup(), members);
 }
 
 bool refreshProxyList() {

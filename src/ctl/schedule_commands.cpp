@@ -28,6 +28,10 @@ int cmdPending(const Options& options) {
     std::string path;
     std::vector<deny::PendingGo> entries;
     if (!readScheduleOrSay(path, entries)) return Failed;
+    // What due will free: not the intents of a timed stop still running, nor a stop-again.
+    std::erase_if(entries, [](const deny::PendingGo& e) {
+        return e.state == deny::PendingGo::State::Intent || e.state == deny::PendingGo::State::Cancelled;
+    });
     std::string out = options.json ? "[" : "";
     for (size_t i = 0; i < entries.size(); ++i) {
         const deny::PendingGo& e = entries[i];

@@ -6,13 +6,13 @@
 #include "deny/job.h"
 #include "deny/schedule.h"
 #include "deny/selection.h"
+#include "deny/timed.h"
 #include "nwapi/nwapi.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -45,53 +45,34 @@ KeySet keysOf(const text::NameList& names) {
     return keys;
 }
 
-const char* captionOf(bool stop) { return stop ? "Tarvel Internet-Stop" : "Tarvel Internet-Go"; }
-
-deny::JobResult runCounted(bool stop, const text::NameList& users, const std::string& group,
-                           const char* auditAction = "", bool keepPendingGos = false) {
+// Runs one job with a counter on a terminal and Ctrl-C as cancel.
+template <class Job>
+auto runCounted(bool stop, Job job) {
     InterruptAsCancel guard;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    const char* what = stop ? "Internet-Stop" : "Internet-Go";
+    const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
     deny::JobOptions options;
     bool counted = false;
     options.progress = [&](size_t done, size_t total) {
         if (!terminal || total == 0) return;
-        std::fprintf(stderr, "\r%s: %s von %s Benutzern", what, germanCount(done).c_str(), germanCount(total).c_str());
+        std::fprintf(stderr, "\r%s", deny::progressText(direction, done, total).c_str());
         std::fflush(stderr);
         counted = true;
     };
     options.cancel = [] { return interrupted != 0; };
-    options.auditAction = auditAction;
-    options.keepPendingGos = keepPendingGos;
-    deny::JobResult result = deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, users, group, options);
+    auto result = job(options);
     if (counted) std::fputs("\n", stderr);
     return result;
 }
 
 // What the job did, in words; the exit status.
 int report(bool stop, const deny::JobResult& r) {
-    const std::string changed = germanCount(r.changed) + " von " + germanCount(r.toChange) + " Benutzern wurden geändert.";
-    if (r.ok()) {
-        say(std::string(stop ? "Gesperrt: " : "Freigegeben: ") + germanCount(r.changed) + " Benutzer, " +
-            germanCount(r.unchanged) + (stop ? " waren schon gesperrt." : " waren nicht gesperrt."));
-        return Done;
-    }
-    if (!r.groupRead) {
-        say("Die Mitglieder der Gruppe " + denyGroup() + " können nicht gelesen werden: nichts wurde geändert.");
-        return Failed;
-    }
-    std::string message = std::string(captionOf(stop)) + ": ";
-    if (r.cancelled) message += "Abgebrochen. " + changed + " Erneutes Aufrufen ändert die übrigen.";
-    else if (!deny::treeStateLine(r.firstFailure).empty()) message += deny::treeStateLine(r.firstFailure) + " " + changed;
-    else if (r.timedOut) message += "Der Server hat nicht rechtzeitig geantwortet. " + changed + " Erneutes Aufrufen vervollständigt die Änderung.";
-    else {
-        message += "Es sind Fehler aufgetreten! In der Gruppe " + denyGroup() +
-                   " und/oder bei zugehörigen Usern sind möglicherweise Inkonsistenzen aufgetreten. " + changed;
-        if (!stop && (r.firstFailure == 672 || r.firstFailure == -672)) message += " Oder: Sie haben keine Berechtigung.";
-    }
-    if (r.halfDone) message += " " + germanCount(r.halfDone) + " Benutzer sind nur halb geändert.";
-    say(message);
-    return Failed;
+    const deny::JobWords words =
+        deny::describe(stop ? deny::Direction::Stop : deny::Direction::Go, r, denyGroup(), deny::Repeat::Call);
+    say(words.oneLine());
+    if (words.outcome != deny::Outcome::Done) return Failed;
+    // A stop or go for good whose users' planned go's stay (said in the "Tarvel Zeitplan" box).
+    return r.pendingGosKept ? Failed : Done;
 }
 
 bool readMembersKeys(KeySet& keys) {
@@ -141,7 +122,7 @@ int cmdStopGo(bool stop, const Options& options) {
     }
 
     KeySet before;
-    if ((timed || options.dryRun) && !readMembersKeys(before)) {
+    if (options.dryRun && !readMembersKeys(before)) {
         say("Die Mitglieder der Gruppe " + group + " können nicht gelesen werden: nichts wurde geändert.");
         return Failed;
     }
@@ -162,112 +143,75 @@ int cmdStopGo(bool stop, const Options& options) {
         return gathered;
     }
 
-    std::string schedule;
-    if (timed) {
-        // The pending go's must be writable before anyone is stopped.
-        schedule = deny::schedulePath();
-        std::vector<deny::PendingGo> current;
-        std::string error;
-        if (schedule.empty() || !deny::readSchedule(schedule, current, error)) {
-            say(schedule.empty() ? "Kein Zeitplan möglich: keine nwclient.conf." : error);
-            say("Nichts wurde geändert.");
+    int status = Done;
+    if (!timed) {
+        const deny::JobResult result = runCounted(stop, [&](const deny::JobOptions& o) {
+            return deny::runJob(stop ? deny::Direction::Stop : deny::Direction::Go, users, group, o);
+        });
+        status = report(stop, result);
+    } else {
+        const deny::TimedStopResult timedStop =
+            runCounted(true, [&](const deny::JobOptions& o) { return deny::runTimedStop(users, group, due, o); });
+        if (!timedStop.started) {
+            say(timedStop.error);
+            if (timedStop.groupRead) say("Nichts wurde geändert.");
             return Failed;
         }
-    }
-
-    const deny::JobResult result = runCounted(stop, users, group, "", timed);
-    int status = report(stop, result);
-    if (gathered != Done) status = gathered;
-
-    if (timed && result.changed + result.halfDone > 0) {
-        // Only the users this stop put into the group get a go; the others stay as they were.
-        KeySet after;
-        text::NameList added;
-        if (readMembersKeys(after)) {
-            KeySet seen;
-            for (const std::string& u : users) {
-                const std::string key = text::localeSortKey(u);
-                if (seen.insert(key).second && !before.count(key) && after.count(key)) added.push_back(u);
-            }
-        }
-        const KeySet addedKeys = keysOf(added);
-        std::string error;
-        const bool written = deny::updateSchedule(
-            schedule,
-            [&](std::vector<deny::PendingGo>& pending) {
-                std::erase_if(pending, [&](const deny::PendingGo& e) {
-                    return addedKeys.count(text::localeSortKey(e.user)) &&
-                           text::equalsLocaleNoCase(e.group, group);
-                });
-                for (const std::string& u : added) pending.push_back({due, group, u});
-                return true;
-            },
-            error);
-        if (written) {
-            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + germanCount(added.size()) + " Benutzer.");
+        status = report(true, timedStop.job);
+        if (timedStop.planned) {
+            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + germanCount(timedStop.added.size()) +
+                " Benutzer.");
+            if (timedStop.keptStopped)
+                say(germanCount(timedStop.keptStopped) +
+                    " Benutzer wurden inzwischen ohne Zeit gesperrt und bleiben gesperrt.");
         } else {
-            say(error);
-            say("Die Freigabe ist NICHT geplant: " + germanCount(added.size()) +
+            say(timedStop.error);
+            say("Die Freigabe ist NICHT geplant: " + germanCount(timedStop.job.changed) +
                 " Benutzer bleiben gesperrt, bis sie freigegeben werden.");
             status = Failed;
         }
     }
+    if (gathered != Done) status = gathered;
     if (!refreshProxyList()) status = Failed;
     if (deny::auditFailures()) status = Failed;
     return status;
 }
 
 int cmdDue(const Options& options) {
-    std::string path;
-    std::vector<deny::PendingGo> entries;
-    if (!readScheduleOrSay(path, entries)) return Failed;
-    std::string error;
+    const std::string group = denyGroup();
     const std::time_t now = std::time(nullptr);
-    // Due go's by group, in the schedule's order.
-    std::map<std::string, text::NameList> byGroup;
-    for (const deny::PendingGo& e : entries)
-        if (e.due <= now) byGroup[e.group].push_back(e.user);
-    int status = Done;
     if (options.dryRun) {
-        for (const auto& [group, users] : byGroup)
-            for (const std::string& u : users) std::printf("go %s\n", u.c_str());
+        std::string path;
+        std::vector<deny::PendingGo> entries;
+        if (!readScheduleOrSay(path, entries)) return Failed;
+        for (const deny::PendingGo& e : entries)
+            if (e.due <= now && deny::isCarriedOutBy(e, group)) std::printf("go %s\n", e.user.c_str());
         std::fflush(stdout);
         return Done;
     }
-    for (const auto& [group, users] : byGroup) {
-        const deny::JobResult result = runCounted(false, users, group, "timed go");
-        if (report(false, result) != Done) status = Failed;
-        // Gone from the schedule are exactly the users no longer in the group; the others are
-        // tried again at the next run.
-        text::NameList members;
-        nwapi::ExpectNDSError(-603);
-        int32_t readError = 0;
-        nwapi::GetGroupMembers(group, members, readError);
-        if (readError != 0 && readError != 603 && readError != -603) {
-            status = Failed;
-            continue;
-        }
-        const KeySet still = keysOf(members);
-        const KeySet done = [&] {
-            KeySet k;
-            for (const std::string& u : users)
-                if (!still.count(text::localeSortKey(u))) k.insert(text::localeSortKey(u));
-            return k;
-        }();
-        const std::string groupKey = text::localeSortKey(group);
-        if (!deny::updateSchedule(
-                path,
-                [&](std::vector<deny::PendingGo>& pending) {
-                    std::erase_if(pending, [&](const deny::PendingGo& e) {
-                        return e.due <= now && text::localeSortKey(e.group) == groupKey &&
-                               done.count(text::localeSortKey(e.user));
-                    });
-                    return true;
-                },
-                error)) {
-            say(error);
-            status = Failed;
-        }
+    const deny::DueResult d =
+        runCounted(false, [&](const deny::JobOptions& o) { return deny::runDue(group, now, o); });
+    if (d.busy) {
+        say("Ein anderer Lauf von due ist noch nicht fertig: er führt die fälligen Freigaben aus.");
+        return Done;
+    }
+    int status = Done;
+    // Lines for another group are not ours to carry out (another configuration's, or written by
+    // hand): they stay, and are named.
+    for (const auto& [other, count] : d.otherGroups)
+        say("Zeitplan: Einträge für die Gruppe " + other + " statt " + group + " bleiben unberührt: " +
+            germanCount(count) + ".");
+    if (d.staleIntents)
+        say("Zeitplan: unbestätigte Einträge abgebrochener Aufrufe mit Zeit wurden gelöscht: " +
+            germanCount(d.staleIntents) + ".");
+    if (d.go.requested && report(false, d.go) != Done) status = Failed;
+    if (d.again.requested) {
+        say("Wieder gesperrt (inzwischen ohne Zeit gesperrt): " + germanCount(d.again.requested) + " Benutzer.");
+        if (report(true, d.again) != Done) status = Failed;
+    }
+    if (!d.planOk) {
+        say(d.error);
+        status = Failed;
     }
     if (!refreshProxyList()) status = Failed;
     if (deny::auditFailures()) status = Failed;

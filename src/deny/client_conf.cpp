@@ -2,6 +2,7 @@
 
 #include "nwapi/client_config.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace deny {
@@ -31,6 +32,11 @@ ClientConf readClientConf() {
     conf.schedule = besideFile(config.file, value("schedule"));
     conf.listFile = besideFile(config.file, value("listfile"));
     conf.reloadCommand = value("reloadcommand");
+    const std::string timeout = value("locktimeout");
+    if (!timeout.empty() && timeout.size() <= 5 &&
+        std::all_of(timeout.begin(), timeout.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        std::stoi(timeout) <= 86400)
+        conf.lockTimeout = std::stoi(timeout);
     return conf;
 }
 

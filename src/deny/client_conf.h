@@ -15,10 +15,12 @@ struct ClientConf {
     std::string schedule;   // Schedule=
     std::string listFile;   // ListFile=
     std::string reloadCommand;  // ReloadCommand=
+    int lockTimeout = 30;   // LockTimeout=: seconds to wait for the schedule's lock (0: do not wait)
 };
 
 // Reads the configuration the client uses (the one set with nw::setConfigurationFile, else the
-// first on its search path). Relative paths are taken beside the file.
+// first on its search path). Relative paths are taken beside the file. A LockTimeout= that is no
+// number of seconds up to a day keeps the default.
 ClientConf readClientConf();
 
 }  // namespace deny

@@ -61,6 +61,16 @@ std::string JobWords::boxText() const {
     return text;
 }
 
+std::string JobWords::oneLine() const {
+    if (outcome == Outcome::Done) return lines.front();
+    if (groupUnread) return lines.back();
+    std::string text = caption + ":";
+    for (const std::string& line : lines) text += " " + line.substr(line.find_first_not_of(' '));
+    if (outcome == Outcome::Failed) text += " " + changedLine;
+    if (!accessHint.empty()) text += " " + accessHint;
+    return text;
+}
+
 JobWords describe(Direction direction, const JobResult& r, const std::string& group, Repeat repeat) {
     const bool stop = direction == Direction::Stop;
     JobWords words;
@@ -78,6 +88,7 @@ JobWords describe(Direction direction, const JobResult& r, const std::string& gr
         return words;
     }
     words.outcome = Outcome::Failed;
+    words.groupUnread = !r.groupRead;
     words.lines = failureLines(r, group, repeat);
     // Only a go hints at missing rights: a refused stop has nothing the operator could free.
     if (!stop && noAccess(r.lastFailure)) words.accessHint = "Oder: Sie haben keine Berechtigung.";

@@ -25,10 +25,14 @@ struct JobWords {
     std::vector<std::string> lines;  // the box's lines (Done: the one summary line)
     std::string accessHint;          // "Oder: Sie haben keine Berechtigung." or empty
     std::string changedLine;         // "<n> von <m> Benutzern wurden geändert."
+    bool groupUnread = false;        // the group's members could not be read: nothing changed
 
     // The box's text as the window shows it: lines joined by CR LF; for a failed go two further
     // CR LF and the hint.
     std::string boxText() const;
+    // The same on one line for a command line: caption, the lines without their indent, how
+    // many were changed and the hint.
+    std::string oneLine() const;
 };
 
 JobWords describe(Direction direction, const JobResult& result, const std::string& group, Repeat repeat);

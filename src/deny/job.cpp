@@ -18,6 +18,7 @@ JobResult runJob(Direction direction, const text::NameList& users, const std::st
     }
     if (users.empty()) return result;
 
+    beginJob(direction, users, group, options, result);  // a stop or go for good ends timed stops first
     nwapi::SetzeContext("[root]");
     text::NameList names = users;
     nwapi::MembershipOutcome outcome;

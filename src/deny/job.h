@@ -44,6 +44,11 @@ struct JobResult {
     bool groupRead = true;   // false when the group's members could not be read (nothing changed)
     bool timedOut = false;   // the server did not answer a request in time: that change is unknown
     bool cancelled = false;  // stopped by cancel before every user was changed
+    // A stop or go without a time could not end the users' planned go's (the schedule could not
+    // be read or written; reported in the "Tarvel Zeitplan" box): the timer may still free them.
+    // The directory change itself is what ok() tells.
+    bool pendingGosKept = false;
+    std::string scheduleError;  // why, as the box said
 
     // Everything asked for is done.
     bool ok() const { return firstFailure == 0 && !cancelled && !timedOut && groupRead; }

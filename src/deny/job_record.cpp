@@ -2,6 +2,7 @@
 
 #include "deny/audit.h"
 #include "deny/schedule.h"
+#include "platform/ports.h"
 
 namespace deny {
 
@@ -18,15 +19,49 @@ std::string jobResultText(const JobResult& r) {
     return text;
 }
 
+namespace {
+
+// The users a failed end of pending go's concerns, at most a screenful.
+std::string namesOf(const text::NameList& users) {
+    constexpr size_t Shown = 10;
+    std::string names;
+    for (size_t i = 0; i < users.size() && i < Shown; ++i) names += (i ? ", " : "") + users[i];
+    if (users.size() > Shown) names += " und " + std::to_string(users.size() - Shown) + " weitere";
+    return names;
+}
+
+void cancelOrNote(Direction direction, const text::NameList& users, const std::string& group, JobResult& result) {
+    std::string error;
+    if (cancelPendingGos(direction, users, group, error)) return;
+    if (!result.pendingGosKept) result.scheduleError = error;
+    result.pendingGosKept = true;
+}
+
+}  // namespace
+
+void beginJob(Direction direction, const text::NameList& users, const std::string& group, const JobOptions& options,
+              JobResult& result) {
+    if (!options.keepPendingGos && !users.empty()) cancelOrNote(direction, users, group, result);
+    schedulePoint("job: pending go's ended");
+}
+
 void recordJob(Direction direction, const text::NameList& users, const std::string& group,
-               const JobOptions& options, const JobResult& result) {
+               const JobOptions& options, JobResult& result) {
+    schedulePoint("job: changed");
     // Nothing asked, nothing changed, nothing to note (a go of users who were not stopped still is).
     if (users.empty()) return;
     const bool stop = direction == Direction::Stop;
     writeAudit({options.auditAction.empty() ? (stop ? "stop" : "go") : options.auditAction, users,
                 jobResultText(result)});
-    // A stop for good that covers a user ends the user's timed stop.
-    if (stop && !options.keepPendingGos && result.groupRead) dropPendingGos(users, group);
+    if (options.keepPendingGos) return;
+    // Again after the change: a timed stop that read the group before it planned nothing it must
+    // not, but one that read it in between wrote its intent after the first end.
+    cancelOrNote(direction, users, group, result);
+    if (result.pendingGosKept)
+        platform::showMessage(platform::joinLines({"Die geplanten Freigaben dieser Benutzer konnten nicht gestrichen "
+                                                   "werden; der Zeitgeber kann sie freigeben:",
+                                                   namesOf(users), result.scheduleError}),
+                              "Tarvel Zeitplan");
 }
 
 }  // namespace deny

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <sys/stat.h>
 #include <ctime>
 #include <regex>
 #include <sstream>
@@ -218,9 +220,64 @@ TEST_F(Ctl, AnUnreadableScheduleIsReportedNeverTakenAsEmpty) {
         EXPECT_NE(r.err.find("Zeile 2"), std::string::npos) << r.err;
     }
     EXPECT_TRUE(isMember("Gast01.PROJEKTE.UNTERRICHT")) << "due must not act on half a schedule";
-    const CtlRun r = ctl("stop --for 5m Gast03.PROJEKTE.UNTERRICHT");
+    CtlRun r = ctl("stop --for 5m Gast03.PROJEKTE.UNTERRICHT");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT")) << "no timed stop whose go cannot be planned";
+    // A stop or go for good that cannot end planned go's: done in the directory, failed all the same.
+    for (const char* command : {"stop", "go"}) {
+        r = ctl(std::string(command) + " Gast03.PROJEKTE.UNTERRICHT");
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("Tarvel Zeitplan: Die geplanten Freigaben dieser Benutzer konnten nicht gestrichen werden; "
+                             "der Zeitgeber kann sie freigeben:\nGast03.PROJEKTE.UNTERRICHT\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(isMember("Gast03.PROJEKTE.UNTERRICHT"), std::string(command) == "stop");
+    }
+}
+
+// Hostile or unusable plans: refused at once (a FIFO must not hang), a link neither followed nor
+// replaced, and no timed stop changes anyone when its go could not be planned.
+TEST_F(Ctl, APlanThatCannotBeUsedIsRefusedBeforeAnyoneIsStopped) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& plan)> plant;
+        int reading;  // exit status of pending and due
+    };
+    const std::vector<Case> cases = {
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, 1},
+        {"link", [&](const std::string& p) { std::filesystem::create_symlink(dir.file("elsewhere"), p); }, 1},
+        // No folder to write it in: nothing planned yet, but nothing can be planned either.
+        {"folder is a file", [&](const std::string&) { writeFile(dir.file("blocker"), ""); addConf("Schedule=blocker/plan\n"); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir.file("tarvel-schedule"));
+        c.plant(dir.file("tarvel-schedule"));
+        EXPECT_EQ(ctl("pending").status, c.reading);
+        EXPECT_EQ(ctl("due").status, c.reading);
+        const CtlRun r = ctl("stop --for 1h Gast03.PROJEKTE.UNTERRICHT");
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("Nichts wurde geändert."), std::string::npos) << r.err;
+        EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    }
+    EXPECT_FALSE(fs_exists(dir.file("elsewhere")));
+}
+
+// due frees only what timed stops planned on the deny group: a line naming another group stays
+// as it is, and is named.
+TEST_F(Ctl, DueActsOnlyOnTheDenyGroup) {
+    ASSERT_EQ(ctl("stop Gast03.PROJEKTE.UNTERRICHT").status, 0);
+    writeFile(dir.file("tarvel-schedule"), "1\t." + Group + "\tGast03.PROJEKTE.UNTERRICHT\n"
+                                           "1\t.G_Lehrer.LEHRER.UNTERRICHT\tlehrer1.LEHRER.UNTERRICHT\n");
+    const CtlRun r = ctl("due");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    EXPECT_NE(show("G_Lehrer.LEHRER.UNTERRICHT", "Member").find("lehrer1.LEHRER.UNTERRICHT\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Zeitplan: Einträge für die Gruppe .G_Lehrer.LEHRER.UNTERRICHT statt ." + Group +
+                         " bleiben unberührt: 1."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(readFile(dir.file("tarvel-schedule")).find("\tlehrer1.LEHRER.UNTERRICHT\n"), std::string::npos);
 }
 
 TEST_F(Ctl, AFailedTrailIsReportedAndTheChangeStands) {
