@@ -5,7 +5,8 @@
 # system slapd.
 #
 #   slapd-fixture.sh start DIR --base DN --ldif FILE --admin DN [--teacher DN]
-#                    [--teacher-scope DN]... [--teacher-group DN]... [--plain DN] [--limited DN]
+#                    [--teacher-scope DN]... [--teacher-group DN]... [--teacher-classes]
+#                    [--plain DN] [--limited DN]
 #                    [--base-in-ldif] [--port N] [--owner PID] [--tls] [--sortvals]
 #   slapd-fixture.sh restart DIR      start again on the same port, with the same data
 #   slapd-fixture.sh stop DIR
@@ -16,7 +17,11 @@
 #
 # ACLs: the admin may change everything. The teacher may change group memberships and security
 # equivalences of the entries below each --teacher-scope and the members of each --teacher-group;
-# everything else only read. The admin and the teacher have no size limit; --plain names an
+# everything else only read. With --teacher-classes the teacher may do no more than a teacher of
+# those classes needs, the rules `tarvel-ctl acl` prints: on each --teacher-group only the member
+# and equivalentToMe values below a --teacher-scope, on the entries below a --teacher-scope only
+# the groupMembership and securityEquals values naming a --teacher-group and the objectClass value
+# tarvelMembership (the --limited teacher keeps the wider rights). The admin and the teacher have no size limit; --plain names an
 # ordinary user who keeps slapd's default limit of 500 entries; --limited names a second teacher
 # with the teacher's rights who keeps that limit too, as an operator at a school does.
 # --base-in-ldif: the LDIF holds the suffix's own entry (a suffix o=UNTERRICHT is the school's top). With --owner, the server is
@@ -117,7 +122,7 @@ start) ;;
 esac
 
 [ -x "$slapd_bin" ] || die "slapd is not installed (scripts/install-deps.sh --test installs it)"
-base="" ldif="" admin="" teacher="" plain="" limited="" port="" owner="" tls="" base_in_ldif="" sortvals=""
+base="" ldif="" admin="" teacher="" plain="" limited="" port="" owner="" tls="" base_in_ldif="" sortvals="" classes=""
 scopes=() groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -127,6 +132,7 @@ while [ $# -gt 0 ]; do
     --teacher) teacher="$2"; shift 2 ;;
     --teacher-scope) scopes+=("$2"); shift 2 ;;
     --teacher-group) groups+=("$2"); shift 2 ;;
+    --teacher-classes) classes=1; shift ;;
     --plain) plain="$2"; shift 2 ;;
     --limited) limited="$2"; shift 2 ;;
     --base-in-ldif) base_in_ldif=1; shift ;;
@@ -205,16 +211,33 @@ access to attrs=userPassword
   by anonymous auth
   by * none
 CONF
+  if [ -n "$teacher" ] && [ -n "$classes" ]; then
+    # First and ending in "by * break": whoever is not the teacher goes on to the rules below.
+    rule() { printf 'access to %s\n  by dn.exact="%s" write\n  by * break\n' "$1" "$teacher"; }
+    for g in "${groups[@]}"; do
+      for s in "${scopes[@]}"; do
+        rule "dn.exact=\"$g\" attrs=member val.children=\"$s\""
+        rule "dn.exact=\"$g\" attrs=equivalentToMe val.children=\"$s\""
+      done
+      for s in "${scopes[@]}"; do
+        rule "dn.subtree=\"$s\" attrs=groupMembership val=\"$g\""
+        rule "dn.subtree=\"$s\" attrs=securityEquals val=\"$g\""
+        rule "dn.subtree=\"$s\" attrs=objectClass val=tarvelMembership"
+      done
+    done
+  fi
   if [ -n "$teacher" ]; then
     limited_write=""
     [ -n "$limited" ] && limited_write="  by dn.exact=\"$limited\" write
 "
+    teacher_write="  by dn.exact=\"$teacher\" write
+"
+    [ -n "$classes" ] && teacher_write=""
     for g in "${groups[@]}"; do
       cat <<CONF
 access to dn.exact="$g" attrs=member,equivalentToMe
   by dn.exact="$admin" write
-  by dn.exact="$teacher" write
-${limited_write}  by users read
+${teacher_write}${limited_write}  by users read
   by * none
 CONF
     done
@@ -222,13 +245,11 @@ CONF
       cat <<CONF
 access to dn.subtree="$s" attrs=groupMembership,securityEquals
   by dn.exact="$admin" write
-  by dn.exact="$teacher" write
-${limited_write}  by users read
+${teacher_write}${limited_write}  by users read
   by * none
 access to dn.subtree="$s" attrs=objectClass val=tarvelMembership
   by dn.exact="$admin" write
-  by dn.exact="$teacher" write
-${limited_write}  by users read
+${teacher_write}${limited_write}  by users read
   by * none
 CONF
     done

@@ -58,5 +58,7 @@ int cmdDue(const Options& options);
 int cmdPending(const Options& options);
 int cmdCheck(const Options& options, bool repair);
 int cmdLog(const Options& options);
+// The OpenLDAP access rules for names[0] (a teacher) on the users below names[1...].
+int cmdAcl(const Options& options);
 
 }  // namespace ctl

@@ -31,6 +31,8 @@ const char* const Usage =
     "  check                             die vier Stellen der Mitgliedschaft prüfen\n"
     "  repair                            Befunde von check beheben (Member entscheidet)\n"
     "  log [--since DATUM]               das Protokoll aller Änderungen\n"
+    "  acl LEHRKRAFT CONTAINER...        OpenLDAP-Zugriffsregeln: die Lehrkraft sperrt und gibt nur\n"
+    "                                    die Benutzer unter diesen Containern frei\n"
     "\n"
     "Optionen:\n"
     "  --nwclient=DATEI   diese nwclient.conf statt der gesuchten\n"
@@ -122,12 +124,13 @@ int main(int argc, char** argv) {
 
     const std::string& c = options.command;
     if (c.empty()) return wrongUse("kein Befehl angegeben");
-    const bool takesNames = c == "stop" || c == "go";
+    const bool takesNames = c == "stop" || c == "go" || c == "acl";
     if (c != "list" && c != "stop" && c != "go" && c != "due" && c != "pending" && c != "check" && c != "repair" &&
-        c != "log")
+        c != "log" && c != "acl")
         return wrongUse("unbekannter Befehl " + c);
     if (takesNames && options.names.empty()) return wrongUse(c + " braucht mindestens einen Namen");
     if (!takesNames && !options.names.empty()) return wrongUse(c + " nimmt keine Namen");
+    if (c == "acl" && options.names.size() < 2) return wrongUse("acl braucht eine Lehrkraft und mindestens einen Container");
     if ((!options.forText.empty() || !options.untilText.empty()) && c != "stop")
         return wrongUse("--for und --until gelten nur für stop");
     if (!options.forText.empty() && !options.untilText.empty()) return wrongUse("--for oder --until, nicht beides");
@@ -150,6 +153,7 @@ int main(int argc, char** argv) {
     // The directory commands: the settings, then the operator's connection.
     settings::resetToStartValues();
     settings::LoadSettings(settingsPath(iniSwitch, argv[0]));
+    if (c == "acl") return ctl::cmdAcl(options);  // prints rules, asks no directory
     bool connected = false;
     const int boxesBefore = ctl::messageBox().shown;
     nwapi::InitNWConnection(connected);

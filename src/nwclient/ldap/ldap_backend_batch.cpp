@@ -52,6 +52,14 @@ struct UserMods {
         equalsMod = {op, const_cast<char*>("securityEquals"), {nullptr}};
         equalsMod.mod_bvalues = groupValues;
     }
+    // The request as sent, null-terminated.
+    void list(bool withClass, LDAPMod* (&mods)[4]) {
+        size_t n = 0;
+        if (withClass) mods[n++] = &classMod;
+        mods[n++] = &membershipMod;
+        mods[n++] = &equalsMod;
+        mods[n] = nullptr;
+    }
 };
 
 }  // namespace
@@ -59,10 +67,7 @@ struct UserMods {
 int LdapBackend::sendUserSide(ObjectId user, ObjectId group, bool add, bool withClass, int& msgid) {
     UserMods m(dnOf(group), membershipClass_, add);
     LDAPMod* mods[4] = {};
-    size_t n = 0;
-    if (withClass) mods[n++] = &m.classMod;
-    mods[n++] = &m.membershipMod;
-    mods[n++] = &m.equalsMod;
+    m.list(withClass, mods);
     LDAPControl* controls[] = {permissive_ ? permissiveControl() : nullptr, nullptr};
     std::string dn = dnOf(user);
     return ldap_modify_ext(ld_, dn.c_str(), mods, controls, nullptr, &msgid);
@@ -183,7 +188,10 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
         } else {
             // The server's words come with the answer just taken apart (or the single sending's).
             if (rc == LDAP_TIMEOUT) unanswered = true;
-            nw::ldap::logLdapFailure(rc == LDAP_TIMEOUT ? nullptr : ld_, rc, dnOf(users[job.index]));
+            UserMods m(dnOf(group), membershipClass_, add);
+            LDAPMod* mods[4] = {};
+            m.list(job.withClass, mods);
+            nw::ldap::logLdapFailure(rc == LDAP_TIMEOUT ? nullptr : ld_, rc, dnOf(users[job.index]), mods);
             fail(job, rc == LDAP_TIMEOUT ? ERR_TIME_OUT : statusFor(rc, users[job.index]));
         }
     };

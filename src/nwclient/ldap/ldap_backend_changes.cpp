@@ -233,7 +233,7 @@ int LdapBackend::send(ObjectId id, const std::vector<Change>& changes, const std
                                      nullptr);
         });
         lastTimedOut_ = rc == LDAP_TIMEOUT;
-        nw::ldap::logLdapFailure(ld_, rc, dn);
+        nw::ldap::logLdapFailure(ld_, rc, dn, mods.data());
         if (rc == LDAP_SUCCESS) {
             Node& node = nodes_[static_cast<size_t>(id)];
             if (addClass) node.objectClasses.push_back(toLowerAscii(membershipClass_));

@@ -68,15 +68,45 @@ std::string failureLine(LDAP* ld, int rc, const std::string& dn) {
     return line;
 }
 
+// Answers a change takes as ordinary (a value that is not there, or is there already, or an
+// attribute that already has values) are not failures to report.
+bool ordinaryAnswer(int rc) {
+    return rc == LDAP_SUCCESS || rc == LDAP_NO_SUCH_ATTRIBUTE || rc == LDAP_TYPE_OR_VALUE_EXISTS ||
+           rc == LDAP_ASSERTION_FAILED;
+}
+
+// The attributes of mods the server refuses for want of rights, each asked alone with the No-Op
+// control (critical); empty when some answer tells nothing (a server without the control).
+std::string refusedAttributes(LDAP* ld, const std::string& dn, LDAPMod* const* mods) {
+    LDAPControl noop{const_cast<char*>(LDAP_CONTROL_NOOP), {0, nullptr}, 1};
+    LDAPControl* controls[] = {&noop, nullptr};
+    std::string refused;
+    for (; *mods; ++mods) {
+        LDAPMod* one[] = {*mods, nullptr};
+        const int rc = ldap_modify_ext_s(ld, dn.c_str(), one, controls, nullptr);
+        if (rc == LDAP_INSUFFICIENT_ACCESS) refused += (refused.empty() ? "" : ", ") + std::string((*mods)->mod_type);
+        else if (rc != LDAP_X_NO_OPERATION && !ordinaryAnswer(rc)) return {};
+    }
+    return refused;
+}
+
 }  // namespace
 
-void logLdapFailure(LDAP* ld, int rc, const std::string& dn) {
-    // Answers a change takes as ordinary (a value that is not there, or is there already, or an
-    // attribute that already has values) are not failures to report.
-    if (rc == LDAP_SUCCESS || rc == LDAP_NO_SUCH_ATTRIBUTE || rc == LDAP_TYPE_OR_VALUE_EXISTS ||
-        rc == LDAP_ASSERTION_FAILED)
-        return;
-    write(failureLine(ld, rc, dn));
+void logLdapFailure(LDAP* ld, int rc, const std::string& dn) { logLdapFailure(ld, rc, dn, nullptr); }
+
+void logLdapFailure(LDAP* ld, int rc, const std::string& dn, LDAPMod* const* mods) {
+    if (ordinaryAnswer(rc)) return;
+    std::string line = failureLine(ld, rc, dn);  // before the handle answers anything else
+    if (rc == LDAP_INSUFFICIENT_ACCESS && mods && mods[0]) {
+        const std::string refused = ld ? refusedAttributes(ld, dn, mods) : std::string();
+        if (!refused.empty()) {
+            line += "; refused: " + refused;
+        } else {
+            line += "; the change carried ";
+            for (LDAPMod* const* m = mods; *m; ++m) line += std::string(m == mods ? "" : ", ") + (*m)->mod_type;
+        }
+    }
+    write(line);
 }
 
 void logIncompleteListing(LDAP* ld, int rc, const std::string& dn) {

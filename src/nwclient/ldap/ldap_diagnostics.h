@@ -12,6 +12,7 @@
 #include <string>
 
 typedef struct ldap LDAP;
+typedef struct ldapmod LDAPMod;
 
 namespace nw::ldap {
 
@@ -20,6 +21,11 @@ namespace nw::ldap {
 // for success and for the answers a change takes as ordinary (a value not there or there
 // already, a failed "no value yet" assertion).
 void logLdapFailure(LDAP* ld, int rc, const std::string& dn);
+// The same for a change whose modifications are at hand (null-terminated). A refusal for want of
+// rights names the attributes refused: the server (slapd) does not say which, so each modification
+// is asked again alone with the No-Op control, which applies nothing. Where that cannot tell, the
+// line names the attributes the change carried.
+void logLdapFailure(LDAP* ld, int rc, const std::string& dn, LDAPMod* const* mods);
 // The same for a read, which also passes over "no such object".
 void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn);
 
