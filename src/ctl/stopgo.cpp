@@ -2,6 +2,7 @@
 // the pending go's of timed stops.
 #include "ctl/ctl.h"
 #include "deny/audit.h"
+#include "deny/group_check.h"
 #include "deny/job.h"
 #include "deny/schedule.h"
 #include "deny/selection.h"
@@ -113,6 +114,10 @@ int cmdStopGo(bool stop, const Options& options) {
         return WrongUse;
     }
 
+    if (const std::string problem = deny::denyGroupProblem(group); !problem.empty()) {
+        say(problem);
+        return Failed;
+    }
     // Every name must be a user or a container: a typo must not shrink a class stop silently.
     const std::vector<deny::SelectedEntry> entries = deny::entriesOfNames(options.names);
     bool allKnown = true;
@@ -229,6 +234,11 @@ int cmdDue(const Options& options) {
         return Done;
     }
     for (const auto& [group, users] : byGroup) {
+        if (const std::string problem = deny::denyGroupProblem(group); !problem.empty()) {
+            say(problem);
+            status = Failed;
+            continue;
+        }
         const deny::JobResult result = runCounted(false, users, group, "timed go");
         if (report(false, result) != Done) status = Failed;
         // Gone from the schedule are exactly the users no longer in the group; the others are

@@ -3,6 +3,7 @@
 #include "main/tform1.h"
 
 #include "browse/member_order.h"
+#include "deny/group_check.h"
 #include "deny/job.h"
 #include "deny/selection.h"
 #include "main/deny_progress.h"
@@ -85,6 +86,14 @@ void TForm1::WarneInkonsistenz(const char* caption, bool accessHint, const deny:
 deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
     const char* action = stop ? "Internet-Stop" : "Internet-Go";
     const std::string caption = std::string("Tarvel ") + action;
+    // The group may have been replaced since the view tested it: nothing is written to a non-group.
+    const std::string& group = settings::values().GroupInternetUserDeny;
+    if (const deny::GroupState state = deny::denyGroupState(group); state != deny::GroupState::Group) {
+        platform::showMessage(platform::joinLines({group, deny::groupStateLine(state), "Nichts wurde geändert."}), caption);
+        deny::JobResult refused;
+        refused.cancelled = true;  // ends the whole press: the browser's selection would meet the same group
+        return refused;
+    }
     TDenyProgress progress(action, this);
     deny::JobOptions options;
     options.progress = [&progress](size_t done, size_t total) { progress.update(done, total); };

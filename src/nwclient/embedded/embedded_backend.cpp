@@ -423,11 +423,12 @@ private:
             store_->valueKey(equivalentToMe, userValue, userKey);
             bool userHas = store_->hasValueKey(user, securityEquals, groupKey);
             bool groupHas = store_->hasValueKey(group, equivalentToMe, userKey);
-            if (add && userHas) return ERR_DUPLICATE_VALUE;
-            if (!add && !userHas) return ERR_NO_SUCH_VALUE;
+            // A side already in step is left alone; the other one is completed (an interrupted run).
+            if (add == userHas && add == groupHas) return add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE;
             const uint32_t type = add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE;
-            if (NWDSCCODE st = store_->applyChanges(user, {Change{type, securityEquals.name, SYN_DIST_NAME, {groupValue}}}))
-                return st;
+            if (add != userHas)
+                if (NWDSCCODE st = store_->applyChanges(user, {Change{type, securityEquals.name, SYN_DIST_NAME, {groupValue}}}))
+                    return st;
             // The group's side follows the user's; a value already in step is left alone.
             if (add != groupHas)
                 if (NWDSCCODE st = store_->applyChanges(group, {Change{type, equivalentToMe.name, SYN_DIST_NAME, {userValue}}}))
