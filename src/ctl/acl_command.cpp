@@ -1,7 +1,7 @@
 // acl: the OpenLDAP access rules that let one teacher stop and free the pupils of some classes and
 // nobody else, for slapd.conf (or olcAccess), printed for the configured deny group and Base=.
 #include "ctl/ctl.h"
-#include "nwclient/client_state.h"
+#include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/names.h"
 

@@ -2,6 +2,7 @@
 #include "ctl/ctl.h"
 #include "deny/audit.h"
 #include "deny/check.h"
+#include "deny/group_check.h"
 
 #include <cstdio>
 
@@ -26,6 +27,10 @@ std::string reportText(const deny::CheckReport& r) {
         out += "doppelt\t" + x.object + "\t" + x.attribute + ": " + x.value + " (" + std::to_string(x.count) + "-mal)\n";
     for (const deny::Repeated& x : r.dangling) out += "verwaist\t" + x.value + "\t" + x.attribute + " nennt kein Objekt\n";
     for (const std::string& n : r.notUsers) out += "kein Benutzer\t" + n + "\n";
+    for (const deny::Repeated& x : r.unnamable)
+        out += "Wert ohne Namen\t" + x.object + "\t" + x.attribute + ": " + x.value + "\n";
+    for (const deny::Repeated& x : r.stray)
+        out += "keine Gruppe\t" + x.object + "\t" + x.attribute + ": " + x.value + "\n";
     for (const deny::SharedLogin& s : r.shared) {
         std::string others;
         for (const std::string& o : s.others) others += (others.empty() ? "" : ", ") + o;
@@ -54,6 +59,12 @@ std::string reportJson(const deny::CheckReport& r) {
                ",\"value\":" + jsonString(r.dangling[i].value) + "}";
     out += "],\"notUsers\":[";
     for (size_t i = 0; i < r.notUsers.size(); ++i) out += std::string(i ? "," : "") + jsonString(r.notUsers[i]);
+    for (const auto* list : {&r.unnamable, &r.stray}) {
+        out += list == &r.stray ? "],\"stray\":[" : "],\"unnamable\":[";
+        for (size_t i = 0; i < list->size(); ++i)
+            out += std::string(i ? "," : "") + "{\"object\":" + jsonString((*list)[i].object) +
+                   ",\"attribute\":" + jsonString((*list)[i].attribute) + ",\"value\":" + jsonString((*list)[i].value) + "}";
+    }
     out += "],\"sharedLogins\":[";
     for (size_t i = 0; i < r.shared.size(); ++i) {
         out += std::string(i ? "," : "") + "{\"member\":" + jsonString(r.shared[i].member) +
@@ -62,7 +73,11 @@ std::string reportJson(const deny::CheckReport& r) {
             out += std::string(j ? "," : "") + jsonString(r.shared[i].others[j]);
         out += "]}";
     }
-    return out + "]}\n";
+    return out + "],\"notAGroup\":" + (r.notAGroup.empty() ? std::string("null") : jsonString(r.notAGroup)) + "}\n";
+}
+
+std::string notAGroupText(const std::string& group, const std::string& baseClass) {
+    return group + " ist keine Gruppe (Klasse " + baseClass + "): ihre Mitglieder wurden nicht geprüft.";
 }
 
 }  // namespace
@@ -74,6 +89,7 @@ int cmdCheck(const Options& options, bool repair) {
         const std::string out = options.json ? reportJson(report) : reportText(report);
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fflush(stdout);
+        if (!report.notAGroup.empty()) say(notAGroupText(group, report.notAGroup));
         if (!report.complete) say("Die Prüfung ist unvollständig: nicht alles war lesbar.");
         else if (report.clean())
             say("Keine Befunde: " + germanCount(report.members) + " Mitglieder, " + germanCount(report.usersInTree) +
@@ -98,6 +114,9 @@ int cmdCheck(const Options& options, bool repair) {
             if (s.dedupe) places += (places.empty() ? "" : ", ") + std::string("doppelte Werte");
             std::printf("%s %s: %s\n", s.add ? "ergänzen" : "entfernen", s.user.c_str(), places.c_str());
         }
+        for (const auto* list : {&report.unnamable, &report.stray})
+            for (const deny::Repeated& x : *list)
+                std::printf("entfernen %s: %s %s\n", x.object.c_str(), x.attribute.c_str(), x.value.c_str());
         std::fflush(stdout);
         say("Probelauf: " + germanCount(steps.size()) + " Benutzer würden repariert.");
         return Done;
@@ -106,13 +125,25 @@ int cmdCheck(const Options& options, bool repair) {
     if (result.done + result.failed > 0) {
         text::NameList users;
         for (const deny::RepairStep& s : steps) users.push_back(s.user);
+        for (const deny::Repeated& x : report.stray) users.push_back(x.object);
         deny::writeAudit({"repair", users,
                           result.failed ? "failed repaired=" + std::to_string(result.done) + " failed=" +
                                               std::to_string(result.failed)
                                         : "done repaired=" + std::to_string(result.done)});
     }
+    if (!result.reread) {
+        say("Die erneute Prüfung vor dem Reparieren ist unvollständig: nichts wurde repariert.");
+        return Failed;
+    }
     int status = result.failed ? Failed : Done;
     say("Repariert: " + germanCount(result.done) + ", fehlgeschlagen: " + germanCount(result.failed) + ".");
+    // What changed between the check and the re-read belongs to a change still running.
+    if (result.settled)
+        say("Übergangen, weil inzwischen anders: " + germanCount(result.settled) + ". Erneutes Reparieren prüft sie wieder.");
+    if (!report.notAGroup.empty()) {
+        say(notAGroupText(group, report.notAGroup));
+        status = Failed;
+    }
     const bool unfixable = !report.dangling.empty() || !report.notUsers.empty() || !report.shared.empty();
     if (unfixable) {
         const std::string rest = reportText([&] {

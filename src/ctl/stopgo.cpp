@@ -3,6 +3,7 @@
 #include "ctl/ctl.h"
 #include "deny/audit.h"
 #include "deny/describe.h"
+#include "deny/group_check.h"
 #include "deny/job.h"
 #include "deny/schedule.h"
 #include "deny/selection.h"
@@ -96,6 +97,10 @@ int cmdStopGo(bool stop, const Options& options) {
         return WrongUse;
     }
 
+    if (const std::string problem = deny::denyGroupProblem(group); !problem.empty()) {
+        say(problem);
+        return Failed;
+    }
     // Every name must be a user or a container: a typo must not shrink a class stop silently.
     const std::vector<deny::SelectedEntry> entries = deny::entriesOfNames(options.names);
     bool allKnown = true;
@@ -188,6 +193,11 @@ int cmdDue(const Options& options) {
             if (e.due <= now && deny::isCarriedOutBy(e, group)) std::printf("go %s\n", e.user.c_str());
         std::fflush(stdout);
         return Done;
+    }
+    // Nothing is released from something that is no group (its values are check's and repair's).
+    if (const std::string problem = deny::denyGroupProblem(group); !problem.empty()) {
+        say(problem);
+        return Failed;
     }
     const deny::DueResult d =
         runCounted(false, [&](const deny::JobOptions& o) { return deny::runDue(group, now, o); });

@@ -1,4 +1,5 @@
 #include "deny/check.h"
+#include "deny/group_check.h"
 
 #include "nwapi/nwapi.h"
 #include "nwapi/names.h"
@@ -20,10 +21,13 @@ std::string key(const std::string& name) {
     return text::localeSortKey(nwapi::StripRootSpelling(name));
 }
 
-bool readValues(const std::string& object, const char* attribute, text::NameList& values) {
+// Values that have no name (the reader named them once) go into the report as they were shown.
+bool readValues(const std::string& object, const char* attribute, text::NameList& values, CheckReport& report) {
     values.clear();
-    return nwapi::GetAttributeMultiValueStringList(nwapi::layer().context, "." + std::string(nwapi::StripRootSpelling(object)),
-                                                   attribute, values);
+    const bool ok = nwapi::GetAttributeMultiValueStringList(
+        nwapi::layer().context, "." + std::string(nwapi::StripRootSpelling(object)), attribute, values);
+    for (const std::string& shown : nwapi::SkippedValues()) report.unnamable.push_back({object, attribute, shown, 0});
+    return ok;
 }
 
 // Values of one attribute counted by name; repeated ones go into the report.
@@ -52,8 +56,14 @@ CheckReport checkGroup(const std::string& group) {
     CheckReport report;
     nwapi::SetzeContext("[root]");
     text::NameList members, equivalents;
-    if (!readValues(group, Member, members)) report.complete = false;
-    if (!readValues(group, EquivalentToMe, equivalents)) report.complete = false;
+    // A deny group that is no group has no side to check; what it left on users is stray.
+    std::string baseClass;
+    if (denyGroupState(group, &baseClass) == GroupState::NotAGroup) {
+        report.notAGroup = baseClass;
+    } else {
+        if (!readValues(group, Member, members, report)) report.complete = false;
+        if (!readValues(group, EquivalentToMe, equivalents, report)) report.complete = false;
+    }
     report.members = members.size();
     const auto memberCount = countValues(group, Member, members, report);
     const auto equivalentCount = countValues(group, EquivalentToMe, equivalents, report);
@@ -75,13 +85,15 @@ CheckReport checkGroup(const std::string& group) {
         Places p;
         p.user = user;
         for (const char* attribute : {GroupMembership, SecurityEquals}) {
-            if (!readValues(user, attribute, values)) report.complete = false;
+            if (!readValues(user, attribute, values, report)) report.complete = false;
             size_t count = 0;
             for (const std::string& v : values)
                 if (key(v) == groupKey) ++count;
             (attribute == GroupMembership ? p.groupMembership : p.securityEquals) = count > 0;
-            if (count > 1) report.repeated.push_back({user, attribute, group, count});
+            if (count > 0 && !report.notAGroup.empty()) report.stray.push_back({user, attribute, group, 0});
+            else if (count > 1) report.repeated.push_back({user, attribute, group, count});
         }
+        if (!report.notAGroup.empty()) continue;
         const auto m = memberCount.find(k);
         const auto e = equivalentCount.find(k);
         p.member = m != memberCount.end();
@@ -180,11 +192,56 @@ bool modify(const std::string& object, const std::vector<std::pair<const char*, 
 
 }  // namespace
 
+namespace {
+
+std::string stepKey(const RepairStep& s) {
+    return key(s.user) + '\n' + char('0' + s.add) + char('0' + s.groupMembership) + char('0' + s.securityEquals) +
+           char('0' + s.equivalentToMe) + char('0' + s.dedupe);
+}
+
+std::string valueKey(const Repeated& r) { return key(r.object) + '\n' + r.attribute + '\n' + key(r.value); }
+
+// Of first, what second found too (by key): acted on; the rest counts as settled.
+template <typename T, typename KeyFn>
+std::vector<T> foundTwice(const std::vector<T>& first, const std::vector<T>& second, KeyFn keyOf, size_t& settled) {
+    std::unordered_map<std::string, size_t> again;
+    for (const T& t : second) ++again[keyOf(t)];
+    std::vector<T> out;
+    for (const T& t : first) {
+        auto it = again.find(keyOf(t));
+        if (it != again.end() && it->second > 0) {
+            --it->second;
+            out.push_back(t);
+        } else {
+            ++settled;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 RepairResult repairGroup(const std::string& group, const CheckReport& report) {
     RepairResult result;
+    // Read again right before writing: what another operator's change completed (or undid)
+    // since the check is not this repair's to touch.
+    const CheckReport again = checkGroup(group);
     nwapi::SetzeContext("[root]");
     const std::string groupValue = "." + std::string(nwapi::StripRootSpelling(group));
-    for (const RepairStep& s : planRepair(report)) {
+    if (!again.complete) {
+        result.reread = false;
+        return result;
+    }
+    for (const Repeated& u : foundTwice(report.unnamable, again.unnamable, valueKey, result.settled)) {
+        const std::string object = "." + std::string(nwapi::StripRootSpelling(u.object));
+        nwapi::RemoveSkippedValue(object, u.attribute, u.value) ? ++result.done : ++result.failed;
+    }
+    for (const Repeated& r : foundTwice(report.stray, again.stray, valueKey, result.settled))
+        modify(r.object, {{r.attribute == GroupMembership ? GroupMembership : SecurityEquals, {true, false}}}, groupValue,
+               r.attribute)
+            ? ++result.done
+            : ++result.failed;
+    for (const RepairStep& s : foundTwice(planRepair(report), planRepair(again), stepKey, result.settled)) {
         const std::string userValue = "." + std::string(nwapi::StripRootSpelling(s.user));
         std::vector<std::pair<const char*, std::pair<bool, bool>>> own;
         // Folding repeated values: all copies out, one back in, in the same request.
@@ -199,8 +256,11 @@ RepairResult repairGroup(const std::string& group, const CheckReport& report) {
         ok ? ++result.done : ++result.failed;
     }
     // Repeated values on the group's side.
-    for (const Repeated& r : report.repeated) {
-        if (r.attribute != Member && r.attribute != EquivalentToMe) continue;
+    std::vector<Repeated> groupSide[2];
+    for (int pass = 0; pass < 2; ++pass)
+        for (const Repeated& r : (pass == 0 ? report : again).repeated)
+            if (r.attribute == Member || r.attribute == EquivalentToMe) groupSide[pass].push_back(r);
+    for (const Repeated& r : foundTwice(groupSide[0], groupSide[1], valueKey, result.settled)) {
         const std::string value = "." + std::string(nwapi::StripRootSpelling(r.value));
         modify(group, {{r.attribute == Member ? Member : EquivalentToMe, {true, true}}}, value, r.attribute) ? ++result.done
                                                                                                           : ++result.failed;

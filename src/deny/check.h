@@ -39,11 +39,15 @@ struct CheckReport {
     std::vector<Repeated> dangling;    // a group value naming no object (count unused)
     text::NameList notUsers;           // Member or Equivalent To Me values that are no users
     std::vector<SharedLogin> shared;   // members whose login name another user has too
+    std::vector<Repeated> unnamable;   // values left out of every read: their names hold NUL, CR or LF (count unused)
+    std::string notAGroup;             // the deny group's base class when it is no group: its side is not checked
+    std::vector<Repeated> stray;       // users' values naming the deny group although it is no group (count unused)
     size_t members = 0;                // Member values
     size_t usersInTree = 0;
 
     bool clean() const {
-        return partial.empty() && repeated.empty() && dangling.empty() && notUsers.empty() && shared.empty();
+        return partial.empty() && repeated.empty() && dangling.empty() && notUsers.empty() && shared.empty() &&
+               unnamable.empty() && notAGroup.empty() && stray.empty();
     }
 };
 
@@ -65,11 +69,16 @@ std::vector<RepairStep> planRepair(const CheckReport& report);
 
 struct RepairResult {
     size_t done = 0;
-    size_t failed = 0;  // reported by the layer
+    size_t failed = 0;   // reported by the layer
+    size_t settled = 0;  // found by the check, no longer so on the re-read: left alone
+    bool reread = true;  // false: the re-read was incomplete (reported), so nothing was changed
 };
 
-// Carries the steps out, user by user; each user's own entry in one request, then the group's
-// Equivalent To Me. Repeated group values are folded in one further request.
+// Reads everything again first and carries out only what both reads found: a user half way through
+// another operator's stop or go is completed by that change, not undone here. Then user by user:
+// each user's own entry in one request, then the group's Equivalent To Me. Repeated group values
+// are folded in one further request; values that have no name, and stray values naming a deny
+// group that is no group, are removed.
 RepairResult repairGroup(const std::string& group, const CheckReport& report);
 
 }  // namespace deny

@@ -3,6 +3,7 @@
 #include "main/tform1.h"
 
 #include "deny/describe.h"
+#include "deny/group_check.h"
 #include "deny/job.h"
 #include "deny/members.h"
 #include "deny/selection.h"
@@ -64,6 +65,14 @@ void TForm1::WarneInkonsistenz(const deny::JobWords& words) {
 deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
     const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
     const std::string group = settings::values().GroupInternetUserDeny;
+    // The group may have been replaced since the view tested it: nothing is written to a non-group.
+    if (const deny::GroupState state = deny::denyGroupState(group); state != deny::GroupState::Group) {
+        platform::showMessage(platform::joinLines({group, deny::groupStateLine(state), "Nichts wurde geändert."}),
+                              std::string("Tarvel ") + deny::actionText(direction));
+        deny::JobResult refused;
+        refused.cancelled = true;  // ends the whole press: the browser's selection would meet the same group
+        return refused;
+    }
     DenyProgressDialog progress(direction, this);
     deny::JobOptions options;
     options.progress = [&progress](size_t done, size_t total) { progress.update(done, total); };

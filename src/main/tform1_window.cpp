@@ -1,6 +1,7 @@
 // The main window's frame: layout, menus, start-up, the view switch and the plain menu actions.
 #include "main/tform1.h"
 
+#include "deny/group_check.h"
 #include "dialogs/connection_failure.h"
 #include "dialogs/finfo.h"
 #include "dialogs/nutzung.h"
@@ -362,10 +363,13 @@ void TForm1::ShowView(int showFirst, const std::string& group, const std::string
     // The group is tested as an absolute name: without a leading dot it would be looked for
     // below wherever the browser last went.
     const std::string absoluteGroup = groupName.starts_with('.') ? groupName : "." + groupName;
-    const bool exists = nwapi::ObjektExistiert(absoluteGroup) && nwapi::ObjektExistiert("." + containerName);
+    // A deny group that is no group (a user, a container) is refused like a missing one.
+    const deny::GroupState state = deny::denyGroupState(absoluteGroup);
+    const bool exists = state == deny::GroupState::Group && nwapi::ObjektExistiert("." + containerName);
     if (!exists) {
-        platform::showMessage(platform::joinLines({withContainer ? groupName + "/" + containerName : groupName,
-                                                   "existiert nicht!",
+        const bool notAGroup = state == deny::GroupState::NotAGroup;
+        platform::showMessage(platform::joinLines({withContainer && !notAGroup ? groupName + "/" + containerName : groupName,
+                                                   notAGroup ? deny::groupStateLine(state) : "existiert nicht!",
                                                    "Daher kann dieses Programm nicht ausgeführt werden.",
                                                    "Wenden Sie sich an den Systemadministrator.",
                                                    "Tarvel wird beendet!"}),

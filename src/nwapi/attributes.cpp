@@ -246,13 +246,34 @@ bool GetAttributeMultiValueStringList(nw::NWDSContextHandle context, const std::
     }
     if (request) nw::NWDSFreeBuf(request);
 
-    if (status == 0) return true;
-    if (status == nw::ERR_NO_SUCH_ATTRIBUTE || status == -nw::ERR_NO_SUCH_ATTRIBUTE) {
-        layer().lastNDSError = status;
-        return true;
+    LayerState& L = layer();
+    L.skippedValues.clear();
+    if (status != 0 && status != nw::ERR_NO_SUCH_ATTRIBUTE && status != -nw::ERR_NO_SUCH_ATTRIBUTE) {
+        ShowNDSError(status, "GetAttributeMultiValueStringList (" + attributeName + ")");
+        return false;
     }
-    ShowNDSError(status, "GetAttributeMultiValueStringList (" + attributeName + ")");
-    return false;
+    if (status != 0) L.lastNDSError = status;
+    L.skippedValues = nw::NWDSSkippedValues();
+    std::string unnamed;
+    for (const std::string& value : L.skippedValues)
+        if (L.skippedShown.insert(objectName + '\n' + attributeName + '\n' + value).second) unnamed += "\r\n" + value;
+    if (!unnamed.empty()) {
+        // Named once, and the read goes on with the others: the box must not come at every read.
+        const int32_t last = L.lastNDSError;
+        ShowNDSError(static_cast<int32_t>(nw::TARVEL_LDAP_INCOMPLETE),
+                     "GetAttributeMultiValueStringList (" + attributeName + ")" + unnamed);
+        L.lastNDSError = last;
+    }
+    return true;
+}
+
+const NameList& SkippedValues() { return layer().skippedValues; }
+
+bool RemoveSkippedValue(const std::string& objectName, const std::string& attributeName, const std::string& shown) {
+    const nw::NWDSCCODE status =
+        nw::NWDSRemoveSkippedValue(layer().context, objectName.c_str(), attributeName.c_str(), shown.c_str());
+    if (status != 0) ShowNDSError(status, "RemoveSkippedValue (" + attributeName + " of " + objectName + ")\r\n" + shown);
+    return status == 0;
 }
 
 }  // namespace nwapi

@@ -29,6 +29,10 @@ std::string groupSideText(Direction d, const std::string& group, const std::stri
     return " DeleteMultipleUsersFromGroup (" + std::string("[") + user + "]" + "Member of " + group + ")";
 }
 
+std::string withoutLeadingDot(const std::string& name) { return (!name.empty() && name[0] == '.') ? name.substr(1) : name; }
+
+std::string nameKey(const std::string& name) { return text::localeSortKey(withoutLeadingDot(name)); }
+
 // Keeps the first occurrence of each name (locale-aware, ignoring case): a name given twice
 // would otherwise go into one request twice and fail it.
 void dropRepeatedNames(NameList& users) {
@@ -41,8 +45,9 @@ void dropRepeatedNames(NameList& users) {
     users = std::move(kept);
 }
 
-// Add: each member takes out the first occurrence of its name from the user list.
-void dropMembers(NameList& users, const NameList& members) {
+// Add: each member takes out the first occurrence of its name from the user list, if whole(member)
+// says all its places are there.
+void dropMembers(NameList& users, const NameList& members, const std::function<bool(const std::string&)>& whole) {
     std::unordered_map<std::string, std::vector<size_t>> positions;  // key -> indices, descending
     positions.reserve(users.size());
     for (size_t i = users.size(); i-- > 0;) positions[text::localeSortKey(users[i])].push_back(i);
@@ -50,7 +55,7 @@ void dropMembers(NameList& users, const NameList& members) {
     for (const std::string& member : members) {
         auto it = positions.find(text::localeSortKey(member));
         if (it == positions.end() || it->second.empty()) continue;
-        drop[it->second.back()] = true;
+        drop[it->second.back()] = whole(member);
         it->second.pop_back();
     }
     NameList kept;
@@ -72,7 +77,6 @@ void keepMembers(NameList& users, const NameList& members) {
     users = std::move(kept);
 }
 
-std::string withoutLeadingDot(const std::string& name) { return (!name.empty() && name[0] == '.') ? name.substr(1) : name; }
 
 // The group's side goes out in requests of at most this many values, in the largest request
 // buffer a client allows: every request on the group makes the server write the whole group
@@ -108,7 +112,7 @@ public:
         if (read && !users_.empty()) {
             dropRepeatedNames(users_);
             if (d_ == Direction::Add) {
-                if (!members.empty()) dropMembers(users_, members);
+                if (!members.empty()) dropMembers(users_, members, [this](const std::string& user) { return whole(user); });
             } else {
                 keepMembers(users_, members);
             }
@@ -177,6 +181,29 @@ public:
     }
 
 private:
+    // A member counts as stopped only when all four places say so: one left with Member alone
+    // (another operator's repair in the middle of a stop, a tool) is completed by pressing again.
+    // The group's Equivalent To Me is read once, and only when a user is a member already; the
+    // users' own values come with their listing or search where the backend can.
+    bool whole(const std::string& member) {
+        if (!equivalentsRead_) {
+            equivalentsRead_ = true;
+            NameList equivalents;
+            GetAttributeMultiValueStringList(context_, group_, "Equivalent To Me", equivalents);
+            for (const std::string& e : equivalents) equivalentKeys_.insert(nameKey(e));
+        }
+        if (!equivalentKeys_.count(nameKey(member))) return false;
+        const std::string groupKey = nameKey(group_);
+        NameList values;
+        for (const char* attribute : {"Group Membership", "Security Equals"}) {
+            values.clear();
+            if (!GetAttributeMultiValueStringList(context_, "." + withoutLeadingDot(member), attribute, values)) return false;
+            if (std::none_of(values.begin(), values.end(), [&](const std::string& v) { return nameKey(v) == groupKey; }))
+                return false;
+        }
+        return true;
+    }
+
     // The operator sees the first failure of a change; a later one (the group's side after a
     // server went away) only counts in the outcome.
     void report(nw::NWDSCCODE status, const std::string& operation) {
@@ -229,10 +256,10 @@ private:
         if (!GetAttributeMultiValueStringList(context_, group_, "Member", members)) return false;
         std::unordered_set<std::string> keys;
         keys.reserve(members.size());
-        for (const std::string& member : members) keys.insert(text::localeSortKey(withoutLeadingDot(member)));
+        for (const std::string& member : members) keys.insert(nameKey(member));
         NameList kept;
         for (std::string& value : values)
-            if ((keys.count(text::localeSortKey(withoutLeadingDot(value))) != 0) == keepMembers)
+            if ((keys.count(nameKey(value)) != 0) == keepMembers)
                 kept.push_back(std::move(value));
         values = std::move(kept);
         return true;
@@ -329,6 +356,8 @@ private:
     const MembershipProgress& progress_;
     MembershipOutcome& out_;
     nw::Buf_T* buffer_ = nullptr;
+    bool equivalentsRead_ = false;
+    std::unordered_set<std::string> equivalentKeys_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace nwapi {
@@ -29,6 +30,8 @@ struct LayerState {
     bool suppressionArmed = false;
     int32_t expectedCode = 0;
     uint32_t connectionFailure = 0;       // status of the first failed connection step; 0: it opened
+    NameList skippedValues;               // of the last attribute read (SkippedValues)
+    std::set<std::string> skippedShown;   // object, attribute and value already named in a box
 };
 LayerState& layer();
 // Back to the initial values without calling the client (tests).
@@ -45,6 +48,13 @@ void ModifyContextFlags(nw::NWDSContextHandle context, char operation, uint32_t 
 // ---- attribute values as text ----
 bool GetAttributeMultiValueStringList(nw::NWDSContextHandle context, const std::string& objectName,
                                       const std::string& attributeName, NameList& list);
+// The values the last GetAttributeMultiValueStringList left out because no name can be given
+// for them (a DN holding NUL, CR or LF), escaped for display (\00, \0A). The reader names each
+// once per connection in an "NDS-Fehler" box (36628) and reads on: one such value must not block
+// the group for everyone.
+const NameList& SkippedValues();
+// Removes exactly such a value from the object's attribute; a failure is reported.
+bool RemoveSkippedValue(const std::string& objectName, const std::string& attributeName, const std::string& shown);
 int32_t ReadStreamAttribute(nw::NWDSContextHandle context, const std::string& objectName,
                             const std::string& attributeName, std::string& text);
 std::string BytesToHexText(const uint8_t* bytes, uint32_t count);

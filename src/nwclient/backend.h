@@ -145,6 +145,14 @@ public:
     // (the entry to fix), or empty.
     virtual std::string problemDetail() { return {}; }
 
+    // The values the last readAttribute left out because no name can be given for them (a DN
+    // whose name holds NUL, CR or LF: cut or split on its way, it might name someone else),
+    // escaped for display (\00, \0D, \0A). Empty when it left out none.
+    virtual std::vector<std::string> skippedValues() { return {}; }
+    // Removes from the attribute exactly the value that skippedValues() showed as shown, and no
+    // value that can be named. ERR_NO_SUCH_VALUE when the attribute holds no such value.
+    virtual NWDSCCODE removeSkippedValue(ObjectId, const std::string&, const std::string&) { return ERR_NO_SUCH_VALUE; }
+
     // Contents of a stream attribute (syntax 21).
     virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;
 

@@ -259,6 +259,14 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
 // operator to fix; otherwise empty.
 std::string NWDSIncompleteDetail();
 
+// This client's own: the values the last NWDSRead left out because no name can be given for
+// them (a DN holding NUL, CR or LF), escaped for display (\00, \0D, \0A); empty when none.
+std::vector<std::string> NWDSSkippedValues();
+// This client's own: removes from the object's attribute exactly the value NWDSSkippedValues
+// showed as shown (never a value that has a name). ERR_NO_SUCH_VALUE when it holds no such value.
+NWDSCCODE NWDSRemoveSkippedValue(NWDSContextHandle context, const char* objectName, const char* attrName,
+                                 const char* shown);
+
 // ---- server clock, paths and file-system rights ----
 // dateTime: 7 bytes: year - 1900, month, day, hour, minute, second, weekday (0 = Sunday).
 NWCCODE NWGetFileServerDateAndTime(NWCONN_HANDLE conn, uint8_t* dateTime);

@@ -2,6 +2,8 @@
 // in a school where two users disagree with Member, and that the repair makes them agree.
 #include "../nwapi/layer_fixture.h"
 #include "deny/check.h"
+#include "deny/group_check.h"
+#include "nwapi/nwapi.h"
 
 #include <string>
 
@@ -47,4 +49,59 @@ TEST_P(DenyCheck, RepairMakesEveryUserAgreeWithMember) {
     report = deny::checkGroup(kDenyFull);
     EXPECT_TRUE(report.complete);
     EXPECT_TRUE(report.partial.empty()) << report.partial.front().user;
+}
+
+// A repair reads again before it writes: a user half way through another operator's stop when
+// the check ran, and completed since, is left whole.
+TEST_P(DenyCheck, RepairLeavesAloneWhatAChangeCompletedSinceTheCheck) {
+    useDemoTree(dir);
+    treeFile = dir.file("school.tree");
+    ASSERT_EQ(runTreeTool("set " + treeFile + " " + kGast03 + " 'Group Membership' 1 " + kDenyFull), 0);
+    if (onLdap()) startServer();
+    connect(false, "admin.UNTERRICHT");
+
+    const deny::CheckReport report = deny::checkGroup(kDenyFull);
+    ASSERT_EQ(report.partial.size(), 1u);
+    text::NameList users{kGast03};
+    ASSERT_TRUE(nwapi::AddMultipleUsersToGroup(users, "." + kDenyFull));  // the stop completes
+
+    const deny::RepairResult result = deny::repairGroup(kDenyFull, report);
+    EXPECT_EQ(result.done, 0u);
+    EXPECT_EQ(result.settled, 1u);
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    expectInGroup(kGast03, kDenyFull, true);
+}
+
+// A deny group that is no group is refused; what an earlier stop left on users naming it is
+// found and removed.
+TEST_P(DenyCheck, ADenyGroupThatIsNoGroupIsRefusedAndItsStrayValuesGo) {
+    const std::string admin = "admin.UNTERRICHT";
+    useDemoTree(dir);
+    treeFile = dir.file("school.tree");
+    for (const char* attribute : {"Group Membership", "Security Equals"})
+        ASSERT_EQ(runTreeTool("set " + treeFile + " " + kGast03 + " '" + attribute + "' 1 " + admin), 0);
+    if (onLdap()) startServer();
+    connect(false, "admin.UNTERRICHT");
+
+    const std::pair<std::string, deny::GroupState> states[] = {
+        {kDenyFull, deny::GroupState::Group},
+        {"." + kDenyFull, deny::GroupState::Group},
+        {admin, deny::GroupState::NotAGroup},
+        {"SCHUELER.UNTERRICHT", deny::GroupState::NotAGroup},
+        {"Nichts.UNTERRICHT", deny::GroupState::Missing},
+    };
+    for (const auto& [name, state] : states) EXPECT_EQ(deny::denyGroupState(name), state) << name;
+    EXPECT_EQ(deny::denyGroupProblem(admin), admin + " ist keine Gruppe (Klasse User): nichts wurde geändert.");
+
+    deny::CheckReport report = deny::checkGroup(admin);
+    EXPECT_EQ(report.notAGroup, "User");
+    EXPECT_TRUE(report.partial.empty());
+    ASSERT_EQ(report.stray.size(), 2u);
+    for (const deny::Repeated& stray : report.stray) EXPECT_EQ(stray.object + " " + stray.value, kGast03 + " " + admin);
+    const deny::RepairResult result = deny::repairGroup(admin, report);
+    EXPECT_EQ(result.done, 2u);
+    EXPECT_TRUE(values(kGast03, "Group Membership").empty());
+    EXPECT_TRUE(values(kGast03, "Security Equals").empty());
+    EXPECT_TRUE(deny::checkGroup(admin).stray.empty());
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
 }

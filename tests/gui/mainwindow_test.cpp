@@ -206,6 +206,17 @@ private slots:
         QVERIFY(!s->form->busy());  // the program's end left no command running
     }
 
+    // A user or a container as deny group would take every pupil's security equivalence.
+    void groupThatIsNoGroupEndsProgram() {
+        settings::values().GroupInternetUserDeny = "admin.UNTERRICHT";
+        s->ports.box.boxes.clear();
+        QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
+        QCOMPARE(s->ports.box.boxes.size(), size_t(1));
+        QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel Gruppe existiert nicht"));
+        QVERIFY(s->ports.box.boxes[0].text.starts_with("admin.UNTERRICHT\r\nist keine Gruppe!\r\nDaher"));
+        QCOMPARE(s->ports.shell.endCount, 1);
+    }
+
     void connectionFailedAtStart() {
         // A tree file that is not there: the boxes come before the window, the window opens,
         // and the view test then fails like a missing group.

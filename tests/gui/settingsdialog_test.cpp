@@ -297,19 +297,24 @@ private slots:
         QCOMPARE(again.EIniShowContainerList->text(), QStringLiteral("Kl, Schue"));
     }
 
-    // A typo in the user deny group, or an emptied box, is caught on saving: the file keeps the
-    // group that exists. The workstation deny group is not looked up (schools may have none).
-    void missingDenyGroupIsNotSaved_data() {
+    // A typo in the user deny group, an emptied box, or an object that is no group is caught on
+    // saving: the file keeps the group that exists. The workstation deny group is not looked up (schools may have none).
+    void unusableDenyGroupIsNotSaved_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("why");
+        const QString missing = QStringLiteral("kann nicht gefunden werden !");
         QTest::newRow("typo") << "G_User_Internet_Denny.PROJEKTE.UNTERRICHT"
-                              << "G_User_Internet_Denny.PROJEKTE.UNTERRICHT";
-        QTest::newRow("emptied") << "" << ".";
-        QTest::newRow("leading dot") << ".G_Nix.PROJEKTE.UNTERRICHT" << ".G_Nix.PROJEKTE.UNTERRICHT";
+                              << "G_User_Internet_Denny.PROJEKTE.UNTERRICHT" << missing;
+        QTest::newRow("emptied") << "" << "." << missing;
+        QTest::newRow("leading dot") << ".G_Nix.PROJEKTE.UNTERRICHT" << ".G_Nix.PROJEKTE.UNTERRICHT" << missing;
+        QTest::newRow("a user") << "admin.UNTERRICHT" << "admin.UNTERRICHT" << "ist keine Gruppe !";
+        QTest::newRow("a container") << ".PROJEKTE.UNTERRICHT" << ".PROJEKTE.UNTERRICHT" << "ist keine Gruppe !";
     }
-    void missingDenyGroupIsNotSaved() {
+    void unusableDenyGroupIsNotSaved() {
         QFETCH(QString, typed);
         QFETCH(QString, shown);
+        QFETCH(QString, why);
         const std::string before = testsupport::readFile(iniPath);
         TINItarvel dlg(nullptr, iniPath);
         dlg.show();
@@ -327,8 +332,8 @@ private slots:
         const auto& boxes = session->ports.box.boxes;
         QCOMPARE(boxes.size(), size_t(2));
         QCOMPARE(boxes[0].caption, std::string("NDS/INI-Fehler"));
-        QCOMPARE(boxes[0].text, "Die Internet-Verbotsgruppe (User)\r\n\"" + shown.toStdString() +
-                                    "\"\r\nkann nicht gefunden werden !");
+        QCOMPARE(boxes[0].text, "Die Internet-Verbotsgruppe (User)\r\n\"" + shown.toStdString() + "\"\r\n" +
+                                    why.toStdString());
         QCOMPARE(boxes[1].caption, std::string("INI-Fehler"));
         QCOMPARE(testsupport::readFile(iniPath), before);
         QCOMPARE(settings::values().GroupInternetUserDeny, std::string(".G_User_Internet_Deny.PROJEKTE.UNTERRICHT"));

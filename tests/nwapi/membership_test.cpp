@@ -128,6 +128,45 @@ TEST_P(Membership, StopCompletesAUserWhoseGroupMembershipAlreadyNamesTheGroup) {
     EXPECT_EQ(values(kGast03, "Group Membership"), NameList{kDenyFull});
 }
 
+// Members that another change left with only some of their places (a repair during a stop took
+// their own side) are not "already stopped": pressing again completes each of them.
+TEST_P(Membership, StopCompletesMembersThatLackAnyOtherPlace) {
+    testsupport::useDemoTree(dir);
+    treeFile = dir.file("school.tree");
+    struct Case {
+        std::string user;
+        bool groupMembership, securityEquals, equivalentToMe;
+    };
+    const std::vector<Case> cases = {
+        {"Gast01.PROJEKTE.UNTERRICHT", false, true, true},
+        {"Gast02.PROJEKTE.UNTERRICHT", true, false, true},
+        {kGast03, false, false, true},
+        {kGast04, true, true, false},
+    };
+    std::string members, equivalents;
+    for (const Case& c : cases) {
+        members += " " + c.user;
+        if (c.equivalentToMe) equivalents += " " + c.user;
+        for (const auto& [attribute, on] : {std::pair{"Group Membership", c.groupMembership},
+                                            std::pair{"Security Equals", c.securityEquals}})
+            ASSERT_EQ(testsupport::runTreeTool("set " + treeFile + " " + c.user + " '" + attribute + "' 1" +
+                                               (on ? " " + kDenyFull : "")), 0);
+    }
+    ASSERT_EQ(testsupport::runTreeTool("set " + treeFile + " " + kDenyFull + " Member 1" + members), 0);
+    ASSERT_EQ(testsupport::runTreeTool("set " + treeFile + " " + kDenyFull + " 'Equivalent To Me' 1" + equivalents), 0);
+    if (onLdap()) startServer();
+    connect(true, "admin.UNTERRICHT");
+    SetzeContext("[root]");
+
+    NameList users;
+    for (const Case& c : cases) users.push_back(c.user);
+    MembershipOutcome outcome;
+    EXPECT_TRUE(AddMultipleUsersToGroup(users, kDeny, MembershipProgress{}, &outcome));
+    EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
+    EXPECT_EQ(outcome.toChange, cases.size());
+    for (const Case& c : cases) expectInGroup(c.user, kDenyFull, true);
+}
+
 TEST_P(Membership, RepeatedNamesAreChangedOnce) {
     start();
     NameList users{kGast03, "GAST03.projekte.UNTERRICHT", kGast04};
@@ -453,9 +492,10 @@ TEST_F(LayerTest, PreChecksIgnoreTheCaseOfUmlautsButNotAccents) {
     testsupport::MemoryBackend* tree = backend.get();
     nw::ObjectId org = tree->add(nw::ROOT_ID, "ORG", "Organization", true);
     nw::ObjectId group = tree->add(org, "G", "Group");
-    tree->add(org, "Jörg", "User");
+    nw::ObjectId joerg = tree->add(org, "Jörg", "User");
     tree->add(org, "Jorg", "User");
-    tree->set(group, "Member", nw::SYN_DIST_NAME, {tree->text("Jörg.ORG")});
+    for (const char* place : {"Member", "Equivalent To Me"}) tree->set(group, place, nw::SYN_DIST_NAME, {tree->text("Jörg.ORG")});
+    for (const char* place : {"Group Membership", "Security Equals"}) tree->set(joerg, place, nw::SYN_DIST_NAME, {tree->text("G.ORG")});
     nw::installBackend(std::move(backend));
     bool ok = false;
     InitNWConnection(ok);

@@ -436,8 +436,9 @@ private:
             if (!store_->object(user, u) || !store_->object(group, g)) return ERR_NO_SUCH_ENTRY;
             if (!rights_.mayChangeEquivalence(user, group)) return ERR_NO_ACCESS;
             const bool userHas = holds(user, "Security Equals", group);
-            if (add && userHas) return ERR_DUPLICATE_VALUE;
-            if (!add && !userHas) return ERR_NO_SUCH_VALUE;
+            const bool groupHas = holds(group, "Equivalent To Me", user);
+            // A side already in step is left alone; the other one is completed (an interrupted run).
+            if (add == userHas && add == groupHas) return add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE;
             if (NWDSCCODE st = setEquivalence(user, group, add)) return st;
             t.commit();
             return 0;

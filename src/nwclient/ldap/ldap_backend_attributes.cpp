@@ -1,7 +1,9 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 
 #include "nwclient/syntax.h"
 
+#include <cctype>
 #include <ctime>
 
 namespace nw::ldapbackend {
@@ -88,7 +90,82 @@ NWDSCCODE LdapBackend::attributeSyntax(const std::string& attribute, uint32_t& s
     return SUCCESSFUL;
 }
 
+namespace {
+
+// A name with NUL, CR or LF would reach the caller cut or split, and might then name someone else.
+bool unnamable(const std::vector<Rdn>& rdns) {
+    for (const Rdn& rdn : rdns)
+        if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) return true;
+    return false;
+}
+
+// The DN as the operator sees it: hex escapes in capitals (\00, \0A), as the listings name entries.
+std::string shownDn(const std::vector<Rdn>& rdns) {
+    std::string out = formatDn(rdns);
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] != '\\') continue;
+        if (i + 2 < out.size() && std::isxdigit(static_cast<unsigned char>(out[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(out[i + 2]))) {
+            out[i + 1] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i + 1])));
+            out[i + 2] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i + 2])));
+        }
+        ++i;  // the escaped character is never the start of another escape
+    }
+    return out;
+}
+
+}  // namespace
+
+bool LdapBackend::nameOfValue(ObjectId id, const std::string& attribute, const std::string& raw, std::string& name) {
+    std::vector<Rdn> rdns;
+    if (!parseDn(raw, rdns)) {
+        name = raw;
+        return true;
+    }
+    if (unnamable(rdns)) {
+        // Left out, not failing the read: one such value (a teacher may add it with ldapmodify)
+        // must not block the deny group for everyone. It is named for the operator to remove.
+        skipped_.push_back(shownDn(rdns));
+        logSkippedValue(dnOf(id), attribute, skipped_.back());
+        return false;
+    }
+    name = nameOfRdns(rdns);
+    return true;
+}
+
+NWDSCCODE LdapBackend::removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) {
+    if (!knows(id) || id == ROOT_ID) return ERR_NO_SUCH_ENTRY;
+    if (NWDSCCODE rc = flush(id)) return rc;
+    const std::string ldapName = map_.ldapAttribute(attribute);
+    const char* attrs[] = {ldapName.c_str(), nullptr};
+    Message result;
+    const std::string dn = dnOf(id);
+    int rc = baseRead(dn, attrs, result);
+    if (rc != LDAP_SUCCESS) return statusFor(rc, id);
+    LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+    if (!entry) return ERR_NO_SUCH_ENTRY;
+    for (const std::string& raw : textValues(ld_, entry, ldapName.c_str())) {
+        std::vector<Rdn> rdns;
+        if (!parseDn(raw, rdns) || !unnamable(rdns) || shownDn(rdns) != shown) continue;
+        // The value exactly as the server holds it: its name cannot be resolved.
+        berval value{static_cast<ber_len_t>(raw.size()), const_cast<char*>(raw.data())};
+        berval* values[] = {&value, nullptr};
+        LDAPMod mod{};
+        mod.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
+        mod.mod_type = const_cast<char*>(ldapName.c_str());
+        mod.mod_bvalues = values;
+        LDAPMod* mods[] = {&mod, nullptr};
+        rc = withRetry([&] { return ldap_modify_ext_s(ld_, dn.c_str(), mods, nullptr, nullptr); });
+        logLdapFailure(ld_, rc, dn);
+        snapshots_.erase(id);
+        if (rc == LDAP_NO_SUCH_ATTRIBUTE) return ERR_NO_SUCH_VALUE;
+        return rc == LDAP_SUCCESS ? SUCCESSFUL : statusFor(rc, id);
+    }
+    return ERR_NO_SUCH_VALUE;
+}
+
 NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, Attribute& out) {
+    skipped_.clear();
     if (!knows(id)) return ERR_NO_SUCH_ENTRY;
     // What is queued for the object goes out first: a read shows what was done.
     if (NWDSCCODE rc = flush(id)) return rc;
@@ -105,8 +182,7 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
             out.values.clear();
             for (const std::string& dn : dns) {
                 AttrValue value;
-                value.text = nameOfDn(dn);
-                out.values.push_back(std::move(value));
+                if (nameOfValue(id, ldapName, dn, value.text)) out.values.push_back(std::move(value));
             }
             return out.values.empty() ? ERR_NO_SUCH_ATTRIBUTE : SUCCESSFUL;
         }
@@ -137,23 +213,9 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
         std::string raw((*v)->bv_val, (*v)->bv_len);
         AttrValue value;
         switch (out.syntax) {
-        case SYN_DIST_NAME: {
-            // A reference to a name with NUL, CR or LF would reach the caller cut or split, and
-            // might then name someone else: the read fails and names the entry to fix.
-            std::vector<Rdn> rdns;
-            if (!parseDn(raw, rdns)) {
-                value.text = raw;
-                break;
-            }
-            for (const Rdn& rdn : rdns)
-                if (rdn.value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
-                    problemDetail_ = formatDn(rdns);
-                    out.values.clear();
-                    return TARVEL_LDAP_INCOMPLETE;
-                }
-            value.text = nameOfRdns(rdns);
+        case SYN_DIST_NAME:
+            if (!nameOfValue(id, ldapName, raw, value.text)) continue;
             break;
-        }
         case SYN_CLASS_NAME: value.text = map_.className(raw); break;
         case SYN_BOOLEAN: value.number = toLowerAscii(raw) == "true" ? 1 : 0; break;
         case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;

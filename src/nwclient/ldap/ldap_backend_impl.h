@@ -202,6 +202,8 @@ public:
     NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
                               const BatchCancel& cancel) override;
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
+    std::vector<std::string> skippedValues() override { return skipped_; }
+    NWDSCCODE removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) override;
     NWCCODE serverDateTime(uint8_t dateTime[7]) override;
     std::vector<VolumeInfo> volumes() override { return {}; }
     NWCCODE effectiveRights(const std::string&, const std::string&, uint16_t& rights) override {
@@ -367,6 +369,10 @@ private:
     bool tlsVerify_ = true;  // TLSVerify=no: any certificate is taken (warned about)
     bool pagingSupported_ = true;
     std::string problemDetail_;
+    // What the last attribute read left out (escaped); see skippedValues().
+    std::vector<std::string> skipped_;
+    // The name of a DN value, or false (the value noted as skipped) when no name can be given.
+    bool nameOfValue(ObjectId id, const std::string& attribute, const std::string& raw, std::string& name);
     std::unordered_map<std::string, AttributeInfo> attributes_;  // lower-cased name or OID
     std::unordered_map<std::string, ClassInfo> classes_;         // lower-cased name or OID
 

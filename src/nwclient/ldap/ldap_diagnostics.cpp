@@ -118,6 +118,16 @@ void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn) {
     if (rc != LDAP_NO_SUCH_OBJECT) logLdapFailure(ld, rc, dn);
 }
 
+void logSkippedValue(const std::string& dn, const std::string& attribute, const std::string& shown) {
+    static std::set<std::string> logged;
+    {
+        std::lock_guard<std::mutex> guard(lock());
+        if (!logged.insert(dn + '\n' + attribute + '\n' + shown).second) return;
+    }
+    write("a value of " + attribute + " of \"" + dn + "\" is left out: its name holds NUL, CR or LF: \"" + shown +
+          "\"; check and repair name and remove it");
+}
+
 void warnIfClearText(const std::string& uri, bool startTls) {
     if (startTls) return;
     std::string scheme = uri.substr(0, uri.find(':'));

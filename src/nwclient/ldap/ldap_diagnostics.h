@@ -33,6 +33,10 @@ void logLdapReadFailure(LDAP* ld, int rc, const std::string& dn);
 // the server said, and that the result stays incomplete.
 void logIncompleteListing(LDAP* ld, int rc, const std::string& dn);
 
+// Once per process and value: a DN value that a read leaves out because its name holds NUL, CR
+// or LF (shown escaped), on the entry dn.
+void logSkippedValue(const std::string& dn, const std::string& attribute, const std::string& shown);
+
 // Once per process and address: an ldap:// connection that runs without StartTLS sends the
 // password and every value in clear.
 void warnIfClearText(const std::string& uri, bool startTls);

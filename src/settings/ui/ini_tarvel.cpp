@@ -1,5 +1,6 @@
 #include "settings/ui/ini_tarvel.h"
 
+#include "deny/group_check.h"
 #include "nwapi/nwapi.h"
 #include "platform/ports.h"
 #include "platform/text.h"
@@ -368,11 +369,15 @@ bool TINItarvel::takeTestedGroup(QLineEdit* edit, std::string& setting, const ch
     if (!edit->text().contains(QLatin1Char('.'))) edit->setText(QLatin1Char('.') + edit->text());
     const std::string name = edit->text().toStdString();
     const std::string absolute = name.starts_with('.') ? name : "." + name;
-    if (name != "." && nwapi::ObjektExistiert(absolute)) {
+    const deny::GroupState state = name == "." ? deny::GroupState::Missing : deny::denyGroupState(absolute);
+    if (state == deny::GroupState::Group) {
         setting = name;
         return true;
     }
-    platform::showMessage(platform::joinLines({firstLine, "\"" + name + "\"", "kann nicht gefunden werden !"}),
+    // A user or container there would take every pupil's membership and security equivalence.
+    platform::showMessage(platform::joinLines({firstLine, "\"" + name + "\"",
+                                               state == deny::GroupState::NotAGroup ? "ist keine Gruppe !"
+                                                                                    : "kann nicht gefunden werden !"}),
                           "NDS/INI-Fehler");
     return false;
 }

@@ -46,6 +46,10 @@ public:
 
     std::string serverName() override;
     std::string problemDetail() override { return inner_->problemDetail(); }
+    std::vector<std::string> skippedValues() override { return inner_->skippedValues(); }
+    NWDSCCODE removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) override {
+        return inner_->removeSkippedValue(id, attribute, shown);
+    }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
     NWDSCCODE describe(ObjectId id, std::string& fullName, ObjectSummary& summary) override;
     NWDSCCODE list(ObjectId container, bool containersOnly, std::unique_ptr<ObjectCursor>& cursor) override;
