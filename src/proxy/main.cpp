@@ -37,9 +37,8 @@ class HelperBox : public platform::MessageBoxPort {
 public:
     platform::Answer show(const std::string& text, const std::string& caption, platform::Buttons) override {
         ++shown;
-        last.clear();
-        for (char c : text) last += c == '\r' ? ' ' : c == '\n' ? ' ' : c;
-        last = caption + ": " + last;
+        last = caption + ": ";
+        for (char c : text) last += c == '\r' || c == '\n' ? ' ' : c;
         std::fprintf(stderr, "tarvel-proxy-helper: %s\n", last.c_str());
         std::fflush(stderr);
         return platform::Answer::Ok;
@@ -174,8 +173,8 @@ int main(int argc, char** argv) {
     if (!ini.empty()) settings::LoadSettings(ini);
     const std::string group = settings::values().GroupInternetUserDeny;
 
-    Connection connection{fs::absolute(nwclient, ec).string()};
-    if (nwclient.empty()) connection.configuration.clear();
+    // Kept absolute: the connection is opened again after a failure, wherever the process is.
+    Connection connection{nwclient.empty() ? std::string() : fs::absolute(nwclient, ec).string()};
     std::ios::sync_with_stdio(false);
     proxy::serve(std::cin, std::cout, [&](const std::string& login) {
         std::string why;

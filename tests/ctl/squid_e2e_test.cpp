@@ -426,7 +426,18 @@ TEST(SquidEndToEnd, HelperOnSlapd) {
     std::string password = readFile(slapd.passwordFile("plain"));
     password = password.substr(0, password.find('\n'));
     Squid squid;
-    squid.setAccess(files.squidConf(squid, conf, ctl.ini, "Gast05", password));
+    // Pupils log in with their directory password here (tarvel-helper-ldap.conf).
+    ::chmod(ctl.ini.c_str(), 0644);
+    ::chmod(conf.c_str(), 0644);
+    const std::string squidPw = squid.file("auth.pw");
+    writeFile(squidPw, readFile(slapd.passwordFile("teacher")));
+    ::chmod(squidPw.c_str(), 0600);
+    squid.setAccess(fill(readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-helper-ldap.conf"),
+                         {{"/usr/bin/tarvel-proxy-helper", TARVEL_PROXY_HELPER " --nwclient=" + conf + " --ini=" + ctl.ini},
+                          {"@LDAP_URI@", slapd.url()},
+                          {"@USER_BASE@", ldaptest::BASE},
+                          {"@HELPER_DN@", ldaptest::dnOf(ldaptest::TEACHER)},
+                          {"@HELPER_PW_FILE@", squidPw}}));
     squid.start();
     nextRequest(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
 }
