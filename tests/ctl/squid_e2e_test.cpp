@@ -1,8 +1,10 @@
-// The proxy, end to end: Debian's Squid on loopback in front of an origin server on loopback, with
-// the configurations of packaging/squid/ as shipped (only their @...@ values filled in). A pupil's
-// request is allowed before a stop, refused right after tarvel-ctl stop, allowed after go, refused
-// during a timed stop and allowed once tarvel-ctl due has freed the pupil: on slapd through
-// Squid's LDAP group helper, and on the embedded tree through the list that tarvel-ctl writes.
+// The proxy, end to end: Debian's Squid with Debian's own squid.conf (only its port and paths made
+// private, its conf.d include pointed at a test folder), the configurations of packaging/squid/
+// as /etc/squid/conf.d/tarvel.conf, and a real authenticator (basic_ncsa_auth with openssl's
+// password hashes, or basic_ldap_auth). Through tarvel-proxy-helper a stop holds at the pupil's
+// next request and a go frees at the next one, without a reload, on the embedded tree and on
+// slapd; a helper that cannot read the directory makes Squid refuse. Squid's own LDAP group
+// helper and the list that tarvel-ctl writes are walked through stop, go and a timed stop.
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 
@@ -135,17 +137,39 @@ public:
         if (::access(SquidBinary, X_OK) != 0)
             throw std::runtime_error("squid is not installed (scripts/install-deps.sh --test installs it)");
         port_ = freePort();
+        std::string conf = readFile("/etc/squid/squid.conf");
+        const std::vector<std::pair<std::string, std::string>> private_ = {
+            {"\ninclude /etc/squid/conf.d/*.conf\n", "\ninclude " + dir_.file("conf.d/*.conf") + "\n"},
+            {"\nhttp_port 3128\n", "\nhttp_port 127.0.0.1:" + std::to_string(port_) + "\n"},
+            {"\ncoredump_dir /var/spool/squid\n", "\ncoredump_dir " + dir_.path() + "\n"}};
+        for (const auto& [from, to] : private_) {
+            const size_t at = conf.find(from);
+            if (at == std::string::npos) throw std::runtime_error("Debian's squid.conf has no line" + from);
+            conf.replace(at, from.size(), to);
+        }
         writeFile(dir_.file("squid.conf"),
-                  "http_port 127.0.0.1:" + std::to_string(port_) + "\nvisible_hostname tarvel-test\n"
-                  "pid_filename " + dir_.file("squid.pid") + "\ncache_log " + dir_.file("cache.log") +
-                  "\naccess_log stdio:" + dir_.file("access.log") + "\ncoredump_dir " + dir_.path() +
-                  "\nshutdown_lifetime 0 seconds\ndns_nameservers 127.0.0.1\npinger_enable off\n"
-                  "include " + dir_.file("access.conf") + "\n");
+                  conf + "visible_hostname tarvel-test\npid_filename " + dir_.file("squid.pid") + "\ncache_log " +
+                      dir_.file("cache.log") + "\naccess_log stdio:" + dir_.file("access.log") +
+                      "\nshutdown_lifetime 0 seconds\ndns_nameservers 127.0.0.1\npinger_enable off\n");
+        fs::create_directory(dir_.file("conf.d"));
+        for (const auto& entry : fs::directory_iterator("/etc/squid/conf.d"))
+            fs::copy_file(entry.path(), dir_.file("conf.d/" + entry.path().filename().string()));
     }
     ~Squid() { stop(); }
 
-    // The part of the configuration that packaging/squid/ ships.
-    void setAccess(const std::string& accessConfig) { writeFile(dir_.file("access.conf"), accessConfig); }
+    // packaging/squid/'s file where an installation puts it.
+    void setAccess(const std::string& accessConfig) { writeFile(dir_.file("conf.d/tarvel.conf"), accessConfig); }
+    // A password file for basic_ncsa_auth, hashed by openssl as the configuration says.
+    std::string passwords(const std::vector<std::pair<std::string, std::string>>& logins) const {
+        std::string lines;
+        for (const auto& [login, password] : logins) {
+            std::string hash;
+            if (runCommand("openssl passwd -6 '" + password + "'", &hash) != 0) throw std::runtime_error(hash);
+            lines += login + ":" + hash;
+        }
+        writeFile(dir_.file("passwd"), lines);
+        return dir_.file("passwd");
+    }
     const std::string& folder() const { return dir_.path(); }
     std::string file(const std::string& name) const { return dir_.file(name); }
     std::string reloadCommand() const {
@@ -303,13 +327,15 @@ TEST(SquidEndToEnd, ListAclOnTheEmbeddedTree) {
     ASSERT_FALSE(listTemplate.empty());
     Squid squid;
     const std::string list = squid.file("tarvel-deny.txt");
-    squid.setAccess(fill(listTemplate, {{"@AUTH@", "/usr/lib/squid/basic_fake_auth"}, {"@LIST_FILE@", list}}));
+    const std::string auth = "/usr/lib/squid/basic_ncsa_auth " + squid.passwords({{"Gast03", "geheim"}, {"Gast01", "x"}});
+    squid.setAccess(fill(listTemplate, {{"@AUTH@", auth}, {"@LIST_FILE@", list}}));
     writeFile(ctl.conf, readFile(ctl.conf) + "ListFile=" + list + "\nReloadCommand=" + squid.reloadCommand() + "\n");
     std::string out;
     ASSERT_EQ(ctl("list --logins --output=" + list, &out), 0) << out;
     ::chmod(list.c_str(), 0644);  // tarvel-ctl's rewrites keep the mode: Squid's user reads them
     squid.start();
-    walkThrough(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "beliebig");
+    walkThrough(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "geheim");
+    EXPECT_EQ(squid.request(origin.port(), "Gast03", "falsch"), 407) << "the authenticator compares passwords";
     // A pupil stopped from the start stays refused throughout.
     EXPECT_EQ(squid.request(origin.port(), "Gast01", "x"), 403);
 }
@@ -338,6 +364,96 @@ TEST(SquidEndToEnd, LdapGroupHelperOnSlapd) {
     squid.start();
     walkThrough(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
     EXPECT_EQ(squid.request(origin.port(), "Gast05", "falsch"), 407) << "a wrong password is asked again";
+}
+
+// The files of tarvel-proxy-helper as README sets them up: a folder of Squid's user in which the
+// operators write (the tree's -wal and -shm appear there), a tree Squid's user may read, not write.
+struct HelperFiles {
+    testsupport::TempDir dir;
+    HelperFiles() {
+        const passwd* proxy = ::getpwnam("proxy");
+        if (::geteuid() == 0 && proxy) (void)!::chown(dir.path().c_str(), proxy->pw_uid, 0);
+        ::chmod(dir.path().c_str(), 02770);
+    }
+    // The installed tarvel.conf with the helper of this build and the test's password file.
+    std::string squidConf(const Squid& squid, const std::string& nwclient, const std::string& ini,
+                          const std::string& login, const std::string& password) const {
+        for (const std::string& f : {nwclient, ini}) ::chmod(f.c_str(), 0644);
+        return fill(readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel.conf"),
+                    {{"@TARVEL_PROXY_HELPER@", TARVEL_PROXY_HELPER " --nwclient=" + nwclient + " --ini=" + ini},
+                     {"/etc/squid/tarvel-passwd", squid.passwords({{login, password}})}});
+    }
+};
+
+// What the helper promises: the next request after a stop is refused, the next after a go allowed.
+void nextRequest(const Ctl& ctl, const Squid& squid, const Origin& origin, const std::string& pupil,
+                 const std::string& login, const std::string& password) {
+    std::string out;
+    EXPECT_EQ(squid.awaitStatus(origin.port(), login, password, 200), 200) << "before the stop";
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(ctl("stop " + pupil, &out), 0) << out;
+        EXPECT_EQ(squid.request(origin.port(), login, password), 403) << "the request right after the stop";
+        ASSERT_EQ(ctl("go " + pupil, &out), 0) << out;
+        EXPECT_EQ(squid.request(origin.port(), login, password), 200) << "the request right after the go";
+    }
+    EXPECT_EQ(squid.request(origin.port(), login, "falsch"), 407) << "the authenticator compares passwords";
+}
+
+TEST(SquidEndToEnd, HelperOnTheEmbeddedTree) {
+    Origin origin;
+    HelperFiles files;
+    Ctl ctl{testsupport::useDemoTree(files.dir), settingsFile(files.dir.path()), files.dir.path()};
+    ::chmod(files.dir.file("school.tree").c_str(), 0664);
+    Squid squid;
+    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, "Gast03", "geheim"));
+    squid.start();
+    nextRequest(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "geheim");
+}
+
+TEST(SquidEndToEnd, HelperOnSlapd) {
+    Origin origin;
+    ldaptest::Slapd slapd;
+    HelperFiles files;
+    Ctl ctl{slapd.useAs("admin"), settingsFile(files.dir.path()), files.dir.path()};
+    // The helper binds as an account that only reads here, with a password file of Squid's user.
+    const std::string pw = files.dir.file("helper.pw");
+    writeFile(pw, readFile(slapd.passwordFile("teacher")));
+    ::chmod(pw.c_str(), 0600);
+    const passwd* proxy = ::getpwnam("proxy");
+    if (::geteuid() == 0 && proxy) (void)!::chown(pw.c_str(), proxy->pw_uid, proxy->pw_gid);
+    const std::string conf = files.dir.file("nwclient.conf");
+    writeFile(conf, readFile(slapd.useAs("teacher")) + "\nPasswordFile=" + pw + "\n");
+    std::string password = readFile(slapd.passwordFile("plain"));
+    password = password.substr(0, password.find('\n'));
+    Squid squid;
+    // Pupils log in with their directory password here (tarvel-helper-ldap.conf).
+    ::chmod(ctl.ini.c_str(), 0644);
+    ::chmod(conf.c_str(), 0644);
+    const std::string squidPw = squid.file("auth.pw");
+    writeFile(squidPw, readFile(slapd.passwordFile("teacher")));
+    ::chmod(squidPw.c_str(), 0600);
+    squid.setAccess(fill(readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-helper-ldap.conf"),
+                         {{"/usr/bin/tarvel-proxy-helper", TARVEL_PROXY_HELPER " --nwclient=" + conf + " --ini=" + ctl.ini},
+                          {"@LDAP_URI@", slapd.url()},
+                          {"@USER_BASE@", ldaptest::BASE},
+                          {"@HELPER_DN@", ldaptest::dnOf(ldaptest::TEACHER)},
+                          {"@HELPER_PW_FILE@", squidPw}}));
+    squid.start();
+    nextRequest(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
+}
+
+TEST(SquidEndToEnd, HelperThatCannotReadTheDirectoryRefuses) {
+    Origin origin;
+    HelperFiles files;
+    Ctl ctl{testsupport::useDemoTree(files.dir), settingsFile(files.dir.path()), files.dir.path()};
+    ::chmod(files.dir.file("school.tree").c_str(), 0);  // Squid's user cannot read it
+    Squid squid;
+    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, "Gast03", "geheim"));
+    squid.start();
+    // The pupil is not stopped and the password is right: only the helper's BH stands between.
+    // Squid answers an ACL on %LOGIN that it could not evaluate by asking for the login again.
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(squid.request(origin.port(), "Gast03", "geheim"), 407);
+    EXPECT_NE(readFile(squid.file("cache.log")).find("message: tarvel-proxy-helper: "), std::string::npos);
 }
 
 }  // namespace
