@@ -36,7 +36,7 @@ private slots:
 
     void browserAndStopSeeTheWholeContainer() {
         TForm1& f = *s->form;
-        f.HMBearbeitenUUserClick();
+        mainwindowtest::choose(f.HMBearbeitenUUser);
         QVERIFY(s->enter("GROSS"));
         QVERIFY(s->ports.box.boxes.empty());
         const QStringList rows = Session::captions(f.LVCtxBrowser);

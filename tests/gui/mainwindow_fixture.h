@@ -126,6 +126,11 @@ inline void choose(QAction* action) {
     action->trigger();
 }
 
+// For a menu item whose handler ends the program: the item must be one the operator can choose;
+// its handler then runs directly, as an end thrown through Qt's signal path would not be safe.
+inline bool choosable(const QAction* action) { return action->isVisible() && action->isEnabled(); }
+inline bool pressable(const QPushButton* button) { return button->isVisible() && button->isEnabled(); }
+
 // Values of one attribute of an object, read through the directory layer.
 inline text::NameList attribute(const std::string& object, const std::string& name) {
     text::NameList values;

@@ -190,6 +190,7 @@ private slots:
     void missingGroupEndsProgram() {
         settings::values().GroupInternetUserDeny = "G_Fehlt.PROJEKTE.UNTERRICHT";
         s->ports.box.boxes.clear();
+        QVERIFY(mainwindowtest::choosable(s->form->HMBearbeitenUUser));
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel Gruppe existiert nicht"));
@@ -210,6 +211,7 @@ private slots:
     void groupThatIsNoGroupEndsProgram() {
         settings::values().GroupInternetUserDeny = "admin.UNTERRICHT";
         s->ports.box.boxes.clear();
+        QVERIFY(mainwindowtest::choosable(s->form->HMBearbeitenUUser));
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QCOMPARE(s->ports.box.boxes[0].caption, std::string("Tarvel Gruppe existiert nicht"));
@@ -229,6 +231,7 @@ private slots:
         s->form->show();
         QVERIFY(s->form->isVisible());
         s->ports.box.boxes.clear();
+        QVERIFY(mainwindowtest::choosable(s->form->HMBearbeitenUUser));
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
         QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Gruppe existiert nicht"));
     }
@@ -261,6 +264,7 @@ private slots:
                                  ":3: Anmeldung abgelehnt: Kennwort falsch (Fehler 36625; Operator=admin.UNTERRICHT)");
                 });
         QVERIFY(s->form->BUser->isEnabled());
+        QVERIFY(mainwindowtest::choosable(s->form->HMBearbeitenUUser));
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->HMBearbeitenUUserClick());
         QCOMPARE(s->ports.box.boxes.back().caption, std::string("Tarvel Gruppe existiert nicht"));
         ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);  // the LDAP client turned core dumps off
@@ -282,6 +286,7 @@ private slots:
     void missingContainerNamedWithGroup() {
         settings::values().BasisUserContainer = "GIBTSNICHT.UNTERRICHT";
         s->ports.box.boxes.clear();
+        QVERIFY(mainwindowtest::pressable(s->form->BUser));
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->ShowUserView());
         QCOMPARE(s->ports.box.boxes.size(), size_t(1));
         QVERIFY(s->ports.box.boxes[0].text.starts_with(mainwindowtest::DenyGroup +
@@ -291,6 +296,7 @@ private slots:
     void workstationMessageNamesGroupAlone() {
         settings::values().GroupInternetWSDeny = "G_Fehlt.PROJEKTE.UNTERRICHT";
         s->ports.box.boxes.clear();
+        // The start-up path (ShowFirst=2): no button leads here while the view button is off.
         QVERIFY_THROWS_EXCEPTION(platform::ProgramEnded, s->form->ShowWorkstationView());
         QVERIFY(s->ports.box.boxes.at(0).text.starts_with("G_Fehlt.PROJEKTE.UNTERRICHT\r\nexistiert nicht!"));
         QCOMPARE(settings::values().ShowFirst, 2);

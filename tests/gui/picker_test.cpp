@@ -269,7 +269,7 @@ private slots:
             clickRow(p, row);
             QVERIFY(p->BOk->isEnabled());
             // Navigating keeps "&Ok" as it was, though the new rows have no selection.
-            p->LVCtxBrowserDblClick();
+            doubleClickRow(p, row);
             QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
             QVERIFY(p->LVCtxBrowser->selectedItems().isEmpty());
             QVERIFY(p->BOk->isEnabled());
@@ -303,7 +303,7 @@ private slots:
         {
             CatchShow<TMiniNDSBrowser> catcher([](TMiniNDSBrowser* p) {
                 QVERIFY(waitForListing(p));
-                p->LVCtxBrowserDblClick();  // the focus mark is on UNTERRICHT
+                doubleClickRow(p, rowOf(p, "UNTERRICHT"));
                 QTRY_COMPARE(p->AktContext(), std::string("UNTERRICHT"));
                 // Another window showing and closing over the picker does not start it again.
                 {
@@ -349,7 +349,7 @@ private slots:
                 p->BOkClick();
                 p->BAbbruchClick();
             };
-            p->LVCtxBrowserDblClick();  // into UNTERRICHT
+            doubleClickRow(p, rowOf(p, "UNTERRICHT"));
             QCOMPARE(tried, 1);
             QVERIFY(p->isVisible());
             QCOMPARE(p->AktContext(), std::string("UNTERRICHT"));
@@ -362,7 +362,7 @@ private slots:
                 p->close();
                 QVERIFY(p->isVisible());
             };
-            p->LVCtxBrowserDblClick();  // the focus mark is on "..": up to the root
+            doubleClickRow(p, rowOf(p, ".."));  // up to the root
             session->ports.pump.onPump = nullptr;
             QCOMPARE(tried, 2);
             QVERIFY(text::equalsAsciiNoCase(p->AktContext(), "[root]"));
