@@ -24,9 +24,12 @@ std::string userSideText(Direction d, const std::string& group, const std::strin
            group + "]" + " Group Membership/Security Eq. of " + user + ")";
 }
 
+// The group's request carries the users' Equivalent To Me with their Member values, so a refusal
+// may be about either: the text names both.
 std::string groupSideText(Direction d, const std::string& group, const std::string& user) {
-    if (d == Direction::Add) return "AddMultipleUsersToGroup (" + std::string("[") + user + "]" + " Member of " + group + ")";
-    return " DeleteMultipleUsersFromGroup (" + std::string("[") + user + "]" + "Member of " + group + ")";
+    if (d == Direction::Add)
+        return "AddMultipleUsersToGroup (" + std::string("[") + user + "]" + " Member/Equivalent To Me of " + group + ")";
+    return " DeleteMultipleUsersFromGroup (" + std::string("[") + user + "]" + "Member/Equivalent To Me of " + group + ")";
 }
 
 std::string withoutLeadingDot(const std::string& name) { return (!name.empty() && name[0] == '.') ? name.substr(1) : name; }

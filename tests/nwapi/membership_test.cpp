@@ -212,7 +212,7 @@ TEST_P(Membership, GroupRequestFailsThenARetryCompletes) {
     EXPECT_FALSE(AddMultipleUsersToGroup(users, kDeny));
     ASSERT_EQ(ports.box.boxes.size(), 1u);
     EXPECT_EQ(ports.box.boxes[0].text,
-              "Fehler -625. AddMultipleUsersToGroup ([" + kGast04 + "] Member of " + kDeny + ")");
+              "Fehler -625. AddMultipleUsersToGroup ([" + kGast04 + "] Member/Equivalent To Me of " + kDeny + ")");
     for (const auto& u : users) {
         EXPECT_TRUE(holds(u, "Group Membership", kDenyFull));
         EXPECT_TRUE(holds(u, "Security Equals", kDenyFull));
@@ -241,7 +241,7 @@ TEST_P(Membership, DeleteTextsAndGoRetryWhereTheUserSideIsAlreadyGone) {
     NameList users{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"};
     EXPECT_FALSE(DeleteMultipleUsersFromGroup(users, kDeny));
     ASSERT_EQ(ports.box.boxes.size(), 1u) << boxTexts().front();
-    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -672.  DeleteMultipleUsersFromGroup ([Gast02.PROJEKTE.UNTERRICHT]Member of " +
+    EXPECT_EQ(ports.box.boxes[0].text, "Fehler -672.  DeleteMultipleUsersFromGroup ([Gast02.PROJEKTE.UNTERRICHT]Member/Equivalent To Me of " +
                                            kDeny + ")");
     EXPECT_TRUE(DeleteMultipleUsersFromGroup(users, kDeny));
     EXPECT_EQ(ports.box.boxes.size(), 1u) << boxTexts().back();
