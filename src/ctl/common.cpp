@@ -80,15 +80,25 @@ bool refreshProxyList() {
         if (loginOf(m, login)) contents += login + "\n";
         else ok = false;
     }
+    // What the proxy loaded last is recorded beside the list once its reload worked. The list is
+    // compared with that, not with the file: after a failed reload the file already holds the new
+    // names, and comparing with it would never reload again.
+    const std::string loaded = conf.listFile + ".loaded";
+    const auto readWhole = [](const std::string& path, std::string& text) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return false;
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+        return !in.bad();
+    };
+    std::string current, lastLoaded;
+    const bool fileCurrent = readWhole(conf.listFile, current) && current == contents;
+    const bool proxyCurrent = conf.reloadCommand.empty() || (readWhole(loaded, lastLoaded) && lastLoaded == contents);
     // Unchanged: no rewrite and no reload (a reload makes the proxy refuse connections for a moment).
-    std::ifstream old(conf.listFile, std::ios::binary);
-    if (old) {
-        std::ostringstream current;
-        current << old.rdbuf();
-        if (!old.bad() && current.str() == contents) return ok;
-    }
+    if (fileCurrent && proxyCurrent) return ok;
     int error = 0;
-    if (settings::replaceFileContents(conf.listFile, contents, error) != settings::ReplaceResult::Written) {
+    if (!fileCurrent && settings::replaceFileContents(conf.listFile, contents, error) != settings::ReplaceResult::Written) {
         say("Die Proxy-Liste kann nicht geschrieben werden: " + conf.listFile + ": " + std::strerror(error));
         return false;
     }
@@ -96,7 +106,13 @@ bool refreshProxyList() {
         const int status = std::system(conf.reloadCommand.c_str());
         if (status != 0) {
             say("ReloadCommand ist fehlgeschlagen (" + conf.reloadCommand + "), Status " +
-                std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : status) + ".");
+                std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : status) +
+                ". Der Proxy kennt die Liste noch nicht; der nächste Aufruf versucht es wieder.");
+            return false;
+        }
+        if (settings::replaceFileContents(loaded, contents, error) != settings::ReplaceResult::Written) {
+            say("Die Proxy-Liste wurde geladen, aber " + loaded + " kann nicht geschrieben werden: " +
+                std::strerror(error));
             return false;
         }
     }
