@@ -51,15 +51,61 @@ TEST_F(Connection, ConfigurationLinesKeysAndComments) {
     EXPECT_EQ(c.defaultContext, ".PROJEKTE.UNTERRICHT");
     EXPECT_EQ(c.values.at("server"), "SRV1");
     EXPECT_EQ(c.file, "/etc/x/nwclient.conf");
+    // An unknown key is taken but named with its line (CR LF and a lone CR end one line each),
+    // never a refusal.
+    EXPECT_EQ(configurationWarnings(),
+              std::vector<std::string>{"/etc/x/nwclient.conf, Zeile 7: Server=SRV1 (unbekannter Schlüssel, nicht beachtet)"});
+}
+
+// The README's LDAP example, copied as it stands: a blank or tab and "#" end the value; a "#"
+// inside a value stays.
+TEST_F(Connection, EndOfLineCommentsEndTheValue) {
+    ClientConfig c;
+    ASSERT_EQ(parseConfiguration("Tree=ldaps://ldap.schule.example          # or ldap://... with StartTLS=yes\n"
+                                 "Base=o=schule,c=de                         # the DN above\n"
+                                 "Operator=admin.UNTERRICHT\t# becomes cn=admin\n"
+                                 "BindDN=cn=a\\#1,o=schule,c=de   # escaped\n"
+                                 "PasswordFile=tarvel#ldap.pw # first line\n"
+                                 "CAFile=/etc/ssl/certs/schule-ca.pem        # the CA\n"
+                                 "Timeout=10 #\n"
+                                 "Class.posixGroup=Group # a table\n",
+                                 "nwclient.conf", c),
+              SUCCESSFUL)
+        << configurationProblem();
+    const std::map<std::string, std::string> expected = {
+        {"tree", "ldaps://ldap.schule.example"}, {"base", "o=schule,c=de"}, {"operator", "admin.UNTERRICHT"},
+        {"binddn", "cn=a\\#1,o=schule,c=de"},   {"passwordfile", "tarvel#ldap.pw"}, {"cafile", "/etc/ssl/certs/schule-ca.pem"},
+        {"timeout", "10"}, {"class.posixgroup", "Group"}};
+    EXPECT_EQ(c.values, expected);
+    EXPECT_EQ(c.tree, "ldaps://ldap.schule.example");
+    EXPECT_EQ(configurationWarnings(), std::vector<std::string>{});
+
+    // The README's own block, as an administrator copies it.
+    const std::string readme = testsupport::readFile(TARVEL_SOURCE_DIR "/README.md");
+    const size_t begin = readme.find("```\nTree=ldaps://");
+    ASSERT_NE(begin, std::string::npos);
+    const std::string block = readme.substr(begin + 4, readme.find("```", begin + 4) - begin - 4);
+    ASSERT_EQ(parseConfiguration(block, "nwclient.conf", c), SUCCESSFUL) << configurationProblem();
+    EXPECT_EQ(c.tree, "ldaps://ldap.schule.example");
+    EXPECT_EQ(c.values.at("passwordfile"), "tarvel-ldap.pw");
+    EXPECT_EQ(c.values.at("timeout"), "10");
+    EXPECT_EQ(configurationWarnings(), std::vector<std::string>{});
 }
 
 TEST_F(Connection, GarbageConfigurationIsInvalidNotACrash) {
     ClientConfig c;
-    EXPECT_EQ(parseConfiguration("Operator=admin\n", "f", c), TARVEL_CONFIGURATION_INVALID);  // no tree
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nthis is no setting\n", "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\n=value\n", "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration(std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nDefaultContext=a..b\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+    // Each refusal names the file and, where a line is the reason, the line.
+    const std::pair<std::string, std::string> refused[] = {
+        {"Operator=admin\n", "f: Tree= fehlt oder ist leer (welches Verzeichnis?)"},
+        {"Tree=sqlite:a\nthis is no setting\n", "f, Zeile 2: this is no setting (keine Zeile der Form Schlüssel=Wert)"},
+        {"Tree=sqlite:a\n# c\n =value # c\n", "f, Zeile 3: =value (vor dem = fehlt der Schlüssel)"},
+        {std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f: enthält ein NUL-Byte (keine Textdatei)"},
+        {"Tree=sqlite:a\nDefaultContext=a..b\n", "f, Zeile 2: DefaultContext=a..b (kein gültiger Name)"},
+    };
+    for (const auto& [text, problem] : refused) {
+        EXPECT_EQ(parseConfiguration(text, "f", c), TARVEL_CONFIGURATION_INVALID) << text;
+        EXPECT_EQ(configurationProblem(), problem);
+    }
     // Switches that say yes or no: anything else is refused, naming the line, never read as "no".
     for (const char* line : {"StartTLS=ja", "StartTLS=maybe", "starttls=true", "TLSVerify=nein", "TLSVerify=0"}) {
         EXPECT_EQ(parseConfiguration(std::string("Tree=ldap://x\n# c\n") + line + "\n", "nwclient.conf", c),
@@ -123,20 +169,49 @@ TEST_F(Connection, AnUnknownKindOfTreeIsInvalid) {
     EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
 }
 
-TEST_F(Connection, SearchPathIsBesideTheProgramThenTheUserConfigFolder) {
+// The user's own file first: one beside the program (a development build) never overrides it.
+TEST_F(Connection, SearchPathIsTheUserConfigFolderThenEtcThenBesideTheProgram) {
     TempDir dir;
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
-        auto paths = configurationSearchPath();
-        ASSERT_EQ(paths.size(), 2u);
-        EXPECT_EQ(paths[1], dir.path() + "/tarvel/nwclient.conf");
-        EXPECT_EQ(paths[0].substr(paths[0].rfind('/')), "/nwclient.conf");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "");
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    const std::vector<std::string> systemAndProgram = {"/etc/tarvel/nwclient.conf", exe + "/nwclient.conf"};
+    struct Case {
+        const char* xdg;
+        std::string first;  // the user's place; empty: none
+    };
+    for (const Case& c : {Case{"", dir.path() + "/.config/tarvel/nwclient.conf"},
+                          Case{"relative/x", dir.path() + "/.config/tarvel/nwclient.conf"},
+                          Case{"/srv/cfg", "/srv/cfg/tarvel/nwclient.conf"}}) {
+        ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
         ScopedEnv home("HOME", dir.path());
-        EXPECT_EQ(configurationSearchPath().back(), dir.path() + "/.config/tarvel/nwclient.conf");
+        std::vector<std::string> expected = {c.first};
+        expected.insert(expected.end(), systemAndProgram.begin(), systemAndProgram.end());
+        EXPECT_EQ(configurationSearchPath(), expected) << c.xdg;
     }
+}
+
+TEST_F(Connection, TheCommandLineNamesTheFileInEitherForm) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"tarvel", "--nwclient=a.conf"}, "a.conf"},
+        {{"tarvel", "--nwclient", "b.conf", "/ini=x"}, "b.conf"},
+        {{"tarvel", "--nwclient=a.conf", "--nwclient", "dir/c.conf"}, "dir/c.conf"},  // the last one wins
+        {{"--nwclient=self"}, ""},                                                   // the program itself
+        {{"tarvel", "--nwclient"}, ""},                                              // no file behind it
+        {{"tarvel", "-nwclient=a", "x--nwclient=b"}, ""},
+    };
+    for (const auto& [arguments, file] : cases) EXPECT_EQ(configurationFileOption(arguments), file) << arguments.back();
+}
+
+// However often the program reads the file, each warning reaches stderr once.
+TEST_F(Connection, AWarningIsReportedOncePerProcess) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=sqlite:gone.tree\nTreee=x\n");
+    setConfigurationFile(dir.file("nwclient.conf"));
+    testing::internal::CaptureStderr();
+    ClientConfig c;
+    EXPECT_EQ(loadConfiguration(c), SUCCESSFUL);
+    EXPECT_EQ(loadConfiguration(c), SUCCESSFUL);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "tarvel: " + dir.file("nwclient.conf") + ", Zeile 2: Treee=x (unbekannter Schlüssel, nicht beachtet)\n");
 }
 
 TEST_F(Connection, TheUserConfigFolderIsReadWhenNoFileWasSet) {
