@@ -1,12 +1,12 @@
 // Where the settings file is: the window's default beside the program and its command-line
-// switches, and the command-line programs' --ini and search.
+// switches, and the installed launcher's search (tarvel-ctl's is tested with tarvel-ctl).
 #include "settings/settings_path.h"
 #include "temp_trees.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 using settings::ComputeSettingsPath;
 using settings::FindSwitch;
@@ -64,76 +64,32 @@ TEST(SettingsPath, FolderEndsAtLastSeparator) {
     EXPECT_EQ(settings::FolderOf("tarvel.ini"), "");
 }
 
-// --ini is a plain path; /ini= keeps the window's meaning; else the user's file, else the
-// window's default (which the load then reports missing).
-TEST(SettingsPath, CommandLineProgramsNameOrSearch) {
-    testsupport::TempDir dir;
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string kept = old ? old : "";
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    const std::string own = dir.file("tarvel/tarvel.ini");
-    struct Case {
-        std::string option, windowSwitch, expected;
-        bool userFileExists;
-    };
-    const Case cases[] = {
-        {"schule", "", "schule", true},  // from the current folder, nothing added
-        {"conf/a.ini", "/ini=b", "conf/a.ini", false},
-        {"", "/INI=Schule", Folder + "Schule.ini", true},
-        {"", "/ini:/srv/x.cfg", "/srv/x.cfg", false},
-        {"", "", own, true},
-        {"", "", Folder + "tarvel.ini", false},
-    };
-    for (const Case& c : cases) {
-        std::filesystem::remove(own);
-        if (c.userFileExists) {
-            std::filesystem::create_directories(dir.file("tarvel"));
-            testsupport::writeFile(own, "");
-        }
-        EXPECT_EQ(settings::CommandLineSettingsPath(Folder, c.option, c.windowSwitch), c.expected)
-            << c.option << "|" << c.windowSwitch << "|" << c.userFileExists;
-    }
-    if (old) setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
-}
-
 // The installed `tarvel` names the files to the window by the same rule as tarvel-ctl.
 TEST(Launcher, NamesTheFilesTheCommandLineProgramsFind) {
     testsupport::TempDir dir;
-    const std::string bin = dir.file("bin"), user = dir.file("home/.config/tarvel"), cwd = dir.file("cwd");
+    const std::string bin = dir.file("bin"), user = dir.file("home/.config/tarvel");
     std::filesystem::create_directories(bin);
-    std::filesystem::create_directories(cwd);
     testsupport::writeFile(bin + "/tarvel", "#!/bin/sh\nfor a; do echo \"$a\"; done\n");
     std::filesystem::permissions(bin + "/tarvel", std::filesystem::perms::owner_all);
     std::string launcher = testsupport::readFile(TARVEL_SOURCE_DIR "/packaging/tarvel-launch.in");
-    launcher.replace(launcher.find("@TARVEL_INSTALLED_PROGRAM@"), 26, bin + "/tarvel");
-    testsupport::writeFile(dir.file("launch"), launcher);
-    struct Case {
-        std::vector<std::string> files;  // made before the start
-        std::string arguments, expected;
-    };
-    const Case cases[] = {
+    testsupport::writeFile(dir.file("launch"), launcher.replace(launcher.find("@TARVEL_INSTALLED_PROGRAM@"), 26, bin + "/tarvel"));
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        // files made before the start, arguments, what the window gets
         {{}, "", "/ini=" + user + "/tarvel.ini\n"},  // none anywhere: the user's own, to be saved
-        {{bin + "/tarvel.ini", bin + "/nwclient.conf", user + "/nwclient.conf"}, "-platform offscreen",
-         "/ini=" + bin + "/tarvel.ini\n--nwclient=" + user + "/nwclient.conf\n-platform\noffscreen\n"},
-        {{}, "--ini x.ini --nwclient=y.conf 'a b'", "/ini=" + cwd + "/x.ini\n--nwclient=y.conf\na b\n"},
-        {{}, "--ini=/srv/s --nwclient y", "/ini=/srv/./s\n--nwclient=y\n"},  // no ".ini" added by the window
+        {{bin + "/tarvel.ini", bin + "/nwclient.conf", user + "/nwclient.conf"}, "-platform x",
+         "/ini=" + bin + "/tarvel.ini\n--nwclient=" + user + "/nwclient.conf\n-platform\nx\n"},
+        {{}, "--ini x.ini --nwclient=y 'a b'", "/ini=" + dir.path() + "/x.ini\n--nwclient=y\na b\n"},
+        {{}, "--ini=/srv/s --nwclient y", "/ini=/srv/./s\n--nwclient=y\n"},  // the window adds no ".ini"
         {{bin + "/nwclient.conf"}, "/INI=schule", "--nwclient=" + bin + "/nwclient.conf\n/INI=schule\n"},
     };
-    for (const Case& c : cases) {
-        std::filesystem::remove_all(dir.file("home"));
-        std::filesystem::remove(bin + "/tarvel.ini");
-        std::filesystem::remove(bin + "/nwclient.conf");
-        for (const std::string& f : c.files) {
-            std::filesystem::create_directories(std::filesystem::path(f).parent_path());
-            testsupport::writeFile(f, "");
-        }
+    for (const auto& [files, arguments, expected] : cases) {
+        for (const std::string& f : {dir.file("home"), bin + "/tarvel.ini", bin + "/nwclient.conf"}) std::filesystem::remove_all(f);
+        for (const std::string& f : files)
+            std::filesystem::create_directories(std::filesystem::path(f).parent_path()), testsupport::writeFile(f, "");
         std::string out;
-        EXPECT_EQ(testsupport::runCommand("cd " + cwd + " && env -u XDG_CONFIG_HOME HOME=" + dir.file("home") + " sh " +
-                                              dir.file("launch") + " " + c.arguments,
-                                          &out),
-                  0);
-        EXPECT_EQ(out, c.expected) << c.arguments;
+        EXPECT_EQ(testsupport::runCommand("cd " + dir.path() + " && env -u XDG_CONFIG_HOME HOME=" + dir.file("home") +
+                                              " sh launch " + arguments, &out), 0);
+        EXPECT_EQ(out, expected) << arguments;
     }
 }
 
