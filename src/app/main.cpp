@@ -88,9 +88,10 @@ int main(int argc, char** argv) {
     platform::qt::QtPorts ports;
     pictures::installFontFallback();
 
-    // "--nwclient=PATH" names the directory client's configuration (./run --ldap uses it).
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--nwclient=", 11) == 0) nw::setConfigurationFile(argv[i] + 11);
+    // "--nwclient FILE" or "--nwclient=FILE" names the directory client's configuration (the
+    // launcher, ./run --ldap); without it the client searches.
+    if (const std::string file = nw::configurationFileOption({argv, argv + argc}); !file.empty())
+        nw::setConfigurationFile(file);
 
     TForm1 form;  // FormCreate runs here
     TFInfo info;

@@ -6,6 +6,7 @@
 #include "deny/members.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/names.h"
+#include "platform/stderr_line.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -19,6 +20,7 @@
 namespace ctl {
 
 void say(const std::string& message) {
+    platform::endStderrLine();
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);
 }

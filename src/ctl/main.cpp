@@ -5,6 +5,7 @@
 #include "deny/schedule.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
+#include "platform/config_files.h"
 #include "settings/settings.h"
 #include "settings/settings_path.h"
 
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 
 namespace {
 
@@ -35,13 +35,16 @@ const char* const Usage =
     "                                    die Benutzer unter diesen Containern frei\n"
     "\n"
     "Optionen:\n"
-    "  --nwclient=DATEI   diese nwclient.conf statt der gesuchten\n"
-    "  --ini=DATEI        diese Einstellungsdatei (auch /ini=DATEI)\n"
+    "  --nwclient DATEI   diese nwclient.conf statt der gesuchten (auch --nwclient=DATEI)\n"
+    "  --ini DATEI        diese Einstellungsdatei statt der gesuchten (auch --ini=DATEI;\n"
+    "                     /ini=NAME wie im Fenster: NAME.ini neben dem Programm)\n"
     "  --dry-run          nur zeigen, was sich ändern würde (stop, go, due, repair)\n"
     "  --json             Ausgabe als JSON (list, pending, check, log)\n"
     "  --help, --version\n"
     "\n"
     "Exit-Status: 0 erledigt, 1 fehlgeschlagen oder nur teilweise erledigt, 2 falscher Aufruf.\n"
+    "Ohne --nwclient und --ini werden nwclient.conf und tarvel.ini gesucht: in ~/.config/tarvel/\n"
+    "(bzw. $XDG_CONFIG_HOME/tarvel/), in /etc/tarvel/, dann neben dem Programm.\n"
     "Das Kennwort kommt aus PasswordFile= der nwclient.conf oder wird am Terminal erfragt.\n";
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -51,25 +54,13 @@ int wrongUse(const std::string& why) {
     return ctl::WrongUse;
 }
 
-std::string programFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("./") : exe.parent_path().string() + "/";
-}
-
-// --ini=, /ini= (and the window's other spellings) name it; else the launcher's file when it
-// exists; else the window's default beside the program.
-std::string settingsPath(const std::string& iniSwitch, const char* argv0) {
-    const std::string folder = programFolder();
-    if (!iniSwitch.empty()) return settings::ComputeSettingsPath(folder, {argv0, iniSwitch});
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string user;
-    if (xdg && *xdg) user = std::string(xdg) + "/tarvel/tarvel.ini";
-    else if (home && *home) user = std::string(home) + "/.config/tarvel/tarvel.ini";
-    std::error_code ec;
-    if (!user.empty() && std::filesystem::is_regular_file(user, ec)) return user;
-    return settings::ComputeSettingsPath(folder, {argv0});
+// A file the command line names must be there: silently falling back to another file or to
+// defaults would act on the wrong directory or the wrong deny group.
+bool namedFileMissing(const char* option, const std::string& path) {
+    const std::string problem = platform::namedFileProblem(path);
+    if (problem.empty()) return false;
+    wrongUse(std::string(option) + ": " + problem);
+    return true;
 }
 
 }  // namespace
@@ -77,7 +68,7 @@ std::string settingsPath(const std::string& iniSwitch, const char* argv0) {
 int main(int argc, char** argv) {
     ctl::installTerminalPorts();
     ctl::Options options;
-    std::string iniSwitch;
+    std::string iniOption, iniSwitch, nwclientOption;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -106,9 +97,12 @@ int main(int argc, char** argv) {
         } else if (a == "--version") {
             std::printf("tarvel-ctl %s\n", TARVEL_VERSION);
             return ctl::Done;
-        } else if (startsWith(a, "--nwclient=")) nw::setConfigurationFile(a.substr(11));
-        else if (startsWith(a, "--ini=")) iniSwitch = "/ini=" + a.substr(6);
-        else if (startsWith(a, "/ini=") || startsWith(a, "/ini:")) iniSwitch = a;
+        } else if (a == "--nwclient" || startsWith(a, "--nwclient=")) {
+            if (!valueOf("--nwclient", nwclientOption) || nwclientOption.empty())
+                return wrongUse("--nwclient braucht eine Datei");
+        } else if (a == "--ini" || startsWith(a, "--ini=")) {
+            if (!valueOf("--ini", iniOption) || iniOption.empty()) return wrongUse("--ini braucht eine Datei");
+        } else if (startsWith(a, "/ini=") || startsWith(a, "/ini:")) iniSwitch = a;
         else if (a == "--json") options.json = true;
         else if (a == "--dry-run") options.dryRun = true;
         else if (a == "--logins") options.logins = true;
@@ -147,12 +141,22 @@ int main(int argc, char** argv) {
     if (options.json && c != "list" && c != "pending" && c != "check" && c != "log")
         return wrongUse("--json gilt nur für list, pending, check und log");
 
+    if (!nwclientOption.empty()) {
+        if (namedFileMissing("--nwclient", nwclientOption)) return ctl::WrongUse;
+        nw::setConfigurationFile(nwclientOption);
+    }
+    std::string folder = platform::programFolder();
+    if (folder.empty()) folder = "./";
+    const std::string iniPath = settings::CommandLineSettingsPath(folder, iniOption, iniSwitch);
+    if ((!iniOption.empty() || !iniSwitch.empty()) && namedFileMissing(iniOption.empty() ? "/ini" : "--ini", iniPath))
+        return ctl::WrongUse;
+
     if (c == "pending") return ctl::cmdPending(options);
     if (c == "log") return ctl::cmdLog(options);
 
     // The directory commands: the settings, then the operator's connection.
     settings::resetToStartValues();
-    settings::LoadSettings(settingsPath(iniSwitch, argv[0]));
+    settings::LoadSettings(iniPath);
     if (c == "acl") return ctl::cmdAcl(options);  // prints rules, asks no directory
     bool connected = false;
     const int boxesBefore = ctl::messageBox().shown;

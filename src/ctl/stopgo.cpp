@@ -9,6 +9,7 @@
 #include "deny/selection.h"
 #include "deny/timed.h"
 #include "nwapi/nwapi.h"
+#include "platform/stderr_line.h"
 
 #include <algorithm>
 #include <csignal>
@@ -53,16 +54,15 @@ auto runCounted(bool stop, Job job) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
     deny::JobOptions options;
-    bool counted = false;
     options.progress = [&](size_t done, size_t total) {
         if (!terminal || total == 0) return;
         std::fprintf(stderr, "\r%s", deny::progressText(direction, done, total).c_str());
         std::fflush(stderr);
-        counted = true;
+        platform::openStderrLine();  // a diagnostic or box written meanwhile starts a line of its own
     };
     options.cancel = [] { return interrupted != 0; };
     auto result = job(options);
-    if (counted) std::fputs("\n", stderr);
+    platform::endStderrLine();
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "ctl/terminal_ports.h"
 
+#include "platform/stderr_line.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
@@ -24,6 +26,7 @@ TerminalCredentials credentials;
 
 platform::Answer StderrMessageBox::show(const std::string& text, const std::string& caption, platform::Buttons) {
     ++shown;
+    platform::endStderrLine();
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), withoutCarriageReturns(text).c_str());
     std::fflush(stderr);
     return platform::Answer::Ok;

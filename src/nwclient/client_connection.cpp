@@ -1,8 +1,10 @@
 // Library set-up, configuration, the primary connection, context handles and buffers.
 #include "nwclient/client_setup.h"
 #include "nwclient/client_state.h"
+#include "nwclient/ldap/ldap_diagnostics.h"
 #include "nwclient/names.h"
 #include "nwclient/wire.h"
+#include "platform/config_files.h"
 #include "platform/text.h"
 
 #include <cstdio>
@@ -35,30 +37,23 @@ void setConfigurationFile(const std::string& path) {
     state().configLoaded = false;
 }
 
-std::vector<std::string> configurationSearchPath() {
-    std::vector<std::string> paths;
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) paths.push_back((exe.parent_path() / "nwclient.conf").string());
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    if (xdg && *xdg)
-        paths.push_back(std::string(xdg) + "/tarvel/nwclient.conf");
-    else if (home && *home)
-        paths.push_back(std::string(home) + "/.config/tarvel/nwclient.conf");
-    return paths;
+std::vector<std::string> configurationSearchPath() { return platform::configurationSearchPath("nwclient.conf"); }
+
+std::string findConfigurationFile() { return platform::findConfigurationFile("nwclient.conf"); }
+
+std::string configurationFileOption(const std::vector<std::string>& arguments) {
+    std::string file;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].rfind("--nwclient=", 0) == 0) file = arguments[i].substr(11);
+        else if (arguments[i] == "--nwclient" && i + 1 < arguments.size()) file = arguments[++i];
+    }
+    return file;
 }
 
 NWCCODE loadConfiguration(ClientConfig& config) {
     std::string file = state().configFile;
     if (file.empty()) {
-        for (const std::string& candidate : configurationSearchPath()) {
-            std::error_code ec;
-            if (fs::is_regular_file(candidate, ec)) {
-                file = candidate;
-                break;
-            }
-        }
+        file = findConfigurationFile();
         if (file.empty()) return TARVEL_NO_CONFIGURATION;
     }
     std::error_code ec;
@@ -71,9 +66,10 @@ NWCCODE loadConfiguration(ClientConfig& config) {
     std::ostringstream text;
     text << in.rdbuf();
     NWCCODE rc = parseConfiguration(text.str(), file, config);
-    // The box shows the code only; the line to fix goes where the administrator looks.
-    if (rc != SUCCESSFUL && !configurationProblem().empty())
-        std::fprintf(stderr, "tarvel: %s\n", configurationProblem().c_str());
+    // The box shows the code only; the line to fix goes where the administrator looks, once
+    // however often the file is read.
+    for (const std::string& warning : configurationWarnings()) ldap::reportOnce(warning);
+    if (rc != SUCCESSFUL && !configurationProblem().empty()) ldap::reportOnce(configurationProblem());
     return rc;
 }
 

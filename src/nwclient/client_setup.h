@@ -10,10 +10,16 @@
 
 namespace nw {
 
-// Use exactly this nwclient.conf instead of searching for one (launcher, tests).
+// Use exactly this nwclient.conf instead of searching for one (a command line's --nwclient, tests).
 void setConfigurationFile(const std::string& path);
-// The places searched when none was set: beside the program, then the user's config folder.
+// The places searched when none was set: platform::configurationSearchPath("nwclient.conf"),
+// the user's folder first and beside the program last.
 std::vector<std::string> configurationSearchPath();
+// The first of those that exists; empty when none does.
+std::string findConfigurationFile();
+// The file named by "--nwclient=FILE" or "--nwclient FILE" among arguments (argv-like, the
+// program first; the last one named wins); empty when none. A plain path from the current folder.
+std::string configurationFileOption(const std::vector<std::string>& arguments);
 
 // Makes the next NWCCGetPrimConnRef use this backend instead of opening nwclient.conf's tree.
 void installBackend(std::unique_ptr<DirectoryBackend> backend);

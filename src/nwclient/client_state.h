@@ -90,6 +90,8 @@ ClientState& state();
 NWCCODE parseConfiguration(const std::string& text, const std::string& file, ClientConfig& config);
 // Why the last parse refused the file, naming the line, where a line was the reason; else empty.
 const std::string& configurationProblem();
+// What the last parse passed over, one line each naming file and line (unknown keys).
+const std::vector<std::string>& configurationWarnings();
 
 ContextState* findContext(NWDSContextHandle context);
 bool validBuffer(const Buf_T* buffer);

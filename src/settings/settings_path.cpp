@@ -1,5 +1,6 @@
 #include "settings/settings_path.h"
 
+#include "platform/config_files.h"
 #include "platform/text.h"
 
 namespace settings {
@@ -24,6 +25,14 @@ std::string ComputeSettingsPath(const std::string& programFolder, const std::vec
     // Only the file name is lower-cased: the folder names a real place on a case-sensitive
     // file system and must keep its capitals.
     return programFolder + text::toLowerAscii(DefaultSettingsFileName);
+}
+
+std::string CommandLineSettingsPath(const std::string& programFolder, const std::string& iniOption,
+                                    const std::string& windowSwitch) {
+    if (!iniOption.empty()) return iniOption;
+    if (!windowSwitch.empty()) return ComputeSettingsPath(programFolder, {std::string(), windowSwitch});
+    const std::string found = platform::findConfigurationFile(text::toLowerAscii(DefaultSettingsFileName));
+    return found.empty() ? ComputeSettingsPath(programFolder, {}) : found;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -1,5 +1,6 @@
-// Where the settings file is: "tarvel.ini" in the program's folder, or the file named on the
-// command line by /ini=, /ini:, ini= or ini: (tried in this order).
+// Where the settings file is. The window: "tarvel.ini" in the program's folder, or the file
+// named on the command line by /ini=, /ini:, ini= or ini: (tried in this order). The
+// command-line programs: --ini FILE, else the window's switch, else the configuration search.
 #pragma once
 
 #include <string>
@@ -24,6 +25,14 @@ SwitchPosition FindSwitch(const std::vector<std::string>& arguments, const std::
 // parameter behind it, ".ini" appended when it holds no ".", programFolder put in front when
 // it has no folder part ("/", "\" or ":"); its case is kept.
 std::string ComputeSettingsPath(const std::string& programFolder, const std::vector<std::string>& arguments);
+
+// The settings file of tarvel-ctl and the other command-line programs: `iniOption` (--ini FILE,
+// a plain path from the current folder) when given; else `windowSwitch` (a parameter holding
+// /ini= or its other spellings) with the window's meaning; else the first tarvel.ini of
+// platform::configurationSearchPath; else the window's default beside the program, which
+// LoadSettings then reports missing.
+std::string CommandLineSettingsPath(const std::string& programFolder, const std::string& iniOption,
+                                    const std::string& windowSwitch);
 
 // The folder part of a path, up to and including its last "/", "\" or ":"; empty when none.
 std::string FolderOf(const std::string& path);

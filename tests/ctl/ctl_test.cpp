@@ -12,6 +12,7 @@
 #include <ctime>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 using testsupport::readFile;
 using testsupport::runCommand;
@@ -42,12 +43,13 @@ protected:
     }
     void addConf(const std::string& lines) { writeFile(conf, readFile(conf) + lines); }
 
-    CtlRun ctl(const std::string& arguments) {
+    CtlRun ctl(const std::string& arguments) { return ctlWithout("--nwclient=" + conf + " --ini=" + ini + " " + arguments); }
+    // Without the files named: in the folder dir, with dir as XDG_CONFIG_HOME.
+    CtlRun ctlWithout(const std::string& arguments) {
         CtlRun r;
         const std::string err = dir.file("stderr.txt");
         r.status = runCommand("(cd " + dir.path() + " && env XDG_CONFIG_HOME=" + dir.path() + " XDG_STATE_HOME=" +
-                                  dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" + ini + " " +
-                                  arguments + " 2>" + err + " </dev/null)",
+                                  dir.path() + " " TARVEL_CTL " " + arguments + " 2>" + err + " </dev/null)",
                               &r.out);
         r.err = readFile(err);
         return r;
@@ -131,6 +133,28 @@ TEST_F(Ctl, WrongUseExitsTwoBeforeTouchingTheDirectory) {
     r = ctl("--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "tarvel-ctl " TARVEL_VERSION "\n");
+}
+
+// Named files are plain paths from the current folder, in either form, and must exist; without
+// them the user's folder is searched (its settings name another group).
+TEST_F(Ctl, FilesAreNamedInEitherFormOrFoundInTheUsersFolder) {
+    const std::tuple<std::string, int, std::string> cases[] = {  // arguments, status, a part of stdout + stderr
+        {"--nwclient nwclient.conf --ini tarvel.ini list", 0, lines(DemoMembers)},
+        {"--nwclient gone.conf --ini=tarvel.ini list", 2, "tarvel-ctl: --nwclient: Die Datei gone.conf gibt es nicht.\n"},
+        {"--nwclient=nwclient.conf --ini=gone.ini pending", 2, "tarvel-ctl: --ini: Die Datei gone.ini gibt es nicht.\n"},
+        {"--nwclient=nwclient.conf /ini=gone list", 2, "/gone.ini gibt es nicht.\n"},  // beside the program
+        {"--nwclient=nwclient.conf --ini / list", 2, "tarvel-ctl: --ini: / ist keine Datei.\n"},
+        {"--ini", 2, "tarvel-ctl: --ini braucht eine Datei\n"},
+        {"list", 0, "lehrer1.LEHRER.UNTERRICHT\nlehrer2.LEHRER.UNTERRICHT\n"},
+    };
+    std::filesystem::create_directories(dir.file("tarvel"));
+    std::filesystem::copy_file(conf, dir.file("tarvel/nwclient.conf"));
+    writeFile(dir.file("tarvel/tarvel.ini"), std::regex_replace(readFile(ini), std::regex(Group), "G_Lehrer.LEHRER.UNTERRICHT"));
+    for (const auto& [arguments, status, said] : cases) {
+        const CtlRun r = ctlWithout(arguments);
+        EXPECT_EQ(r.status, status) << arguments << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(said), std::string::npos) << arguments << "\n" << r.out << r.err;
+    }
 }
 
 TEST_F(Ctl, StopAndGoOfAContainerChangeEveryUserBelowItAndWriteTheTrail) {
@@ -403,6 +427,19 @@ TEST(CtlOnServer, AStopTheServerRefusesIsReportedAsAFailure) {
     EXPECT_NE(said.find("0 von 1 Benutzern wurden geändert."), std::string::npos) << said;
     EXPECT_EQ(said.find("Abgebrochen"), std::string::npos) << said;
     EXPECT_FALSE(slapd.holdsDn(slapd.dn(Group), "member", slapd.dn("Gast03.PROJEKTE.UNTERRICHT")));
+
+    // On a terminal the counter stands on stderr; the server's refusal, logged meanwhile, and the
+    // messages after it each start a line of their own.
+    const int onTerminal = runCommand("cd " + dir.path() + " && env XDG_CONFIG_HOME=" + dir.path() + " XDG_STATE_HOME=" +
+                                          dir.path() + " script -qec '" TARVEL_CTL " --nwclient=" + slapd.useAs("teacher") +
+                                          " --ini=" + ini + " stop Gast03.PROJEKTE.UNTERRICHT >/dev/null' /dev/null",
+                                      &out);
+    EXPECT_EQ(onTerminal, 1) << out;
+    EXPECT_NE(out.find("\rInternet-Stop: 0 von 1 Benutzern"), std::string::npos) << out;
+    EXPECT_NE(out.find("\ntarvel: LDAP 50"), std::string::npos) << out;
+    for (const char* start : {"tarvel: ", "NDS-Fehler: ", "Tarvel Internet-Stop: "})
+        for (size_t at = out.find(start); at != std::string::npos; at = out.find(start, at + 1))
+            EXPECT_TRUE(at == 0 || out[at - 1] == '\n' || out[at - 1] == '\r') << start << " glued on:\n" << out;
 }
 
 }  // namespace

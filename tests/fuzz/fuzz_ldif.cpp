@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     const bool ok = tarveltree::readLdif(text, records, error);
     check(ok == error.empty());
-    if (!ok) check(error.rfind("line ", 0) == 0);
+    if (!ok) check(error.rfind("Zeile ", 0) == 0);
     int lines = 1;
     for (char c : text) lines += c == '\n';
     int last = 0;

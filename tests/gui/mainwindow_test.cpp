@@ -527,7 +527,7 @@ private slots:
         QCOMPARE(testsupport::runCommand(noDisplay + program + " /ini=x", &out), 1);
 
         QCOMPARE(testsupport::runCommand(tool + " --help 2>/dev/null", &out), 0);
-        QVERIFY2(out.find("usage: tarvel-tree") != std::string::npos, out.c_str());
+        QVERIFY2(out.find("Aufruf: tarvel-tree") != std::string::npos, out.c_str());
         QCOMPARE(testsupport::runCommand(tool + " --version 2>/dev/null", &out), 0);
         QCOMPARE(out, std::string("tarvel-tree " TARVEL_VERSION "\n"));
     }

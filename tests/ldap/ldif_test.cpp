@@ -80,7 +80,7 @@ TEST(LdifImport, BrokenFilesAreRefusedWithTheLine) {
                                            " --base " + BASE,
                                        &out),
               0);
-    EXPECT_NE(out.find("line 2"), std::string::npos) << out;
+    EXPECT_NE(out.find("Zeile 2:"), std::string::npos) << out;
     testsupport::writeFile(dir.file("mod.ldif"), "dn: o=X," + std::string(BASE) + "\nchangetype: delete\n");
     EXPECT_NE(testsupport::runTreeTool("import --ldif " + dir.file("mod.ldif") + " " + dir.file("t.tree") +
                                            " --base " + BASE,

@@ -51,15 +51,40 @@ TEST_F(Connection, ConfigurationLinesKeysAndComments) {
     EXPECT_EQ(c.defaultContext, ".PROJEKTE.UNTERRICHT");
     EXPECT_EQ(c.values.at("server"), "SRV1");
     EXPECT_EQ(c.file, "/etc/x/nwclient.conf");
+    // An unknown key is taken but named with its line (CR LF and a lone CR end one line each),
+    // never a refusal.
+    EXPECT_EQ(configurationWarnings(),
+              std::vector<std::string>{"/etc/x/nwclient.conf, Zeile 7: Server=SRV1 (unbekannter Schlüssel, nicht beachtet)"});
+}
+
+// A blank or tab and "#" end a value, a "#" inside one stays; the README's LDAP block parses as copied.
+TEST_F(Connection, EndOfLineCommentsEndTheValue) {
+    const std::string readme = testsupport::readFile(TARVEL_SOURCE_DIR "/README.md");
+    const size_t begin = readme.find("```\nTree=ldaps://") + 4;
+    ClientConfig c;
+    ASSERT_EQ(parseConfiguration(readme.substr(begin, readme.find("```", begin) - begin), "f", c), SUCCESSFUL);
+    EXPECT_EQ(c.values.at("tree") + "|" + c.values.at("passwordfile") + "|" + c.values.at("timeout"),
+              "ldaps://ldap.schule.example|tarvel-ldap.pw|10");
+    ASSERT_EQ(parseConfiguration("Tree=x\t# c\nBindDN=cn=a\\#1 # c\nPasswordFile=p#w\nTimeout=9 #\n", "f", c), SUCCESSFUL);
+    EXPECT_EQ(c.values, (std::map<std::string, std::string>{
+                            {"tree", "x"}, {"binddn", "cn=a\\#1"}, {"passwordfile", "p#w"}, {"timeout", "9"}}));
+    EXPECT_EQ(configurationWarnings(), std::vector<std::string>{});
 }
 
 TEST_F(Connection, GarbageConfigurationIsInvalidNotACrash) {
     ClientConfig c;
-    EXPECT_EQ(parseConfiguration("Operator=admin\n", "f", c), TARVEL_CONFIGURATION_INVALID);  // no tree
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nthis is no setting\n", "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\n=value\n", "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration(std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f", c), TARVEL_CONFIGURATION_INVALID);
-    EXPECT_EQ(parseConfiguration("Tree=sqlite:a\nDefaultContext=a..b\n", "f", c), TARVEL_CONFIGURATION_INVALID);
+    // Each refusal names the file and, where a line is the reason, the line.
+    const std::pair<std::string, std::string> refused[] = {
+        {"Operator=admin\n", "f: Tree= fehlt oder ist leer (welches Verzeichnis?)"},
+        {"Tree=sqlite:a\nthis is no setting\n", "f, Zeile 2: this is no setting (keine Zeile der Form Schlüssel=Wert)"},
+        {"Tree=sqlite:a\n# c\n =value # c\n", "f, Zeile 3: =value (vor dem = fehlt der Schlüssel)"},
+        {std::string("Tree=sqlite:a\n\0\x01\x02", 16), "f: enthält ein NUL-Byte (keine Textdatei)"},
+        {"Tree=sqlite:a\nDefaultContext=a..b\n", "f, Zeile 2: DefaultContext=a..b (kein gültiger Name)"},
+    };
+    for (const auto& [text, problem] : refused) {
+        EXPECT_EQ(parseConfiguration(text, "f", c), TARVEL_CONFIGURATION_INVALID) << text;
+        EXPECT_EQ(configurationProblem(), problem);
+    }
     // Switches that say yes or no: anything else is refused, naming the line, never read as "no".
     for (const char* line : {"StartTLS=ja", "StartTLS=maybe", "starttls=true", "TLSVerify=nein", "TLSVerify=0"}) {
         EXPECT_EQ(parseConfiguration(std::string("Tree=ldap://x\n# c\n") + line + "\n", "nwclient.conf", c),
@@ -123,20 +148,35 @@ TEST_F(Connection, AnUnknownKindOfTreeIsInvalid) {
     EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_CONFIGURATION_INVALID);
 }
 
-TEST_F(Connection, SearchPathIsBesideTheProgramThenTheUserConfigFolder) {
+// The user's own file first: one beside the program (a development build) never overrides it.
+TEST_F(Connection, SearchPathIsTheUserConfigFolderThenEtcThenBesideTheProgram) {
+    const std::string beside = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/nwclient.conf";
+    ScopedEnv home("HOME", "/home/u");
+    for (const auto& [xdg, own] : {std::pair{"relative", "/home/u/.config"}, std::pair{"/srv/cfg", "/srv/cfg"}}) {
+        ScopedEnv env("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(configurationSearchPath(), (std::vector<std::string>{std::string(own) + "/tarvel/nwclient.conf",
+                                                                        "/etc/tarvel/nwclient.conf", beside}));
+    }
+}
+
+TEST_F(Connection, TheCommandLineNamesTheFileInEitherForm) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"t", "--nwclient=a", "x"}, "a"}, {{"t", "--nwclient=a", "--nwclient", "b", "/ini=x"}, "b"},
+        {{"--nwclient=self"}, ""},          {{"t", "-nwclient=a", "x--nwclient=b", "--nwclient"}, ""},
+    };
+    for (const auto& [arguments, file] : cases) EXPECT_EQ(configurationFileOption(arguments), file) << arguments.back();
+}
+
+// However often the program reads the file, each warning reaches stderr once.
+TEST_F(Connection, AWarningIsReportedOncePerProcess) {
     TempDir dir;
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
-        auto paths = configurationSearchPath();
-        ASSERT_EQ(paths.size(), 2u);
-        EXPECT_EQ(paths[1], dir.path() + "/tarvel/nwclient.conf");
-        EXPECT_EQ(paths[0].substr(paths[0].rfind('/')), "/nwclient.conf");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "");
-        ScopedEnv home("HOME", dir.path());
-        EXPECT_EQ(configurationSearchPath().back(), dir.path() + "/.config/tarvel/nwclient.conf");
-    }
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=sqlite:gone.tree\nTreee=x\n");
+    setConfigurationFile(dir.file("nwclient.conf"));
+    testing::internal::CaptureStderr();
+    ClientConfig c;
+    EXPECT_EQ(loadConfiguration(c) + loadConfiguration(c), SUCCESSFUL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tarvel: " + dir.file("nwclient.conf") + ", Zeile 2: Treee=x (unbekannter Schlüssel, nicht beachtet)\n");
 }
 
 TEST_F(Connection, TheUserConfigFolderIsReadWhenNoFileWasSet) {

@@ -838,7 +838,7 @@ TEST(EmbeddedDamage, CirclesAndBrokenParentLinksAreReportedNeverWalkedForEver) {
     EXPECT_EQ(status, TARVEL_TREE_DAMAGED);
     std::string out;
     EXPECT_EQ(testsupport::runTreeTool("show " + tree + " UNTERRICHT", &out), 1);
-    EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+    EXPECT_NE(out.find("die Baumdatei ist beschädigt"), std::string::npos) << out;
     EXPECT_EQ(testsupport::runTreeTool("check " + tree, &out), 1);
     EXPECT_NE(out.find("go round in a circle"), std::string::npos) << out;
     EXPECT_NE(out.find(" (PROJEKTE) names parent 99999, which does not exist"), std::string::npos) << out;

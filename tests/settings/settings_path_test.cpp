@@ -1,7 +1,12 @@
-// Where the settings file is: the default beside the program and the command-line switches.
+// Where the settings file is: the window's default beside the program and its command-line
+// switches, and the installed launcher's search (tarvel-ctl's is tested with tarvel-ctl).
 #include "settings/settings_path.h"
+#include "temp_trees.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <tuple>
 
 using settings::ComputeSettingsPath;
 using settings::FindSwitch;
@@ -57,6 +62,35 @@ TEST(SettingsPath, FolderEndsAtLastSeparator) {
     EXPECT_EQ(settings::FolderOf("F:\\DATEN\\X.INI"), "F:\\DATEN\\");
     EXPECT_EQ(settings::FolderOf("SERVER/DATEN:X.INI"), "SERVER/DATEN:");
     EXPECT_EQ(settings::FolderOf("tarvel.ini"), "");
+}
+
+// The installed `tarvel` names the files to the window by the same rule as tarvel-ctl.
+TEST(Launcher, NamesTheFilesTheCommandLineProgramsFind) {
+    testsupport::TempDir dir;
+    const std::string bin = dir.file("bin"), user = dir.file("home/.config/tarvel");
+    std::filesystem::create_directories(bin);
+    testsupport::writeFile(bin + "/tarvel", "#!/bin/sh\nfor a; do echo \"$a\"; done\n");
+    std::filesystem::permissions(bin + "/tarvel", std::filesystem::perms::owner_all);
+    std::string launcher = testsupport::readFile(TARVEL_SOURCE_DIR "/packaging/tarvel-launch.in");
+    testsupport::writeFile(dir.file("launch"), launcher.replace(launcher.find("@TARVEL_INSTALLED_PROGRAM@"), 26, bin + "/tarvel"));
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        // files made before the start, arguments, what the window gets
+        {{}, "", "/ini=" + user + "/tarvel.ini\n"},  // none anywhere: the user's own, to be saved
+        {{bin + "/tarvel.ini", bin + "/nwclient.conf", user + "/nwclient.conf"}, "-platform x",
+         "/ini=" + bin + "/tarvel.ini\n--nwclient=" + user + "/nwclient.conf\n-platform\nx\n"},
+        {{}, "--ini x.ini --nwclient=y 'a b'", "/ini=" + dir.path() + "/x.ini\n--nwclient=y\na b\n"},
+        {{}, "--ini=/srv/s --nwclient y", "/ini=/srv/./s\n--nwclient=y\n"},  // the window adds no ".ini"
+        {{bin + "/nwclient.conf"}, "/INI=schule", "--nwclient=" + bin + "/nwclient.conf\n/INI=schule\n"},
+    };
+    for (const auto& [files, arguments, expected] : cases) {
+        for (const std::string& f : {dir.file("home"), bin + "/tarvel.ini", bin + "/nwclient.conf"}) std::filesystem::remove_all(f);
+        for (const std::string& f : files)
+            std::filesystem::create_directories(std::filesystem::path(f).parent_path()), testsupport::writeFile(f, "");
+        std::string out;
+        EXPECT_EQ(testsupport::runCommand("cd " + dir.path() + " && env -u XDG_CONFIG_HOME HOME=" + dir.file("home") +
+                                              " sh launch " + arguments, &out), 0);
+        EXPECT_EQ(out, expected) << arguments;
+    }
 }
 
 }  // namespace

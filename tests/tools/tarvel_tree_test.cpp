@@ -148,9 +148,9 @@ TEST(TarvelTreeSet, BadInputIsRefusedWithoutChangingTheTree) {
     const std::string who = "Gast03.PROJEKTE.UNTERRICHT";
     std::string out;
     EXPECT_EQ(t.run("set " + t.file + " " + who + " Surname 1 admin.UNTERRICHT", &out), 1) << "wrong syntax";
-    EXPECT_NE(out.find("syntax 3"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"Surname\" hat die Syntax 3"), std::string::npos) << out;
     EXPECT_EQ(t.run("set " + t.file + " " + who + " 'Network Address' 12 '1|XYZ'", &out), 1);
-    EXPECT_NE(out.find("hexadecimal"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"XYZ\" sind keine Hex-Bytes"), std::string::npos) << out;
     EXPECT_EQ(t.run("set " + t.file + " " + who + " 'Network Address' 12 '00500A'", &out), 1);
     EXPECT_EQ(t.run("set " + t.file + " " + who + " 'Login Grace Limit' 8 zwölf", &out), 1);
     EXPECT_EQ(t.run("set " + t.file + " " + who + " Owner 1 nobody.UNTERRICHT", &out), 1);
@@ -170,16 +170,16 @@ TEST(TarvelTreeCommands, UsageUnknownCommandsAndDamagedFiles) {
     TempDir dir;
     std::string out;
     EXPECT_EQ(runTreeTool("", &out), 2);
-    EXPECT_NE(out.find("usage: tarvel-tree"), std::string::npos);
+    EXPECT_NE(out.find("Aufruf: tarvel-tree BEFEHL ARGUMENTE\n"), std::string::npos);
     EXPECT_EQ(runTreeTool("frobnicate x", &out), 2);
-    EXPECT_NE(out.find("unknown command"), std::string::npos);
+    EXPECT_NE(out.find("tarvel-tree: unbekannter Befehl \"frobnicate\"\n"), std::string::npos);
     EXPECT_EQ(runTreeTool("init", &out), 2);
     EXPECT_EQ(runTreeTool("show " + dir.file("x.tree"), &out), 2);
     EXPECT_EQ(runTreeTool("members " + dir.file("missing.tree") + " G", &out), 1);
-    EXPECT_NE(out.find("no such file"), std::string::npos);
+    EXPECT_NE(out.find("missing.tree: Datei nicht gefunden\n"), std::string::npos);
     testsupport::writeFile(dir.file("garbage.tree"), std::string(3000, 'G'));
     EXPECT_EQ(runTreeTool("show " + dir.file("garbage.tree") + " UNTERRICHT", &out), 1);
-    EXPECT_NE(out.find("not a tree file"), std::string::npos);
+    EXPECT_NE(out.find("garbage.tree: keine Baumdatei oder nicht lesbar\n"), std::string::npos);
     EXPECT_EQ(runTreeTool("init --demo " + dir.path() + "/no/such/folder/x.tree", &out), 1);
     EXPECT_EQ(runTreeTool("generate " + dir.file("g.tree") + " --users -5 --containers 2", &out), 2);
     EXPECT_EQ(runTreeTool("generate " + dir.file("g.tree") + " --users 5 --containers 0", &out), 2);
@@ -204,9 +204,9 @@ TEST(TarvelTreeCommands, AddShowAndNamesWithEscapedDots) {
     EXPECT_EQ(t.run("members " + t.file + " G_Lehrer.LEHRER.UNTERRICHT", &out), 0);
     EXPECT_EQ(out, "Dr\\. Weiß.LEHRER.UNTERRICHT\n");
     EXPECT_EQ(t.run("show " + t.file + " Nobody.UNTERRICHT", &out), 1);
-    EXPECT_NE(out.find("no such object"), std::string::npos);
+    EXPECT_NE(out.find("tarvel-tree: \"Nobody.UNTERRICHT\": Objekt nicht gefunden (-601)\n"), std::string::npos);
     EXPECT_EQ(t.run("show " + t.file + " admin.UNTERRICHT Nonsense", &out), 1);
-    EXPECT_NE(out.find("unknown attribute"), std::string::npos);
+    EXPECT_NE(out.find("tarvel-tree: unbekanntes Attribut \"Nonsense\"\n"), std::string::npos);
 }
 
 TEST(TarvelTreeGenerate, LargeTreesWithDenyMembers) {
@@ -319,7 +319,7 @@ TEST(TarvelTreeImport, BadEntriesAreRefusedWithTheirLineAndLeaveNoTreeFile) {
         EXPECT_EQ(runTreeTool("import --ldif " + dir.file("in.ldif") + " " + dir.file("t.tree") + " --base " + kBase, &out),
                   1)
             << c.what;
-        EXPECT_NE(out.find("line " + std::to_string(c.line) + ":"), std::string::npos) << c.what << ": " << out;
+        EXPECT_NE(out.find("Zeile " + std::to_string(c.line) + ":"), std::string::npos) << c.what << ": " << out;
         EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"in.ldif"}) << c.what;
     }
     // The good part alone imports.
@@ -362,14 +362,14 @@ TEST(TarvelTreeImport, OneEntryPerTreeNameAndEverySkippedEntryCounted) {
         int status;
         std::string said;
     } const cases[] = {
-        {"dn: cn=GAST01" + u, 1, "line 12: dn: cn=GAST01" + u.substr(0, u.size() - 1) + " names the same object as line 7: dn: cn=Gast01"},
-        {"dn: ou=gast01" + u, 1, "line 12: dn: ou=gast01"},
-        {"dn: cn=\xC3\x84rger" + u + "\ndn: cn=\xC3\xA4rger" + u, 1, "line 14: dn: cn=\xC3\xA4rger"},
-        {"dn: cn=a+sn=b" + u, 1, "line 12: a multi-valued RDN is no tree name: dn: cn=a+sn=b" + u.substr(0, u.size() - 1)},
-        {"dn: cn=a\\+b" + u, 0, "3 objects added"},
+        {"dn: cn=GAST01" + u, 1, "Zeile 12: dn: cn=GAST01" + u.substr(0, u.size() - 1) + " benennt dasselbe Objekt wie Zeile 7: dn: cn=Gast01"},
+        {"dn: ou=gast01" + u, 1, "Zeile 12: dn: ou=gast01"},
+        {"dn: cn=\xC3\x84rger" + u + "\ndn: cn=\xC3\xA4rger" + u, 1, "Zeile 14: dn: cn=\xC3\xA4rger"},
+        {"dn: cn=a+sn=b" + u, 1, "Zeile 12: ein mehrwertiger RDN ist kein Name im Baum: dn: cn=a+sn=b" + u.substr(0, u.size() - 1)},
+        {"dn: cn=a\\+b" + u, 0, "3 Objekte aus "},
         {"dn: c=de\n\ndn: o=schule,c=de\n\ndn: cn=x,o=andere,c=de\n\ndn:\n\ndn: cn=y,o=schule+l=x,c=de\n", 0,
-         "; 4 entries not below o=schule,c=de skipped (the first on line 12); 1 entry with an empty dn: skipped (line 18)"},
-        {"dn: cn=G" + u + "objectClass: groupOfNames\nmember: cn=Gast01+sn=G" + u, 0, "; 1 values left out"},
+         "; 4 Einträge nicht unter o=schule,c=de übergangen (der erste in Zeile 12); 1 Eintrag mit leerem dn: übergangen (Zeile 18)"},
+        {"dn: cn=G" + u + "objectClass: groupOfNames\nmember: cn=Gast01+sn=G" + u, 0, "; 1 Werte ausgelassen"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -381,7 +381,7 @@ TEST(TarvelTreeImport, OneEntryPerTreeNameAndEverySkippedEntryCounted) {
         EXPECT_EQ(filesIn(dir.path()).size(), c.status ? 1u : 2u) << c.ldif;
         if (c.status) continue;
         ASSERT_EQ(runTreeTool(import, &out), 0) << out;  // again, into the tree it made
-        EXPECT_NE(out.find("0 objects added from " + dir.file("in.ldif") + "; "), std::string::npos) << out;
-        EXPECT_NE(out.find("entries merged into objects the tree already held"), std::string::npos) << out;
+        EXPECT_NE(out.find("0 Objekte aus " + dir.file("in.ldif") + " hinzugefügt; "), std::string::npos) << out;
+        EXPECT_NE(out.find("Einträge mit Objekten zusammengeführt, die der Baum schon hatte"), std::string::npos) << out;
     }
 }

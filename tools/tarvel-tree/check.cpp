@@ -14,13 +14,13 @@ int cmdCheck(const Args& args) {
     std::vector<std::string> problems;
     bool readable = nw::embedded::TreeStore::check(args[0], problems);
     for (const std::string& p : problems) std::cout << p << "\n";
-    if (!readable) return fail(args[0] + ": cannot be read as a tree file");
-    if (!problems.empty()) return fail(args[0] + ": damaged; see the README on damaged trees");
-    std::cerr << "tarvel-tree: " << args[0] << ": no damage found\n";
+    if (!readable) return fail(args[0] + ": ist als Baumdatei nicht lesbar");
+    if (!problems.empty()) return fail(args[0] + ": beschädigt; siehe README, \"A damaged tree file\"");
+    std::cerr << "tarvel-tree: " << args[0] << ": keine Schäden gefunden\n";
     return 0;
 }
 
-CommandRegistration checkCommand("check", "check FILE\n    SQLite's integrity check, every parent link and every object's name",
+CommandRegistration checkCommand("check", "check DATEI\n    SQLites Integritätsprüfung, jede Verknüpfung zum übergeordneten Objekt und jeder Name",
                                  cmdCheck);
 
 }  // namespace

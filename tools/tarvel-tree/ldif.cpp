@@ -260,21 +260,21 @@ int cmdExport(const Args& args) {
     if (!parseLdifArgs(args, false, a)) return usage("export");
     const std::string &file = a.file, &tree = a.tree, &base = a.base;
     std::vector<ldapns::Rdn> check;
-    if (!ldapns::parseDn(base, check)) return fail("not a DN: " + base);
+    if (!ldapns::parseDn(base, check)) return fail("kein DN: " + base);
     auto store = openTree(tree);
     if (!store) return 1;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) return fail("cannot write " + file);
+    if (!out) return fail(file + ": nicht schreibbar");
     try {
         Exporter exporter(*store, base);
         int entries = exporter.run(out);
         out.flush();
-        if (!out) return fail("cannot write " + file);
-        std::cerr << "tarvel-tree: " << entries << " entries written to " << file;
-        if (exporter.leftOut()) std::cerr << "; " << exporter.leftOut() << " values LDAP cannot hold left out";
+        if (!out) return fail(file + ": nicht schreibbar");
+        std::cerr << "tarvel-tree: " << entries << " Einträge nach " << file << " geschrieben";
+        if (exporter.leftOut()) std::cerr << "; " << exporter.leftOut() << " Werte ausgelassen, die LDAP nicht aufnehmen kann";
         std::cerr << "\n";
         for (const auto& [cls, count] : exporter.fallbackClasses())
-            std::cerr << "tarvel-tree: " << count << " objects of class " << cls << " exported as " << FALLBACK_CLASS
+            std::cerr << "tarvel-tree: " << count << " Objekte der Klasse " << cls << " als " << FALLBACK_CLASS << " exportiert"
                       << "\n";
     } catch (const nw::embedded::SqlError& e) {
         return fail(e.what());
@@ -284,7 +284,7 @@ int cmdExport(const Args& args) {
 
 // ---- import ----
 
-std::string lineOf(int line) { return "line " + std::to_string(line) + ": "; }
+std::string lineOf(int line) { return "Zeile " + std::to_string(line) + ": "; }
 
 // A DN as it can be shown on one line: control bytes as \XX, as a DN escapes them.
 std::string shownDn(std::string_view dn) {
@@ -330,7 +330,7 @@ Placement placeBelowBase(const std::string& dn, const std::vector<ldapns::Rdn>& 
     rootFirst.clear();
     std::vector<ldapns::Rdn> rdns;
     if (!ldapns::parseDn(dn, rdns)) {
-        reason = "bad DN";
+        reason = "ungültiger DN";
         return Placement::Refused;
     }
     if (rdns.size() <= baseRdns.size()) return Placement::Outside;
@@ -345,15 +345,15 @@ Placement placeBelowBase(const std::string& dn, const std::vector<ldapns::Rdn>& 
     for (size_t i = below; i-- > 0;) {
         const std::string& value = rdns[i].value;
         if (values[i] != 1) {
-            reason = "a multi-valued RDN is no tree name";
+            reason = "ein mehrwertiger RDN ist kein Name im Baum";
             return Placement::Refused;
         }
         if (value.empty()) {
-            reason = "a name in the DN is empty";
+            reason = "ein Name im DN ist leer";
             return Placement::Refused;
         }
         if (value.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) {
-            reason = "a name in the DN holds NUL, CR or LF";
+            reason = "ein Name im DN enthält NUL, CR oder LF";
             return Placement::Refused;
         }
         rootFirst.push_back(value);
@@ -368,8 +368,8 @@ struct Skipped {
         if (!count++) firstLine = line;
     }
     std::string text(const std::string& what) const {
-        return "; " + std::to_string(count) + (count == 1 ? " entry " : " entries ") + what + " skipped (" +
-               (count == 1 ? "line " : "the first on line ") + std::to_string(firstLine) + ")";
+        return "; " + std::to_string(count) + (count == 1 ? " Eintrag " : " Einträge ") + what + " übergangen (" +
+               (count == 1 ? "Zeile " : "der erste in Zeile ") + std::to_string(firstLine) + ")";
     }
 };
 
@@ -413,14 +413,14 @@ int cmdImport(const Args& args) {
     if (!parseLdifArgs(args, true, a)) return usage("import");
     const std::string &file = a.file, &tree = a.tree, &base = a.base, &admin = a.admin;
     std::vector<ldapns::Rdn> baseRdns;
-    if (!ldapns::parseDn(base, baseRdns)) return fail("not a DN: " + base);
+    if (!ldapns::parseDn(base, baseRdns)) return fail("kein DN: " + base);
     std::string text;
     {
         std::ifstream in(file, std::ios::binary);
-        if (!in) return fail("cannot read " + file);
+        if (!in) return fail(file + ": nicht lesbar");
         std::ostringstream contents;
         contents << in.rdbuf();
-        if (in.bad()) return fail("cannot read " + file);
+        if (in.bad()) return fail(file + ": nicht lesbar");
         text = contents.str();
     }
     std::vector<LdifRecord> records;
@@ -448,9 +448,9 @@ int cmdImport(const Args& args) {
         for (const std::string& name : names[i]) key += nw::embedded::foldName(name) + '\0';
         auto [first, isNew] = byName.emplace(std::move(key), i);
         if (!isNew)
-            return fail(file + ": " + lineOf(record.line) + "dn: " + shownDn(record.dn) + " names the same object as " +
+            return fail(file + ": " + lineOf(record.line) + "dn: " + shownDn(record.dn) + " benennt dasselbe Objekt wie " +
                         lineOf(records[first->second].line) + "dn: " + shownDn(records[first->second].dn) +
-                        " (names in the tree ignore case)");
+                        " (Namen im Baum unterscheiden keine Groß- und Kleinschreibung)");
         ordered.emplace_back(names[i].size(), i);
     }
     std::stable_sort(ordered.begin(), ordered.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -493,13 +493,13 @@ int cmdImport(const Args& args) {
             components.pop_back();
             ObjectId parent = nw::ROOT_ID, id = nw::ROOT_ID;
             if (nw::NWDSCCODE st = store->resolve(components, parent))
-                return fail(where + "no parent entry in the file (" + std::to_string(st) + ")");
+                return fail(where + "kein übergeordneter Eintrag in der Datei (" + std::to_string(st) + ")");
             nw::NWDSCCODE st = store->addObject(parent, leaf, className, id);
             if (st == nw::ERR_ENTRY_ALREADY_EXISTS) {
                 store->child(parent, leaf, id);
                 ++merged;  // an object the tree had before: the file's values are added to it
             } else if (st != 0) {
-                return fail(where + "cannot add the entry (" + std::to_string(st) + ")");
+                return fail(where + "der Eintrag kann nicht angelegt werden (" + std::to_string(st) + ")");
             } else {
                 ++added;
             }
@@ -572,7 +572,7 @@ int cmdImport(const Args& args) {
         if (!admin.empty()) {
             // The embedded tree enforces NDS rights: give the named operator all of them at the root.
             ObjectId adminId;
-            if (store->resolveFullName(admin, adminId) != 0) return fail("no such object: " + admin);
+            if (store->resolveFullName(admin, adminId) != 0) return fail("Objekt nicht gefunden: " + admin);
             nw::Change acl;
             acl.type = nw::DS_ADD_VALUE;
             acl.attribute = "ACL";
@@ -585,7 +585,7 @@ int cmdImport(const Args& args) {
                 acl.values.push_back(v);
             }
             nw::NWDSCCODE st = store->applyChanges(nw::ROOT_ID, {acl});
-            if (st != 0 && st != nw::ERR_DUPLICATE_VALUE) return fail("cannot grant rights (" + std::to_string(st) + ")");
+            if (st != 0 && st != nw::ERR_DUPLICATE_VALUE) return fail("die Rechte können nicht vergeben werden (" + std::to_string(st) + ")");
         }
         transaction.commit();
     } catch (const nw::embedded::SqlError& e) {
@@ -595,17 +595,17 @@ int cmdImport(const Args& args) {
         store.reset();
         if (!fresh->commit(error)) return fail(error);
     }
-    std::cerr << "tarvel-tree: " << added << " objects added from " << file;
-    if (merged) std::cerr << "; " << merged << " entries merged into objects the tree already held";
-    if (outside.count) std::cerr << outside.text("not below " + shownDn(base));
-    if (emptyDn.count) std::cerr << emptyDn.text("with an empty dn:");
-    if (leftOut) std::cerr << "; " << leftOut << " values left out";
+    std::cerr << "tarvel-tree: " << added << " Objekte aus " << file << " hinzugefügt";
+    if (merged) std::cerr << "; " << merged << " Einträge mit Objekten zusammengeführt, die der Baum schon hatte";
+    if (outside.count) std::cerr << outside.text("nicht unter " + shownDn(base));
+    if (emptyDn.count) std::cerr << emptyDn.text("mit leerem dn:");
+    if (leftOut) std::cerr << "; " << leftOut << " Werte ausgelassen";
     std::cerr << "\n";
     return 0;
 }
 
-CommandRegistration exportCommand("export", "export --ldif FILE TREE [--base DN]", cmdExport);
-CommandRegistration importCommand("import", "import --ldif FILE TREE [--base DN] [--admin NAME]", cmdImport);
+CommandRegistration exportCommand("export", "export --ldif DATEI BAUM [--base DN]\n    der Baum als LDIF für einen LDAP-Server", cmdExport);
+CommandRegistration importCommand("import", "import --ldif DATEI BAUM [--base DN] [--admin NAME]\n    LDIF-Einträge in den Baum; --admin erhält alle Rechte an der Wurzel", cmdImport);
 
 }  // namespace
 }  // namespace tarveltree

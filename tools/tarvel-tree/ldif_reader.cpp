@@ -13,7 +13,7 @@ namespace tarveltree {
 
 namespace {
 
-std::string at(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
+std::string at(int line, const std::string& what) { return "Zeile " + std::to_string(line) + ": " + what; }
 
 bool startsWithNoCase(std::string_view s, const char* prefix) {
     size_t n = std::strlen(prefix);
@@ -34,7 +34,7 @@ bool recordStarts(const std::string& text, std::vector<int>& starts, std::string
         pos = end + 1;
         ++line;
         if (l.find('\0') != std::string_view::npos) {
-            error = at(line, "NUL byte in the file");
+            error = at(line, "NUL-Byte in der Datei");
             return false;
         }
         if (l.empty() || l == "\r") {
@@ -47,7 +47,7 @@ bool recordStarts(const std::string& text, std::vector<int>& starts, std::string
             blockStart = line;
         }
         if (startsWithNoCase(l, "include:")) {
-            error = at(line, "include: is not read");
+            error = at(line, "include: wird nicht gelesen");
             return false;
         }
         if (found) continue;
@@ -56,7 +56,7 @@ bool recordStarts(const std::string& text, std::vector<int>& starts, std::string
         } else if (!(topComment && l[0] == ' ')) {
             found = true;
             if (std::isdigit(static_cast<unsigned char>(l[0]))) {
-                error = at(line, "not an LDIF line");
+                error = at(line, "keine LDIF-Zeile");
                 return false;
             }
         }
@@ -90,7 +90,7 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
     LdifFile f;
     f.fp = ldif_open_mem(copy.data(), copy.size(), "r");
     if (!f.fp) {
-        error = "cannot read the file";
+        error = "die Datei ist nicht lesbar";
         return false;
     }
     unsigned long lineNumber = 0;
@@ -99,7 +99,7 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
         int rc = ldif_read_record(f.fp, &lineNumber, &f.buf, &f.buflen);
         if (rc == 0) break;
         if (rc < 0 || index >= starts.size()) {
-            error = at(int(lineNumber), "not an LDIF record");
+            error = at(int(lineNumber), "kein LDIF-Eintrag");
             return false;
         }
         const std::string original = f.buf;
@@ -114,38 +114,38 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
             for (; counted < offset; ++counted) line += original[counted] == '\n';
             const char* colon = std::strchr(l, ':');
             if (!colon || colon == l) {
-                error = at(line, "not an attribute line");
+                error = at(line, "keine Attributzeile");
                 return false;
             }
             if (colon[1] == '<') {
-                error = at(line, "values from files or URLs are not read");
+                error = at(line, "Werte aus Dateien oder URLs werden nicht gelesen");
                 return false;
             }
             berval type{0, nullptr}, value{0, nullptr};
             int freeValue = 0;
             if (ldif_parse_line2(l, &type, &value, &freeValue) != 0) {
-                error = at(line, "not an attribute line (bad base64?)");
+                error = at(line, "keine Attributzeile (ungültiges Base64?)");
                 return false;
             }
             std::string t(type.bv_val, type.bv_len);
             std::string v = value.bv_val ? std::string(value.bv_val, value.bv_len) : std::string();
             if (freeValue) ber_memfree(value.bv_val);
             if (t.empty()) {
-                error = at(line, "not an attribute line (no attribute name)");
+                error = at(line, "keine Attributzeile (kein Attributname)");
                 return false;
             }
 
             if (record.line == 0) {
                 if (first && strcasecmp(t.c_str(), "version") == 0) {
                     if (v != "1") {
-                        error = at(line, "only LDIF version 1 is read");
+                        error = at(line, "nur LDIF-Version 1 wird gelesen");
                         return false;
                     }
                     first = false;
                     continue;
                 }
                 if (strcasecmp(t.c_str(), "dn") != 0) {
-                    error = at(line, "a record must start with dn:");
+                    error = at(line, "ein Eintrag muss mit dn: beginnen");
                     return false;
                 }
                 record.dn = v;
@@ -154,7 +154,7 @@ bool readLdif(const std::string& text, std::vector<LdifRecord>& records, std::st
             }
             if (strcasecmp(t.c_str(), "changetype") == 0 && !changetype && record.values.empty()) {
                 if (strcasecmp(v.c_str(), "add") != 0) {
-                    error = at(line, "only additions can be imported");
+                    error = at(line, "nur Einträge zum Hinzufügen (add) lassen sich importieren");
                     return false;
                 }
                 changetype = true;

@@ -31,30 +31,30 @@ std::map<std::string, Command>& registry() {
 
 const char* statusText(nw::NWCCODE status) {
     switch (status) {
-    case nw::TARVEL_TREE_MISSING: return "no such file";
-    case nw::TARVEL_TREE_UNREADABLE: return "not a tree file, or not readable";
-    case nw::TARVEL_TREE_LOCKED: return "the tree file is locked by another program";
-    case nw::TARVEL_TREE_DAMAGED: return "the tree file is damaged (tarvel-tree check FILE says how)";
-    default: return "cannot open";
+    case nw::TARVEL_TREE_MISSING: return "Datei nicht gefunden";
+    case nw::TARVEL_TREE_UNREADABLE: return "keine Baumdatei oder nicht lesbar";
+    case nw::TARVEL_TREE_LOCKED: return "die Baumdatei ist von einem anderen Programm gesperrt";
+    case nw::TARVEL_TREE_DAMAGED: return "die Baumdatei ist beschädigt (tarvel-tree check DATEI sagt, wie)";
+    default: return "kann nicht geöffnet werden";
     }
 }
 
 std::string errorText(nw::NWDSCCODE st) {
     switch (st) {
-    case nw::ERR_NO_SUCH_ENTRY: return "no such object (-601)";
-    case nw::ERR_NO_SUCH_VALUE: return "no such value (-602)";
-    case nw::ERR_NO_SUCH_ATTRIBUTE: return "no such attribute (-603)";
-    case nw::ERR_ENTRY_ALREADY_EXISTS: return "object exists (-606)";
-    case nw::ERR_CANT_HAVE_MULTIPLE_VALUES: return "the attribute holds one value only (-612)";
-    case nw::ERR_SYNTAX_VIOLATION: return "wrong syntax for this attribute (-613)";
-    case nw::ERR_DUPLICATE_VALUE: return "duplicate value (-614)";
-    case nw::ERR_ILLEGAL_ATTRIBUTE: return "the attribute cannot be set (-608)";
-    case nw::ERR_INVALID_DS_NAME: return "invalid name (-342)";
-    case nw::ERR_RDN_TOO_LONG: return "name component too long (-334)";
-    case nw::ERR_DN_TOO_LONG: return "name too long (-353)";
-    case nw::ERR_ILLEGAL_DS_NAME: return "the parent is not a container (-610)";
-    case nw::ERR_DS_LOCKED: return "the tree file is locked by another program (-663)";
-    default: return "status " + std::to_string(st);
+    case nw::ERR_NO_SUCH_ENTRY: return "Objekt nicht gefunden (-601)";
+    case nw::ERR_NO_SUCH_VALUE: return "Wert nicht vorhanden (-602)";
+    case nw::ERR_NO_SUCH_ATTRIBUTE: return "Attribut nicht vorhanden (-603)";
+    case nw::ERR_ENTRY_ALREADY_EXISTS: return "Objekt existiert bereits (-606)";
+    case nw::ERR_CANT_HAVE_MULTIPLE_VALUES: return "das Attribut nimmt nur einen Wert (-612)";
+    case nw::ERR_SYNTAX_VIOLATION: return "falsche Syntax für dieses Attribut (-613)";
+    case nw::ERR_DUPLICATE_VALUE: return "doppelter Wert (-614)";
+    case nw::ERR_ILLEGAL_ATTRIBUTE: return "das Attribut kann nicht gesetzt werden (-608)";
+    case nw::ERR_INVALID_DS_NAME: return "ungültiger Name (-342)";
+    case nw::ERR_RDN_TOO_LONG: return "Namensteil zu lang (-334)";
+    case nw::ERR_DN_TOO_LONG: return "Name zu lang (-353)";
+    case nw::ERR_ILLEGAL_DS_NAME: return "das übergeordnete Objekt ist kein Container (-610)";
+    case nw::ERR_DS_LOCKED: return "die Baumdatei ist von einem anderen Programm gesperrt (-663)";
+    default: return "Status " + std::to_string(st);
     }
 }
 
@@ -86,7 +86,7 @@ int cmdInit(const Args& args) {
         store.reset();
         std::error_code ec;
         for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix, ec);
-        return fail(std::string("cannot build the demo tree: ") + e.what());
+        return fail(std::string("die Demo-Schule kann nicht angelegt werden: ") + e.what());
     }
     return 0;
 }
@@ -111,14 +111,14 @@ int cmdGenerate(const Args& args) {
         }
     }
     if (file.empty()) return usage("generate");
-    if (options.denyMembers > options.users) return fail("--members cannot exceed --users");
+    if (options.denyMembers > options.users) return fail("--members darf nicht größer als --users sein");
     std::string error;
     std::shared_ptr<TreeStore> store = TreeStore::create(file, "SCHULSERVER", error);
     if (!store) return fail(error);
     try {
         nw::embedded::generateTree(*store, options);
     } catch (const std::exception& e) {
-        return fail(std::string("cannot generate the tree: ") + e.what());
+        return fail(std::string("der Baum kann nicht erzeugt werden: ") + e.what());
     }
     return 0;
 }
@@ -142,7 +142,7 @@ int cmdShow(const Args& args) {
     try {
         if (args.size() == 3) {
             nw::embedded::AttrDef def;
-            if (!store->attribute(args[2], def)) return fail("unknown attribute \"" + args[2] + "\"");
+            if (!store->attribute(args[2], def)) return fail("unbekanntes Attribut \"" + args[2] + "\"");
             nw::Attribute a;
             nw::NWDSCCODE st = store->readAttribute(id, args[2], a);
             if (st == nw::ERR_NO_SUCH_ATTRIBUTE) return 0;  // no values: nothing to print
@@ -188,7 +188,7 @@ int cmdSet(const Args& args) {
             store->defineAttribute(args[2], uint32_t(syntax), false);
             store->attribute(args[2], def);
         } else if (def.syntax != syntax) {
-            return fail("\"" + def.name + "\" has syntax " + std::to_string(def.syntax));
+            return fail("\"" + def.name + "\" hat die Syntax " + std::to_string(def.syntax));
         }
         nw::Attribute old;
         std::vector<nw::Change> changes;
@@ -210,12 +210,12 @@ int cmdAdd(const Args& args) {
     if (!store) return 1;
     std::vector<std::string> components;
     if (!nw::embedded::splitFullName(args[1], components) || components.empty())
-        return fail("invalid name \"" + args[1] + "\"");
+        return fail("ungültiger Name \"" + args[1] + "\"");
     std::string leaf = components.back();
     components.pop_back();
     try {
         ObjectId parent, id;
-        if (store->resolve(components, parent) != 0) return fail("no such container for \"" + args[1] + "\"");
+        if (store->resolve(components, parent) != 0) return fail("kein Container für \"" + args[1] + "\"");
         if (nw::NWDSCCODE st = store->addObject(parent, leaf, args[2], id)) return fail(errorText(st));
     } catch (const nw::embedded::SqlError& e) {
         return fail(e.what());
@@ -251,12 +251,12 @@ int cmdVolume(const Args& args) {
         return 0;
     }
     if (args.size() != 4 || args[1] != "add" || args[2].empty()) return usage("volume");
-    if (args[2].find_first_of(":/\\ ") != std::string::npos) return fail("invalid volume name \"" + args[2] + "\"");
+    if (args[2].find_first_of(":/\\ ") != std::string::npos) return fail("ungültiger Volume-Name \"" + args[2] + "\"");
     auto store = openTree(args[0]);
     if (!store) return 1;
     std::error_code ec;
     fs::path local = fs::absolute(args[3], ec).lexically_normal();
-    if (ec || !fs::is_directory(local, ec)) return fail("\"" + args[3] + "\" is not a folder");
+    if (ec || !fs::is_directory(local, ec)) return fail("\"" + args[3] + "\" ist kein Ordner");
     try {
         store->addVolume(args[2], local.string());
     } catch (const nw::embedded::SqlError& e) {
@@ -269,11 +269,11 @@ int cmdVolume(const Args& args) {
 int cmdTrustee(const Args& args) {
     if (args.size() != 5) return usage("trustee");
     uint32_t rights;
-    if (!parseFileRights(args[4], rights)) return fail("rights are letters of SRWECMFA, or - for none");
+    if (!parseFileRights(args[4], rights)) return fail("Rechte sind Buchstaben aus SRWECMFA, oder - für keine");
     auto store = openTree(args[0]);
     if (!store) return 1;
     TreeStore::Volume volume;
-    if (!store->volume(args[1], volume)) return fail("no volume \"" + args[1] + "\"");
+    if (!store->volume(args[1], volume)) return fail("kein Volume \"" + args[1] + "\"");
     ObjectId id;
     if (!findObject(*store, args[3], id)) return 1;
     try {
@@ -285,19 +285,20 @@ int cmdTrustee(const Args& args) {
 }
 
 const CommandRegistration kBuiltins[] = {
-    {"init", "init [--demo] [--server NAME] FILE\n    new tree file; --demo fills it with the demo school", cmdInit},
-    {"generate", "generate FILE --users N --containers M [--members K]\n"
-                 "    new tree with N users in M containers below SCHUELER.UNTERRICHT; the first K in the deny group",
+    {"init", "init [--demo] [--server NAME] DATEI\n    neue Baumdatei; --demo füllt sie mit der Demo-Schule", cmdInit},
+    {"generate", "generate DATEI --users N --containers M [--members K]\n"
+                 "    neuer Baum mit N Benutzern in M Containern unter SCHUELER.UNTERRICHT; die ersten K in der\n"
+                 "    Internet-Verbotsgruppe",
      cmdGenerate},
-    {"show", "show FILE NAME [ATTRIBUTE]\n    base class and attribute values of an object, or one attribute's values",
+    {"show", "show DATEI NAME [ATTRIBUT]\n    Basisklasse und Attributwerte eines Objekts, oder die Werte eines Attributs",
      cmdShow},
-    {"set", "set FILE NAME ATTRIBUTE SYNTAX [VALUE...]\n    replaces the attribute's values (none: removes them)",
+    {"set", "set DATEI NAME ATTRIBUT SYNTAX [WERT...]\n    ersetzt die Werte des Attributs (ohne Wert: entfernt sie)",
      cmdSet},
-    {"add", "add FILE NAME CLASS\n    new object, e.g. add school.tree Gast06.PROJEKTE.UNTERRICHT User", cmdAdd},
-    {"members", "members FILE GROUP\n    the group's members, one full name per line", cmdMembers},
-    {"volume", "volume FILE add NAME LOCALPATH | volume FILE list\n    volumes and the folders they are mounted on",
+    {"add", "add DATEI NAME KLASSE\n    neues Objekt, z. B. add school.tree Gast06.PROJEKTE.UNTERRICHT User", cmdAdd},
+    {"members", "members DATEI GRUPPE\n    die Mitglieder der Gruppe, ein voller Name je Zeile", cmdMembers},
+    {"volume", "volume DATEI add NAME ORDNER | volume DATEI list\n    Volumes und die Ordner, in die sie eingehängt sind",
      cmdVolume},
-    {"trustee", "trustee FILE VOLUME PATH OBJECT RIGHTS\n    file-system rights (letters of SRWECMFA, - for none)",
+    {"trustee", "trustee DATEI VOLUME PFAD OBJEKT RECHTE\n    Dateisystem-Rechte (Buchstaben aus SRWECMFA, - für keine)",
      cmdTrustee},
 };
 
@@ -316,13 +317,13 @@ int usage(const std::string& command) {
     auto& commands = registry();
     auto it = commands.find(command);
     if (it != commands.end()) {
-        std::cerr << "usage: tarvel-tree " << it->second.usage << "\n";
-        if (command == "set") std::cerr << "values by syntax:\n" << valueFormats();
+        std::cerr << "Aufruf: tarvel-tree " << it->second.usage << "\n";
+        if (command == "set") std::cerr << "Werte nach Syntax:\n" << valueFormats();
         return 2;
     }
-    std::cerr << "usage: tarvel-tree COMMAND ARGUMENTS\n";
+    std::cerr << "Aufruf: tarvel-tree BEFEHL ARGUMENTE\n";
     for (auto& [name, c] : commands) std::cerr << "  " << c.usage << "\n";
-    if (!commands.count("export")) std::cerr << "  (export/import --ldif: not built in)\n";
+    if (!commands.count("export")) std::cerr << "  (export/import --ldif: in diesem Build nicht enthalten)\n";
     return 2;
 }
 
@@ -367,8 +368,8 @@ int main(int argc, char** argv) {
     auto it = commands.find(command);
     if (it == commands.end()) {
         if (command == "export" || command == "import")
-            return fail(command + " is not available in this build");
-        std::cerr << "tarvel-tree: unknown command \"" << command << "\"\n";
+            return fail(command + " ist in diesem Build nicht enthalten");
+        std::cerr << "tarvel-tree: unbekannter Befehl \"" << command << "\"\n";
         return usage();
     }
     Args args(argv + 2, argv + argc);

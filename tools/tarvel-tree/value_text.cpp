@@ -52,11 +52,11 @@ bool parseHex(const std::string& text, std::string& out) {
 }  // namespace
 
 const char* valueFormats() {
-    return "  1 name; 2-5, 10, 20 text; 6 item|item|...; 7 TRUE or FALSE (or a number);\n"
-           "  8, 22, 24 (seconds since 1970), 27 (seconds) number; 0, 9, 13, 18 hex bytes;\n"
-           "  11 phone[|hex parameters]; 12 type|hex address; 14 type|address; 15 name space|volume|path;\n"
-           "  16 server|type|number; 17 protected attribute|subject|privileges; 19 seconds|replica;\n"
-           "  21 text or @file; 23 remote id|name; 25 name|level|interval; 26 name|amount\n";
+    return "  1 Name; 2-5, 10, 20 Text; 6 Eintrag|Eintrag|...; 7 TRUE oder FALSE (oder eine Zahl);\n"
+           "  8, 22, 24 (Sekunden seit 1970), 27 (Sekunden) Zahl; 0, 9, 13, 18 Hex-Bytes;\n"
+           "  11 Telefon[|Hex-Parameter]; 12 Typ|Hex-Adresse; 14 Typ|Adresse; 15 Namensraum|Volume|Pfad;\n"
+           "  16 Server|Typ|Nummer; 17 geschütztes Attribut|Subjekt|Rechte; 19 Sekunden|Replikat;\n"
+           "  21 Text oder @Datei; 23 entfernte ID|Name; 25 Name|Stufe|Intervall; 26 Name|Menge\n";
 }
 
 bool parseValue(uint32_t syntax, const std::string& text, AttrValue& v, std::string& error) {
@@ -64,20 +64,20 @@ bool parseValue(uint32_t syntax, const std::string& text, AttrValue& v, std::str
     std::vector<std::string> f = fields(text);
     auto want = [&](size_t min, size_t max) {
         if (f.size() < min || f.size() > max) {
-            error = "value \"" + text + "\" needs " + std::to_string(min) +
-                    (min == max ? "" : " to " + std::to_string(max)) + " fields separated by |";
+            error = "der Wert \"" + text + "\" braucht " + std::to_string(min) +
+                    (min == max ? "" : " bis " + std::to_string(max)) + " durch | getrennte Felder";
             return false;
         }
         return true;
     };
     auto number = [&](const std::string& s, int64_t& out) {
         if (parseNumber(s, out)) return true;
-        error = "\"" + s + "\" is not a number";
+        error = "\"" + s + "\" ist keine Zahl";
         return false;
     };
     auto bytes = [&](const std::string& s, std::string& out) {
         if (parseHex(s, out)) return true;
-        error = "\"" + s + "\" is not hexadecimal bytes";
+        error = "\"" + s + "\" sind keine Hex-Bytes";
         return false;
     };
     switch (syntax) {
@@ -126,7 +126,7 @@ bool parseValue(uint32_t syntax, const std::string& text, AttrValue& v, std::str
         if (!text.empty() && text[0] == '@') {
             std::ifstream in(text.substr(1), std::ios::binary);
             if (!in) {
-                error = "cannot read " + text.substr(1);
+                error = text.substr(1) + ": nicht lesbar";
                 return false;
             }
             std::ostringstream s;

@@ -1,5 +1,7 @@
 #include "nwclient/ldap/ldap_diagnostics.h"
 
+#include "platform/stderr_line.h"
+
 #include <ldap.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -37,13 +39,19 @@ std::function<void(const std::string&)> currentSink() {
     return sink();
 }
 
+void toStderr(const std::string& line) {
+    platform::endStderrLine();  // never behind a counter on the same line
+    std::fprintf(stderr, "tarvel: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
 void write(const std::string& line) {
     if (auto own = currentSink()) {
         own(line);
         return;
     }
     if (defaultIsStderr()) {
-        std::fprintf(stderr, "tarvel: %s\n", line.c_str());
+        toStderr(line);
         return;
     }
     openlog("tarvel", LOG_PID, LOG_USER);
@@ -147,9 +155,17 @@ std::atomic<bool> uncheckedCertificates{false};
 
 void warnCertificateUnchecked(const std::string& uri) {
     if (uncheckedCertificates.exchange(true)) return;
-    const std::string line = "warning: " + uri + " takes any server certificate (TLSVerify=no); whoever answers in the server's place gets the password";
+    reportOnce("warning: " + uri + " takes any server certificate (TLSVerify=no); whoever answers in the server's place gets the password");
+}
+
+void reportOnce(const std::string& line) {
+    static std::set<std::string> reported;
+    {
+        std::lock_guard<std::mutex> guard(lock());
+        if (!reported.insert(line).second) return;
+    }
     // Standard error always, and the log unless the log is standard error itself.
-    if (currentSink() || !defaultIsStderr()) std::fprintf(stderr, "tarvel: %s\n", line.c_str());
+    if (currentSink() || !defaultIsStderr()) toStderr(line);
     write(line);
 }
 

@@ -44,6 +44,9 @@ void warnIfClearText(const std::string& uri, bool startTls);
 // Once per process: a TLS connection that takes any certificate (TLSVerify=no), on standard
 // error and in the diagnostics log.
 void warnCertificateUnchecked(const std::string& uri);
+// Once per process and text: a line the administrator must see whether or not the log is a
+// terminal (a warning about nwclient.conf), on standard error and in the diagnostics log.
+void reportOnce(const std::string& line);
 // Whether a connection of this run takes any certificate (for the about box).
 bool certificateUnchecked();
 
