@@ -5,7 +5,8 @@ packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
           qt6-translations-l10n)
 if [ "${1:-}" = "--test" ]; then
-  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid)
+  # dpkg-dev (dpkg-shlibdeps), file and lintian: the package check (scripts/check-package.sh).
+  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid dpkg-dev file lintian)
 fi
 missing=()
 for p in "${packages[@]}"; do
