@@ -3,6 +3,7 @@
 // connection of nwclient.conf; anything it cannot answer is BH, so Squid refuses (fail closed).
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
+#include "platform/config_files.h"
 #include "platform/ports.h"
 #include "proxy/lookup.h"
 #include "proxy/protocol.h"
@@ -55,28 +56,6 @@ public:
 
 HelperBox box;
 NoCredentials noCredentials;
-
-std::string programFolder() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("./") : exe.parent_path().string() + "/";
-}
-
-// $XDG_CONFIG_HOME/tarvel/NAME (or ~/.config), /etc/tarvel/NAME, beside the program: the first
-// that exists; empty when none does.
-std::string searched(const std::string& name) {
-    std::vector<std::string> places;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    if (xdg && *xdg) places.push_back(std::string(xdg) + "/tarvel/" + name);
-    else if (home && *home) places.push_back(std::string(home) + "/.config/tarvel/" + name);
-    places.push_back("/etc/tarvel/" + name);
-    places.push_back(programFolder() + name);
-    std::error_code ec;
-    for (const std::string& p : places)
-        if (fs::is_regular_file(p, ec)) return p;
-    return {};
-}
 
 int wrongUse(const std::string& why) {
     std::fprintf(stderr, "tarvel-proxy-helper: %s\n(tarvel-proxy-helper --help zeigt den Aufruf)\n", why.c_str());
@@ -135,16 +114,16 @@ int main(int argc, char** argv) {
     ports.credentials = &noCredentials;
     platform::installPorts(ports);
 
-    std::string ini, nwclient;
-    bool iniNamed = false, nwclientNamed = false;
+    // The files as tarvel-ctl finds them: named (a plain path, or /ini= with the window's meaning),
+    // else the user's folder, /etc/tarvel/, beside the program.
+    std::string iniOption, iniSwitch, nwclient;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](const char* name, std::string& out, bool& named) {
+        auto value = [&](const char* name, std::string& out) {
             const std::string eq = std::string(name) + "=";
             if (a.rfind(eq, 0) == 0) out = a.substr(eq.size());
             else if (a == name && i + 1 < argc) out = argv[++i];
             else return false;
-            named = true;
             return true;
         };
         if (a == "--help" || a == "-h") {
@@ -155,22 +134,29 @@ int main(int argc, char** argv) {
             std::printf("tarvel-proxy-helper %s\n", TARVEL_VERSION);
             return 0;
         }
-        if (value("--nwclient", nwclient, nwclientNamed) || value("--ini", ini, iniNamed)) continue;
+        if (value("--nwclient", nwclient) || value("--ini", iniOption)) continue;
         if (a.rfind("/ini=", 0) == 0 || a.rfind("/ini:", 0) == 0) {
-            ini = settings::ComputeSettingsPath(programFolder(), {argv[0], a});
-            iniNamed = true;
+            iniSwitch = a;
             continue;
         }
         return wrongUse("unbekanntes Argument " + a);
     }
     std::error_code ec;
-    if (nwclientNamed && !fs::is_regular_file(nwclient, ec)) return wrongUse("nwclient.conf fehlt: " + nwclient);
-    if (iniNamed && !fs::is_regular_file(ini, ec)) return wrongUse("Einstellungsdatei fehlt: " + ini);
-    if (!nwclientNamed) nwclient = searched("nwclient.conf");
-    if (!iniNamed) ini = searched("tarvel.ini");
+    if (!nwclient.empty()) {
+        if (const std::string problem = platform::namedFileProblem(nwclient); !problem.empty())
+            return wrongUse("--nwclient: " + problem);
+    } else {
+        nwclient = platform::findConfigurationFile("nwclient.conf");
+    }
+    std::string folder = platform::programFolder();
+    if (folder.empty()) folder = "./";
+    const std::string ini = settings::CommandLineSettingsPath(folder, iniOption, iniSwitch);
+    if (!iniOption.empty() || !iniSwitch.empty())
+        if (const std::string problem = platform::namedFileProblem(ini); !problem.empty())
+            return wrongUse((iniOption.empty() ? "/ini: " : "--ini: ") + problem);
 
     settings::resetToStartValues();
-    if (!ini.empty()) settings::LoadSettings(ini);
+    if (!ini.empty() && fs::is_regular_file(ini, ec)) settings::LoadSettings(ini);
     const std::string group = settings::values().GroupInternetUserDeny;
 
     // Kept absolute: the connection is opened again after a failure, wherever the process is.
