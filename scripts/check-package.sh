@@ -48,8 +48,9 @@ for f in packaging/squid/*; do has "usr/share/doc/tarvel/squid/$(basename "$f")"
 # The programs that the launcher, the units and the Squid configuration name are in the package.
 for f in usr/bin/tarvel usr/lib/systemd/system/tarvel-ctl-due.service etc/squid/conf.d/tarvel.conf; do
   [ -f "$scratch/root/$f" ] || continue
-  for p in $(grep -oE '/[A-Za-z0-9/._-]*/tarvel(-ctl|-tree|-proxy-helper)?(["[:space:]]|$)' "$scratch/root/$f" \
-             | tr -d '"[:space:]' | sort -u); do
+  # Only installed places count: the launcher also names the folders it searches (/etc/tarvel).
+  for p in $(grep -oE '/usr/[A-Za-z0-9/._-]*/tarvel(-ctl|-tree|-proxy-helper)?(["[:space:]]|$)' "$scratch/root/$f" \
+             | sed -E 's/["[:space:]]+$//' | sort -u); do
     grep -qxF "${p#/}" <<<"$installed" || fail "$f names $p, which is not installed"
   done
 done
