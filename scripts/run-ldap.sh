@@ -2,7 +2,8 @@
 # ./run --ldap: the program on a local OpenLDAP server loaded with the demo school.
 #   ./run --ldap              as the administrator admin.UNTERRICHT
 #   ./run --ldap --teacher    as the teacher lehrer1.LEHRER.UNTERRICHT (rights on KLASSE5A,
-#                             KLASSE5B and the deny group only)
+#                             KLASSE5B only: the rules `tarvel-ctl acl` prints, so at the
+#                             deny group too the teacher stops and frees only those pupils)
 # The server is built afresh from the demo school each time, listens on a free loopback port and
 # stops when the program ends. Its files, the passwords (mode 0600) and the client configuration
 # are in build/ldap/. Expects ./run to have built build/tarvel and build/tarvel-tree.
@@ -25,7 +26,7 @@ url="$(bash scripts/slapd-fixture.sh start "$work/slapd" --base "$base" --ldif "
   --teacher-scope "ou=KLASSE5A,ou=SCHUELER,o=UNTERRICHT,$base" \
   --teacher-scope "ou=KLASSE5B,ou=SCHUELER,o=UNTERRICHT,$base" \
   --teacher-group "cn=G_User_Internet_Deny,ou=PROJEKTE,o=UNTERRICHT,$base" \
-  --owner $$)"
+  --teacher-classes --owner $$)"
 
 operator="admin.UNTERRICHT"
 [ "$who" = teacher ] && operator="lehrer1.LEHRER.UNTERRICHT"

@@ -1,5 +1,6 @@
 // check and repair of the deny group's four membership places.
 #include "ctl/ctl.h"
+#include "deny/describe.h"
 #include "deny/audit.h"
 #include "deny/check.h"
 #include "deny/group_check.h"
@@ -92,7 +93,7 @@ int cmdCheck(const Options& options, bool repair) {
         if (!report.notAGroup.empty()) say(notAGroupText(group, report.notAGroup));
         if (!report.complete) say("Die Prüfung ist unvollständig: nicht alles war lesbar.");
         else if (report.clean())
-            say("Keine Befunde: " + germanCount(report.members) + " Mitglieder, " + germanCount(report.usersInTree) +
+            say("Keine Befunde: " + deny::countText(report.members) + " Mitglieder, " + deny::countText(report.usersInTree) +
                 " Benutzer im Baum.");
         return report.complete && report.clean() ? Done : Failed;
     }
@@ -118,7 +119,7 @@ int cmdCheck(const Options& options, bool repair) {
             for (const deny::Repeated& x : *list)
                 std::printf("entfernen %s: %s %s\n", x.object.c_str(), x.attribute.c_str(), x.value.c_str());
         std::fflush(stdout);
-        say("Probelauf: " + germanCount(steps.size()) + " Benutzer würden repariert.");
+        say("Probelauf: " + deny::countText(steps.size()) + " Benutzer würden repariert.");
         return Done;
     }
     const deny::RepairResult result = deny::repairGroup(group, report);
@@ -136,10 +137,10 @@ int cmdCheck(const Options& options, bool repair) {
         return Failed;
     }
     int status = result.failed ? Failed : Done;
-    say("Repariert: " + germanCount(result.done) + ", fehlgeschlagen: " + germanCount(result.failed) + ".");
+    say("Repariert: " + deny::countText(result.done) + ", fehlgeschlagen: " + deny::countText(result.failed) + ".");
     // What changed between the check and the re-read belongs to a change still running.
     if (result.settled)
-        say("Übergangen, weil inzwischen anders: " + germanCount(result.settled) + ". Erneutes Reparieren prüft sie wieder.");
+        say("Übergangen, weil inzwischen anders: " + deny::countText(result.settled) + ". Erneutes Reparieren prüft sie wieder.");
     if (!report.notAGroup.empty()) {
         say(notAGroupText(group, report.notAGroup));
         status = Failed;

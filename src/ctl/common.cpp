@@ -25,8 +25,6 @@ void say(const std::string& message) {
     std::fflush(stderr);
 }
 
-std::string germanCount(size_t n) { return deny::countText(n); }
-
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {

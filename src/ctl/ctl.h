@@ -31,8 +31,6 @@ struct Options {
 void say(const std::string& message);
 // The schedule file's path and its entries; false (and said why) when there is none or it is unreadable.
 bool readScheduleOrSay(std::string& path, std::vector<deny::PendingGo>& entries);
-// "1.234" as the window counts.
-std::string germanCount(size_t n);
 // A JSON string literal.
 std::string jsonString(const std::string& text);
 

@@ -143,8 +143,8 @@ int cmdStopGo(bool stop, const Options& options) {
             }
         }
         std::fflush(stdout);
-        say("Probelauf: " + germanCount(changing) + " Benutzer würden " + (stop ? "gesperrt" : "freigegeben") +
-            ", " + germanCount(seen.size() - changing) + (stop ? " sind schon gesperrt." : " sind nicht gesperrt."));
+        say("Probelauf: " + deny::countText(changing) + " Benutzer würden " + (stop ? "gesperrt" : "freigegeben") +
+            ", " + deny::countText(seen.size() - changing) + (stop ? " sind schon gesperrt." : " sind nicht gesperrt."));
         return gathered;
     }
 
@@ -164,14 +164,14 @@ int cmdStopGo(bool stop, const Options& options) {
         }
         status = report(true, timedStop.job);
         if (timedStop.planned) {
-            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + germanCount(timedStop.added.size()) +
+            say("Freigabe geplant für " + deny::formatLocalTime(due) + ": " + deny::countText(timedStop.added.size()) +
                 " Benutzer.");
             if (timedStop.keptStopped)
-                say(germanCount(timedStop.keptStopped) +
+                say(deny::countText(timedStop.keptStopped) +
                     " Benutzer wurden inzwischen ohne Zeit gesperrt und bleiben gesperrt.");
         } else {
             say(timedStop.error);
-            say("Die Freigabe ist NICHT geplant: " + germanCount(timedStop.job.changed) +
+            say("Die Freigabe ist NICHT geplant: " + deny::countText(timedStop.job.changed) +
                 " Benutzer bleiben gesperrt, bis sie freigegeben werden.");
             status = Failed;
         }
@@ -210,13 +210,13 @@ int cmdDue(const Options& options) {
     // hand): they stay, and are named.
     for (const auto& [other, count] : d.otherGroups)
         say("Zeitplan: Einträge für die Gruppe " + other + " statt " + group + " bleiben unberührt: " +
-            germanCount(count) + ".");
+            deny::countText(count) + ".");
     if (d.staleIntents)
         say("Zeitplan: unbestätigte Einträge abgebrochener Aufrufe mit Zeit wurden gelöscht: " +
-            germanCount(d.staleIntents) + ".");
+            deny::countText(d.staleIntents) + ".");
     if (d.go.requested && report(false, d.go) != Done) status = Failed;
     if (d.again.requested) {
-        say("Wieder gesperrt (inzwischen ohne Zeit gesperrt): " + germanCount(d.again.requested) + " Benutzer.");
+        say("Wieder gesperrt (inzwischen ohne Zeit gesperrt): " + deny::countText(d.again.requested) + " Benutzer.");
         if (report(true, d.again) != Done) status = Failed;
     }
     if (!d.planOk) {

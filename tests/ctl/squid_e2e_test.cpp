@@ -5,6 +5,10 @@
 // next request and a go frees at the next one, without a reload, on the embedded tree and on
 // slapd; a helper that cannot read the directory makes Squid refuse. Squid's own LDAP group
 // helper and the list that tarvel-ctl writes are walked through stop, go and a timed stop.
+#include "deny/job.h"
+#include "nwapi/nwapi.h"
+#include "nwclient/client_setup.h"
+#include "platform/recording.h"
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 
@@ -377,11 +381,20 @@ struct HelperFiles {
     }
     // The installed tarvel.conf with the helper of this build and the test's password file.
     std::string squidConf(const Squid& squid, const std::string& nwclient, const std::string& ini,
-                          const std::string& login, const std::string& password) const {
+                          const std::vector<std::pair<std::string, std::string>>& logins) const {
         for (const std::string& f : {nwclient, ini}) ::chmod(f.c_str(), 0644);
         return fill(readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel.conf"),
                     {{"@TARVEL_PROXY_HELPER@", TARVEL_PROXY_HELPER " --nwclient=" + nwclient + " --ini=" + ini},
-                     {"/etc/squid/tarvel-passwd", squid.passwords({{login, password}})}});
+                     {"/etc/squid/tarvel-passwd", squid.passwords(logins)}});
+    }
+    // A copy of a server account's password file that only Squid's user reads.
+    std::string passwordFileForSquid(const std::string& original) const {
+        const std::string pw = dir.file("helper.pw");
+        writeFile(pw, readFile(original));
+        ::chmod(pw.c_str(), 0600);
+        const passwd* proxy = ::getpwnam("proxy");
+        if (::geteuid() == 0 && proxy) (void)!::chown(pw.c_str(), proxy->pw_uid, proxy->pw_gid);
+        return pw;
     }
 };
 
@@ -405,7 +418,7 @@ TEST(SquidEndToEnd, HelperOnTheEmbeddedTree) {
     Ctl ctl{testsupport::useDemoTree(files.dir), settingsFile(files.dir.path()), files.dir.path()};
     ::chmod(files.dir.file("school.tree").c_str(), 0664);
     Squid squid;
-    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, "Gast03", "geheim"));
+    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, {{"Gast03", "geheim"}}));
     squid.start();
     nextRequest(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "geheim");
 }
@@ -416,11 +429,7 @@ TEST(SquidEndToEnd, HelperOnSlapd) {
     HelperFiles files;
     Ctl ctl{slapd.useAs("admin"), settingsFile(files.dir.path()), files.dir.path()};
     // The helper binds as an account that only reads here, with a password file of Squid's user.
-    const std::string pw = files.dir.file("helper.pw");
-    writeFile(pw, readFile(slapd.passwordFile("teacher")));
-    ::chmod(pw.c_str(), 0600);
-    const passwd* proxy = ::getpwnam("proxy");
-    if (::geteuid() == 0 && proxy) (void)!::chown(pw.c_str(), proxy->pw_uid, proxy->pw_gid);
+    const std::string pw = files.passwordFileForSquid(slapd.passwordFile("teacher"));
     const std::string conf = files.dir.file("nwclient.conf");
     writeFile(conf, readFile(slapd.useAs("teacher")) + "\nPasswordFile=" + pw + "\n");
     std::string password = readFile(slapd.passwordFile("plain"));
@@ -448,12 +457,48 @@ TEST(SquidEndToEnd, HelperThatCannotReadTheDirectoryRefuses) {
     Ctl ctl{testsupport::useDemoTree(files.dir), settingsFile(files.dir.path()), files.dir.path()};
     ::chmod(files.dir.file("school.tree").c_str(), 0);  // Squid's user cannot read it
     Squid squid;
-    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, "Gast03", "geheim"));
+    squid.setAccess(files.squidConf(squid, ctl.conf, ctl.ini, {{"Gast03", "geheim"}}));
     squid.start();
     // The pupil is not stopped and the password is right: only the helper's BH stands between.
     // Squid answers an ACL on %LOGIN that it could not evaluate by asking for the login again.
     for (int i = 0; i < 2; ++i) EXPECT_EQ(squid.request(origin.port(), "Gast03", "geheim"), 407);
     EXPECT_NE(readFile(squid.file("cache.log")).find("message: tarvel-proxy-helper: "), std::string::npos);
+}
+
+// A teacher limited to their classes by tarvel-ctl acl's rules: a stop through the layers the
+// window runs and through tarvel-ctl reaches the proxy at the next request; a pupil of another
+// class is refused by the directory and browses on.
+TEST(SquidEndToEnd, TeacherLimitedToTheirClassesOnSlapd) {
+    Origin origin;
+    ldaptest::SchoolOptions school;
+    school.teacherClasses = true;
+    ldaptest::Slapd slapd(school);
+    HelperFiles files;
+    Ctl teacher{slapd.useAs("teacher"), settingsFile(files.dir.path()), files.dir.path()};
+    const std::string helperConf = files.dir.file("helper.conf");
+    writeFile(helperConf, readFile(slapd.useAs("teacher")) + "\nPasswordFile=" +
+                              files.passwordFileForSquid(slapd.passwordFile("teacher")) + "\n");
+    Squid squid;
+    squid.setAccess(files.squidConf(squid, helperConf, teacher.ini, {{"S5A01", "geheim"}, {"S6A01", "geheim"}}));
+    squid.start();
+    const std::string inside = "S5A01.KLASSE5A.SCHUELER.UNTERRICHT", outside = "S6A01.KLASSE6A.SCHUELER.UNTERRICHT";
+    nextRequest(teacher, squid, origin, inside, "S5A01", "geheim");
+    {
+        platform::RecordingPorts ports;
+        nw::setConfigurationFile(teacher.conf);
+        bool ok = false;
+        nwapi::InitNWConnection(ok);
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(deny::runJob(deny::Direction::Stop, {inside}, Group).ok());
+        EXPECT_EQ(squid.request(origin.port(), "S5A01", "geheim"), 403) << "right after the window's stop";
+        EXPECT_TRUE(deny::runJob(deny::Direction::Go, {inside}, Group).ok());
+        EXPECT_EQ(squid.request(origin.port(), "S5A01", "geheim"), 200) << "right after the window's go";
+        nwapi::DoneNWConnection();
+        nw::resetClient();
+    }
+    std::string out;
+    EXPECT_EQ(teacher("stop " + outside, &out), 1) << out;
+    EXPECT_EQ(squid.request(origin.port(), "S6A01", "geheim"), 200) << "refused by the directory: still browsing";
 }
 
 }  // namespace

@@ -177,6 +177,7 @@ Slapd::Slapd(const SchoolOptions& options) {
     std::string ldif = dir_.file("school.ldif");
     testsupport::writeFile(ldif, schoolLdif(options));
     suffixAtTop_ = options.suffixAtTop;
+    teacherClasses_ = options.teacherClasses;
     if (suffixAtTop_) base_.clear();
     start(ldif, options.tls, true);
 }
@@ -197,7 +198,7 @@ void Slapd::start(const std::string& ldif, bool tls, bool school) {
                           shellQuote(dn("KLASSE5B.SCHUELER.UNTERRICHT")) + " --teacher-scope " +
                           shellQuote(dn("GROSS.UNTERRICHT")) + " --teacher-group " + shellQuote(dn(DENY_GROUP)) +
                           " --plain " + shellQuote(dn(PLAIN)) + (school ? " --limited " + shellQuote(dn(LIMITED)) : "") +
-                          (suffixAtTop_ ? " --base-in-ldif" : "") + " --owner " + std::to_string(getpid()) +
+                          (suffixAtTop_ ? " --base-in-ldif" : "") + (teacherClasses_ ? " --teacher-classes" : "") + " --owner " + std::to_string(getpid()) +
                           (tls ? " --tls" : "");
     std::string out;
     if (run(command, &out) != 0)

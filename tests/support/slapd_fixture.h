@@ -28,6 +28,7 @@ struct SchoolOptions {
     bool tls = false;          // StartTLS and ldaps:// with a test CA (folder()/slapd/tls/ca.pem)
     bool suffixAtTop = false;  // the server's suffix is o=UNTERRICHT itself (no BASE above it)
     int localities = 0;        // l=Ort000.. entries in ou=ORTE,o=UNTERRICHT (no cn, ou, o or uid)
+    bool teacherClasses = false;  // the teacher may change KLASSE5A, KLASSE5B and GROSS only (tarvel-ctl acl)
 };
 
 // The test school as LDIF below BASE: UNTERRICHT with PROJEKTE (the deny groups, Gast01-05, the
@@ -86,6 +87,7 @@ private:
     testsupport::TempDir dir_;
     std::string base_ = BASE;
     bool suffixAtTop_ = false;
+    bool teacherClasses_ = false;
     std::string url_;
     bool running_ = false;
 };
