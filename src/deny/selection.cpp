@@ -22,22 +22,7 @@ std::vector<SelectedEntry> entriesOfNames(const text::NameList& names) {
 namespace {
 
 // The name as the operator sees it: control characters as \XX, an empty name as "(leer)".
-std::string shown(const std::string& name) {
-    if (name.empty()) return "(leer)";
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            out += '\\';
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+std::string shown(const std::string& name) { return name.empty() ? "(leer)" : text::showControls(name); }
 
 // What the client takes as a name: a request with any other would fail the whole class.
 bool usable(const std::string& name) {

@@ -55,6 +55,17 @@ std::string toHexUpper(std::string_view bytes) {
     return out;
 }
 
+std::string showControls(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) out += "\\" + toHexUpper(std::string_view(&c, 1));
+        else out += c;
+    }
+    return out;
+}
+
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;

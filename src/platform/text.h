@@ -25,6 +25,9 @@ std::string toUpperAscii(std::string_view s);
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle);
 // Two upper-case hexadecimal digits a byte ("\x0a\xff" gives "0AFF").
 std::string toHexUpper(std::string_view bytes);
+// The text with every control byte (below 0x20, and DEL) written as "\XX", upper-case hex, as a
+// DN escapes them: a name or value from the directory shown on one line, its bytes still told.
+std::string showControls(std::string_view s);
 // The value of one hexadecimal digit (either case), -1 for anything else.
 int hexDigitValue(char c);
 

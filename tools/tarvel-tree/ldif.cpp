@@ -287,21 +287,7 @@ int cmdExport(const Args& args) {
 std::string lineOf(int line) { return "Zeile " + std::to_string(line) + ": "; }
 
 // A DN as it can be shown on one line: control bytes as \XX, as a DN escapes them.
-std::string shownDn(std::string_view dn) {
-    static const char HEX[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : dn) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            out += '\\';
-            out += HEX[u >> 4];
-            out += HEX[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+std::string shownDn(std::string_view dn) { return text::showControls(dn); }
 
 // The number of values of each RDN of a DN that parseDn took, leaf first, cut where it cuts
 // (unescaped ",", ";" and "+"). parseDn keeps the first value of a multi-valued RDN only.

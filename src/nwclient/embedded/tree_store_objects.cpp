@@ -60,19 +60,7 @@ const char* TreeStore::nameFault(std::string_view name, std::string_view nameKey
 }
 
 std::string TreeStore::shownName(std::string_view component, std::string_view suffix) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out = component.empty() ? "(leer)" : std::string();
-    for (char c : escapeComponent(component)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            out += '\\';
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + std::string(suffix);
+    return (component.empty() ? "(leer)" : text::showControls(escapeComponent(component))) + std::string(suffix);
 }
 
 // ---------------------------------------------------------------------------------------------
