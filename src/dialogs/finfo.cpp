@@ -48,6 +48,8 @@ TFInfo::TFInfo(QWidget* parent) : TModalBox("FInfo", QStringLiteral("Info"), par
     LVerzeichnis = line("LVerzeichnis");
     LOperator = line("LOperator");
     LRechte = line("LRechte");
+    certificateLabel = line("certificateLabel");
+    certificateLabel->setWordWrap(true);
     connectionLabel = line("connectionLabel");
     connectionLabel->setWordWrap(true);
     connectionLabel->setMinimumWidth(320);
@@ -67,6 +69,12 @@ void TFInfo::showConnection() {
                                                      "wer die Datei schreiben kann, kann alles ändern.")
                                  : QString());
     LRechte->setVisible(id.embedded);
+    // Said here as on standard error: with TLSVerify=no any server could have taken the password.
+    certificateLabel->setText(id.certificateUnchecked
+                                  ? QString::fromUtf8("Das Zertifikat des Servers wurde nicht geprüft (TLSVerify=no in "
+                                                      "nwclient.conf): ein fremder Server könnte das Kennwort erhalten haben.")
+                                  : QString());
+    certificateLabel->setVisible(id.certificateUnchecked);
     const ConnectionFailure failure = connectionFailure();
     connectionLabel->setText(failure.code == 0 ? QString()
                                            : QStringLiteral("Verbindung fehlgeschlagen: ") +

@@ -21,6 +21,7 @@ public:
     QLabel* LVerzeichnis = nullptr;
     QLabel* LOperator = nullptr;
     QLabel* LRechte = nullptr;
+    QLabel* certificateLabel = nullptr;  // TLSVerify=no: shown while it applies
     QLabel* connectionLabel = nullptr;  // why the connection failed; hidden when it opened
 };
 

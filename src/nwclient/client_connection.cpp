@@ -99,6 +99,7 @@ ConnectionIdentity connectionIdentity() {
     const ClientState& s = state();
     ConnectionIdentity id;
     id.configurationFile = s.configLoaded ? s.config.file : s.configFile;
+    id.certificateUnchecked = ldap::certificateUnchecked();
     if (!s.configLoaded) return id;
     const ClientConfig& c = s.config;
     id.operatorName = c.operatorName;

@@ -40,6 +40,7 @@ struct ConnectionIdentity {
     std::string operatorName;  // Operator=, else the LDAP bind DN
     bool embedded = false;     // a tree file: its rights are not enforced by a server
     std::string configurationFile;  // the nwclient.conf read or named; empty when none was found
+    bool certificateUnchecked = false;  // TLSVerify=no let a server's certificate through unchecked
 };
 ConnectionIdentity connectionIdentity();
 
