@@ -213,6 +213,7 @@ start_copy() {
   flock 9
   if [ -f "$dir/url" ] && [ -f "$dir/samba.pid" ] && kill -0 "$(cat "$dir/samba.pid")" 2>/dev/null &&
      answering "$(cat "$dir/url")"; then
+    echo "$template" > "$dir/template"
     cat "$dir/url"
     return 0
   fi
@@ -223,6 +224,7 @@ start_copy() {
   rm -rf "$dir"
   cp -a "$template" "$dir"
   rm -f "$dir/samba.log"
+  echo "$template" > "$dir/template"
   ip="$(free_address "$dir")" || die "no free loopback address"
   old="$(sed -n 's/^\tinterfaces = \(.*\)\/8$/\1/p' "$dir/etc/smb.conf")"
   sed -i -e "s#$template/#$dir/#g" -e "s#$template\$#$dir#g" -e "s#$old/8#$ip/8#" "$dir/etc/smb.conf"
@@ -248,10 +250,16 @@ reset_copy() {
   url="$(cat "$dir/url")"
   # Deepest first: a container goes after what it holds.
   admin_ldap ldapsearch "$url" "$dir" -LLL -o ldif-wrap=no -b "$base" '(objectClass=*)' 1.1 |
-    sed -n 's/^dn: //p' | while read -r dn; do
-      lower="$(echo "$dn" | tr 'A-Z' 'a-z')"
-      grep -qxF "$lower" "$dir/entries" || echo "$(echo "$dn" | tr -cd ',' | wc -c) $dn"
-    done | sort -rn | cut -d' ' -f2- > "$dir/added"
+    sed -n 's/^dn: //p' > "$dir/now"
+  awk 'NR == FNR { loaded[$0] = 1; next } !(tolower($0) in loaded) { print gsub(/,/, ",") " " $0 }' \
+    "$dir/entries" "$dir/now" | sort -rn | cut -d' ' -f2- > "$dir/added"
+  if [ "$(wc -l < "$dir/added")" -gt 100 ]; then
+    # Deleting thousands one by one takes the server minutes; a fresh copy takes seconds.
+    stop_samba "$dir"
+    rm -f "$dir/url"
+    start_copy "$dir" --template "$(cat "$dir/template")" >/dev/null
+    return 0
+  fi
   if [ -s "$dir/added" ]; then admin_ldap ldapdelete "$url" "$dir" -c -f "$dir/added" >/dev/null 2>&1 || true; fi
   if [ -f "$dir/reset.ldif" ]; then
     admin_ldap ldapmodify "$url" "$dir" -f "$dir/reset.ldif" >/dev/null || die "reset failed"

@@ -97,3 +97,110 @@ TEST(SambaDc, EachTestFindsTheSchoolAsLoaded) {
         EXPECT_TRUE(dc.holdsDn(deny, "member", gast));
     }
 }
+
+namespace {
+
+// Users U0000..U(n-1) in OU=GROSS of the school, and a group G_Gross holding them all.
+void addBigGroup(const SambaDc& dc, int users) {
+    std::string ldif = "dn: OU=GROSS," + std::string(SCHOOL) + "\nchangetype: add\nobjectClass: organizationalUnit\n\n";
+    std::string members;
+    for (int i = 0; i < users; ++i) {
+        const std::string name = "U" + std::to_string(10000 + i);
+        ldif += "dn: CN=" + name + ",OU=GROSS," + SCHOOL + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + name + "\n\n";
+        members += "member: CN=" + name + ",OU=GROSS," + SCHOOL + "\n";
+    }
+    ldif += "dn: CN=G_Gross,OU=GROSS," + std::string(SCHOOL) + "\nchangetype: add\nobjectClass: group\nsAMAccountName: G_Gross\n" +
+            members + "\n";
+    std::string out;
+    ASSERT_TRUE(dc.modify(ldif, &out)) << out.substr(out.size() > 500 ? out.size() - 500 : 0);
+}
+
+}  // namespace
+
+// AD is known by its root DSE (or Directory=ad, which also gives the operator's DN AD's form):
+// membership is Member alone, and the classes are the program's.
+TEST(AdDirectory, DetectedWithItsMembershipPlacesAndClasses) {
+    SambaDc dc;
+    auto byRootDse = open(dc, "admin", {{"binddn", "SCHULE\\admin"}});
+    auto byConfig = open(dc, "admin", {{"directory", "ad"}});
+    ASSERT_TRUE(byRootDse && byConfig);
+    EXPECT_EQ(byRootDse->membershipPlaces(), uint32_t(PLACE_MEMBER));
+    EXPECT_EQ(byConfig->membershipPlaces(), uint32_t(PLACE_MEMBER));
+    const std::pair<const char*, const char*> classes[] = {
+        {TEACHER, "User"},
+        {"G_User_Internet_Deny.PROJEKTE.UNTERRICHT", "Group"},
+        {"WS-R101-01.SCHUELER.UNTERRICHT", "Workstation"},
+        {"KLASSE5A.SCHUELER.UNTERRICHT", "Organizational Unit"},
+        {"Users", "Organizational Unit"},
+    };
+    for (const auto& [name, baseClass] : classes) {
+        std::string full;
+        ObjectSummary summary;
+        ASSERT_EQ(byRootDse->describe(idOf(*byRootDse, name), full, summary), 0) << name;
+        EXPECT_EQ(summary.baseClass, baseClass) << name;
+    }
+    // The slapd-only places are not read on AD: only the members are.
+    Attribute a;
+    EXPECT_NE(byRootDse->readAttribute(idOf(*byRootDse, TEACHER), "Group Membership", a), 0);
+}
+
+// From the domain root in pages of 100: every user and no workstation, and the server's search
+// references (Configuration, the DNS zones) neither followed nor counted.
+TEST(AdDirectory, SearchesInSmallPagesWithoutReferencesOrComputers) {
+    SambaDc dc;
+    auto backend = open(dc, "admin", {{"directory", "ad"}, {"pagesize", "100"}});
+    ASSERT_TRUE(backend);
+    addBigGroup(dc, 250);
+    std::string count;
+    testsupport::runCommand("ldapsearch -x -LLL -H " + dc.url() + " -D 'SCHULE\\Administrator' -y " +
+                                dc.passwordFile("administrator") + " -b " + BASE +
+                                " '(&(objectClass=user)(!(objectClass=computer)))' 1.1 | grep -c '^dn:'",
+                            &count);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(backend->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    std::vector<ObjectSummary> all, page;
+    NWDSCCODE status = 0;
+    int pages = 0;
+    while ((status = cursor->next(page)) == 0 && !page.empty()) {
+        all.insert(all.end(), page.begin(), page.end());
+        ++pages;
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_GT(all.size(), 400u);
+    EXPECT_EQ(std::to_string(all.size()), count.substr(0, count.find('\n')));
+    EXPECT_GE(pages, 4);
+    for (const ObjectSummary& s : all) EXPECT_EQ(s.baseClass, "User") << s.name;
+}
+
+// A group of 5,000 read whole in ranges of 500, as Windows hands out 1,500 at most.
+TEST(AdDirectory, ReadsALargeGroupInRanges) {
+    SambaDc dc;
+    addBigGroup(dc, 5000);
+    auto backend = open(dc, "admin", {{"directory", "ad"}, {"rangesize", "500"}});
+    ASSERT_TRUE(backend);
+    std::vector<std::string> members = memberNames(*backend, "G_Gross.GROSS.UNTERRICHT");
+    ASSERT_EQ(members.size(), 5000u);
+    EXPECT_EQ(members.front(), "U10000.GROSS.UNTERRICHT");
+    EXPECT_EQ(members.back(), "U14999.GROSS.UNTERRICHT");
+    EXPECT_EQ(std::adjacent_find(members.begin(), members.end()), members.end());
+}
+
+// AD's answers to a member already there (68) and to one not there (53) are the client's
+// duplicate and missing value, so the layer reads again and sends the rest.
+TEST(AdDirectory, MemberConflictsAreDuplicateAndMissingValues) {
+    SambaDc dc;
+    auto backend = open(dc, "admin", {{"directory", "ad"}});
+    ASSERT_TRUE(backend);
+    const ObjectId deny = idOf(*backend, DENY);
+    auto change = [&](uint32_t type, const std::string& user) {
+        Change c;
+        c.type = type;
+        c.attribute = "Member";
+        c.values.push_back(AttrValue{user + ".PROJEKTE.UNTERRICHT", {}, {}, {}, 0, 0});
+        return backend->modify(deny, {c});
+    };
+    EXPECT_EQ(change(DS_ADDITIONAL_VALUE, "Gast01"), ERR_DUPLICATE_VALUE);
+    EXPECT_EQ(change(DS_REMOVE_VALUE, "Gast03"), ERR_NO_SUCH_VALUE);
+    EXPECT_EQ(change(DS_ADDITIONAL_VALUE, "Gast03"), 0);
+    EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", dc.dn("Gast03.PROJEKTE.UNTERRICHT")));
+}
