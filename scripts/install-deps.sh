@@ -6,7 +6,11 @@ packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu
           qt6-translations-l10n)
 if [ "${1:-}" = "--test" ]; then
   # dpkg-dev (dpkg-shlibdeps), file and lintian: the package check (scripts/check-package.sh).
-  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid dpkg-dev file lintian)
+  # The Samba AD DC for the AD tests. samba-dsdb-modules, samba-ad-provision and samba-vfs-modules
+  # are only "Recommends" of samba, but a DC cannot be provisioned without them (provision sets
+  # the sysvol ACL through the acl_xattr module).
+  packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid dpkg-dev file lintian
+             samba samba-dsdb-modules samba-ad-provision samba-vfs-modules)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -17,9 +21,9 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-# slapd's (and squid's) package would start a system server, slapd would ask for a password; keep
+# slapd's (and squid's, samba's) package would start a system server, slapd would ask for a password; keep
 # them quiet and stopped.
-if printf '%s\n' "${missing[@]}" | grep -qxE 'slapd|squid'; then
+if printf '%s\n' "${missing[@]}" | grep -qxE 'slapd|squid|samba'; then
   echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
   if [ ! -e /usr/sbin/policy-rc.d ]; then
     printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null

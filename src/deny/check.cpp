@@ -55,6 +55,9 @@ std::string loginKey(const std::string& user) {
 CheckReport checkGroup(const std::string& group) {
     CheckReport report;
     nwapi::SetzeContext("[root]");
+    // The places this directory keeps; one it does not keep (AD keeps Member alone) is neither
+    // read nor ever missing: it agrees with Member.
+    const uint32_t kept = nw::NWDSMembershipPlaces();
     text::NameList members, equivalents;
     // A deny group that is no group has no side to check; what it left on users is stray.
     std::string baseClass;
@@ -62,7 +65,8 @@ CheckReport checkGroup(const std::string& group) {
         report.notAGroup = baseClass;
     } else {
         if (!readValues(group, Member, members, report)) report.complete = false;
-        if (!readValues(group, EquivalentToMe, equivalents, report)) report.complete = false;
+        if ((kept & nw::PLACE_EQUIVALENT_TO_ME) && !readValues(group, EquivalentToMe, equivalents, report))
+            report.complete = false;
     }
     report.members = members.size();
     const auto memberCount = countValues(group, Member, members, report);
@@ -85,6 +89,7 @@ CheckReport checkGroup(const std::string& group) {
         Places p;
         p.user = user;
         for (const char* attribute : {GroupMembership, SecurityEquals}) {
+            if (!(kept & (attribute == GroupMembership ? nw::PLACE_GROUP_MEMBERSHIP : nw::PLACE_SECURITY_EQUALS))) continue;
             if (!readValues(user, attribute, values, report)) report.complete = false;
             size_t count = 0;
             for (const std::string& v : values)
@@ -97,7 +102,9 @@ CheckReport checkGroup(const std::string& group) {
         const auto m = memberCount.find(k);
         const auto e = equivalentCount.find(k);
         p.member = m != memberCount.end();
-        p.equivalentToMe = e != equivalentCount.end();
+        p.equivalentToMe = (kept & nw::PLACE_EQUIVALENT_TO_ME) ? e != equivalentCount.end() : p.member;
+        if (!(kept & nw::PLACE_GROUP_MEMBERSHIP)) p.groupMembership = p.member;
+        if (!(kept & nw::PLACE_SECURITY_EQUALS)) p.securityEquals = p.member;
         if (p.member || p.equivalentToMe || p.groupMembership || p.securityEquals) places.emplace(k, p);
     }
 

@@ -150,8 +150,12 @@ public:
             if (!cancelled && progress_.cancel && progress_.cancel()) cancelled = true;
             return cancelled;
         };
-        nw::NWDSCCODE status =
-            nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
+        // A directory that keeps nothing on the user (AD) has no own side to change.
+        nw::NWDSCCODE status = 0;
+        if (places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS))
+            status = nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
+        else
+            for (size_t i = 0; i < users_.size(); ++i) answer(i, 0);
         if (status != 0) {
             // The status of an answer names its user; one that came before any answer (the
             // group itself) is given with the first user.
@@ -179,7 +183,9 @@ public:
         size_t groupDone = 0;
         const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone);
         out_.changed = groupDone;
-        out_.halfDone = done.size() - groupDone + unconfirmedUsers;
+        // Without an own side on the user, one whose Member change failed is simply unchanged.
+        const bool userSideKept = places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS);
+        out_.halfDone = userSideKept ? done.size() - groupDone + unconfirmedUsers : 0;
         return status == 0 && groupOk && !out_.cancelled;
     }
 
@@ -189,6 +195,7 @@ private:
     // The group's Equivalent To Me is read once, and only when a user is a member already; the
     // users' own values come with their listing or search where the backend can.
     bool whole(const std::string& member) {
+        if (!(places_ & nw::PLACE_EQUIVALENT_TO_ME)) return userSideWhole(member);
         if (!equivalentsRead_) {
             equivalentsRead_ = true;
             NameList equivalents;
@@ -196,9 +203,16 @@ private:
             for (const std::string& e : equivalents) equivalentKeys_.insert(nameKey(e));
         }
         if (!equivalentKeys_.count(nameKey(member))) return false;
+        return userSideWhole(member);
+    }
+
+    // The user's own places that the directory keeps name the group.
+    bool userSideWhole(const std::string& member) {
         const std::string groupKey = nameKey(group_);
         NameList values;
         for (const char* attribute : {"Group Membership", "Security Equals"}) {
+            const uint32_t place = attribute[0] == 'G' ? nw::PLACE_GROUP_MEMBERSHIP : nw::PLACE_SECURITY_EQUALS;
+            if (!(places_ & place)) continue;
             values.clear();
             if (!GetAttributeMultiValueStringList(context_, "." + withoutLeadingDot(member), attribute, values)) return false;
             if (std::none_of(values.begin(), values.end(), [&](const std::string& v) { return nameKey(v) == groupKey; }))
@@ -360,6 +374,7 @@ private:
     MembershipOutcome& out_;
     nw::Buf_T* buffer_ = nullptr;
     bool equivalentsRead_ = false;
+    const uint32_t places_ = nw::NWDSMembershipPlaces();
     std::unordered_set<std::string> equivalentKeys_;
 };
 

@@ -4,6 +4,7 @@
 // trailing dot, dots inside a component escaped as "\.").
 #pragma once
 
+#include "nwclient/nwclient.h"
 #include "nwclient/status.h"
 
 #include <cstdint>
@@ -83,6 +84,11 @@ struct VolumeInfo {
 class DirectoryBackend {
 public:
     virtual ~DirectoryBackend() = default;
+
+    // Where this directory keeps a membership: NDS and our schema on LDAP keep all four places;
+    // Active Directory only the group's member (a user's memberOf is the server's own reckoning).
+    // A place not kept is never written, read for a check, or reported missing.
+    virtual uint32_t membershipPlaces() const { return PLACES_ALL; }
 
     // The name of the server of the primary connection (up to 48 characters).
     virtual std::string serverName() = 0;

@@ -170,3 +170,9 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
 }
 
 }  // namespace nw
+
+namespace nw {
+
+uint32_t NWDSMembershipPlaces() { return state().backend ? state().backend->membershipPlaces() : PLACES_ALL; }
+
+}  // namespace nw

@@ -30,6 +30,7 @@ constexpr const char* KNOWN_KEYS[] = {
     "tree", "operator", "defaultcontext", "locktimeout",                              // every tree
     "base", "binddn", "passwordfile", "password", "starttls", "tlsverify", "cafile",  // LDAP
     "timeout", "pagesize", "membershipclass", "servername", "permissivemodify",
+    "directory", "rangesize",                                                         // Active Directory
     "auditlog", "schedule", "listfile", "reloadcommand",                              // the deny job
 };
 // The LDAP backend's name tables: Class.<ldap class>= and Attribute.<attribute>=.

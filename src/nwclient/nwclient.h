@@ -254,6 +254,19 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
                                      const std::function<void(size_t, NWDSCCODE)>& answer,
                                      const std::function<bool()>& cancel);
 
+// The places a directory keeps a group membership in (NWDSMembershipPlaces).
+enum MembershipPlace : uint32_t {
+    PLACE_MEMBER = 0x1,             // the group's Member
+    PLACE_EQUIVALENT_TO_ME = 0x2,   // the group's Equivalent To Me
+    PLACE_GROUP_MEMBERSHIP = 0x4,   // the user's Group Membership
+    PLACE_SECURITY_EQUALS = 0x8,    // the user's Security Equals
+    PLACES_ALL = 0xF,
+};
+
+// This client's own: the places the connected directory keeps a membership in; all four when
+// no directory is connected.
+uint32_t NWDSMembershipPlaces();
+
 // This client's own: when a listing or search ended with TARVEL_LDAP_INCOMPLETE because of an
 // entry it could not hand out (a name with NUL, CR or LF), that entry's DN (escaped) for the
 // operator to fix; otherwise empty.

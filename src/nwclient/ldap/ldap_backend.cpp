@@ -136,6 +136,8 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     caFile_ = value("cafile").empty() ? std::string() : relative(value("cafile"));
     if (!value("timeout").empty()) timeoutSeconds_ = std::max(1, std::atoi(value("timeout").c_str()));
     if (!value("pagesize").empty()) pageSize_ = std::clamp(std::atoi(value("pagesize").c_str()), 1, 100000);
+    ad_ = toLowerAscii(value("directory")) == "ad";
+    if (!value("rangesize").empty()) rangeSize_ = std::clamp(std::atoi(value("rangesize").c_str()), 1, 100000);
     membershipClass_ = value("membershipclass").empty() ? "tarvelMembership" : value("membershipclass");
     map_.configure(config.values);
 
@@ -156,11 +158,12 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     operatorName_ = std::string(names::stripRootSpelling(config.operatorName));
     bindDn_ = value("binddn");
     if (bindDn_.empty() && !operatorName_.empty()) {
-        // eDirectory's layout: the leaf is cn, the top container o, the ones between ou.
+        // eDirectory's layout: the leaf is cn, the top container o, the ones between ou. AD has
+        // no o: every container is an ou.
         std::vector<std::string> parts = splitTypelessName(operatorName_);
         std::vector<Rdn> rdns;
         for (size_t i = 0; i < parts.size(); ++i)
-            rdns.push_back({i == 0 ? "cn" : (i + 1 == parts.size() ? "o" : "ou"), parts[i]});
+            rdns.push_back({i == 0 ? "cn" : (i + 1 == parts.size() && !ad_ ? "o" : "ou"), parts[i]});
         bindDn_ = formatDn(rdns);
         if (!base_.empty()) bindDn_ += "," + base_;
         bindUnderContext_ = base_.empty();
@@ -273,8 +276,8 @@ NWCCODE LdapBackend::connectAndBind() {
 }
 
 NWCCODE LdapBackend::readRootDse() {
-    const char* attrs[] = {"supportedControl", "subschemaSubentry", "namingContexts", "monitorContext", "configContext",
-                           nullptr};
+    const char* attrs[] = {"supportedControl",    "subschemaSubentry", "namingContexts", "monitorContext",
+                           "configContext",       "supportedCapabilities", nullptr};
     Message result;
     int rc = baseRead("", attrs, result);
     if (rc != LDAP_SUCCESS) return isConnectionLost(rc) ? TARVEL_LDAP_UNREACHABLE : 0;
@@ -284,6 +287,9 @@ NWCCODE LdapBackend::readRootDse() {
     auto has = [&](const char* oid) { return std::find(controls.begin(), controls.end(), oid) != controls.end(); };
     assertionSupported_ = has(LDAP_CONTROL_ASSERT);
     pagingSupported_ = controls.empty() || has(LDAP_CONTROL_PAGEDRESULTS);
+    const std::vector<std::string> capabilities = textValues(ld_, entry, "supportedCapabilities");
+    if (std::find(capabilities.begin(), capabilities.end(), AD_CAPABILITY) != capabilities.end()) ad_ = true;
+    if (ad_) map_.addActiveDirectoryClasses();
     namingContexts_ = textValues(ld_, entry, "namingContexts");
     topNamingContexts_ = topContexts(namingContexts_, {firstValue(ld_, entry, "monitorContext"),
                                                        firstValue(ld_, entry, "configContext")});

@@ -187,6 +187,21 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
             return out.values.empty() ? ERR_NO_SUCH_ATTRIBUTE : SUCCESSFUL;
         }
     }
+    if (ad_ && lowerName == "member") {
+        std::vector<std::string> memberDns;
+        if (int rc = readRangedMembers(dnOf(id), memberDns); rc != LDAP_SUCCESS) return statusFor(rc, id);
+        takeMemberSnapshot(id, memberDns);
+        if (memberDns.empty()) return ERR_NO_SUCH_ATTRIBUTE;
+        learnMembers(id, memberDns);
+        out.name = attribute;
+        out.syntax = SYN_DIST_NAME;
+        out.values.clear();
+        for (const std::string& raw : memberDns) {
+            AttrValue value;
+            if (nameOfValue(id, ldapName, raw, value.text)) out.values.push_back(std::move(value));
+        }
+        return SUCCESSFUL;
+    }
     bool membership = DN_MEMBERSHIP_ATTRS.count(lowerName) != 0;
     // The membership attributes come together, so the equivalence calls that follow know both
     // sides without asking again.
@@ -237,8 +252,10 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
     if (memberDns.size() < 16) return;
     // Members normally name the group back: one indexed search finds them all.
     const std::string groupDn = dnOf(group);
+    // On AD the server names the group back itself (memberOf).
     const std::string filter =
-        "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
+        ad_ ? equalityFilter("memberOf", groupDn)
+            : "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
     std::unordered_set<ObjectId> found;
     std::unordered_set<std::string> foundAsSent;  // the DNs as the server spelt them
     {

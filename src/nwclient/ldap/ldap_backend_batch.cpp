@@ -136,6 +136,12 @@ NWDSCCODE LdapBackend::changeUserSides(ObjectId group, bool add, const std::vect
             return ERR_NO_SUCH_ENTRY;
         }
     }
+    if (ad_) {
+        // AD keeps no membership on the user: there is nothing to send, and each user's side is done.
+        for (size_t i = 0; i < users.size(); ++i)
+            if (answer) answer(i, SUCCESSFUL);
+        return SUCCESSFUL;
+    }
     if (users.empty()) return SUCCESSFUL;
     if (!ld_)
         if (int reopened = reopen(); reopened != LDAP_SUCCESS) return ndsStatusFromLdap(reopened);

@@ -68,6 +68,12 @@ NWDSCCODE LdapBackend::ensureSnapshot(ObjectId id, const std::string& attribute)
     bool userSide = attribute == "groupmembership" || attribute == "securityequals";
     if (snap != snapshots_.end() && (userSide ? snap->second.userSideKnown : snap->second.groupSideKnown))
         return SUCCESSFUL;
+    if (ad_) {
+        std::vector<std::string> memberDns;
+        if (int rc = readRangedMembers(dnOf(id), memberDns); rc != LDAP_SUCCESS) return statusFor(rc, id);
+        takeMemberSnapshot(id, memberDns);
+        return SUCCESSFUL;
+    }
     const char* all[] = {"member", "groupMembership", "securityEquals", "equivalentToMe", "objectClass", nullptr};
     Message result;
     std::string dn = dnOf(id);
@@ -476,6 +482,9 @@ NWDSCCODE LdapBackend::modify(ObjectId id, const std::vector<Change>& changes) {
     }
     snapshots_.erase(id);
     if (rc == LDAP_NO_SUCH_ATTRIBUTE && removesValues) return ERR_NO_SUCH_VALUE;
+    // AD answers a member already there with 68 and one not there with 53, for the whole request.
+    if (ad_ && rc == LDAP_ALREADY_EXISTS && !removesValues) return ERR_DUPLICATE_VALUE;
+    if (ad_ && rc == LDAP_UNWILLING_TO_PERFORM && removesValues) return ERR_NO_SUCH_VALUE;
     return statusFor(rc, id);
 }
 

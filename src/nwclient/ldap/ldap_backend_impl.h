@@ -126,6 +126,9 @@ inline const std::set<std::string> DN_MEMBERSHIP_ATTRS = {"member", "groupmember
 
 class LdapBackend;
 
+// What an Active Directory server (Windows or Samba) lists among its root DSE's supportedCapabilities.
+inline const char* const AD_CAPABILITY = "1.2.840.113556.1.4.800";
+
 // Result codes with which a server ends a listing or search early: its size limit, an
 // administrative limit, or paging refused.
 bool isLimit(int resultCode);
@@ -185,6 +188,7 @@ public:
     }
 
     std::string serverName() override { return serverName_; }
+    uint32_t membershipPlaces() const override { return ad_ ? PLACE_MEMBER : PLACES_ALL; }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
     // Every level of every name in one round of base reads sent together.
     void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
@@ -323,6 +327,11 @@ private:
     void learnMembers(ObjectId group, const std::vector<std::string>& memberDns);
 
     void takeSnapshot(ObjectId id, LDAPMessage* entry);
+    // Active Directory (ldap_backend_ad.cpp): every value of a group's member, in ranges of
+    // rangeSize_ (Windows hands out at most 1,500 values of one attribute per read).
+    int readRangedMembers(const std::string& dn, std::vector<std::string>& values);
+    // The group side's snapshot from the members read in ranges.
+    void takeMemberSnapshot(ObjectId id, const std::vector<std::string>& memberDns);
     NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
     bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
     void noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add);
@@ -349,6 +358,10 @@ private:
     bool bindUnderContext_ = false;  // the bind DN still to be put below the matching naming context
     int timeoutSeconds_ = 10;
     int pageSize_ = 500;
+    // Active Directory (Directory=ad, or its capability in the root DSE): membership is the
+    // group's member alone; member is read in ranges of RangeSize= values.
+    bool ad_ = false;
+    int rangeSize_ = 1500;
 
     LDAP* ld_ = nullptr;
     // The connection given up after a request without an answer, kept open (its answers may

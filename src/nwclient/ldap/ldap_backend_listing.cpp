@@ -310,6 +310,8 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
     std::string filter;
     if (toLowerAscii(ldapName) == "objectclass") {
         filter = anyClassFilter(map_.ldapClasses(value));
+        // A computer is a user to AD: a search for users leaves the workstations out.
+        if (ad_ && toLowerAscii(value) == "user") filter = "(&" + filter + "(!(objectClass=computer)))";
     } else if (syntaxOf(ldapName) == SYN_DIST_NAME) {
         std::string dn;
         if (dnOfName(value, dn) != SUCCESSFUL) {

@@ -88,6 +88,14 @@ void NameMap::adaptToSchema(const std::function<bool(const std::string&)>& serve
     }
 }
 
+void NameMap::addActiveDirectoryClasses() {
+    // A computer is a user to AD too; its own class is listed after user's, and the last mapped
+    // class an entry lists wins.
+    for (const ClassEntry& e : {ClassEntry{"user", "User"}, ClassEntry{"group", "Group"},
+                                ClassEntry{"computer", "Workstation"}, ClassEntry{"container", "Organizational Unit"}})
+        classToBase_.emplace(toLowerAscii(e.ldapClass), e.baseClass);
+}
+
 std::string NameMap::baseClass(const std::string& structuralClass, const std::vector<std::string>& objectClasses) const {
     if (!structuralClass.empty()) {
         auto it = classToBase_.find(toLowerAscii(structuralClass));

@@ -46,6 +46,9 @@ public:
     // first alternative it has ("Full Name" is fullName on eDirectory, displayName on OpenLDAP).
     // A name the site configured is kept.
     void adaptToSchema(const std::function<bool(const std::string&)>& serverHas);
+    // Active Directory's classes (user, group, computer as a workstation, container), where the
+    // site mapped them not itself.
+    void addActiveDirectoryClasses();
 
 private:
     std::set<std::string> configured_;                 // lower-cased client names the site set

@@ -1,0 +1,206 @@
+// The LDAP backend against a real Samba AD domain controller loaded with the demo school.
+#include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_escape.h"
+#include "nwclient/nwclient.h"
+#include "samba_fixture.h"
+#include "slapd_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace nw;
+using namespace adtest;
+
+namespace {
+
+ClientConfig configFor(const SambaDc& dc, const std::string& who, std::map<std::string, std::string> extra = {}) {
+    ClientConfig c;
+    c.file = dc.passwordFile(who) + ".conf";
+    c.tree = dc.url();
+    c.operatorName = who == "admin" ? ADMIN : TEACHER;
+    c.values = {{"base", BASE}, {"passwordfile", dc.passwordFile(who)}, {"timeout", "10"}};
+    for (auto& [k, v] : extra) c.values[k] = v;
+    if (c.values.count("tree")) c.tree = c.values["tree"];
+    return c;
+}
+
+std::unique_ptr<DirectoryBackend> open(const SambaDc& dc, const std::string& who = "admin",
+                                       std::map<std::string, std::string> extra = {}) {
+    NWCCODE status = 0;
+    auto backend = makeLdapBackend(configFor(dc, who, std::move(extra)), status);
+    EXPECT_EQ(status, 0u);
+    return backend;
+}
+
+ObjectId idOf(DirectoryBackend& b, const std::string& name) {
+    std::vector<std::string> parts = ldap::splitTypelessName(name);
+    std::reverse(parts.begin(), parts.end());
+    ObjectId id = -1;
+    EXPECT_EQ(b.resolve(parts, id), 0) << name;
+    return id;
+}
+
+std::vector<std::string> memberNames(DirectoryBackend& b, const std::string& group) {
+    Attribute a;
+    EXPECT_EQ(b.readAttribute(idOf(b, group), "Member", a), 0);
+    std::vector<std::string> out;
+    for (const AttrValue& v : a.values) out.push_back(v.text);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+const std::string DENY = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+
+}  // namespace
+
+// The teacher binds by every name AD knows him by, over LDAPS and StartTLS with the test CA; a
+// certificate from another CA is refused.
+TEST(SambaDc, TeacherBindsByEachLoginOverTls) {
+    SambaDc dc;
+    ldaptest::Slapd other({.tls = true});  // only for a CA the DC's certificate does not come from
+    const std::string otherCa = other.folder() + "/slapd/tls/other-ca.pem";
+    struct Case {
+        std::map<std::string, std::string> values;
+        NWCCODE status;
+    };
+    const Case cases[] = {
+        {{{"tree", dc.ldapsUrl()}, {"cafile", dc.caFile()}, {"binddn", "SCHULE\\lehrer1"}}, 0},
+        {{{"tree", dc.ldapsUrl()}, {"cafile", dc.caFile()}, {"binddn", "lehrer1@schule.test"}}, 0},
+        {{{"starttls", "yes"}, {"cafile", dc.caFile()}, {"binddn", dc.dn(TEACHER)}}, 0},
+        {{{"tree", dc.ldapsUrl()}, {"cafile", otherCa}, {"binddn", "SCHULE\\lehrer1"}}, TARVEL_LDAP_TLS_FAILED},
+        {{{"tree", dc.ldapsUrl()}, {"cafile", dc.caFile()}, {"binddn", "SCHULE\\lehrer2"}}, TARVEL_LDAP_BAD_CREDENTIALS},
+    };
+    for (const Case& c : cases) {
+        NWCCODE status = 0;
+        auto backend = makeLdapBackend(configFor(dc, "teacher", c.values), status);
+        EXPECT_EQ(status, c.status) << c.values.at("binddn");
+        EXPECT_EQ(backend != nullptr, c.status == 0) << c.values.at("binddn");
+    }
+}
+
+// The demo school is there as loaded, whatever the test before did to its copy.
+TEST(SambaDc, EachTestFindsTheSchoolAsLoaded) {
+    for (int round = 0; round < 2; ++round) {
+        SambaDc dc;
+        const std::string deny = dc.dn(DENY), gast = dc.dn("Gast03.PROJEKTE.UNTERRICHT");
+        ASSERT_FALSE(deny.empty());
+        EXPECT_EQ(dc.values(deny, "member").size(), 5u);
+        auto backend = open(dc, "admin", {{"binddn", "admin@schule.test"}});
+        ASSERT_TRUE(backend);
+        EXPECT_EQ(memberNames(*backend, DENY).size(), 5u);
+        EXPECT_FALSE(dc.holdsDn(deny, "member", gast));
+        EXPECT_TRUE(dc.values(dc.dn("Gast03.PROJEKTE.UNTERRICHT"), "sAMAccountName") == std::vector<std::string>{"Gast03"});
+        // A change and an entry of this round are gone in the next.
+        ASSERT_TRUE(dc.modify("dn: " + deny + "\nchangetype: modify\nadd: member\nmember: " + gast + "\n-\n\n" +
+                              "dn: CN=Neu," + SCHOOL + "\nchangetype: add\nobjectClass: user\nsAMAccountName: neu\n"));
+        EXPECT_TRUE(dc.holdsDn(deny, "member", gast));
+    }
+}
+
+namespace {
+
+// Users U0000..U(n-1) in OU=GROSS of the school, and a group G_Gross holding them all.
+void addBigGroup(const SambaDc& dc, int users) {
+    std::string ldif = "dn: OU=GROSS," + std::string(SCHOOL) + "\nchangetype: add\nobjectClass: organizationalUnit\n\n";
+    std::string members;
+    for (int i = 0; i < users; ++i) {
+        const std::string name = "U" + std::to_string(10000 + i);
+        ldif += "dn: CN=" + name + ",OU=GROSS," + SCHOOL + "\nchangetype: add\nobjectClass: user\nsAMAccountName: " + name + "\n\n";
+        members += "member: CN=" + name + ",OU=GROSS," + SCHOOL + "\n";
+    }
+    ldif += "dn: CN=G_Gross,OU=GROSS," + std::string(SCHOOL) + "\nchangetype: add\nobjectClass: group\nsAMAccountName: G_Gross\n" +
+            members + "\n";
+    std::string out;
+    ASSERT_TRUE(dc.modify(ldif, &out)) << out.substr(out.size() > 500 ? out.size() - 500 : 0);
+}
+
+}  // namespace
+
+// AD is known by its root DSE (or Directory=ad, which also gives the operator's DN AD's form):
+// membership is Member alone, and the classes are the program's.
+TEST(AdDirectory, DetectedWithItsMembershipPlacesAndClasses) {
+    SambaDc dc;
+    auto byRootDse = open(dc, "admin", {{"binddn", "SCHULE\\admin"}});
+    auto byConfig = open(dc, "admin", {{"directory", "ad"}});
+    ASSERT_TRUE(byRootDse && byConfig);
+    EXPECT_EQ(byRootDse->membershipPlaces(), uint32_t(PLACE_MEMBER));
+    EXPECT_EQ(byConfig->membershipPlaces(), uint32_t(PLACE_MEMBER));
+    const std::pair<const char*, const char*> classes[] = {
+        {TEACHER, "User"},
+        {"G_User_Internet_Deny.PROJEKTE.UNTERRICHT", "Group"},
+        {"WS-R101-01.SCHUELER.UNTERRICHT", "Workstation"},
+        {"KLASSE5A.SCHUELER.UNTERRICHT", "Organizational Unit"},
+        {"Users", "Organizational Unit"},
+    };
+    for (const auto& [name, baseClass] : classes) {
+        std::string full;
+        ObjectSummary summary;
+        ASSERT_EQ(byRootDse->describe(idOf(*byRootDse, name), full, summary), 0) << name;
+        EXPECT_EQ(summary.baseClass, baseClass) << name;
+    }
+    // The slapd-only places are not read on AD: only the members are.
+    Attribute a;
+    EXPECT_NE(byRootDse->readAttribute(idOf(*byRootDse, TEACHER), "Group Membership", a), 0);
+}
+
+// From the domain root in pages of 100: every user and no workstation, and the server's search
+// references (Configuration, the DNS zones) neither followed nor counted.
+TEST(AdDirectory, SearchesInSmallPagesWithoutReferencesOrComputers) {
+    SambaDc dc;
+    auto backend = open(dc, "admin", {{"directory", "ad"}, {"pagesize", "100"}});
+    ASSERT_TRUE(backend);
+    addBigGroup(dc, 250);
+    std::string count;
+    testsupport::runCommand("ldapsearch -x -LLL -H " + dc.url() + " -D 'SCHULE\\Administrator' -y " +
+                                dc.passwordFile("administrator") + " -b " + BASE +
+                                " '(&(objectClass=user)(!(objectClass=computer)))' 1.1 | grep -c '^dn:'",
+                            &count);
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(backend->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    std::vector<ObjectSummary> all, page;
+    NWDSCCODE status = 0;
+    int pages = 0;
+    while ((status = cursor->next(page)) == 0 && !page.empty()) {
+        all.insert(all.end(), page.begin(), page.end());
+        ++pages;
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_GT(all.size(), 400u);
+    EXPECT_EQ(std::to_string(all.size()), count.substr(0, count.find('\n')));
+    EXPECT_GE(pages, 4);
+    for (const ObjectSummary& s : all) EXPECT_EQ(s.baseClass, "User") << s.name;
+}
+
+// A group of 5,000 read whole in ranges of 500, as Windows hands out 1,500 at most.
+TEST(AdDirectory, ReadsALargeGroupInRanges) {
+    SambaDc dc;
+    addBigGroup(dc, 5000);
+    auto backend = open(dc, "admin", {{"directory", "ad"}, {"rangesize", "500"}});
+    ASSERT_TRUE(backend);
+    std::vector<std::string> members = memberNames(*backend, "G_Gross.GROSS.UNTERRICHT");
+    ASSERT_EQ(members.size(), 5000u);
+    EXPECT_EQ(members.front(), "U10000.GROSS.UNTERRICHT");
+    EXPECT_EQ(members.back(), "U14999.GROSS.UNTERRICHT");
+    EXPECT_EQ(std::adjacent_find(members.begin(), members.end()), members.end());
+}
+
+// AD's answers to a member already there (68) and to one not there (53) are the client's
+// duplicate and missing value, so the layer reads again and sends the rest.
+TEST(AdDirectory, MemberConflictsAreDuplicateAndMissingValues) {
+    SambaDc dc;
+    auto backend = open(dc, "admin", {{"directory", "ad"}});
+    ASSERT_TRUE(backend);
+    const ObjectId deny = idOf(*backend, DENY);
+    auto change = [&](uint32_t type, const std::string& user) {
+        Change c;
+        c.type = type;
+        c.attribute = "Member";
+        c.values.push_back(AttrValue{user + ".PROJEKTE.UNTERRICHT", {}, {}, {}, 0, 0});
+        return backend->modify(deny, {c});
+    };
+    EXPECT_EQ(change(DS_ADDITIONAL_VALUE, "Gast01"), ERR_DUPLICATE_VALUE);
+    EXPECT_EQ(change(DS_REMOVE_VALUE, "Gast03"), ERR_NO_SUCH_VALUE);
+    EXPECT_EQ(change(DS_ADDITIONAL_VALUE, "Gast03"), 0);
+    EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", dc.dn("Gast03.PROJEKTE.UNTERRICHT")));
+}
