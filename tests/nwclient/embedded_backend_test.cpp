@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <set>
 #include <sys/stat.h>
@@ -960,4 +961,56 @@ TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
         ASSERT_EQ(problems.size(), 1u) << c.shown;
         EXPECT_NE(problems[0].find("(" + c.shown), std::string::npos) << problems[0];
     }
+}
+
+TEST(EmbeddedDamage, ATreeChangedAfterItsLastCleanCheckIsCheckedAgainOnOpening) {
+    auto opened = [](const std::string& tree, NWCCODE& status) { return embedded::TreeStore::open(tree, status); };
+    // Damage written by other programs while no one had the tree open.
+    const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> changes = {
+        {"a byte written by another process", [](const std::string& tree) {
+             sqlite3* db = nullptr;
+             ASSERT_EQ(sqlite3_open_v2(tree.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+             sqlite3_stmt* s = nullptr;
+             sqlite3_prepare_v2(db, "SELECT rootpage * (SELECT page_size FROM pragma_page_size) - "
+                                    "(SELECT page_size FROM pragma_page_size) FROM sqlite_schema WHERE name = 'objects'",
+                                -1, &s, nullptr);
+             ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+             const std::string offset = std::to_string(sqlite3_column_int64(s, 0));  // the page's type byte
+             sqlite3_finalize(s);
+             sqlite3_close(db);
+             ASSERT_EQ(std::system(("printf '\\377' | dd of=" + tree + " bs=1 seek=" + offset +
+                                    " conv=notrunc status=none").c_str()), 0);
+         }},
+        {"a parent link changed through SQLite", [](const std::string& tree) {
+             execute(tree, "UPDATE objects SET parent = 99999 WHERE name = 'U0000001'");
+         }},
+    };
+    for (const auto& [what, change] : changes) {
+        TempDir dir;
+        const std::string tree = dir.file("t.tree");
+        std::string out;
+        ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 60 --containers 1", &out), 0) << out;
+        NWCCODE status = 1;
+        EXPECT_TRUE(opened(tree, status)->checkedOnOpen()) << what;
+        EXPECT_FALSE(opened(tree, status)->checkedOnOpen()) << what << ": remembered";
+        change(tree);
+        EXPECT_FALSE(opened(tree, status)) << what;
+        EXPECT_EQ(status, TARVEL_TREE_DAMAGED) << what;
+    }
+    // Damage through the program's own connection is remembered as sound; a large change still refuses.
+    TempDir dir;
+    const std::string tree = dir.file("t.tree");
+    std::string out;
+    ASSERT_EQ(testsupport::runTreeTool("generate " + tree + " --users 60 --containers 1", &out), 0) << out;
+    NWCCODE status = 1;
+    opened(tree, status)->db().exec("PRAGMA foreign_keys=OFF;"
+                                    "UPDATE objects SET parent = 99999 WHERE name = 'U0000001'");
+    auto b = open(tree, kAdmin);
+    std::vector<ObjectId> users;
+    std::unique_ptr<ObjectCursor> cursor;
+    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    for (const ObjectSummary& s : drain(*cursor))
+        if (s.name.rfind("U0", 0) == 0) users.push_back(s.id);
+    ASSERT_EQ(users.size(), 59u) << "all but the one cut off";
+    EXPECT_EQ(b->changeUserSides(idOf(*b, kDeny), true, users, nullptr, nullptr), NWDSCCODE(TARVEL_TREE_DAMAGED));
 }

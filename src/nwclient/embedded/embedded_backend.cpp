@@ -313,13 +313,14 @@ public:
 
     // Each user in one transaction of its own (Security Equals, the group's Equivalent To Me and
     // Group Membership), so a user left by a busy tree or a failure is unchanged, never half
-    // done. A large change first runs SQLite's full check: damage the cheap check on opening
-    // cannot see (an index out of step with its table) would let the change write beside it.
+    // done. A large change first runs SQLite's full check and walks every parent link: damage
+    // the cheap check on opening cannot see (an index out of step with its table), or that came
+    // after the check the opening remembered, would let the change write beside it.
     NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
                               const BatchCancel& cancel) override {
         if (users.size() > FULL_CHECK_ABOVE_USERS) {
             NWDSCCODE st = guarded([&]() -> NWDSCCODE {
-                return TreeStore::integrityProblems(store_->db(), 1).empty() ? 0 : TREE_DAMAGED;
+                return TreeStore::passesFullCheck(store_->db()) ? 0 : TREE_DAMAGED;
             });
             if (st == ERR_DATABASE_FORMAT) st = TREE_DAMAGED;
             if (st) return st;

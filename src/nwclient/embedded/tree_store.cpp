@@ -1,5 +1,6 @@
 #include "nwclient/embedded/tree_store.h"
 
+#include "nwclient/embedded/tree_check_memory.h"
 #include "nwclient/names.h"
 #include "nwclient/nwclient.h"
 
@@ -199,6 +200,11 @@ static std::string fileUri(const std::string& file, const char* query) {
 int TreeStore::openChecked(const std::string& target, int flags, int busyTimeoutMs) {
     statements_.clear();
     db_.close();
+    sound_ = false;
+    // Taken before anything is read: a write after it makes the file differ from what is remembered.
+    TreeFileState before;
+    const bool stated = readTreeFileState(file_, before);
+    const bool known = stated && checkRemembered(before);
     int rc = db_.open(target, flags | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) return rc;
     sqlite3_busy_timeout(db_.handle(), busyTimeoutMs);
@@ -217,12 +223,19 @@ int TreeStore::openChecked(const std::string& target, int flags, int busyTimeout
         // is done, and a walk could go round for ever.
         // The quick check leaves out whether the indexes hold what the tables hold; for the
         // objects (whose index every listing and search walks) that is checked as well.
-        for (const char* check : {"PRAGMA quick_check", "PRAGMA integrity_check(objects)"}) {
-            Stmt q(db_, check);
-            while (q.step())
-                if (q.text(0) != "ok") return SQLITE_CORRUPT;
+        // A file in the state of its last clean check is not checked again.
+        checkedOnOpen_ = !known;
+        if (checkedOnOpen_) {
+            for (const char* check : {"PRAGMA quick_check", "PRAGMA integrity_check(objects)"}) {
+                Stmt q(db_, check);
+                while (q.step())
+                    if (q.text(0) != "ok") return SQLITE_CORRUPT;
+            }
+            if (!structureProblems(db_, 1).empty()) return SQLITE_CORRUPT;
+            if (stated && rememberCheck(before, false)) remembered_ = before;
+        } else {
+            remembered_ = before;
         }
-        if (!structureProblems(db_, 1).empty()) return SQLITE_CORRUPT;
         readOnly_ = sqlite3_db_readonly(db_.handle(), "main") != 0;
         if (!readOnly_) {
             Stmt s(db_, "PRAGMA journal_mode");
@@ -232,11 +245,35 @@ int TreeStore::openChecked(const std::string& target, int flags, int busyTimeout
             }
         }
         loadSchema();
+        dataVersion_ = dataVersion();
     } catch (const SqlError& e) {
         return e.code();
     }
+    sound_ = true;
     return SQLITE_OK;
 }
+
+int64_t TreeStore::dataVersion() {
+    Stmt s(db_, "PRAGMA data_version");
+    return s.step() ? s.i64(0) : -1;
+}
+
+// A tree that was sound on opening and changed since by this connection alone (no other one
+// committed: its data version is unchanged) is sound now: its state after closing is
+// remembered, so the next opening need not check it.
+TreeStore::~TreeStore() {
+    if (!sound_ || readOnly_) return;
+    try {
+        const bool onlyOurs = dataVersion() == dataVersion_;
+        statements_.clear();
+        db_.close();
+        TreeFileState after;
+        if (onlyOurs && readTreeFileState(file_, after) && !(after == remembered_)) rememberCheck(after, true);
+    } catch (const SqlError&) {
+    }
+}
+
+bool TreeStore::passesFullCheck(Db& db) { return integrityProblems(db, 1).empty() && structureProblems(db, 1).empty(); }
 
 std::shared_ptr<TreeStore> TreeStore::open(const std::string& file, NWCCODE& status, int busyTimeoutMs) {
     std::error_code ec;

@@ -14,6 +14,7 @@
 
 #include "nwclient/backend.h"
 #include "nwclient/embedded/sqlite_db.h"
+#include "nwclient/embedded/tree_check_memory.h"
 #include "nwclient/nwclient.h"
 
 #include <memory>
@@ -84,6 +85,12 @@ public:
     // findings; empty for a sound file. Reads the whole file: for a check before a large change,
     // never on opening.
     static std::vector<std::string> integrityProblems(Db& db, size_t limit);
+    // SQLite's full integrity check and a walk of every parent link: what a large change asks,
+    // whether or not the file was checked on opening.
+    static bool passesFullCheck(Db& db);
+    // Whether opening checked the file (false: it was remembered sound in this very state).
+    bool checkedOnOpen() const { return checkedOnOpen_; }
+    ~TreeStore();
 
     // Why an object's stored name cannot be handed out (empty; NUL, CR or LF, which would cut or
     // split it wherever it is shown or passed on; longer than a component may be; not matching
@@ -179,6 +186,7 @@ private:
     // limits); at most limit.
     static std::vector<std::string> nameProblems(Db& db, size_t limit);
     int openChecked(const std::string& target, int flags, int busyTimeoutMs);
+    int64_t dataVersion();
     void loadSchema();
     void createSchema(const std::string& serverName);
     // Turns a value into its stored row fields; resolves object names. Non-zero status when a
@@ -191,6 +199,10 @@ private:
     Db db_;
     std::string file_;
     bool readOnly_ = false;
+    bool sound_ = false;          // checked, or remembered sound, on opening
+    bool checkedOnOpen_ = false;
+    int64_t dataVersion_ = -1;    // after opening; another connection's commit changes it
+    TreeFileState remembered_;     // the state last remembered sound, if any
     std::unordered_map<std::string, AttrDef> schema_;        // by folded name
     std::unordered_map<const char*, std::unique_ptr<Stmt>> statements_;
     std::unordered_map<ObjectId, std::string> containerNames_;

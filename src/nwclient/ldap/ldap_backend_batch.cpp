@@ -111,19 +111,13 @@ void LdapBackend::noteUserSide(ObjectId user, ObjectId group, bool add, bool wit
     // An equivalence side queued earlier for this user and group is superseded by what was sent.
     auto own = pending_.find(user);
     if (own != pending_.end()) {
-        auto& items = own->second;
-        size_t before = items.size();
-        items.erase(std::remove_if(items.begin(), items.end(),
-                                   [&](const Pending& p) {
-                                       return p.valueKey == groupKey &&
-                                              (p.attribute == "securityequals" || p.attribute == "groupmembership");
-                                   }),
-                    items.end());
-        pendingCount_ -= before - items.size();
-        if (items.empty()) pending_.erase(own);
+        pendingCount_ -= own->second.dropIf(groupKey, [](const Pending& p) {
+            return p.attribute == "securityequals" || p.attribute == "groupmembership";
+        });
+        if (own->second.empty()) pending_.erase(own);
     }
     const std::string userDn = dnOf(user);
-    pending_[group].push_back(Pending{add, "equivalenttome", "equivalentToMe", userDn, dnKey(userDn), -1, 0});
+    pending_[group].push(Pending{add, "equivalenttome", "equivalentToMe", userDn, dnKey(userDn), -1, 0});
     ++pendingCount_;
 }
 
@@ -332,7 +326,8 @@ void LdapBackend::sendQueueOnClose() {
     if (pending_.empty() || lastTimedOut_) return;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
     LDAPControl* controls[] = {permissive_ ? permissiveControl() : nullptr, nullptr};
-    for (auto& [id, queued] : pending_) {
+    for (auto& [id, queue] : pending_) {
+        std::vector<Pending> queued = queue.takeAll();
         pendingCount_ -= orderForServer(queued);
         std::string dn = dnOf(id);
         for (size_t start = 0; start < queued.size(); start += MAX_VALUES_PER_REQUEST) {

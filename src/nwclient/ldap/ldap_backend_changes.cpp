@@ -100,8 +100,7 @@ bool LdapBackend::holds(ObjectId id, const std::string& attribute, const std::st
     }
     auto queued = pending_.find(id);
     if (queued != pending_.end())
-        for (const Pending& p : queued->second)
-            if (p.attribute == attribute && p.valueKey == valueKey) has = p.add;
+        if (const Pending* p = queued->second.last(attribute, valueKey)) has = p->add;
     return has;
 }
 
@@ -260,7 +259,7 @@ std::vector<LdapBackend::Pending> LdapBackend::takeQueue(ObjectId id) {
     std::vector<Pending> out;
     auto it = pending_.find(id);
     if (it == pending_.end()) return out;
-    out = std::move(it->second);
+    out = it->second.takeAll();
     pending_.erase(it);
     pendingCount_ -= out.size();
     return out;
@@ -273,21 +272,9 @@ std::vector<LdapBackend::Pending> LdapBackend::takeQueuePart(ObjectId id, size_t
                                                              const std::unordered_set<std::string>& preferredKeys) {
     auto it = pending_.find(id);
     if (it == pending_.end() || most == 0) return {};
-    std::vector<Pending>& all = it->second;
-    if (all.size() <= most) return takeQueue(id);
-    std::vector<Pending> taken, kept;
-    for (int pass = 0; pass < 2; ++pass)
-        for (Pending& p : all) {
-            if (p.attribute.empty()) continue;  // taken in the first pass
-            bool preferred = preferredKeys.count(p.valueKey) != 0;
-            if ((pass == 0) != preferred || taken.size() >= most) continue;
-            taken.push_back(std::move(p));
-            p.attribute.clear();
-        }
-    for (Pending& p : all)
-        if (!p.attribute.empty()) kept.push_back(std::move(p));
+    std::vector<Pending> taken = it->second.takePart(most, preferredKeys);
     pendingCount_ -= taken.size();
-    all = std::move(kept);
+    if (it->second.empty()) pending_.erase(it);
     return taken;
 }
 
@@ -298,15 +285,10 @@ std::vector<LdapBackend::Pending> LdapBackend::takeQueuePart(ObjectId id, size_t
 void LdapBackend::takeBackPartner(ObjectId id, const Pending& failed) {
     if (failed.pair == 0 || !knows(failed.partner)) return;
     auto queued = pending_.find(failed.partner);
-    if (queued != pending_.end()) {
-        auto& items = queued->second;
-        auto it = std::find_if(items.begin(), items.end(), [&](const Pending& p) { return p.pair == failed.pair; });
-        if (it != items.end()) {
-            items.erase(it);
-            --pendingCount_;
-            if (items.empty()) pending_.erase(queued);
-            return;
-        }
+    if (queued != pending_.end() && queued->second.dropPair(failed.pair)) {
+        --pendingCount_;
+        if (queued->second.empty()) pending_.erase(queued);
+        return;
     }
     if (lastTimedOut_) return;
     Pending undo;
@@ -504,18 +486,18 @@ NWDSCCODE LdapBackend::changeEquivalence(ObjectId user, ObjectId group, bool add
     bool userDone = holds(user, userSide.attribute, userSide.valueKey) == add;
     bool groupDone = holds(group, groupSide.attribute, groupSide.valueKey) == add;
     if (userDone && groupDone) return add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE;
-    if (!userDone) {
-        pending_[user].push_back(userSide);
-        ++pendingCount_;
-    } else {
+    if (groupDone) userSide.pair = 0;  // nothing to take back on the group
+    if (userDone) {
         groupSide.partner = -1;
+        groupSide.pair = 0;
+    }
+    if (!userDone) {
+        pending_[user].push(std::move(userSide));
+        ++pendingCount_;
     }
     if (!groupDone) {
-        if (userDone) groupSide.pair = 0;
-        pending_[group].push_back(groupSide);
+        pending_[group].push(std::move(groupSide));
         ++pendingCount_;
-    } else {
-        pending_[user].back().pair = 0;  // nothing to take back on the group
     }
     if (pendingCount_ > MAX_QUEUED) return flushAll();
     return SUCCESSFUL;

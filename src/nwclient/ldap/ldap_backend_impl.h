@@ -7,6 +7,7 @@
 #include "nwclient/backend.h"
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/ldap/ldap_map.h"
+#include "nwclient/ldap/ldap_pending_queue.h"
 #include "nwclient/nwclient.h"
 #include "platform/text.h"
 
@@ -294,16 +295,8 @@ private:
     int baseRead(const std::string& dn, const char* const* attrs, Message& result);
     NWDSCCODE statusFor(int rc, ObjectId id);
 
-    // Equivalence sides waiting for the next change of their entry.
-    struct Pending {
-        bool add = true;
-        std::string attribute;  // lower-cased LDAP name
-        std::string ldapName;
-        std::string valueDn;
-        std::string valueKey;
-        ObjectId partner = -1;  // the entry holding the other side
-        uint64_t pair = 0;      // 0: no other side to take back
-    };
+    // Equivalence sides waiting for the next change of their entry (ldap_pending_queue.h).
+    using Pending = ldapbackend::Pending;
     // Membership values as last read or written during the running action. The user side (a
     // few values, kept as the server spells them, so reads can be answered from here) and the
     // group side (possibly thousands, kept as keys for the equivalence checks) are known apart.
@@ -397,7 +390,7 @@ private:
     ObjectId lastParentId_ = -1;
     // Membership values as last read or written, for the objects of the running action.
     std::unordered_map<ObjectId, Snapshot> snapshots_;
-    std::map<ObjectId, std::vector<Pending>> pending_;
+    std::map<ObjectId, PendingQueue> pending_;  // no empty queue
     size_t pendingCount_ = 0;
     uint64_t nextPair_ = 1;
 };
