@@ -1,7 +1,10 @@
 // The LDAP backend against a real Samba AD domain controller loaded with the demo school.
+#include "nwapi/nwapi.h"
+#include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_backend.h"
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/nwclient.h"
+#include "platform/recording.h"
 #include "samba_fixture.h"
 #include "slapd_fixture.h"
 
@@ -203,4 +206,83 @@ TEST(AdDirectory, MemberConflictsAreDuplicateAndMissingValues) {
     EXPECT_EQ(change(DS_REMOVE_VALUE, "Gast03"), ERR_NO_SUCH_VALUE);
     EXPECT_EQ(change(DS_ADDITIONAL_VALUE, "Gast03"), 0);
     EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", dc.dn("Gast03.PROJEKTE.UNTERRICHT")));
+}
+
+// The teacher through the program's layers, on the class groups he may write and on one he may not:
+// stop, stop again, go; another class refused (50 -> -672) with nothing changed; and the admin adding
+// a pupil between the layer's read of the members and its change (68 -> read again -> done).
+TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
+    SambaDc dc;
+    platform::RecordingPorts ports;
+    nwapi::resetLayerForTesting();
+    nw::resetClient();
+    dc.useAs("teacher", "Directory=ad\n");
+    bool ok = false;
+    nwapi::InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+    nwapi::SetzeContext("[root]");
+    auto pupilsOf = [](const std::string& klasse) {
+        nwapi::NameList users;
+        EXPECT_TRUE(nwapi::SearchObjects("." + klasse + ".SCHUELER.UNTERRICHT", users, "User"));
+        std::sort(users.begin(), users.end());
+        return users;
+    };
+    auto members = [&](const std::string& klasse) {
+        std::vector<std::string> dns = dc.values(dc.dn(classGroup(klasse)), "member");
+        for (std::string& d : dns) d = ldap::dnKey(d);
+        std::sort(dns.begin(), dns.end());
+        return dns;
+    };
+    auto dnsOf = [&](const nwapi::NameList& users) {
+        std::vector<std::string> dns;
+        for (const std::string& u : users) dns.push_back(ldap::dnKey(dc.dn(u)));
+        std::sort(dns.begin(), dns.end());
+        return dns;
+    };
+    const nwapi::NameList k5a = pupilsOf("KLASSE5A"), k6a = pupilsOf("KLASSE6A");
+    ASSERT_GE(k5a.size(), 3u);
+    ASSERT_FALSE(k6a.empty());
+    const std::string late = dc.dn(k5a[1]);
+    struct Step {
+        const char* what;
+        std::string klasse;
+        nwapi::NameList users;
+        bool stop, concurrent, result;
+        size_t toChange, halfDone;
+        std::vector<std::string> after;
+    };
+    const Step steps[] = {
+        {"stop", "KLASSE5A", {k5a[0]}, true, false, true, 1, 0, dnsOf({k5a[0]})},
+        {"stop racing the admin", "KLASSE5A", k5a, true, true, true, k5a.size() - 1, 0, dnsOf(k5a)},
+        {"stop again", "KLASSE5A", k5a, true, false, true, 0, 0, dnsOf(k5a)},
+        {"go", "KLASSE5A", k5a, false, false, true, k5a.size(), 0, {}},
+        {"other class", "KLASSE6A", k6a, true, false, false, k6a.size(), 0, {}},
+    };
+    for (const Step& s : steps) {
+        nwapi::NameList users = s.users;
+        nwapi::MembershipOutcome outcome;
+        nwapi::MembershipProgress progress;
+        // Once the layer has read the members and knows what to send, another account is quicker.
+        progress.progress = [&](size_t done, size_t) {
+            if (s.concurrent && done == 0) {
+                EXPECT_TRUE(dc.modify("dn: " + dc.dn(classGroup(s.klasse)) + "\nchangetype: modify\nadd: member\nmember: " + late + "\n"));
+            }
+        };
+        const std::string group = "." + classGroup(s.klasse);
+        const bool result = s.stop ? nwapi::AddMultipleUsersToGroup(users, group, progress, &outcome)
+                                   : nwapi::DeleteMultipleUsersFromGroup(users, group, progress, &outcome);
+        EXPECT_EQ(result, s.result) << s.what;
+        EXPECT_EQ(outcome.toChange, s.toChange) << s.what;
+        EXPECT_EQ(outcome.halfDone, s.halfDone) << s.what;
+        EXPECT_EQ(members(s.klasse), s.after) << s.what;
+        if (s.result) {
+            EXPECT_TRUE(ports.box.boxes.empty()) << s.what << ": " << ports.box.boxes.front().text;
+        } else {
+            ASSERT_EQ(ports.box.boxes.size(), 1u) << s.what;
+            EXPECT_EQ(ports.box.boxes[0].text.rfind("Fehler -672.", 0), 0u) << ports.box.boxes[0].text;
+        }
+    }
+    nwapi::DoneNWConnection();
+    nw::resetClient();
+    nwapi::resetLayerForTesting();
 }
