@@ -25,11 +25,11 @@ std::string userSideText(Direction d, const std::string& group, const std::strin
 }
 
 // The group's request carries the users' Equivalent To Me with their Member values, so a refusal
-// may be about either: the text names both.
-std::string groupSideText(Direction d, const std::string& group, const std::string& user) {
-    if (d == Direction::Add)
-        return "AddMultipleUsersToGroup (" + std::string("[") + user + "]" + " Member/Equivalent To Me of " + group + ")";
-    return " DeleteMultipleUsersFromGroup (" + std::string("[") + user + "]" + "Member/Equivalent To Me of " + group + ")";
+// may be about either: the text names both where the directory keeps both.
+std::string groupSideText(Direction d, const std::string& group, const std::string& user, bool withEquivalence) {
+    const std::string places = withEquivalence ? "Member/Equivalent To Me of " : "Member of ";
+    if (d == Direction::Add) return "AddMultipleUsersToGroup (" + std::string("[") + user + "]" + " " + places + group + ")";
+    return " DeleteMultipleUsersFromGroup (" + std::string("[") + user + "]" + places + group + ")";
 }
 
 std::string withoutLeadingDot(const std::string& name) { return (!name.empty() && name[0] == '.') ? name.substr(1) : name; }
@@ -324,7 +324,7 @@ private:
         nw::NWDSCCODE status = nw::NWDSAllocBuf(GROUP_REQUEST_BYTES, &layer().modifyBuffer);
         if (status != 0) {
             layer().modifyBuffer = nullptr;
-            report(status, groupSideText(d_, group_, users.front()));
+            report(status, groupSideText(d_, group_, users.front(), places_ & nw::PLACE_EQUIVALENT_TO_ME));
             return false;
         }
         buffer_ = layer().modifyBuffer;
@@ -350,7 +350,7 @@ private:
                     status = resendAfterConflict(NameList(block.begin() + long(next), block.begin() + long(next + sent)),
                                                  changeType, status, reached);
                 if (status != 0) {
-                    report(status, groupSideText(d_, group_, reached));
+                    report(status, groupSideText(d_, group_, reached, places_ & nw::PLACE_EQUIVALENT_TO_ME));
                     ok = false;
                     break;
                 }
