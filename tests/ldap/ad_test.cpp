@@ -1,4 +1,5 @@
 // The LDAP backend against a real Samba AD domain controller loaded with the demo school.
+#include "backend_fixture.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_backend.h"
@@ -15,6 +16,8 @@
 using namespace nw;
 using namespace adtest;
 
+using ldaptest::idOf;
+
 namespace {
 
 ClientConfig configFor(const SambaDc& dc, const std::string& who, std::map<std::string, std::string> extra = {}) {
@@ -30,18 +33,7 @@ ClientConfig configFor(const SambaDc& dc, const std::string& who, std::map<std::
 
 std::unique_ptr<DirectoryBackend> open(const SambaDc& dc, const std::string& who = "admin",
                                        std::map<std::string, std::string> extra = {}) {
-    NWCCODE status = 0;
-    auto backend = makeLdapBackend(configFor(dc, who, std::move(extra)), status);
-    EXPECT_EQ(status, 0u);
-    return backend;
-}
-
-ObjectId idOf(DirectoryBackend& b, const std::string& name) {
-    std::vector<std::string> parts = ldap::splitTypelessName(name);
-    std::reverse(parts.begin(), parts.end());
-    ObjectId id = -1;
-    EXPECT_EQ(b.resolve(parts, id), 0) << name;
-    return id;
+    return ldaptest::openBackend(configFor(dc, who, std::move(extra)));
 }
 
 std::vector<std::string> memberNames(DirectoryBackend& b, const std::string& group) {

@@ -1,4 +1,5 @@
 // The LDAP backend against a private slapd loaded with the test school.
+#include "backend_fixture.h"
 #include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_backend.h"
 #include "nwclient/ldap/ldap_diagnostics.h"
@@ -18,6 +19,8 @@
 using namespace nw;
 using namespace ldaptest;
 
+using ldaptest::idOf;
+
 namespace {
 
 ClientConfig configFor(const Slapd& server, const std::string& who,
@@ -33,18 +36,7 @@ ClientConfig configFor(const Slapd& server, const std::string& who,
 
 std::unique_ptr<DirectoryBackend> open(const Slapd& server, const std::string& who = "admin",
                                        std::map<std::string, std::string> extra = {}) {
-    NWCCODE status = 0;
-    auto backend = makeLdapBackend(configFor(server, who, std::move(extra)), status);
-    EXPECT_EQ(status, 0u);
-    return backend;
-}
-
-ObjectId idOf(DirectoryBackend& b, const std::string& name) {
-    std::vector<std::string> parts = ldap::splitTypelessName(name);
-    std::reverse(parts.begin(), parts.end());
-    ObjectId id = -1;
-    EXPECT_EQ(b.resolve(parts, id), 0) << name;
-    return id;
+    return ldaptest::openBackend(configFor(server, who, std::move(extra)));
 }
 
 std::vector<ObjectSummary> drain(ObjectCursor& cursor, NWDSCCODE& status, int* pages = nullptr) {

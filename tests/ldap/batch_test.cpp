@@ -1,6 +1,7 @@
 // The users' own sides of a membership change sent together (many modifies on the wire at once)
 // and the group's side after them, on a private slapd; checked with ldapsearch and slapd's own
 // operation counters.
+#include "backend_fixture.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "nwclient/fault_backend.h"
@@ -26,6 +27,8 @@
 using namespace nw;
 using namespace ldaptest;
 
+using ldaptest::idOf;
+
 namespace {
 
 const std::string GROUP_DN = dnOf(DENY_GROUP);
@@ -37,18 +40,7 @@ std::unique_ptr<DirectoryBackend> open(const Slapd& server, const std::string& t
     c.operatorName = ADMIN;
     c.values = {{"tree", c.tree}, {"base", BASE}, {"passwordfile", server.passwordFile("admin")}, {"timeout", timeout}};
     if (!permissive) c.values["permissivemodify"] = "no";
-    NWCCODE status = 0;
-    auto backend = makeLdapBackend(c, status);
-    EXPECT_EQ(status, 0u);
-    return backend;
-}
-
-ObjectId idOf(DirectoryBackend& b, const std::string& name) {
-    std::vector<std::string> parts = ldap::splitTypelessName(name);
-    std::reverse(parts.begin(), parts.end());
-    ObjectId id = -1;
-    EXPECT_EQ(b.resolve(parts, id), 0) << name;
-    return id;
+    return ldaptest::openBackend(c);
 }
 
 // The users of a container as a stop gathers them: one subtree search, full names and ids.

@@ -83,6 +83,17 @@ std::vector<ObjectSummary> drain(ObjectCursor& cursor, size_t* pages = nullptr) 
     return all;
 }
 
+// The users "tarvel-tree generate" made (U0000001, ...), found by a search from the root.
+std::vector<ObjectId> generatedUsers(DirectoryBackend& b) {
+    std::vector<ObjectId> users;
+    std::unique_ptr<ObjectCursor> cursor;
+    EXPECT_EQ(b.search(ROOT_ID, "Object Class", "User", cursor), 0);
+    if (!cursor) return users;
+    for (const ObjectSummary& s : drain(*cursor))
+        if (s.name.rfind("U0", 0) == 0) users.push_back(s.id);
+    return users;
+}
+
 // A pupil of a class, by position in the listing.
 std::string pupil(DirectoryBackend& b, const std::string& klasse, size_t index = 0) {
     std::unique_ptr<ObjectCursor> cursor;
@@ -909,11 +920,7 @@ TEST(EmbeddedDamage, IndexOutOfStepPassesTheCheckOnOpeningButNoLargeChange) {
     execute(tree, "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = 'CREATE UNIQUE INDEX values_by_object "
                   "ON attribute_values(object, attribute, text)' WHERE name = 'values_by_object'");
     auto b = open(tree, kAdmin);
-    std::vector<ObjectId> users;
-    std::unique_ptr<ObjectCursor> cursor;
-    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
-    for (const ObjectSummary& s : drain(*cursor))
-        if (s.name.rfind("U0", 0) == 0) users.push_back(s.id);
+    const std::vector<ObjectId> users = generatedUsers(*b);
     ASSERT_EQ(users.size(), 60u);
     size_t answered = 0;
     EXPECT_EQ(b->changeUserSides(idOf(*b, kDeny), true, users, [&](size_t, NWDSCCODE) { ++answered; }, nullptr),
@@ -1006,11 +1013,7 @@ TEST(EmbeddedDamage, ATreeChangedAfterItsLastCleanCheckIsCheckedAgainOnOpening) 
     opened(tree, status)->db().exec("PRAGMA foreign_keys=OFF;"
                                     "UPDATE objects SET parent = 99999 WHERE name = 'U0000001'");
     auto b = open(tree, kAdmin);
-    std::vector<ObjectId> users;
-    std::unique_ptr<ObjectCursor> cursor;
-    ASSERT_EQ(b->search(ROOT_ID, "Object Class", "User", cursor), 0);
-    for (const ObjectSummary& s : drain(*cursor))
-        if (s.name.rfind("U0", 0) == 0) users.push_back(s.id);
+    const std::vector<ObjectId> users = generatedUsers(*b);
     ASSERT_EQ(users.size(), 59u) << "all but the one cut off";
     EXPECT_EQ(b->changeUserSides(idOf(*b, kDeny), true, users, nullptr, nullptr), NWDSCCODE(TARVEL_TREE_DAMAGED));
 }
