@@ -3,14 +3,16 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libldap-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+          libmicrohttpd-dev nlohmann-json3-dev libcrypt-dev libcurl4-gnutls-dev
           qt6-translations-l10n)
 if [ "${1:-}" = "--test" ]; then
   # dpkg-dev (dpkg-shlibdeps), file and lintian: the package check (scripts/check-package.sh).
   # The Samba AD DC for the AD tests. samba-dsdb-modules, samba-ad-provision and samba-vfs-modules
   # are only "Recommends" of samba, but a DC cannot be provisioned without them (provision sets
-  # the sysvol ACL through the acl_xattr module).
+  # the sysvol ACL through the acl_xattr module). Chromium and its driver: the page tested in a real browser.
   packages+=(slapd ldap-utils openssl clang libclang-rt-14-dev squid dpkg-dev file lintian
-             samba samba-dsdb-modules samba-ad-provision samba-vfs-modules)
+             samba samba-dsdb-modules samba-ad-provision samba-vfs-modules
+             chromium chromium-driver python3-selenium)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,93 @@
+// The service's desk: every stop, release and go of tarvel-web goes through here, so the holds in
+// the state folder and the deny group stay in step. The directory work runs in a session (the
+// teacher's own worker, bound as the teacher; the timer's, bound as the service account); the
+// desk keeps the holds, in this order:
+//   stop     intents first, then the change, then the intents of pupils now in the group held
+//   release  the teacher's holds ended, then pupils on whom no hold is left freed
+//   go       every hold on the pupils ended (their holders named), then the pupils freed
+//   due      holds whose end has come marked, pupils without another hold freed by the service's
+//            session, then pupils who got a new hold meanwhile stopped again
+#pragma once
+
+#include "deny/describe.h"
+#include "deny/holds.h"
+#include "deny/job.h"
+#include "platform/text.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace web {
+
+// One box the layers showed during a session's work (the server's reason for a refusal, say).
+struct Box {
+    std::string caption;
+    std::string text;  // lines joined by CR LF
+};
+
+struct ChangeResult {
+    deny::JobResult job;
+    text::NameList inGroup;    // of the users asked for, those in the group after the change
+    bool inGroupKnown = false; // the group could be read again afterwards
+    std::vector<Box> boxes;    // what the layers reported, in order
+};
+
+struct GatherResult {
+    bool ok = false;           // false: the gathering failed part-way; nothing may be changed
+    text::NameList users;      // the users of the names (users stand for themselves)
+    text::NameList skipped;    // entries no change could take, as deny::gatherUsers names them
+    std::vector<Box> boxes;
+};
+
+// A directory session: one process bound as one account. The worker implements it; the desk's
+// own tests run the deny job in-process on a real tree.
+class DirectorySession {
+public:
+    virtual ~DirectorySession() = default;
+    // The account bound: a typeless full name of the tree.
+    virtual std::string operatorName() const = 0;
+    virtual GatherResult gather(const text::NameList& names) = 0;
+    // Runs the deny job on the configured deny group for users, then reads the group again.
+    virtual ChangeResult change(deny::Direction direction, const text::NameList& users,
+                                const deny::ProgressFn& progress) = 0;
+};
+
+struct DeskResult {
+    deny::Direction direction = deny::Direction::Stop;
+    bool ok = false;                 // everything asked for is done
+    deny::JobWords words;            // describe()'s words for the directory change
+    std::vector<std::string> lines;  // further lines for the teacher (holders named, holds kept, ...)
+    std::vector<Box> boxes;
+    std::vector<deny::Hold> ended;   // holds this call ended
+    text::NameList stillHeld;        // release: pupils another teacher's hold keeps stopped
+    std::string stateError;          // the hold store failed (German); nothing was changed then
+};
+
+class Desk {
+public:
+    Desk(deny::HoldStore& holds, std::string tree, std::string group);
+
+    // Stops the users of names until until (0: for good) as session's account.
+    DeskResult stop(DirectorySession& session, const text::NameList& names, std::time_t until,
+                    const deny::ProgressFn& progress = {});
+    // Ends session's holds on the users of names; frees those on whom none is left.
+    DeskResult release(DirectorySession& session, const text::NameList& names,
+                       const deny::ProgressFn& progress = {});
+    // Ends every hold on the users of names and frees them.
+    DeskResult go(DirectorySession& session, const text::NameList& names,
+                  const deny::ProgressFn& progress = {});
+    // The timer: frees the pupils whose holds have all ended by now, as the service's account.
+    DeskResult due(DirectorySession& service, std::time_t now);
+
+    const std::string& tree() const { return tree_; }
+    const std::string& group() const { return group_; }
+
+private:
+    deny::HoldStore& holds_;
+    std::string tree_;
+    std::string group_;
+};
+
+}  // namespace web
