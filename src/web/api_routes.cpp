@@ -56,6 +56,11 @@ class ApiRoutes {
 public:
     ApiRoutes(AppImpl& app, const Request& request) : app_(app), request_(request), now_(std::time(nullptr)) {}
 
+    // A Basic caller's worker, unless a job took it, waits for the same caller's next request.
+    void done() {
+        if (caller_.basic && !handedToJob_) app_.basicPool_.give(std::move(caller_.basic), std::time(nullptr));
+    }
+
     Response route() {
         const std::string& path = request_.path;
         const std::string& method = request_.method;
@@ -90,6 +95,8 @@ private:
                 return false;
             }
             const std::string login = pair.substr(0, colon);
+            const std::string digest = app_.basicPool_.digest(pair.substr(colon + 1));
+            if ((caller_.basic = app_.basicPool_.take(login, digest))) return true;
             LoginAttempt attempt = app_.login(login, pair.substr(colon + 1), request_.clientAddress);
             if (!attempt.worker) {
                 refused = attempt.status == 401 ? unauthorized(attempt.message) : jsonError(attempt.status, attempt.message);
@@ -100,6 +107,7 @@ private:
             basic->slot = std::move(attempt.slot);
             basic->worker = std::move(attempt.worker);
             basic->login = login;
+            basic->digest = digest;
             caller_.basic = std::move(basic);
             return true;
         }
@@ -249,6 +257,7 @@ private:
         std::string message;
         const unsigned long id = app_.startChange(caller_, change, names, until, {}, status, message);
         if (id == 0) return jsonError(status, message);
+        handedToJob_ = true;  // the job gives the worker back when it ends
         return answer(202, {{"job", id}});
     }
 
@@ -285,10 +294,16 @@ private:
     const Request& request_;
     const std::time_t now_;
     Caller caller_;
+    bool handedToJob_ = false;
 };
 
 }  // namespace
 
-Response AppImpl::api(const Request& request) { return ApiRoutes(*this, request).route(); }
+Response AppImpl::api(const Request& request) {
+    ApiRoutes routes(*this, request);
+    Response response = routes.route();
+    routes.done();
+    return response;
+}
 
 }  // namespace web

@@ -179,6 +179,10 @@ LoginAttempt AppImpl::login(const std::string& login, const std::string& passwor
     }
     attempt.slot = slots_.take();
     if (!attempt.slot) {
+        basicPool_.expire(now, true);  // idle scripts' workers make room for a login
+        attempt.slot = slots_.take();
+    }
+    if (!attempt.slot) {
         attempt.status = 503;
         attempt.message = "Der Dienst hat gerade zu viele Sitzungen. Bitte später erneut anmelden.";
         return attempt;
@@ -221,19 +225,21 @@ unsigned long AppImpl::startChange(const Caller& caller, Change change, const te
         std::unique_lock<std::timed_mutex> lock;
         if (session) lock = std::unique_lock(session->use);
         Worker& worker = session ? *session->worker : *basic->worker;
+        DeskResult result;
         try {
             switch (change) {
-            case Change::Stop: return desk_.stop(worker, names, until, progress);
-            case Change::Release: return desk_.release(worker, names, progress);
-            case Change::Go: return desk_.go(worker, names, progress);
+            case Change::Stop: result = desk_.stop(worker, names, until, progress); break;
+            case Change::Release: result = desk_.release(worker, names, progress); break;
+            case Change::Go: result = desk_.go(worker, names, progress); break;
             }
         } catch (const std::exception& e) {
             std::fprintf(stderr, "tarvel-web: Auftrag abgebrochen: %s\n", logSafe(e.what()).c_str());
+            result = DeskResult{};
+            result.direction = change == Change::Stop ? deny::Direction::Stop : deny::Direction::Go;
+            result.stateError = "Der Auftrag ist an einem inneren Fehler gescheitert.";
         }
-        DeskResult failed;
-        failed.direction = change == Change::Stop ? deny::Direction::Stop : deny::Direction::Go;
-        failed.stateError = "Der Auftrag ist an einem inneren Fehler gescheitert.";
-        return failed;
+        if (basic) basicPool_.give(basic, std::time(nullptr));
+        return result;
     };
     unsigned long running = 0;
     const unsigned long id = jobs_.start(caller.owner(), bool(session), backTo, std::move(work), running);
@@ -271,6 +277,7 @@ std::vector<std::string> resultLines(const DeskResult& result) {
 
 void AppImpl::tick(std::time_t now) {
     sessions_.expire(now);  // the workers end as the returned sessions go
+    basicPool_.expire(now);
     jobs_.prune(now);
     runDue(now);
 }

@@ -13,13 +13,6 @@
 
 namespace web {
 
-// A Basic request's own worker, ended after the request (or after the job it started).
-struct BasicWorker {
-    WorkerSlots::Slot slot;  // first: freed only after the worker has ended
-    std::unique_ptr<Worker> worker;
-    std::string login;
-};
-
 // Who asks: a session (cookie) or a Basic login.
 struct Caller {
     std::shared_ptr<Session> session;
@@ -75,6 +68,7 @@ public:
     WorkerSlots slots_;
     SessionTable sessions_;
     LoginThrottle throttle_;
+    BasicPool basicPool_;
 
 private:
     void runDue(std::time_t now);

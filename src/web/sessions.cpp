@@ -1,6 +1,8 @@
 #include "web/sessions.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <crypt.h>
 #include <stdexcept>
 #include <sys/random.h>
 
@@ -52,6 +54,63 @@ WorkerSlots::Slot WorkerSlots::take() {
     while (used < limit_)
         if (used_.compare_exchange_weak(used, used + 1)) return Slot(this);
     return Slot();
+}
+
+namespace {
+constexpr std::time_t BasicIdleSeconds = 60;
+constexpr size_t BasicIdlePerLogin = 2;
+}  // namespace
+
+BasicPool::BasicPool() {
+    static const char alphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    salt_ = "$5$rounds=1000$";
+    for (char c : randomHex(16)) salt_ += alphabet[(unsigned char)c % 64];
+    salt_ += "$";
+}
+
+std::string BasicPool::digest(const std::string& password) const {
+    auto data = std::make_unique<crypt_data>();
+    const char* hashed = crypt_r(password.c_str(), salt_.c_str(), data.get());
+    // A failed hash ("*0" and the like) must never match another failed one.
+    if (!hashed || hashed[0] != '$') return {};
+    return hashed;
+}
+
+std::shared_ptr<BasicWorker> BasicPool::take(const std::string& login, const std::string& digest) {
+    std::shared_ptr<BasicWorker> found;
+    {
+        std::lock_guard lock(mutex_);
+        auto [first, last] = idle_.equal_range(login);
+        for (auto it = first; it != last; ++it)
+            if (sameSecret(it->second.worker->digest, digest)) {
+                found = std::move(it->second.worker);
+                idle_.erase(it);
+                break;
+            }
+    }
+    if (found && !found->worker->alive()) return nullptr;  // ends here; the caller starts another
+    return found;
+}
+
+void BasicPool::give(std::shared_ptr<BasicWorker> worker, std::time_t now) {
+    if (!worker || worker->digest.empty() || !worker->worker->alive()) return;
+    std::lock_guard lock(mutex_);
+    if (idle_.count(worker->login) >= BasicIdlePerLogin) return;  // ends as the caller drops it
+    idle_.emplace(worker->login, Idle{std::move(worker), now});
+}
+
+std::vector<std::shared_ptr<BasicWorker>> BasicPool::expire(std::time_t now, bool everything) {
+    std::vector<std::shared_ptr<BasicWorker>> ended;
+    std::lock_guard lock(mutex_);
+    for (auto it = idle_.begin(); it != idle_.end();) {
+        if (everything || now - it->second.since >= BasicIdleSeconds) {
+            ended.push_back(std::move(it->second.worker));
+            it = idle_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return ended;
 }
 
 std::shared_ptr<Session> SessionTable::add(const std::string& login, std::unique_ptr<Worker> worker,

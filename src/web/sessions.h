@@ -58,6 +58,38 @@ struct Session {
     std::time_t lastUse = 0;
 };
 
+// An HTTP Basic caller's worker: for one request (or the job it started), then kept idle a
+// minute for the same login and password, so a script's next request (a job's poll) need not
+// start and bind a process again.
+struct BasicWorker {
+    WorkerSlots::Slot slot;  // first: freed only after the worker has ended
+    std::unique_ptr<Worker> worker;
+    std::string login;
+    std::string digest;      // of the password, with the pool's salt; never the password itself
+};
+
+class BasicPool {
+public:
+    BasicPool();
+    // The salted digest the pool compares; slow enough to be no shortcut for guessing.
+    std::string digest(const std::string& password) const;
+    // An idle worker of login started with the same password, or null.
+    std::shared_ptr<BasicWorker> take(const std::string& login, const std::string& digest);
+    void give(std::shared_ptr<BasicWorker> worker, std::time_t now);
+    // Ends the workers idle longer than a minute (all of them with everything); returned so they
+    // end outside the lock.
+    std::vector<std::shared_ptr<BasicWorker>> expire(std::time_t now, bool everything = false);
+
+private:
+    struct Idle {
+        std::shared_ptr<BasicWorker> worker;
+        std::time_t since = 0;
+    };
+    std::string salt_;
+    std::mutex mutex_;
+    std::multimap<std::string, Idle> idle_;  // by login
+};
+
 class SessionTable {
 public:
     explicit SessionTable(int minutes) : idleSeconds_(std::time_t(minutes) * 60) {}
