@@ -5,7 +5,8 @@
 namespace web::page {
 
 const std::string& stylesheet() {
-    static const std::string css = R"CSS(/* tarvel.css: one column on a phone, wider on the room's PC; big targets, visible focus. */
+    static const std::string css = R"CSS(/* tarvel.css: one column on a phone, wider on the room's PC; big targets,
+   visible focus. */
 :root { --ink: #1b1f24; --paper: #fff; --line: #c9cfd6; --an: #1d6b32; --aus: #a4161a; --akzent: #0b4f9c; }
 * { box-sizing: border-box; }
 html { -webkit-text-size-adjust: 100%; }
@@ -69,9 +70,10 @@ progress { width: 100%; height: 1.5rem; }
 }
 
 const std::string& script() {
-    static const std::string js = R"JS(// tarvel.js: sends the page's change forms in the background (the same form routes, the token
-// also in X-Tarvel-Token), polls the job, shows its progress in the status region and reloads
-// the pupils at the end. Without it the forms post and the job page refreshes itself.
+    static const std::string js = R"JS(// tarvel.js: sends the page's change forms in the background (the same form
+// routes, the token also in X-Tarvel-Token), polls the job, shows its progress in the status
+// region and reloads the pupils at the end. Without it the forms post and the job page
+// refreshes itself.
 (function () {
   'use strict';
   if (!window.fetch || !window.URLSearchParams || !window.DOMParser) return;

@@ -26,8 +26,7 @@ struct Tag {
 std::vector<Tag> scan(const std::string& html) {
     std::vector<Tag> tags;
     for (size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
-        if (html[at + 1] == '!' || html[at + 1] == '/')
-            continue;
+        if (html[at + 1] == '!' || html[at + 1] == '/') continue;
         Tag tag;
         size_t i = at + 1;
         while (i < html.size() && std::isalnum(static_cast<unsigned char>(html[i])))
@@ -35,8 +34,7 @@ std::vector<Tag> scan(const std::string& html) {
         while (i < html.size() && html[i] != '>') {
             while (html[i] == ' ' || html[i] == '/') ++i;
             std::string key;
-            while (i < html.size() && !std::strchr(" =>/", html[i]))
-                key += static_cast<char>(std::tolower(html[i++]));
+            while (i < html.size() && !std::strchr(" =>/", html[i])) key += static_cast<char>(std::tolower(html[i++]));
             std::string value;
             if (html[i] == '=') {
                 char quote = html[++i];
@@ -48,16 +46,18 @@ std::vector<Tag> scan(const std::string& html) {
             if (!key.empty()) tag.attrs[key] = value;
         }
         size_t close = html.find("</" + tag.name + ">", i);
-        if (tag.name == "button" || tag.name == "script" || tag.name == "label" || tag.name == "span" || tag.name == "p")
+        if (tag.name == "button" || tag.name == "script" || tag.name == "label" || tag.name == "span" ||
+            tag.name == "p")
             tag.text = html.substr(i + 1, close - i - 1);
         tags.push_back(tag);
     }
     return tags;
 }
 
-const std::set<std::string> pageTags = {"html", "head", "meta", "title", "link", "script", "body", "header", "p",
-                                        "a", "strong", "form", "input", "button", "main", "h1", "h2", "h3", "section",
-                                        "ul", "li", "label", "span", "nav", "div", "details", "summary", "progress"};
+const std::set<std::string> pageTags = {"html",   "head", "meta", "title",  "link",    "script",  "body",
+                                        "header", "p",    "a",    "strong", "form",    "input",   "button",
+                                        "main",   "h1",   "h2",   "h3",     "section", "ul",      "li",
+                                        "label",  "span", "nav",  "div",    "details", "summary", "progress"};
 
 // What every page must keep, whatever the directory or the user put into it.
 void expectSoundPage(const std::string& html, const std::string& hostile, const std::string& token) {
@@ -76,8 +76,10 @@ void expectSoundPage(const std::string& html, const std::string& hostile, const 
             EXPECT_FALSE(key == "style" || key.rfind("on", 0) == 0) << key;
             if (key == "href") {
                 EXPECT_EQ(value.rfind("/", 0), 0u) << value;
-                EXPECT_EQ(value.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%-._~/?="),
-                          std::string::npos) << value;
+                EXPECT_EQ(
+                    value.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%-._~/?="),
+                    std::string::npos)
+                    << value;
             }
         }
         if (tag.name == "script") {
@@ -101,11 +103,8 @@ void expectSoundPage(const std::string& html, const std::string& hostile, const 
 }
 
 const char* const hostileNames[] = {
-    "<script>alert(1)</script>",
-    "\"><img src=x onerror=alert(1)>",
-    "Tom & Jerry's \"Klasse\"",
-    "javascript:alert('x')",
-    "' onmouseover='alert(1)",
+    "<script>alert(1)</script>", "\"><img src=x onerror=alert(1)>", "Tom & Jerry's \"Klasse\"",
+    "javascript:alert('x')",     "' onmouseover='alert(1)",
 };
 
 TEST(Page, HostileNamesAreEscapedInEveryViewAndTheCspHolds) {
@@ -147,9 +146,14 @@ TEST(Page, ClassShowsStateHoldersEndsAndTheLessonButton) {
     deny::Hold forGood{2, "anna.5a.schule", "schmidt.lehrer.schule", now, 0, "T", "deny"};
     std::vector<page::PupilView> pupils{{PupilEntry{"anna.5a.schule", "anna", "anna", true}, {lesson, forGood}},
                                         {PupilEntry{"ben.5a.schule", "ben", "ben", false}, {}}};
-    struct Case { std::time_t lessonEnd; bool disabled; std::string hint; };
+    struct Case {
+        std::time_t lessonEnd;
+        bool disabled;
+        std::string hint;
+    };
     for (const Case& c : {Case{now + 1800, false, "10:20"}, Case{0, true, "keine Stunde"}}) {
-        std::string html = page::classPage({"mueller.lehrer.schule", "t"}, {"5a.schule", "5a"}, pupils, c.lessonEnd, now, {});
+        std::string html =
+            page::classPage({"mueller.lehrer.schule", "t"}, {"5a.schule", "5a"}, pupils, c.lessonEnd, now, {});
         EXPECT_NE(html.find("gesperrt von mueller.lehrer.schule bis 10:20"), std::string::npos);
         EXPECT_NE(html.find("gesperrt von schmidt.lehrer.schule bis auf Weiteres"), std::string::npos);
         EXPECT_NE(html.find("Internet: aus</p>\n<ul class=\"sperren\">"), std::string::npos);
@@ -165,14 +169,15 @@ TEST(Page, ClassShowsStateHoldersEndsAndTheLessonButton) {
                 if (other.attrs.count("id") && other.attr("id") == tag.attr("aria-describedby")) hintText = other.text;
             EXPECT_NE(hintText.find(c.hint), std::string::npos) << hintText;
         }
-        EXPECT_EQ(lessonButtons, 3u);  // the class and each pupil
+        EXPECT_EQ(lessonButtons, 3u);                                                   // the class and each pupil
         EXPECT_NE(html.find("name=\"names\" value=\"5a.schule\""), std::string::npos);  // the class by its name
     }
 }
 
 TEST(Page, JobPageRefreshesWhileRunningThenShowsTheResultAndTheWayBack) {
     page::JobView running{7, true, 3, 10, false, "", {}, "5a.schule"};
-    page::JobView done{7, false, 10, 10, true, "Tarvel Internet-Stop", {"10 von 10 Benutzern wurden geändert."}, "5a.schule"};
+    page::JobView done{
+        7, false, 10, 10, true, "Tarvel Internet-Stop", {"10 von 10 Benutzern wurden geändert."}, "5a.schule"};
     std::string during = page::jobPage({"t", "x"}, running), after = page::jobPage({"t", "x"}, done);
     EXPECT_NE(during.find("<meta http-equiv=\"refresh\""), std::string::npos);
     EXPECT_NE(during.find("Auftrag 7: 3 von 10"), std::string::npos);
