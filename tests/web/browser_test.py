@@ -258,6 +258,7 @@ class TeachersInTheBrowser(unittest.TestCase):
         teacher.wait(lambda: "Tarvel Internet-Stop" in teacher.status(), "the refused stop's result")
         refusal = teacher.status()
         self.assertIn("Es sind Fehler aufgetreten!", refusal)
+        self.assertIn("Fehler -672", refusal)  # the directory's own reason: no access
         self.assertTrue(all(state == "Internet: an" for _, state, _ in teacher.pupils()), teacher.pupils())
 
         teacher.driver.find_element(By.CSS_SELECTOR, "form.abmelden button").click()
