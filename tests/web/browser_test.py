@@ -214,11 +214,17 @@ class TeachersInTheBrowser(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="tarvel-browser-")
-        cls.service = WebService(cls.folder)
+        try:
+            cls.service = WebService(cls.folder)
+        except BaseException:
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            raise
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
+        # ctest shows this only when the test fails.
+        sys.stderr.write("tarvel-web said:\n" + cls.service.output()[-4000:])
         shutil.rmtree(cls.folder, ignore_errors=True)
 
     def browser(self, name, size):
