@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,78 +81,21 @@ TEST_F(Holds, IntentsCountAndAStopKeepsOnlyThePupilsItPutInTheGroup) {
     EXPECT_GT(later[0], ids.back() + 1);
 }
 
-// Each case starts from: A holds P1 and P3 until 100, B holds P1 for good.
-TEST_F(Holds, ReleaseGoAndTheTimerEndOnlyWhatTheyShould) {
-    struct Case {
-        const char* name;
-        std::function<void(deny::HoldStore&, std::string&)> run;
-        std::vector<std::string> left;
-    };
-    auto ok = [](bool b, const std::string& e) { EXPECT_TRUE(b) << e; };
-    const std::vector<Case> cases = {
-        {"A's release frees only the pupil nobody else holds",
-         [&](deny::HoldStore& s, std::string& e) {
-             NameList nowFree;
-             std::vector<deny::Hold> ended;
-             ok(s.endOwn(kA, {kP1, kP2, kP3}, nowFree, ended, e), e);
-             EXPECT_EQ(nowFree, NameList{kP3});
-             EXPECT_EQ(ended.size(), 2u);
-         },
-         {"Gast03 lehrer2 0 held"}},
-        {"Internet an ends every hold and names it",
-         [&](deny::HoldStore& s, std::string& e) {
-             std::vector<deny::Hold> ended;
-             ok(s.endAll({kP1}, ended, e), e);
-             ASSERT_EQ(ended.size(), 2u);
-             EXPECT_NE(ended[0].holder, ended[1].holder);
-         },
-         {"Gast05 lehrer1 100 held"}},
-        {"due frees P3; P1 stays with B",
-         [&](deny::HoldStore& s, std::string& e) {
-             NameList toFree, again;
-             ok(s.beginDue(100, toFree, e), e);
-             EXPECT_EQ(toFree, NameList{kP3});
-             ok(s.finishDue(toFree, again, e), e);
-             EXPECT_EQ(again, NameList{});
-         },
-         {"Gast03 lehrer2 0 held"}},
-        {"nothing is due before its time",
-         [&](deny::HoldStore& s, std::string& e) {
-             NameList toFree;
-             ok(s.beginDue(99, toFree, e), e);
-             EXPECT_EQ(toFree, NameList{});
-         },
-         {"Gast03 lehrer1 100 held", "Gast03 lehrer2 0 held", "Gast05 lehrer1 100 held"}},
-        {"a new hold during due: stop again",
-         [&](deny::HoldStore& s, std::string& e) {
-             NameList toFree, again;
-             std::vector<uint64_t> ids;
-             ok(s.beginDue(100, toFree, e), e);
-             ok(s.addIntents(kB, {kP3}, 50, 0, kTree, kGroup, ids, e), e);
-             ok(s.finishDue(toFree, again, e), e);
-             EXPECT_EQ(again, NameList{kP3});
-         },
-         {"Gast03 lehrer2 0 held", "Gast05 lehrer2 0 intent"}},
-        {"a freeing that failed is taken up by the next run",
-         [&](deny::HoldStore& s, std::string& e) {
-             NameList toFree, again;
-             ok(s.beginDue(100, toFree, e), e);
-             ok(s.finishDue({}, again, e), e);
-             ok(s.beginDue(100, toFree, e), e);
-             EXPECT_EQ(toFree, NameList{kP3});
-         },
-         {"Gast03 lehrer2 0 held", "Gast05 lehrer1 100 releasing"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove(dir.file("holds"));
-        reopen();
-        stop(kA, {kP1, kP3}, 100, {kP1, kP3});
-        stop(kB, {kP1}, 0, {kP1});
-        reopen();
-        c.run(*store, error);
-        EXPECT_EQ(seen(), c.left);
-    }
+// Which pupils a release, a go and the timer free, with teachers' sessions, is the desk's test;
+// here what only the store keeps: a freeing that failed is taken up by the next run of the timer.
+TEST_F(Holds, AFreeingThatFailedIsTakenUpByTheNextRun) {
+    reopen();
+    stop(kA, {kP1, kP3}, 100, {kP1, kP3});
+    stop(kB, {kP1}, 0, {kP1});
+    NameList toFree, again;
+    ASSERT_TRUE(store->beginDue(100, toFree, error)) << error;
+    EXPECT_EQ(toFree, NameList{kP3});
+    ASSERT_TRUE(store->finishDue({}, again, error)) << error;
+    EXPECT_EQ(seen(), (std::vector<std::string>{"Gast03 lehrer2 0 held", "Gast05 lehrer1 100 releasing"}));
+    ASSERT_TRUE(store->beginDue(100, toFree, error)) << error;
+    EXPECT_EQ(toFree, NameList{kP3});
+    ASSERT_TRUE(store->finishDue(toFree, again, error)) << error;
+    EXPECT_EQ(seen(), std::vector<std::string>{"Gast03 lehrer2 0 held"});
 }
 
 TEST_F(Holds, AFileThatIsNotTheServicesOwnIsRefusedNeverTakenAsEmpty) {
@@ -169,8 +113,6 @@ TEST_F(Holds, AFileThatIsNotTheServicesOwnIsRefusedNeverTakenAsEmpty) {
          "Die Liste der Sperren ist ein symbolischer Verweis:"},
         {"another account's", [&](const std::string& f) { writeFile(f, "next\t2\n" + line); ASSERT_EQ(::chown(f.c_str(), 65534, 65534), 0); },
          "Die Liste der Sperren gehört nicht dem Konto"},
-        {"writable by others", [&](const std::string& f) { writeFile(f, "next\t2\n" + line); ::chmod(f.c_str(), 0622); },
-         "Die Liste der Sperren darf von anderen Konten geschrieben werden:"},
         {"folder open to all", [&](const std::string& f) { ::chmod(std::filesystem::path(f).parent_path().c_str(), 0777); },
          "Der Ordner der Sperren darf von anderen Konten geschrieben werden:"},
     };

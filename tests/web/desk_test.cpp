@@ -10,6 +10,7 @@
 #include "web/desk.h"
 
 #include <functional>
+#include <memory>
 #include <unordered_set>
 
 using testsupport::kDeny;
@@ -39,6 +40,32 @@ public:
         nwapi::InitNWConnection(ok);
         ASSERT_TRUE(ok) << op;
         bound = op;
+    }
+
+    // A fresh demo school bound as the administrator, a fresh state folder and its desk; p gets
+    // two pupils of KLASSE5A and one of a class the teacher may not change.
+    std::unique_ptr<testsupport::TempDir> school, state;
+    std::unique_ptr<deny::HoldStore> store;
+    std::unique_ptr<web::Desk> desk;
+    NameList p;
+    void freshSchool() {
+        desk.reset(), store.reset(), state.reset();
+        school = std::make_unique<testsupport::TempDir>();
+        state = std::make_unique<testsupport::TempDir>();
+        testsupport::useDemoTree(*school);
+        treeFile = school->file("school.tree");
+        bound.clear();
+        bindAs(kAdmin);
+        p.clear();
+        nwapi::SetzeContext("[root]");
+        ASSERT_TRUE(nwapi::SearchObjects("KLASSE5A.SCHUELER.UNTERRICHT", p, "User"));
+        p.resize(2);
+        ASSERT_TRUE(nwapi::SearchObjects(kOtherClass, p, "User"));
+        p.resize(3);
+        std::string error;
+        store = deny::HoldStore::open(state->path(), error);
+        ASSERT_TRUE(store) << error;
+        desk = std::make_unique<web::Desk>(*store, "SCHULSERVER", kDeny);
     }
 };
 
@@ -101,12 +128,9 @@ TEST_F(DeskTest, HoldsOfSeveralTeachersDecideWhenAPupilIsFree) {
     struct World {
         DeskTest& t;
         web::Desk& desk;
-        InProcessSession& teacher;
-        InProcessSession& other;
-        InProcessSession& service;
-        NameList p;  // P0, P1, and a pupil of a class the teacher may not change
+        InProcessSession teacher, other, service;  // the service is bound as the administrator
+        NameList p;
         std::time_t now;
-        deny::HoldStore& store;
     };
     struct Case {
         const char* name;
@@ -171,62 +195,35 @@ TEST_F(DeskTest, HoldsOfSeveralTeachersDecideWhenAPupilIsFree) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::TempDir school, state;
-        testsupport::useDemoTree(school);
-        treeFile = school.file("school.tree");
-        bound.clear();
-        bindAs(kAdmin);
-        NameList p;
-        nwapi::SetzeContext("[root]");
-        ASSERT_TRUE(nwapi::SearchObjects("KLASSE5A.SCHUELER.UNTERRICHT", p, "User"));
-        p.resize(2);
-        ASSERT_TRUE(nwapi::SearchObjects(kOtherClass, p, "User"));
-        p.resize(3);
-        std::string error;
-        auto store = deny::HoldStore::open(state.path(), error);
-        ASSERT_TRUE(store) << error;
-        web::Desk desk(*store, "SCHULSERVER", kDeny);
-        InProcessSession teacher(*this, kTeacher), other(*this, kAdmin), service(*this, kAdmin);
-        World w{*this, desk, teacher, other, service, p, std::time(nullptr), *store};
+        freshSchool();
+        World w{*this, *desk, {*this, kTeacher}, {*this, kAdmin}, {*this, kAdmin}, p, std::time(nullptr)};
         const web::DeskResult r = c.run(w);
         EXPECT_EQ(r.ok, c.ok) << joined(r.lines) << r.stateError;
         for (const std::string& s : c.said) EXPECT_NE(joined(r.lines).find(s), std::string::npos) << s << " in\n" << joined(r.lines);
         for (size_t i = 0; i < 3; ++i) EXPECT_EQ(holds(kDenyFull, "Member", p[i]), c.stopped[i]) << p[i];
         // Every stopped pupil of the three has a hold, and every hold is on a stopped pupil.
         std::vector<deny::Hold> left;
+        std::string error;
         ASSERT_TRUE(store->all(left, error)) << error;
         EXPECT_EQ(left.size(), c.holdsLeft);
         for (const deny::Hold& h : left) EXPECT_TRUE(holds(kDenyFull, "Member", h.user)) << h.user;
     }
 }
 
-// The hold store failing before a change: nothing in the directory is touched.
+// The hold store failing: nothing in the directory is touched, and the result says why.
 TEST_F(DeskTest, AFailingStoreChangesNothing) {
-    testsupport::TempDir state;
-    startDemo();
-    bindAs(kAdmin);
-    NameList p;
-    nwapi::SetzeContext("[root]");
-    ASSERT_TRUE(nwapi::SearchObjects("KLASSE5A.SCHUELER.UNTERRICHT", p, "User"));
-    std::string error;
-    auto store = deny::HoldStore::open(state.path(), error);
-    ASSERT_TRUE(store) << error;
-    web::Desk desk(*store, "SCHULSERVER", kDeny);
+    freshSchool();
     InProcessSession teacher(*this, kAdmin);
-    ASSERT_TRUE(desk.stop(teacher, {p[0]}, 0).ok);
-    testsupport::writeFile(state.file("holds"), "damaged\n");
-    const std::vector<std::pair<const char*, std::function<web::DeskResult()>>> calls = {
-        {"stop", [&] { return desk.stop(teacher, {p[1]}, 0); }},
-        {"release", [&] { return desk.release(teacher, {p[0]}); }},
-        {"go", [&] { return desk.go(teacher, {p[0]}); }},
-        {"due", [&] { return desk.due(teacher, std::time(nullptr) + 86400); }},
-    };
-    for (const auto& [name, call] : calls) {
-        SCOPED_TRACE(name);
-        const web::DeskResult r = call();
-        EXPECT_FALSE(r.ok);
+    ASSERT_TRUE(desk->stop(teacher, {p[0]}, 0).ok);
+    testsupport::writeFile(state->file("holds"), "damaged\n");
+    const std::vector<std::function<web::DeskResult()>> calls = {
+        [&] { return desk->stop(teacher, {p[1]}, 0); }, [&] { return desk->release(teacher, {p[0]}); },
+        [&] { return desk->go(teacher, {p[0]}); }, [&] { return desk->due(teacher, std::time(nullptr) + 86400); }};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const web::DeskResult r = calls[i]();
+        EXPECT_FALSE(r.ok) << i;
         EXPECT_NE(r.stateError.find("Die Liste der Sperren kann nicht gelesen werden:"), std::string::npos) << r.stateError;
-        EXPECT_TRUE(holds(kDenyFull, "Member", p[0]));
-        EXPECT_FALSE(holds(kDenyFull, "Member", p[1]));
+        EXPECT_TRUE(holds(kDenyFull, "Member", p[0])) << i;
+        EXPECT_FALSE(holds(kDenyFull, "Member", p[1])) << i;
     }
 }
