@@ -2,6 +2,7 @@
 // the page and the API share. The routes themselves are in page_routes.cpp and api_routes.cpp.
 #include "web/app_impl.h"
 
+#include "deny/audit.h"
 #include "nwapi/client_config.h"
 #include "nwclient/client_setup.h"
 #include "platform/ports.h"
@@ -280,6 +281,12 @@ void AppImpl::tick(std::time_t now) {
     basicPool_.expire(now);
     jobs_.prune(now);
     runDue(now);
+    if (now - lastAuditPrune_ >= 24 * 60 * 60) {
+        lastAuditPrune_ = now;
+        std::string error;
+        if (!deny::pruneAudit(deny::auditLogPath(), config_.auditDays, now, error))
+            std::fprintf(stderr, "tarvel-web: %s\n", logSafe(error).c_str());
+    }
 }
 
 void AppImpl::runDue(std::time_t now) {
