@@ -265,17 +265,10 @@ struct HttpServer::Impl {
             return MHD_YES;
         }
         if (*uploadSize != 0) {
-            if (p->tooLarge) {
-                *uploadSize = 0;
-                return MHD_YES;
-            }
-            if (p->request.body.size() + *uploadSize > options.maxBody) {
-                // A body without a length that grows too large: answered at once, and MHD closes
-                // the connection instead of reading the rest.
-                p->tooLarge = true;
-                *uploadSize = 0;
-                return send(connection, ownAnswer(p->request.path, 413, "Die Anfrage ist zu groß."));
-            }
+            if (p->tooLarge) return MHD_NO;
+            // A body without a length that grows too large: MHD takes no answer in the middle of
+            // a body, so the connection is closed instead of reading the rest.
+            if (p->request.body.size() + *uploadSize > options.maxBody) return MHD_NO;
             p->request.body.append(uploadData, *uploadSize);
             if (p->post && MHD_post_process(p->post, uploadData, *uploadSize) != MHD_YES) {
                 MHD_destroy_post_processor(p->post);
