@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -67,7 +68,7 @@ std::string readUntilClosed(int fd) {
     char buffer[4096];
     ssize_t n;
     while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) got.append(buffer, static_cast<size_t>(n));
-    if (n < 0) got += "<still open>";
+    if (n < 0 && errno != ECONNRESET) got += "<still open>";
     return got;
 }
 
