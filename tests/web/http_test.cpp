@@ -149,7 +149,7 @@ TEST_F(HttpServer, ClientAddressFromXForwardedForOnlyBehindATrustedProxy) {
         const char* seen;
     } cases[] = {
         {{}, "203.0.113.9", "from=127.0.0.1"},
-        {{"127.0.0.1"}, "198.51.100.1, 203.0.113.9", "from=203.0.113.9"},  // the hop our proxy added
+        {{"127.0.0.1"}, "198.51.100.1, 192.0.2.7, 203.0.113.9", "from=203.0.113.9"},  // the hop our proxy added
         {{"127.0.0.1"}, "203.0.113.9, <script>", "from=127.0.0.1"},
         {{"10.0.0.1"}, "203.0.113.9", "from=127.0.0.1"},
     };
