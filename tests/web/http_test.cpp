@@ -50,8 +50,8 @@ Answer fetch(const std::string& url, const std::string& post = {}, std::vector<s
     return a;
 }
 
-// A raw connection that sends text and says whether the server closed it (rather than the wait running out).
-int rawConnect(int port) {
+// A raw connection that sends text, and what it reads until the server closes it (rather than the wait running out).
+int rawSend(int port, const std::string& text) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -60,6 +60,7 @@ int rawConnect(int port) {
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     timeval wait{6, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     return fd;
 }
 
@@ -166,9 +167,7 @@ TEST_F(HttpServer, TooLargeBodyIsRefusedWithoutReadingIt) {
     options.maxBody = 1024;
     start();
     // Announced: the answer comes although the body never follows.
-    const int fd = rawConnect(server.port());
-    const std::string head = "POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n";
-    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    const int fd = rawSend(server.port(), "POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000\r\n\r\n");
     EXPECT_EQ(readUntilClosed(fd).rfind("HTTP/1.1 413", 0), 0u);
     ::close(fd);
     // Sent in chunks without a length: closed unanswered, as MHD takes no answer in mid-body.
@@ -182,13 +181,8 @@ TEST_F(HttpServer, SlowClientsAndTooManyConnectionsFromOneAddressAreClosed) {
     start();
     const std::string half = "GET / HTTP/1.1\r\nHost: x\r\n";
     int held[2];
-    for (int& fd : held) {
-        fd = rawConnect(server.port());
-        ::send(fd, half.data(), half.size(), MSG_NOSIGNAL);
-    }
-    const int third = rawConnect(server.port());
-    const std::string whole = half + "Connection: close\r\n\r\n";
-    ::send(third, whole.data(), whole.size(), MSG_NOSIGNAL);
+    for (int& fd : held) fd = rawSend(server.port(), half);
+    const int third = rawSend(server.port(), half + "Connection: close\r\n\r\n");
     EXPECT_EQ(readUntilClosed(third), "") << "a third connection from one address was served";
     for (int fd : held) EXPECT_EQ(readUntilClosed(fd), "") << "half a header held the connection";
     for (int fd : {held[0], held[1], third}) ::close(fd);
