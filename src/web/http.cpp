@@ -134,6 +134,7 @@ struct Pending {
     Request request;
     MHD_PostProcessor* post = nullptr;
     bool tooLarge = false;
+    bool repeated = false;  // the form field being read was seen before
     bool dispatched = false;
     bool answered = false;  // the handler's response is ready
     Response response;
@@ -229,10 +230,13 @@ struct HttpServer::Impl {
         return MHD_YES;
     }
 
+    // MHD hands a long value over in pieces (off > 0). A repeated field keeps its first value, as
+    // the query does: joining them would let a second "token" extend the first.
     static MHD_Result formField(void* cls, MHD_ValueKind, const char* key, const char*, const char*, const char*,
-                                const char* data, uint64_t, size_t size) {
-        auto* request = static_cast<Request*>(cls);
-        request->form[key].append(data ? data : "", size);
+                                const char* data, uint64_t off, size_t size) {
+        auto* p = static_cast<Pending*>(cls);
+        if (off == 0) p->repeated = !p->request.form.emplace(key, std::string()).second;
+        if (!p->repeated) p->request.form[key].append(data ? data : "", size);
         return MHD_YES;
     }
 
@@ -261,7 +265,7 @@ struct HttpServer::Impl {
             const auto type = p->request.headers.find("content-type");
             if (type != p->request.headers.end() &&
                 lowerAscii(type->second).rfind(MHD_HTTP_POST_ENCODING_FORM_URLENCODED, 0) == 0)
-                p->post = MHD_create_post_processor(connection, 4096, &formField, &p->request);
+                p->post = MHD_create_post_processor(connection, 4096, &formField, p);
             return MHD_YES;
         }
         if (*uploadSize != 0) {

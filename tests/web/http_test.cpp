@@ -82,7 +82,7 @@ struct Echo {
         for (int i = 0; r.path == "/wait" && !released && i < 100; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         auto value = [](const auto& map, const char* key) { return map.count(key) ? map.at(key) : "-"; };
-        out.body = r.method + " " + r.path + " q=" + value(r.query, "q") + " f=" + value(r.form, "f") +
+        out.body = r.method + " " + r.path + " q=" + value(r.query, "q") + " f=" + value(r.form, "f") + "|" + value(r.form, "g") +
                    " c=" + value(r.cookies, "tarvel") + " h=" + value(r.headers, "x-probe") + " from=" +
                    r.clientAddress + (r.path == "/wait" && !released ? " alone" : "");
         return out;
@@ -117,10 +117,10 @@ struct HttpServer : ::testing::Test {
 TEST_F(HttpServer, TlsRequestIsParsedByMhdAndEveryAnswerCarriesTheSecurityHeaders) {
     useCertificate();
     start();
-    const Answer a = fetch(url("/p?q=a%20b", true), "f=%C3%A4+x&g=1",
+    const Answer a = fetch(url("/p?q=a%20b", true), "f=%C3%A4+x&f=2&g=%3Cz%3E",
                            {"Cookie: tarvel=abc; other=1", "X-Probe: yes"});
     EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(a.body, "POST /p q=a b f=ä x c=abc h=yes from=127.0.0.1");
+    EXPECT_EQ(a.body, "POST /p q=a b f=ä x|<z> c=abc h=yes from=127.0.0.1");
     for (const char* header : {"Strict-Transport-Security: max-age=", "X-Content-Type-Options: nosniff",
                                "Referrer-Policy: no-referrer", "Cache-Control: no-store",
                                "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
