@@ -61,7 +61,10 @@ if [ -x "$build/tarvel-web" ]; then
   done
   if command -v systemd-analyze >/dev/null; then
     # A mistyped hardening key is only warned about (and ignored): that counts as a failure here.
-    if ! systemd-analyze verify --man=no "$unit" >"$scratch/verify.log" 2>&1 || grep -q 'ignoring' "$scratch/verify.log"; then
+    # The program is not installed on this machine: a stand-in takes its place for the check.
+    sed 's|^ExecStart=/usr/bin/tarvel-web |ExecStart=/bin/true |' "$unit" >"$scratch/tarvel-web.service"
+    if ! systemd-analyze verify --man=no "$scratch/tarvel-web.service" >"$scratch/verify.log" 2>&1 \
+       || grep -q 'ignoring' "$scratch/verify.log"; then
       cat "$scratch/verify.log"; fail "systemd-analyze verify finds faults in tarvel-web.service"
     fi
   fi
