@@ -1,6 +1,7 @@
 #include "deny/audit.h"
 
 #include "deny/client_conf.h"
+#include "deny/state_file.h"
 #include "nwapi/names.h"
 #include "platform/ports.h"
 
@@ -215,6 +216,73 @@ bool auditLineTime(const std::string& line, std::time_t& when) {
     tm.tm_sec = s;
     const long offset = (oh * 3600L + om * 60L) * (sign == '-' ? -1 : 1);
     when = timegm(&tm) - offset;
+    return true;
+}
+
+namespace {
+
+// Reads what fd holds from offset on; false on a read error.
+bool readRest(int fd, off_t& offset, std::string& out) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        out.append(buffer, size_t(n));
+        offset += n;
+    }
+}
+
+}  // namespace
+
+bool pruneAudit(const std::string& path, int days, std::time_t now, std::string& error) {
+    auto fail = [&](const std::string& reason) {
+        error = platform::joinLines({"Das Protokoll kann nicht gekürzt werden:", path, reason});
+        return false;
+    };
+    if (days <= 0) return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return true;
+        const int err = errno;
+        struct stat st{};
+        const std::string kind = ::lstat(path.c_str(), &st) == 0 ? kindOf(st.st_mode) : std::string();
+        return fail(kind.empty() ? std::strerror(err) : notRegular(kind));
+    }
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    if (!statefile::checkOwnFile(fd, path, "Das Protokoll", error)) return false;
+    std::string text;
+    off_t offset = 0;
+    if (!readRest(fd, offset, text)) return fail(std::strerror(errno));
+    const std::time_t oldest = now - std::time_t(days) * 86400;
+    std::string kept;
+    bool dropped = false;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(start, end - start);
+        std::time_t when = 0;
+        if (auditLineTime(line, when) && when < oldest) dropped = true;
+        else kept += line;
+        start = end;
+    }
+    if (!dropped) return true;
+    // Lines written meanwhile go along: those before the rename into the new file, those a
+    // writer that had opened the old one adds after it are appended once more below.
+    if (!readRest(fd, offset, kept)) return fail(std::strerror(errno));
+    statefile::Words words{"Das Protokoll", "", "", "Das Protokoll kann nicht gekürzt werden:", "", ""};
+    if (!statefile::replaceFile(path, kept, words, error)) return false;
+    std::string late;
+    if (readRest(fd, offset, late) && !late.empty()) {
+        const int out = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool ok = out >= 0 && ::write(out, late.data(), late.size()) == ssize_t(late.size());
+        if (out >= 0) ::close(out);
+        if (!ok) return fail(std::strerror(errno));
+    }
     return true;
 }
 

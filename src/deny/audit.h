@@ -44,6 +44,12 @@ bool writeAuditBegun(const std::string& action, const text::NameList& users, siz
 // How many writes failed in this process (a program's exit status says "partly done").
 size_t auditFailures();
 
+// Drops the trail's lines older than days before now (lines without a time stay), replacing the
+// file atomically; the syslog copy is untouched. The same rules as for writing: a regular file of
+// this account, never through a link, never waited on. A missing trail is nothing to prune.
+// Lines appended while it runs are carried over. False with error set (German).
+bool pruneAudit(const std::string& path, int days, std::time_t now, std::string& error);
+
 // The time at the start of a trail line; false when the line does not start with one.
 bool auditLineTime(const std::string& line, std::time_t& when);
 

@@ -1,6 +1,7 @@
 #include "deny/schedule.h"
 
 #include "deny/client_conf.h"
+#include "deny/state_file.h"
 #include "platform/ports.h"
 
 #include <algorithm>
@@ -25,36 +26,18 @@ constexpr const char* Header =
 
 SchedulePointHook pointHook;
 
-std::string escapeField(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
+const statefile::Words& words() {
+    static const statefile::Words w{"Der Zeitplan",
+                                    "Die Sperrdatei des Zeitplans",
+                                    "Der Zeitplan kann nicht gelesen werden:",
+                                    "Der Zeitplan kann nicht geschrieben werden:",
+                                    "Der Zeitplan kann nicht gesperrt werden:",
+                                    "Der Zeitplan ist gerade von einem anderen Vorgang gesperrt"};
+    return w;
 }
 
-bool unescapeField(const std::string& s, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\') {
-            out += s[i];
-            continue;
-        }
-        if (++i == s.size()) return false;
-        switch (s[i]) {
-            case '\\': out += '\\'; break;
-            case 't': out += '\t'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            default: return false;
-        }
-    }
-    return !out.empty();
-}
+using statefile::escapeField;
+using statefile::unescapeField;
 
 std::string stateText(const PendingGo& e) {
     switch (e.state) {
@@ -118,79 +101,12 @@ bool parseSchedule(const std::string& text, const std::string& path, std::vector
     return true;
 }
 
-// A file of the schedule frees pupils: it must be a regular file (a FIFO would hang every
-// reader) of this account, and nobody else may write it.
-bool checkOwnFile(int fd, const std::string& path, const char* what, std::string& error) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = platform::joinLines({std::string(what) + " kann nicht geprüft werden:", path, std::strerror(errno)});
-        return false;
-    }
-    std::string why;
-    if (!S_ISREG(st.st_mode)) why = " ist keine gewöhnliche Datei:";
-    else if (st.st_uid != ::geteuid()) why = " gehört nicht dem Konto, unter dem Tarvel läuft:";
-    else if (st.st_mode & (S_IWGRP | S_IWOTH)) why = " darf von anderen Konten geschrieben werden:";
-    if (why.empty()) return true;
-    error = platform::joinLines({std::string(what) + why, path, "Diese Datei wird nicht verwendet."});
-    return false;
-}
-
-std::string linkRefused(const std::string& path, const char* what) {
-    return platform::joinLines({std::string(what) + " ist ein symbolischer Verweis:", path, "Diese Datei wird nicht verwendet."});
-}
-
 bool writeSchedule(const std::string& path, const std::vector<PendingGo>& entries, std::string& error) {
     std::string text = std::string(Header) + "\n";
     for (const PendingGo& e : entries)
         text += std::to_string(static_cast<long long>(e.due)) + "\t" + escapeField(e.group) + "\t" +
                 escapeField(e.user) + stateText(e) + "\n";
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    int err = 0;
-    if (fd < 0) {
-        err = errno;
-    } else {
-        size_t done = 0;
-        while (done < text.size() && err == 0) {
-            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno != EINTR) err = errno;
-            if (n > 0) done += size_t(n);
-        }
-        if (err == 0 && ::fchmod(fd, 0600) != 0) err = errno;
-        if (err == 0 && ::fsync(fd) != 0) err = errno;
-        if (::close(fd) != 0 && err == 0) err = errno;
-        if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-        if (err != 0) ::unlink(temp.c_str());
-    }
-    if (err == 0) return true;
-    error = platform::joinLines({"Der Zeitplan kann nicht geschrieben werden:", path, std::strerror(err)});
-    return false;
-}
-
-// Opens (creating it 0600 when missing) the lock file: never through a link, never a FIFO.
-int openLockFile(const std::string& lockPath, std::string& error) {
-    const char* what = "Die Sperrdatei des Zeitplans";
-    // Created here: 0600 whatever the umask.
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 && ::fchmod(fd, 0600) != 0) {
-        const int err = errno;
-        ::close(fd);
-        fd = -1;
-        errno = err;
-    } else if (fd < 0 && errno == EEXIST) {
-        fd = ::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    }
-    if (fd < 0) {
-        error = errno == ELOOP ? linkRefused(lockPath, what)
-                               : platform::joinLines({"Der Zeitplan kann nicht gesperrt werden:", lockPath,
-                                                      std::strerror(errno)});
-        return -1;
-    }
-    if (!checkOwnFile(fd, lockPath, what, error)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return statefile::replaceFile(path, text, words(), error);
 }
 
 }  // namespace
@@ -219,26 +135,10 @@ bool isCarriedOutBy(const PendingGo& e, const std::string& group) {
 
 bool readSchedule(const std::string& path, std::vector<PendingGo>& entries, std::string& error) {
     entries.clear();
-    // O_NONBLOCK: a FIFO put in its place must not hang the window or the timer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return true;  // nothing planned (yet)
-        error = errno == ELOOP ? linkRefused(path, "Der Zeitplan") : unreadable(path, std::strerror(errno));
-        return false;
-    }
     std::string text;
-    bool ok = checkOwnFile(fd, path, "Der Zeitplan", error);
-    for (char buffer[65536]; ok;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n > 0) text.append(buffer, size_t(n));
-        else if (errno != EINTR) {
-            error = unreadable(path, std::strerror(errno));
-            ok = false;
-        }
-    }
-    ::close(fd);
-    return ok && parseSchedule(text, path, entries, error);
+    bool exists = false;
+    if (!statefile::readOwnFile(path, words(), text, exists, error)) return false;
+    return !exists || parseSchedule(text, path, entries, error);
 }
 
 ScheduleLock::~ScheduleLock() {
@@ -246,36 +146,12 @@ ScheduleLock::~ScheduleLock() {
 }
 
 bool ScheduleLock::lock(const std::string& schedule, Slot slot, bool wait, std::string& error) {
-    const std::string lockPath = schedule + ".lock";
-    fd_ = openLockFile(lockPath, error);
-    if (fd_ < 0) return false;
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = slot;
-    range.l_len = 1;
     const int seconds = wait ? readClientConf().lockTimeout : 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-        if (::fcntl(fd_, F_OFD_SETLK, &range) == 0) return true;
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-            error = platform::joinLines({"Der Zeitplan kann nicht gesperrt werden:", lockPath, std::strerror(errno)});
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            busy_ = true;
-            error = platform::joinLines({"Der Zeitplan ist gerade von einem anderen Vorgang gesperrt" +
-                                             (seconds > 0 ? " (gewartet: " + std::to_string(seconds) + " Sekunden)" : std::string()) + ":",
-                                         lockPath, "Bitte später noch einmal versuchen (LockTimeout= in nwclient.conf)."});
-            break;
-        }
+    fd_ = statefile::lockByte(schedule + ".lock", slot, seconds, words(), [] {
         schedulePoint("lock busy");
         platform::pumpMessages();  // the window stays responsive while it waits
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::close(fd_);
-    fd_ = -1;
-    return false;
+    }, busy_, error);
+    return fd_ >= 0;
 }
 
 bool updateSchedule(const std::string& path, const std::function<bool(std::vector<PendingGo>&)>& change,

@@ -15,6 +15,10 @@ namespace web::page {
 
 // <, >, &, " and ' as entities.
 std::string escape(const std::string& text);
+// Every byte but A-Z a-z 0-9 - . _ ~ as %XX, for a name put into an address.
+std::string percentEncode(const std::string& text);
+// "/klasse?name=..." for a class (not yet escaped for an attribute).
+std::string classAddress(const std::string& className);
 
 struct Frame {
     std::string teacher;  // who is logged in (empty on the login page)

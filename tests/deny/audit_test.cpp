@@ -93,3 +93,29 @@ TEST_F(AuditTrail, BegunBeforeTheChangeAndAFailureIsNeverDone) {
         EXPECT_EQ(result(readFile(dir.file("audit.log"))), want + "\n");
     }
 }
+
+// AuditDays=: lines older than the days go (a line without a time stays), the file is replaced
+// as the trail's own; a link or a pipe in its place is refused and left alone.
+TEST_F(AuditTrail, PruningDropsOnlyOldLinesAndRefusesWhatIsNoTrail) {
+    const std::time_t now = 1780000000;
+    auto line = [&](int daysAgo) { return deny::formatAuditLine(now - daysAgo * 86400 + 60, "a.U", {"stop", {"p.K"}, "done"}) + "\n"; };
+    const std::string trail = dir.file("audit.log");
+    writeFile(trail, line(400) + line(91) + "no time here\n" + line(89) + line(0));
+    ::chmod(trail.c_str(), 0644);
+    std::string error;
+    ASSERT_TRUE(deny::pruneAudit(trail, 90, now, error)) << error;
+    EXPECT_EQ(readFile(trail), "no time here\n" + line(89) + line(0));
+    EXPECT_EQ(mode(trail), 0600u);
+    EXPECT_TRUE(deny::pruneAudit(dir.file("none.log"), 90, now, error)) << "no trail yet: nothing to prune";
+
+    writeFile(dir.file("outside"), line(400));
+    ::symlink(dir.file("outside").c_str(), dir.file("link").c_str());
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
+    for (const auto& [path, said] : std::vector<std::pair<std::string, std::string>>{
+             {dir.file("link"), "ein symbolischer Verweis"}, {dir.file("fifo"), "ist keine gewöhnliche Datei"}}) {
+        error.clear();
+        EXPECT_FALSE(deny::pruneAudit(path, 90, now, error)) << path;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    }
+    EXPECT_EQ(readFile(dir.file("outside")), line(400));
+}
