@@ -3,6 +3,7 @@
 #include "ctl/ctl.h"
 #include "ctl/terminal_ports.h"
 #include "deny/schedule.h"
+#include "deny/service.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "platform/config_files.h"
@@ -45,7 +46,9 @@ const char* const Usage =
     "Exit-Status: 0 erledigt, 1 fehlgeschlagen oder nur teilweise erledigt, 2 falscher Aufruf.\n"
     "Ohne --nwclient und --ini werden nwclient.conf und tarvel.ini gesucht: in ~/.config/tarvel/\n"
     "(bzw. $XDG_CONFIG_HOME/tarvel/), in /etc/tarvel/, dann neben dem Programm.\n"
-    "Das Kennwort kommt aus PasswordFile= der nwclient.conf oder wird am Terminal erfragt.\n";
+    "Das Kennwort kommt aus PasswordFile= der nwclient.conf oder wird am Terminal erfragt.\n"
+    "Mit Service=https://SERVER:8443 in der nwclient.conf gehen stop, go, pending und log über den\n"
+    "Dienst der Schule (tarvel-web) mit dem eigenen Login; due führt dann der Dienst aus.\n";
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -151,6 +154,17 @@ int main(int argc, char** argv) {
     if ((!iniOption.empty() || !iniSwitch.empty()) && namedFileMissing(iniOption.empty() ? "/ini" : "--ini", iniPath))
         return ctl::WrongUse;
 
+    // With a service the school's state is its: stops, goes, the holds and the trail go through it.
+    if (const std::string service = deny::serviceAddress();
+        !service.empty() && (c == "stop" || c == "go" || c == "pending" || c == "log" || c == "due")) {
+        if (const std::string problem = deny::serviceAddressProblem(service); !problem.empty())
+            return wrongUse(problem);
+        if (options.dryRun && c != "due") return wrongUse("--dry-run gibt es mit Service= nicht");
+        if (c == "stop" || c == "go") return ctl::cmdServiceStopGo(c == "stop", options);
+        if (c == "pending") return ctl::cmdServicePending(options);
+        if (c == "log") return ctl::cmdServiceLog(options);
+        return ctl::cmdServiceDue();
+    }
     if (c == "pending") return ctl::cmdPending(options);
     if (c == "log") return ctl::cmdLog(options);
 
