@@ -177,19 +177,18 @@ bool writeLogin(const std::string& file, const std::string& login, const std::st
         error = "Die Anmeldedatei " + file + " kann nicht geschrieben werden: " + std::strerror(errno);
         return false;
     }
-    bool ok = ::fchmod(fd, 0600) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
+    int failure = ::fchmod(fd, 0600) == 0 ? 0 : errno;
+    for (size_t done = 0; !failure && done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
+        if (n <= 0) failure = n < 0 ? errno : EIO;
+        else done += static_cast<size_t>(n);
     }
-    ok = ok && ::fsync(fd) == 0;
-    const int writeError = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), file.c_str()) != 0) ok = false;
-    if (!ok) {
-        error = "Die Anmeldedatei " + file + " kann nicht geschrieben werden: " + std::strerror(writeError ? writeError : errno);
+    if (!failure && ::fsync(fd) != 0) failure = errno;
+    if (::close(fd) != 0 && !failure) failure = errno;
+    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0) failure = errno;
+    if (failure) {
+        error = "Die Anmeldedatei " + file + " kann nicht geschrieben werden: " + std::strerror(failure);
         ::unlink(temporary.c_str());
         return false;
     }
