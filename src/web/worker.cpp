@@ -60,14 +60,14 @@ struct Worker::Impl {
     // wait. Null when the worker is gone or did not answer in time.
     Json call(const Json& request, const std::function<void(const Json&)>& onProgress = {}) {
         if (ended()) return nullptr;
-        std::string text = request.dump();
-        const bool sent = wire::writeLine(fd, text);
-        wire::wipe(text);
+        std::string line = wire::text(request);
+        const bool sent = wire::writeLine(fd, line);
+        wire::wipe(line);
         if (!sent) {
             markDead();
             return nullptr;
         }
-        for (std::string line;;) {
+        for (;;) {
             if (reader.next(line, answerMs) != wire::LineReader::Result::Line) {
                 markDead();
                 return nullptr;

@@ -66,6 +66,8 @@ bool writeLine(int fd, const std::string& text) {
     return done == text.size() + 1;
 }
 
+std::string text(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
 Json toJson(const Box& box) { return Json{{"caption", box.caption}, {"text", box.text}}; }
 
 Box boxOf(const Json& json) { return Box{json.value("caption", std::string()), json.value("text", std::string())}; }

@@ -31,6 +31,9 @@ private:
     std::string buffer_;
 };
 
+// One line's text; bytes that are no UTF-8 (a name from a client, say) become U+FFFD instead of
+// ending the process with an exception.
+std::string text(const Json& json);
 // Writes text and a line end, whole; false when the other side is gone.
 bool writeLine(int fd, const std::string& text);
 

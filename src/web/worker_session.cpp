@@ -102,7 +102,7 @@ public:
             wire::wipe(request["password"].get_ref<std::string&>());
         answer["boxes"] = wire::boxesToJson(boxes_.take());
         const bool bound = answer.value("ok", false);
-        if (!wire::writeLine(fd_, answer.dump()) || !bound) return bound ? 1 : 0;
+        if (!wire::writeLine(fd_, wire::text(answer)) || !bound) return bound ? 1 : 0;
         for (;;) {
             const auto got = reader_.next(line, -1);
             if (got == wire::LineReader::Result::Closed) return 0;
@@ -110,7 +110,7 @@ public:
             Json r = Json::parse(line, nullptr, false);
             Json a = r.is_object() ? handle(r) : Json{{"ok", false}};
             a["boxes"] = wire::boxesToJson(boxes_.take());
-            if (!wire::writeLine(fd_, a.dump())) return 1;
+            if (!wire::writeLine(fd_, wire::text(a))) return 1;
         }
     }
 
@@ -246,7 +246,7 @@ private:
         const std::string group = settings::values().GroupInternetUserDeny;
         deny::JobOptions options;
         options.progress = [this](size_t done, size_t total) {
-            wire::writeLine(fd_, Json{{"progress", {done, total}}}.dump());
+            wire::writeLine(fd_, wire::text(Json{{"progress", {done, total}}}));
         };
         const deny::JobResult job = deny::runJob(direction, users, group, options);
         text::NameList members, inGroup;
