@@ -159,6 +159,11 @@ public:
     // value that can be named. ERR_NO_SUCH_VALUE when the attribute holds no such value.
     virtual NWDSCCODE removeSkippedValue(ObjectId, const std::string&, const std::string&) { return ERR_NO_SUCH_VALUE; }
 
+    // An LDAP server's DN of an object, and the object's typeless full name of a DN: the account a
+    // web session binds as. Empty where the directory has no DNs or the DN is none of the tree.
+    virtual std::string distinguishedNameOf(ObjectId) { return {}; }
+    virtual std::string fullNameOfDistinguishedName(const std::string&) { return {}; }
+
     // Contents of a stream attribute (syntax 21).
     virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;
 

@@ -233,6 +233,8 @@ public:
         if (problemDetail_.empty()) problemDetail_ = dn;
     }
     std::string problemDetail() override { return problemDetail_; }
+    std::string distinguishedNameOf(ObjectId id) override { return knows(id) && id != ROOT_ID ? dnOf(id) : std::string(); }
+    std::string fullNameOfDistinguishedName(const std::string& dn) override;
     void clearProblemDetail() { problemDetail_.clear(); }
     // A listing's or search's failure for the diagnostics log, with the server's words from the
     // answer just taken apart; `incomplete`: the server's limit ended even the smallest parts.
