@@ -121,7 +121,9 @@ std::string logSafe(const std::string& text) { return text::showControls(text); 
 
 }  // namespace
 
-std::unique_ptr<App> App::create(const WebConfig& config, std::string& error) {
+std::unique_ptr<App> App::create(const WebConfig& config, std::string& error) { return create(config, {}, error); }
+
+std::unique_ptr<App> App::create(const WebConfig& config, const std::string& workerProgram, std::string& error) {
     std::string tree, group, base;
     if (!readTreeName(config.clientConfiguration, tree, error)) return nullptr;
     if (!readDenySettings(config.settingsFile, group, base, error)) return nullptr;
@@ -129,19 +131,20 @@ std::unique_ptr<App> App::create(const WebConfig& config, std::string& error) {
     if (!store) return nullptr;
     LoginFailure failure = LoginFailure::None;
     std::string message;
-    auto service = Worker::start({config.clientConfiguration, config.settingsFile, config.loginFile}, "", "",
-                                 failure, message);
+    WorkerSetup setup{config.clientConfiguration, config.settingsFile, config.loginFile, workerProgram};
+    auto service = Worker::start(setup, "", "", failure, message);
     if (!service) {
         error = "Das Dienstkonto kann sich nicht am Verzeichnis anmelden: " + message;
         return nullptr;
     }
-    return std::make_unique<AppImpl>(config, std::move(store), tree, group, base, std::move(service));
+    return std::make_unique<AppImpl>(config, setup, std::move(store), tree, group, base, std::move(service));
 }
 
-AppImpl::AppImpl(const WebConfig& config, std::unique_ptr<deny::HoldStore> store, const std::string& tree,
-                 const std::string& group, const std::string& base, std::unique_ptr<Worker> service)
+AppImpl::AppImpl(const WebConfig& config, const WorkerSetup& setup, std::unique_ptr<deny::HoldStore> store,
+                 const std::string& tree, const std::string& group, const std::string& base,
+                 std::unique_ptr<Worker> service)
     : config_(config),
-      setup_{config.clientConfiguration, config.settingsFile, config.loginFile},
+      setup_(setup),
       store_(std::move(store)),
       holds_(std::make_unique<LockedHolds>(*store_)),
       desk_(*holds_, tree, group),

@@ -38,8 +38,9 @@ std::vector<std::string> resultLines(const DeskResult& result);
 
 class AppImpl final : public App {
 public:
-    AppImpl(const WebConfig& config, std::unique_ptr<deny::HoldStore> store, const std::string& tree,
-            const std::string& group, const std::string& base, std::unique_ptr<Worker> service);
+    AppImpl(const WebConfig& config, const WorkerSetup& setup, std::unique_ptr<deny::HoldStore> store,
+            const std::string& tree, const std::string& group, const std::string& base,
+            std::unique_ptr<Worker> service);
     ~AppImpl() override;
 
     Response handle(const Request& request) override;

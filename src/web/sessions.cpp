@@ -94,9 +94,10 @@ std::shared_ptr<BasicWorker> BasicPool::take(const std::string& login, const std
 
 void BasicPool::give(std::shared_ptr<BasicWorker> worker, std::time_t now) {
     if (!worker || worker->digest.empty() || !worker->worker->alive()) return;
+    const std::string login = worker->login;
     std::lock_guard lock(mutex_);
-    if (idle_.count(worker->login) >= BasicIdlePerLogin) return;  // ends as the caller drops it
-    idle_.emplace(worker->login, Idle{std::move(worker), now});
+    if (idle_.count(login) >= BasicIdlePerLogin) return;  // ends as the caller drops it
+    idle_.emplace(login, Idle{std::move(worker), now});
 }
 
 std::vector<std::shared_ptr<BasicWorker>> BasicPool::expire(std::time_t now, bool everything) {
