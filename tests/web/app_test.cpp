@@ -270,12 +270,27 @@ TEST_F(App, TheSixthFailedLoginWithinFiveMinutesWaits) {
         {"page", [&](const std::string& pw) { return send("POST", "/anmelden", {}, {{"login", "lehrer1"}, {"password", pw}}); }},
         {"API", [&](const std::string& pw) { return api("GET", "/api/classes", "admin:" + pw); }},
     };
+    // The API's worker kept for the right password is never handed to a wrong one.
+    EXPECT_EQ(api("GET", "/api/holds", "admin:geheim2").status, 200);
     for (const Case& c : cases) {
         for (int i = 0; i < 5; ++i) EXPECT_EQ(c.tryLogin("falsch").status, 401) << c.what << " " << i;
         Response r = c.tryLogin("falsch");
         EXPECT_EQ(r.status, 429) << c.what;
         EXPECT_GT(std::stoi(header(r, "Retry-After")), 0) << c.what;
     }
+}
+
+TEST_F(App, MaxSessionsCapsTheWorkersUntilOneEnds) {
+    config.maxSessions = 2;
+    start();
+    const std::string first = login("lehrer1", "geheim1");
+    login("admin", "geheim2");
+    Response full = send("POST", "/anmelden", {}, {{"login", "lehrer1"}, {"password", "geheim1"}});
+    EXPECT_EQ(full.status, 503);
+    EXPECT_NE(full.body.find("zu viele Sitzungen"), std::string::npos) << full.body;
+    EXPECT_EQ(api("GET", "/api/holds", "admin:geheim2").status, 503);
+    EXPECT_EQ(send("POST", "/abmelden", first, {{"token", token(first)}}).status, 303);
+    login("lehrer1", "geheim1");
 }
 
 }  // namespace
