@@ -280,6 +280,20 @@ TEST_F(App, TheSixthFailedLoginWithinFiveMinutesWaits) {
     }
 }
 
+TEST_F(App, TheTimerFreesATimedStopAsTheServiceAccount) {
+    const std::string t1 = login("lehrer1", "geheim1");
+    const std::string pupil = pupils(t1)[0]["name"];
+    EXPECT_TRUE(act(t1, "minuten", pupil, "1")["ok"]);
+    app->tick(std::time(nullptr) + 30);
+    EXPECT_EQ(pupils(t1)[0]["internet"], "aus");
+    app->tick(std::time(nullptr) + 2 * 60);
+    EXPECT_EQ(pupils(t1)[0]["internet"], "an");
+    EXPECT_EQ(json::parse(send("GET", "/api/holds", t1).body)["holds"].size(), 0u);
+    const json log = json::parse(send("GET", "/api/log", t1).body)["lines"];
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().get<std::string>().find("operator=" + Teacher2), std::string::npos) << log;
+}
+
 TEST_F(App, MaxSessionsCapsTheWorkersUntilOneEnds) {
     config.maxSessions = 2;
     start();
