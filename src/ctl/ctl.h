@@ -22,6 +22,7 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     bool logins = false;
+    bool ad = false;        // acl --ad
     std::string forText;    // stop --for
     std::string untilText;  // stop --until
     std::string since;      // log --since

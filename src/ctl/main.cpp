@@ -34,6 +34,8 @@ const char* const Usage =
     "  log [--since DATUM]               das Protokoll aller Änderungen\n"
     "  acl LEHRKRAFT CONTAINER...        OpenLDAP-Zugriffsregeln: die Lehrkraft sperrt und gibt nur\n"
     "                                    die Benutzer unter diesen Containern frei\n"
+    "  acl --ad LEHRKRAFT CONTAINER...   dasselbe für Active Directory: samba-tool-Befehle für je eine\n"
+    "                                    Klassengruppe und das Schreibrecht der Lehrkraft darauf\n"
     "\n"
     "Optionen:\n"
     "  --nwclient DATEI   diese nwclient.conf statt der gesuchten (auch --nwclient=DATEI)\n"
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
         else if (a == "--json") options.json = true;
         else if (a == "--dry-run") options.dryRun = true;
         else if (a == "--logins") options.logins = true;
+        else if (a == "--ad") options.ad = true;
         else if (a == "--for" || startsWith(a, "--for=")) {
             if (!valueOf("--for", options.forText)) return wrongUse("--for braucht eine Dauer");
         } else if (a == "--until" || startsWith(a, "--until=")) {
@@ -128,6 +131,7 @@ int main(int argc, char** argv) {
     if (takesNames && options.names.empty()) return wrongUse(c + " braucht mindestens einen Namen");
     if (!takesNames && !options.names.empty()) return wrongUse(c + " nimmt keine Namen");
     if (c == "acl" && options.names.size() < 2) return wrongUse("acl braucht eine Lehrkraft und mindestens einen Container");
+    if (options.ad && c != "acl") return wrongUse("--ad gilt nur für acl");
     if ((!options.forText.empty() || !options.untilText.empty()) && c != "stop")
         return wrongUse("--for und --until gelten nur für stop");
     if (!options.forText.empty() && !options.untilText.empty()) return wrongUse("--for oder --until, nicht beides");

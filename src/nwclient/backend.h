@@ -89,6 +89,9 @@ public:
     // Active Directory only the group's member (a user's memberOf is the server's own reckoning).
     // A place not kept is never written, read for a check, or reported missing.
     virtual uint32_t membershipPlaces() const { return PLACES_ALL; }
+    // The attribute that holds the name a user logs in with elsewhere (the proxy's login): the
+    // object's own name, CN; Active Directory's sAMAccountName.
+    virtual std::string loginAttribute() const { return "CN"; }
 
     // The name of the server of the primary connection (up to 48 characters).
     virtual std::string serverName() = 0;

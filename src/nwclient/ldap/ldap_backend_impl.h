@@ -190,6 +190,7 @@ public:
 
     std::string serverName() override { return serverName_; }
     uint32_t membershipPlaces() const override { return ad_ ? PLACE_MEMBER : PLACES_ALL; }
+    std::string loginAttribute() const override { return ad_ ? "sAMAccountName" : "CN"; }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
     // Every level of every name in one round of base reads sent together.
     void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
