@@ -26,20 +26,6 @@ std::string oneLine(const std::string& caption, const std::vector<std::string>& 
     return out.empty() ? caption : out;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 std::string untilText(std::time_t until) { return until ? deny::formatLocalTime(until) : "bis auf Weiteres"; }
 
 }  // namespace
@@ -65,7 +51,7 @@ int cmdServiceStopGo(bool stop, const Options& options) {
         return Failed;
     }
     say(oneLine(job.caption, job.lines, job.ok));
-    for (const deny::ServiceJob::Box& box : job.boxes) say(oneLine(box.caption, splitLines(box.text), false));
+    for (const deny::ServiceJob::Box& box : job.boxes) say(oneLine(box.caption, text::nonEmptyLines(box.text), false));
     return job.ok ? Done : Failed;
 }
 

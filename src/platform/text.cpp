@@ -73,6 +73,26 @@ int hexDigitValue(char c) {
     return -1;
 }
 
+std::string trimBlanks(std::string_view s) {
+    const size_t begin = s.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    return std::string(s.substr(begin, s.find_last_not_of(" \t") - begin + 1));
+}
+
+std::vector<std::string> nonEmptyLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 size_t findAsciiNoCase(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return 0;
     if (needle.size() > haystack.size()) return std::string_view::npos;

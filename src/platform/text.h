@@ -30,6 +30,10 @@ std::string toHexUpper(std::string_view bytes);
 std::string showControls(std::string_view s);
 // The value of one hexadecimal digit (either case), -1 for anything else.
 int hexDigitValue(char c);
+// s without blanks and tabs at either end.
+std::string trimBlanks(std::string_view s);
+// The non-empty lines of text, split at LF, each without a trailing CR (a box's CR LF lines too).
+std::vector<std::string> nonEmptyLines(std::string_view text);
 
 // ---- locale-aware, case-insensitive ----
 // <0, 0, >0 like strcmp.

@@ -3,6 +3,8 @@
 // blocks the other connections nor is cut off by the idle timeout.
 #include "web/http.h"
 
+#include "platform/text.h"
+
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -75,17 +77,6 @@ std::string peerAddress(MHD_Connection* connection) {
     return text;
 }
 
-std::string trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool readFile(const std::string& path, std::string& content) {
     std::ifstream in(path, std::ios::binary);
@@ -192,11 +183,11 @@ struct HttpServer::Impl {
         bool cacheControl = false;
         for (const auto& [name, value] : r.headers) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
-            if (lowerAscii(name) == "cache-control") cacheControl = true;
+            if (text::toLowerAscii(name) == "cache-control") cacheControl = true;
         }
         for (const auto& [name, value] : securityHeaders(tls)) MHD_add_response_header(response, name.c_str(), value.c_str());
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, r.contentType.c_str());
-        const std::string type = lowerAscii(r.contentType);
+        const std::string type = text::toLowerAscii(r.contentType);
         if (!cacheControl && (type.rfind("text/html", 0) == 0 || type.rfind("application/json", 0) == 0))
             MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
         const MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(r.status), response);
@@ -214,7 +205,7 @@ struct HttpServer::Impl {
         std::string last = forwarded;
         const size_t comma = last.rfind(',');
         if (comma != std::string::npos) last = last.substr(comma + 1);
-        last = trim(last);
+        last = text::trimBlanks(last);
         return isIpAddress(last) ? last : peer;
     }
 
@@ -226,7 +217,7 @@ struct HttpServer::Impl {
 
     static MHD_Result collectHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
         auto* target = static_cast<std::map<std::string, std::string>*>(cls);
-        target->emplace(lowerAscii(key), value ? value : "");
+        target->emplace(text::toLowerAscii(key), value ? value : "");
         return MHD_YES;
     }
 
@@ -264,7 +255,7 @@ struct HttpServer::Impl {
             if (p->tooLarge) return send(connection, ownAnswer(p->request.path, 413, "Die Anfrage ist zu groß."));
             const auto type = p->request.headers.find("content-type");
             if (type != p->request.headers.end() &&
-                lowerAscii(type->second).rfind(MHD_HTTP_POST_ENCODING_FORM_URLENCODED, 0) == 0)
+                text::toLowerAscii(type->second).rfind(MHD_HTTP_POST_ENCODING_FORM_URLENCODED, 0) == 0)
                 p->post = MHD_create_post_processor(connection, 4096, &formField, p);
             return MHD_YES;
         }

@@ -94,16 +94,8 @@ const char* const foot = "</main>\n</body>\n</html>\n";
 // A box's text is lines joined by CR LF; each becomes a paragraph.
 std::string paragraphs(const std::string& text, const char* cls = nullptr) {
     std::string out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty())
-            out += std::string(cls ? "<p class=\"" + std::string(cls) + "\">" : "<p>") + escape(line) + "</p>\n";
-        start = end + 1;
-    }
+    for (const std::string& line : text::nonEmptyLines(text))
+        out += std::string(cls ? "<p class=\"" + std::string(cls) + "\">" : "<p>") + escape(line) + "</p>\n";
     return out;
 }
 

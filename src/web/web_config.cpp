@@ -1,5 +1,7 @@
 #include "web/web_config.h"
 
+#include "platform/text.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -13,22 +15,11 @@ namespace web {
 
 namespace {
 
-std::string trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // A blank or tab followed by "#" starts a comment at the end of a line, as in nwclient.conf.
 std::string withoutComment(const std::string& line) {
     for (size_t i = 1; i < line.size(); ++i)
-        if (line[i] == '#' && (line[i - 1] == ' ' || line[i - 1] == '\t')) return trim(line.substr(0, i));
+        if (line[i] == '#' && (line[i - 1] == ' ' || line[i - 1] == '\t')) return text::trimBlanks(line.substr(0, i));
     return line;
 }
 
@@ -112,7 +103,7 @@ bool readWebConfig(const std::string& file, WebConfig& config, std::string& erro
              std::istringstream list(v);
              std::string one;
              while (std::getline(list, one, ','))
-                 if (!trim(one).empty()) config.trustedProxies.push_back(trim(one));
+                 if (!text::trimBlanks(one).empty()) config.trustedProxies.push_back(text::trimBlanks(one));
              for (const std::string& a : config.trustedProxies)
                  if (!ipAddress(a)) return "keine Liste von IP-Adressen";
              return nullptr;
@@ -134,20 +125,20 @@ bool readWebConfig(const std::string& file, WebConfig& config, std::string& erro
     };
     while (std::getline(stream, line)) {
         ++number_;
-        line = trim(line);
+        line = text::trimBlanks(line);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         line = withoutComment(line);
         if (line.front() == '[') {
             if (line.back() != ']') return refuse(line, "unvollständiger Abschnittsname");
-            section = lowerAscii(trim(line.substr(1, line.size() - 2)));
+            section = text::toLowerAscii(text::trimBlanks(line.substr(1, line.size() - 2)));
             if (section != "dienst" && section != "stunden")
                 return refuse(line, "unbekannter Abschnitt; erlaubt sind [Dienst] und [Stunden]");
             continue;
         }
         const size_t eq = line.find('=');
         if (eq == std::string::npos) return refuse(line, "keine Zeile der Form Schlüssel=Wert");
-        const std::string key = lowerAscii(trim(line.substr(0, eq)));
-        const std::string value = trim(line.substr(eq + 1));
+        const std::string key = text::toLowerAscii(text::trimBlanks(line.substr(0, eq)));
+        const std::string value = text::trimBlanks(line.substr(eq + 1));
         if (section.empty()) return refuse(line, "steht vor dem ersten Abschnitt");
         if (!seen.insert(section + "/" + key).second) return refuse(line, "Schlüssel doppelt");
         if (section == "dienst") {
@@ -161,8 +152,8 @@ bool readWebConfig(const std::string& file, WebConfig& config, std::string& erro
             Lesson lesson;
             if (!wholeNumber(key, 0, 99, lesson.number)) return refuse(line, "unbekannter Schlüssel");
             const size_t dash = value.find('-');
-            if (dash == std::string::npos || !clockTime(trim(value.substr(0, dash)), lesson.begin) ||
-                !clockTime(trim(value.substr(dash + 1)), lesson.end))
+            if (dash == std::string::npos || !clockTime(text::trimBlanks(value.substr(0, dash)), lesson.begin) ||
+                !clockTime(text::trimBlanks(value.substr(dash + 1)), lesson.end))
                 return refuse(line, "erwartet wird Beginn-Ende wie 07:45-08:30");
             if (lesson.end <= lesson.begin) return refuse(line, "das Ende liegt nicht nach dem Beginn");
             for (const Lesson& other : config.lessons.lessons)
