@@ -3,6 +3,11 @@
 // sides, close. bench/ldap_compare.sh times whole processes of it against ldapmodify:
 //   bench_stopgo_once --nwclient=CONF --container=.STOP.UNTERRICHT --group=.G_Bench.UNTERRICHT stop|go
 // Exit status 0 when the change succeeded and touched every user found.
+//   bench_stopgo_once --nwclient=CONF --container=NAME --expect=N list
+//     the container opened in the window (one listing, past the operator's size limit too): exit
+//     status 0 when it held exactly N entries;
+//   bench_stopgo_once --nwclient=CONF --container=NAME gather
+//     only the stop's gathering of the users below the container.
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 
@@ -11,7 +16,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    std::string container, group, action;
+    std::string container, group, action, expect;
     for (int i = 1; i < argc; ++i) {
         auto value = [&](const char* prefix, std::string& out) {
             if (std::strncmp(argv[i], prefix, std::strlen(prefix)) != 0) return false;
@@ -20,10 +25,12 @@ int main(int argc, char** argv) {
         };
         std::string conf;
         if (value("--nwclient=", conf)) nw::setConfigurationFile(conf);
-        else if (!value("--container=", container) && !value("--group=", group)) action = argv[i];
+        else if (!value("--container=", container) && !value("--group=", group) && !value("--expect=", expect))
+            action = argv[i];
     }
-    if (container.empty() || group.empty() || (action != "stop" && action != "go")) {
-        std::cerr << "usage: bench_stopgo_once --nwclient=CONF --container=NAME --group=NAME stop|go\n";
+    const bool change = action == "stop" || action == "go";
+    if (container.empty() || (change && group.empty()) || (!change && action != "list" && action != "gather")) {
+        std::cerr << "usage: bench_stopgo_once --nwclient=CONF --container=NAME [--group=NAME] [--expect=N] stop|go|list|gather\n";
         return 2;
     }
     bool ok = false;
@@ -33,6 +40,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     nwapi::SetzeContext("[root]");
+    if (action == "list") {
+        nwapi::NameList entries;
+        nwapi::ListeUnterobjekte(container, entries, 0);
+        nwapi::DoneNWConnection();
+        if (std::to_string(entries.size()) == expect) return 0;
+        std::cerr << "bench_stopgo_once: " << entries.size() << " entries in " << container << ", not " << expect << "\n";
+        return 1;
+    }
     nwapi::NameList users;
     if (!nwapi::SearchObjects(container, users, "User") || users.empty()) {
         std::cerr << "bench_stopgo_once: no users below " << container << "\n";
@@ -40,6 +55,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const size_t found = users.size();
+    if (action == "gather") {
+        nwapi::DoneNWConnection();
+        return 0;
+    }
     ok = action == "stop" ? nwapi::AddMultipleUsersToGroup(users, group) : nwapi::DeleteMultipleUsersFromGroup(users, group);
     nwapi::DoneNWConnection();
     if (!ok || users.size() != found) {

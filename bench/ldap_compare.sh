@@ -14,8 +14,19 @@
 # The server keeps member and equivalentToMe sorted (sortvals), as a school with a large deny group
 # should: unsorted, its own work on them grows with the square of the users and hides the client.
 #
+# A teacher who keeps slapd's size limit of 500 opens a class of 1,200 (a fresh process listing
+# it), against ldapsearch as the manager (no limit) reading the same class in pages.
+# slapd's own CPU for gathering a class of 30 (fresh processes, connect included), read from
+# /proc/PID/stat before and after, against ldapsearch's subtree search of the same class.
+#
+# The users carry names as a school's directory holds them (bench/school_names.py: German
+# surnames and given names, added in no order, a name that comes again numbered), and every
+# class has seen ROUNDS_BEFORE stop+go rounds of both before anything is measured.
+#
 # Usage: bench/ldap_compare.sh [BUILD_DIR] [RUNS] [SIZES] [RELAY_SIZE] [RTT_MS]
 #        defaults: build 5 "500 5000 50000" 1000 20
+# Environment: DIRECTORY_ENTRIES=200000 fills the directory with other classes up to that many
+#              entries (slower to load; off by default); ROUNDS_BEFORE (default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
@@ -39,21 +50,47 @@ trap cleanup EXIT
 
 base="dc=bench,dc=test"
 admin="cn=admin,o=UNTERRICHT,$base"
+teacher="cn=lehrer,o=UNTERRICHT,$base"
 group="cn=G_Bench,o=UNTERRICHT,$base"
+directory_entries="${DIRECTORY_ENTRIES:-0}"
+rounds_before="${ROUNDS_BEFORE:-1}"
+teacher_class=1200
+gather_class=30
 all_sizes="$(printf '%s\n' $sizes "$relay_size" | sort -nu)"
 ldif="$work/tree.ldif"
+# The users of ou=NAME from a names file, already carrying the membership class: both sides send
+# the same four values.
+users_ldif() {  # OU NAMES_FILE
+  awk -v ou="$1" -v b="$base" '{ split($0, w, " ")
+    printf "dn: cn=%s,ou=%s,o=UNTERRICHT,%s\nobjectClass: inetOrgPerson\nobjectClass: tarvelMembership\ncn: %s\nsn: %s\n\n", $0, ou, b, $0, w[1] }' "$2"
+}
+ou_ldif() { printf 'dn: ou=%s,o=UNTERRICHT,%s\nobjectClass: organizationalUnit\nou: %s\n\n' "$1" "$base" "$1"; }
 {
   printf 'dn: o=UNTERRICHT,%s\nobjectClass: organization\no: UNTERRICHT\n\n' "$base"
   printf 'dn: %s\nobjectClass: inetOrgPerson\ncn: admin\nsn: admin\n\n' "$admin"
+  printf 'dn: %s\nobjectClass: inetOrgPerson\ncn: lehrer\nsn: lehrer\n\n' "$teacher"
   printf 'dn: %s\nobjectClass: tarvelGroup\ncn: G_Bench\n\n' "$group"
-  for n in $all_sizes; do
-    printf 'dn: ou=S%s,o=UNTERRICHT,%s\nobjectClass: organizationalUnit\nou: S%s\n\n' "$n" "$base" "$n"
-    # Users that already carry the membership class: both sides send the same four values.
-    awk -v n="$n" -v b="$base" 'BEGIN { for (i = 0; i < n; i++)
-      printf "dn: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\nobjectClass: inetOrgPerson\nobjectClass: tarvelMembership\ncn: P%06d\nsn: Schueler\n\n", i, n, b, i }'
+  entries=4
+  for n in $all_sizes $teacher_class $gather_class; do
+    python3 bench/school_names.py "$n" "$n" > "$work/names$n.txt"
+    ou_ldif "S$n"
+    users_ldif "S$n" "$work/names$n.txt"
+    entries=$(( entries + n + 1 ))
   done
+  if (( directory_entries > entries )); then
+    # Other classes of 1,000 (the last smaller) up to the directory's size.
+    fill=$(( directory_entries - entries ))
+    python3 bench/school_names.py "$fill" 7 > "$work/fill.txt"
+    split -l 1000 -d -a 4 "$work/fill.txt" "$work/fill."
+    for f in "$work"/fill.[0-9]*; do
+      ou_ldif "F${f##*.}"
+      users_ldif "F${f##*.}" "$f"
+    done
+  fi
 } > "$ldif"
-url="$(bash scripts/slapd-fixture.sh start "$work/slapd" --base "$base" --ldif "$ldif" --admin "$admin" --owner $$ --sortvals)"
+entries_loaded=$(grep -c '^dn: ' "$ldif")
+url="$(bash scripts/slapd-fixture.sh start "$work/slapd" --base "$base" --ldif "$ldif" --admin "$admin" \
+  --limited "$teacher" --owner $$ --sortvals)"
 pw="$work/slapd/admin.pw"
 port="${url##*:}"
 
@@ -61,31 +98,28 @@ conf_for() {  # URL FILE
   cat > "$2" <<CONF
 Tree=$1
 Base=$base
-Operator=admin.UNTERRICHT
-PasswordFile=$pw
+Operator=${3:-admin}.UNTERRICHT
+PasswordFile=${4:-$pw}
 Timeout=30
 CONF
 }
 conf_for "$url" "$work/direct.conf"
+conf_for "$url" "$work/teacher.conf" lehrer "$work/slapd/limited.pw"
 
 # The anchor's changes for the users of ou=S<n>.
 for n in $all_sizes; do
-  awk -v n="$n" -v b="$base" -v g="$group" 'BEGIN {
-    for (i = 0; i < n; i++)
-      printf "dn: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\nchangetype: modify\nadd: groupMembership\ngroupMembership: %s\n-\nadd: securityEquals\nsecurityEquals: %s\n\n", i, n, b, g, g
-    printf "dn: %s\nchangetype: modify\nadd: member\n", g
-    for (i = 0; i < n; i++) printf "member: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\n", i, n, b
-    printf "-\nadd: equivalentToMe\n"
-    for (i = 0; i < n; i++) printf "equivalentToMe: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\n", i, n, b
-    printf "\n" }' > "$work/stop$n.ldif"
-  awk -v n="$n" -v b="$base" -v g="$group" 'BEGIN {
-    for (i = 0; i < n; i++)
-      printf "dn: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\nchangetype: modify\ndelete: groupMembership\ngroupMembership: %s\n-\ndelete: securityEquals\nsecurityEquals: %s\n\n", i, n, b, g, g
-    printf "dn: %s\nchangetype: modify\ndelete: member\n", g
-    for (i = 0; i < n; i++) printf "member: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\n", i, n, b
-    printf "-\ndelete: equivalentToMe\n"
-    for (i = 0; i < n; i++) printf "equivalentToMe: cn=P%06d,ou=S%d,o=UNTERRICHT,%s\n", i, n, b
-    printf "\n" }' > "$work/go$n.ldif"
+  dn_of="cn=%s,ou=S$n,o=UNTERRICHT,$base"
+  awk -v f="$dn_of" -v g="$group" '{ printf "dn: " f "\nchangetype: modify\nadd: groupMembership\ngroupMembership: %s\n-\nadd: securityEquals\nsecurityEquals: %s\n\n", $0, g, g }' "$work/names$n.txt" > "$work/stop$n.ldif"
+  awk -v f="$dn_of" -v g="$group" '{ printf "dn: " f "\nchangetype: modify\ndelete: groupMembership\ngroupMembership: %s\n-\ndelete: securityEquals\nsecurityEquals: %s\n\n", $0, g, g }' "$work/names$n.txt" > "$work/go$n.ldif"
+  for side in add:stop delete:go; do
+    awk -v f="$dn_of" -v g="$group" -v op="${side%%:*}" '
+      { v[NR] = $0 }
+      END { printf "dn: %s\nchangetype: modify\n%s: member\n", g, op
+            for (i = 1; i <= NR; i++) printf "member: " f "\n", v[i]
+            printf "-\n%s: equivalentToMe\n", op
+            for (i = 1; i <= NR; i++) printf "equivalentToMe: " f "\n", v[i]
+            printf "\n" }' "$work/names$n.txt" >> "$work/${side#*:}$n.ldif"
+  done
 done
 
 now() { date +%s%N; }
@@ -122,6 +156,15 @@ compare() {  # N CONF URL -> "program_ms anchor_ms"
   echo "$(median "${p[@]}") $(median "${a[@]}")"
 }
 
+# A directory that has seen changes before: rounds of both on every class, not measured.
+for n in $all_sizes; do
+  for _ in $(seq 1 "$rounds_before"); do
+    program_run "$n" "$work/direct.conf" >/dev/null
+    anchor_run "$n" "$url" >/dev/null
+  done
+done
+
+echo "directory: $entries_loaded entries, realistic names, $rounds_before stop+go round(s) of both before measuring"
 printf '%-46s %12s %12s %7s\n' "stop+go, fresh processes, median of $runs" "program ms" "ldapmodify" "ratio"
 declare -A program_ms
 for n in $sizes; do
@@ -148,3 +191,52 @@ for n in $sizes; do
   fi
   prev=$n
 done
+
+# A teacher under the limit of 500 opens the class of 1,200; the manager's ldapsearch reads it.
+teacher_run() {
+  local start end
+  start=$(now)
+  "$prog" "--nwclient=$work/teacher.conf" "--container=.S$teacher_class.UNTERRICHT" "--expect=$teacher_class" list
+  end=$(now)
+  echo $(( (end - start) / 1000000 ))
+}
+manager_run() {
+  local start end
+  start=$(now)
+  ldapsearch -x -H "$url" -D "$admin" -y "$pw" -b "ou=S$teacher_class,o=UNTERRICHT,$base" -s one \
+    -E pr=500/noprompt '(objectClass=*)' objectClass cn >/dev/null
+  end=$(now)
+  echo $(( (end - start) / 1000000 ))
+}
+p=() a=()
+for r in $(seq 1 "$runs"); do
+  if (( r % 2 )); then p+=("$(teacher_run)"); a+=("$(manager_run)"); else a+=("$(manager_run)"); p+=("$(teacher_run)"); fi
+done
+printf '%-46s %12s %12s %7s\n' "teacher (limit 500) opens $teacher_class, vs manager" "$(median "${p[@]}")" "$(median "${a[@]}")" \
+  "$(ratio "$(median "${p[@]}")" "$(median "${a[@]}")")"
+
+# slapd's CPU (ms) for gathering a class of 30, each a fresh process, 10 of them per sample.
+slapd_pid="$(cat "$work/slapd/slapd.pid")"
+tick_ms=$(( 1000 / $(getconf CLK_TCK) ))
+slapd_cpu() { awk -v t="$tick_ms" '{ print ($14 + $15) * t }' "/proc/$slapd_pid/stat"; }
+gather_cpu() {  # program|anchor -> slapd ms per gathering
+  local before after i
+  before=$(slapd_cpu)
+  for i in $(seq 1 10); do
+    if [ "$1" = program ]; then
+      "$prog" "--nwclient=$work/direct.conf" "--container=.S$gather_class.UNTERRICHT" gather
+    else
+      ldapsearch -x -H "$url" -D "$admin" -y "$pw" -b "ou=S$gather_class,o=UNTERRICHT,$base" -s sub \
+        '(objectClass=inetOrgPerson)' objectClass >/dev/null
+    fi
+  done
+  after=$(slapd_cpu)
+  awk -v d=$(( after - before )) 'BEGIN { printf "%.1f", d / 10 }'
+}
+p=() a=()
+for r in $(seq 1 "$runs"); do
+  if (( r % 2 )); then p+=("$(gather_cpu program)"); a+=("$(gather_cpu anchor)"); else a+=("$(gather_cpu anchor)"); p+=("$(gather_cpu program)"); fi
+done
+fmedian() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+printf '%-46s %12s %12s %7s\n' "gathering $gather_class: slapd CPU ms ($entries_loaded entries)" "$(fmedian "${p[@]}")" \
+  "$(fmedian "${a[@]}")" "$(ratio "$(fmedian "${p[@]}")" "$(fmedian "${a[@]}")")"

@@ -150,8 +150,8 @@ private:
         std::string baseDn;
         int scope = LDAP_SCOPE_ONELEVEL;
         std::string filter;
-        std::string prefix;              // lower-cased; what every naming value in it starts with
-        std::set<std::string> taken;     // longer prefixes that have their own parts
+        std::set<std::string> within;  // lower-cased; a naming value in it starts with one of them
+        std::set<std::string> taken;   // prefixes the filter leaves out (they have parts of their own)
     };
     int request();
     int fetchPage(std::vector<ObjectSummary>& got);
@@ -166,8 +166,8 @@ private:
     int scope_;
     bool fullNames_;
     std::vector<Part> parts_;            // still to run; the current one is at the back
-    std::set<std::string> nextPrefixes_; // of the current part, one character longer
-    bool receivedAny_ = false;           // in the current part
+    std::vector<std::string> sample_;    // lower-cased names the current part has sent so far
+    size_t received_ = 0;                // entries the current part has sent so far
     size_t partsRun_ = 0;
     std::unordered_set<ObjectId> seen_;
     berval cookie_{0, nullptr};

@@ -1,5 +1,6 @@
 #include "nwclient/ldap/ldap_backend_impl.h"
 #include "nwclient/ldap/ldap_diagnostics.h"
+#include "nwclient/ldap/ldap_listing_split.h"
 
 namespace nw::ldapbackend {
 
@@ -27,6 +28,7 @@ int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::st
     if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, cookie, 0, &pageControl) != LDAP_SUCCESS)
         return LDAP_NO_MEMORY;
     Control pageOwner(pageControl);
+    if (!cookie || cookie->bv_len == 0) countSearchStarted();
     LDAPControl* serverControls[] = {pageControl, nullptr};
     timeval timeout{timeoutSeconds_, 0};
     return ldap_search_ext(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
@@ -94,41 +96,8 @@ void LdapBackend::abandon(int msgid) {
 
 namespace {
 
-// The first character of a name (a whole UTF-8 sequence), lower-cased as the server compares.
-std::string firstCharacterLower(std::string_view s) {
-    if (s.empty()) return {};
-    size_t n = 1;
-    unsigned char c = static_cast<unsigned char>(s[0]);
-    if (c >= 0xF0) n = 4;
-    else if (c >= 0xE0) n = 3;
-    else if (c >= 0xC0) n = 2;
-    n = std::min(n, s.size());
-    std::string_view first = s.substr(0, n);
-    return n == 1 ? toLowerAscii(first) : text::toLowerLocale(first);
-}
-
-// Whether a name starts with a lower-cased prefix, compared as the server compares.
-bool startsWithLower(const std::string& name, const std::string& prefix, size_t& consumed) {
-    consumed = 0;
-    std::string_view rest(name);
-    std::string built;
-    while (built.size() < prefix.size() && !rest.empty()) {
-        std::string c = firstCharacterLower(rest);
-        size_t width = 1;
-        unsigned char lead = static_cast<unsigned char>(rest[0]);
-        if (lead >= 0xF0) width = 4;
-        else if (lead >= 0xE0) width = 3;
-        else if (lead >= 0xC0) width = 2;
-        width = std::min(width, rest.size());
-        built += c;
-        consumed += width;
-        rest.remove_prefix(width);
-    }
-    return built == prefix;
-}
-
 // Entries whose naming values start with any of the prefixes.
-std::string prefixClause(const std::set<std::string>& prefixes) {
+std::string prefixClause(const std::vector<std::string>& prefixes) {
     std::string clause = "(|";
     for (const std::string& p : prefixes)
         for (const char* type : {"cn", "ou", "o", "uid"}) {
@@ -145,7 +114,7 @@ std::string prefixClause(const std::set<std::string>& prefixes) {
 constexpr const char* FIRST_CHARACTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
 // Beyond these a server limit is not worked around (each part is one more request).
 constexpr size_t MAX_PARTS = 5000;
-constexpr size_t MAX_PREFIX = 64;
+constexpr size_t MAX_SAMPLE = 50000;
 
 }  // namespace
 
@@ -179,34 +148,33 @@ int LdapCursor::request() {
 }
 
 void LdapCursor::noteNames(const std::vector<ObjectSummary>& got) {
-    const std::string& prefix = parts_.back().prefix;
-    for (const ObjectSummary& s : got) {
-        receivedAny_ = true;
-        if (nextPrefixes_.size() > 4096) break;
-        const std::string& name = backend_.ownName(s.id);
-        size_t consumed = 0;
-        if (!startsWithLower(name, prefix, consumed) || consumed >= name.size()) continue;
-        nextPrefixes_.insert(prefix + firstCharacterLower(std::string_view(name).substr(consumed)));
-    }
+    received_ += got.size();
+    for (const ObjectSummary& s : got)
+        if (sample_.size() < MAX_SAMPLE) sample_.push_back(lowerName(backend_.ownName(s.id)));
 }
 
 bool LdapCursor::split() {
     Part part = std::move(parts_.back());
     parts_.pop_back();
-    std::set<std::string> prefixes;
-    for (const std::string& p : nextPrefixes_)
-        if (!part.taken.count(p)) prefixes.insert(p);
-    if (prefixes.empty() && !receivedAny_ && part.prefix.empty() && part.taken.empty())
-        for (const char* c = FIRST_CHARACTERS; *c; ++c) prefixes.insert(std::string(1, *c));
-    if (prefixes.empty() || part.prefix.size() >= MAX_PREFIX || partsRun_ + parts_.size() + prefixes.size() + 1 > MAX_PARTS)
-        return false;
-    // The rest (names that start otherwise, or entries without such a naming value) first on
-    // the stack means it runs last.
-    Part rest{part.baseDn, part.scope, "(&" + part.filter + "(!" + prefixClause(prefixes) + "))", part.prefix, part.taken};
-    rest.taken.insert(prefixes.begin(), prefixes.end());
+    std::vector<std::vector<std::string>> planned = planSplit(std::move(sample_), received_, part.within, part.taken);
+    if (planned.empty() && received_ == 0 && part.within.empty() && part.taken.empty())
+        for (const char* c = FIRST_CHARACTERS; *c; ++c) planned.push_back({std::string(1, *c)});
+    if (planned.empty() || partsRun_ + parts_.size() + planned.size() + 1 > MAX_PARTS) return false;
+    // The last planned part goes with the rest (names that start otherwise, or entries without
+    // such a naming value), unless it is the only one: the rest must be smaller than the part.
+    if (planned.size() > 1) planned.pop_back();
+    Part rest{part.baseDn, part.scope, {}, part.within, part.taken};
+    std::vector<std::string> all;
+    for (const std::vector<std::string>& prefixes : planned) {
+        all.insert(all.end(), prefixes.begin(), prefixes.end());
+        rest.taken.insert(prefixes.begin(), prefixes.end());
+    }
+    rest.filter = "(&" + part.filter + "(!" + prefixClause(all) + "))";
+    // First on the stack runs last.
     parts_.push_back(std::move(rest));
-    for (const std::string& p : prefixes)
-        parts_.push_back(Part{part.baseDn, part.scope, "(&" + part.filter + prefixClause({p}) + ")", p, {}});
+    for (auto it = planned.rbegin(); it != planned.rend(); ++it)
+        parts_.push_back(Part{part.baseDn, part.scope, "(&" + part.filter + prefixClause(*it) + ")",
+                              std::set<std::string>(it->begin(), it->end()), part.taken});
     return true;
 }
 
@@ -285,8 +253,8 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
             continue;
         }
         ++partsRun_;
-        nextPrefixes_.clear();
-        receivedAny_ = false;
+        sample_.clear();
+        received_ = 0;
         if (parts_.empty())
             return finish(backend_.problemDetail().empty() ? SUCCESSFUL : TARVEL_LDAP_INCOMPLETE, page);
     }
