@@ -3,12 +3,15 @@
 driven by python3-selenium) against tarvel-web on a fresh embedded demo tree, over TLS with a
 certificate made for the run, on a free loopback port.
 
-    browser_test.py --web build/tarvel-web --tree build/tarvel-tree --source .
+    browser_test.py --web build/tarvel-web --tree build/tarvel-tree \
+                    --proxy-helper build/tarvel-proxy-helper --source .
 
 A teacher logs in on a phone-sized window, stops their class until the end of the lesson, sees
 every pupil "aus" with the end, frees one pupil, is refused for a class they may not change (the
 server's reason on the page) and logs out; a second teacher on a desktop-sized window sees the
-first one's holds. No page may trip the Content-Security-Policy.
+first one's holds. No page may trip the Content-Security-Policy. Meanwhile a pupil of the class
+browses through Squid with tarvel-proxy-helper reading the tree the service changes: allowed
+before the click, refused at the next request after it, allowed again after "Internet an".
 """
 
 import argparse
@@ -16,8 +19,8 @@ import ctypes
 import ctypes.util
 import datetime
 import os
+import pwd
 import shutil
-import socket
 import ssl
 import subprocess
 import sys
@@ -32,9 +35,13 @@ from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
+from squid_proxy import Origin, Squid, free_port
+
 PASSWORD = "Kreide-und-Tafel-7"
 TEACHER = "lehrer1.LEHRER.UNTERRICHT"   # may change KLASSE5A and KLASSE5B in the demo tree
 COLLEAGUE = "lehrer2.LEHRER.UNTERRICHT"  # may change no class
+PUPIL = "MeyerMarie"                     # of KLASSE5A, logs in at the proxy by this name
+PUPIL_PASSWORD = "Pausenbrot-3"
 BUFFER_MINUTES = 5
 ARGS = None
 
@@ -53,12 +60,6 @@ def yescrypt(password):
     return hashed.decode()
 
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 def clock(minutes):
     return "%02d:%02d" % divmod(minutes, 60)
 
@@ -68,11 +69,13 @@ class WebService:
 
     def __init__(self, folder):
         self.folder = folder
-        tree = os.path.join(folder, "school.tree")
-        subprocess.run([ARGS.tree, "init", "--demo", tree], check=True, capture_output=True)
+        tree = self.shared_tree()
         self.write("nwclient.conf", "Tree=sqlite:%s\nOperator=admin.UNTERRICHT\n" % tree)
-        subprocess.run(["bash", os.path.join(ARGS.source, "scripts/demo-settings.sh"),
-                        os.path.join(folder, "tarvel.ini")], check=True)
+        # Squid's helper reads the same tree as an operator who may change nothing.
+        self.helper_nwclient = self.write("helper-nwclient.conf", "Tree=sqlite:%s\nOperator=%s\n" % (tree, COLLEAGUE))
+        self.settings = os.path.join(folder, "tarvel.ini")
+        subprocess.run(["bash", os.path.join(ARGS.source, "scripts/demo-settings.sh"), self.settings], check=True)
+        os.chmod(self.settings, 0o644)
         self.write("web-logins", "".join("%s:%s:%s\n" % (name.split(".")[0], name, yescrypt(PASSWORD))
                                          for name in (TEACHER, COLLEAGUE)), mode=0o600)
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
@@ -97,6 +100,20 @@ class WebService:
                                         stderr=subprocess.STDOUT, cwd=folder)
         self.base = "https://127.0.0.1:%d" % self.port
         self.wait_until_up()
+
+    def shared_tree(self):
+        """The demo tree in a folder of Squid's user, where its helper makes the tree's -wal and
+        -shm; the tree itself only the service writes."""
+        os.chmod(self.folder, 0o711)
+        shared = os.path.join(self.folder, "tree")
+        os.mkdir(shared)
+        if os.geteuid() == 0:
+            os.chown(shared, pwd.getpwnam("proxy").pw_uid, 0)
+        os.chmod(shared, 0o2770)
+        tree = os.path.join(shared, "school.tree")
+        subprocess.run([ARGS.tree, "init", "--demo", tree], check=True, capture_output=True)
+        os.chmod(tree, 0o664)
+        return tree
 
     def write(self, name, text, mode=0o644):
         path = os.path.join(self.folder, name)
@@ -215,18 +232,36 @@ class TeachersInTheBrowser(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="tarvel-browser-")
+        cls.service = cls.squid = cls.origin = None
         try:
             cls.service = WebService(cls.folder)
+            cls.origin = Origin()
+            helper = "%s --nwclient=%s --ini=%s" % (ARGS.proxy_helper, cls.service.helper_nwclient,
+                                                   cls.service.settings)
+            cls.squid = Squid(ARGS.source, helper, {PUPIL: PUPIL_PASSWORD})
+            cls.squid.start()
         except BaseException:
-            shutil.rmtree(cls.folder, ignore_errors=True)
+            cls.tearDownClass()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        cls.service.stop()
+        for part in (cls.service, cls.squid):
+            if part:
+                part.stop()
+        if cls.origin:
+            cls.origin.close()
         # ctest shows this only when the test fails.
-        sys.stderr.write("tarvel-web said:\n" + cls.service.output()[-4000:])
+        if cls.service:
+            sys.stderr.write("tarvel-web said:\n" + cls.service.output()[-4000:])
+        if cls.squid:
+            sys.stderr.write("\nSquid said:\n" + cls.squid.output()[-4000:])
+            cls.squid.remove()
         shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def browsing(self):
+        """The status of the pupil's next request through Squid."""
+        return self.squid.status(self.origin.url, PUPIL, PUPIL_PASSWORD)
 
     def browser(self, name, size):
         driver = start_browser(os.path.join(self.folder, "profile-" + name), size)
@@ -241,10 +276,12 @@ class TeachersInTheBrowser(unittest.TestCase):
         before = teacher.pupils()
         self.assertGreater(len(before), 1)
         self.assertTrue(all(state == "Internet: an" for _, state, _ in before), before)
+        self.assertEqual(self.browsing(), 200, "the pupil browses before the stop")
 
         teacher.class_button("Internet aus bis Stundenende").click()
         teacher.wait(lambda: all(state == "Internet: aus" for _, state, _ in teacher.pupils()),
                      "every pupil aus after the class's stop")
+        self.assertEqual(self.browsing(), 403, "the pupil's next request after the stop")
         after = teacher.pupils()
         self.assertEqual([name for name, _, _ in after], [name for name, _, _ in before])
         for name, _, holds in after:
@@ -252,12 +289,18 @@ class TeachersInTheBrowser(unittest.TestCase):
             self.assertEqual(holds, [held], name)
         self.assertIn("Gesperrt: %d Benutzer" % len(before), teacher.status())
 
-        freed = after[0][0]
+        names = [name for name, _, _ in after]
+        self.assertIn(PUPIL, names[1:])
+        proxied = names.index(PUPIL)
         teacher.pupil_button(0, "Meine Sperren aufheben").click()
         teacher.wait(lambda: teacher.pupils()[0][1] == "Internet: an", "the freed pupil an")
-        now = teacher.pupils()
-        self.assertEqual(now[0], (freed, "Internet: an", []))
-        self.assertTrue(all(state == "Internet: aus" and holds == [held] for _, state, holds in now[1:]), now)
+        teacher.pupil_button(proxied, "Internet an").click()
+        teacher.wait(lambda: teacher.pupils()[proxied][1] == "Internet: an", "the proxy's pupil an")
+        self.assertEqual(self.browsing(), 200, "the pupil's next request after Internet an")
+        # The two freed pupils browse, every other one keeps the teacher's hold.
+        expected = [(name, "Internet: an", []) if name in (names[0], PUPIL) else (name, "Internet: aus", [held])
+                    for name in names]
+        self.assertEqual(teacher.pupils(), expected)
 
         # A class the teacher may not change: the directory refuses, the page says why.
         teacher.open_class("KLASSE6A")
@@ -277,9 +320,7 @@ class TeachersInTheBrowser(unittest.TestCase):
         colleague = self.browser("colleague", "1280,900")
         colleague.log_in("lehrer2")
         colleague.open_class("KLASSE5A")
-        seen = colleague.pupils()
-        self.assertEqual(seen[0], (freed, "Internet: an", []))
-        self.assertTrue(all(state == "Internet: aus" and holds == [held] for _, state, holds in seen[1:]), seen)
+        self.assertEqual(colleague.pupils(), expected)
         self.assertEqual(colleague.csp_violations(), [])
 
 
@@ -287,6 +328,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--web", required=True, help="the tarvel-web program")
     parser.add_argument("--tree", required=True, help="the tarvel-tree program")
+    parser.add_argument("--proxy-helper", required=True, help="the tarvel-proxy-helper program")
     parser.add_argument("--source", required=True, help="the source folder (scripts/demo-settings.sh)")
     parser.add_argument("--config-option", default="--config=", help="how tarvel-web is given its configuration")
     ARGS, rest = parser.parse_known_args()
