@@ -13,6 +13,19 @@
 #include <regex>
 #include <sstream>
 #include <tuple>
+#ifdef TARVEL_WEB
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <iomanip>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 using testsupport::readFile;
 using testsupport::runCommand;
@@ -439,6 +452,195 @@ TEST_F(Ctl, WithAServiceStopGoPendingAndLogGoThroughItOrChangeNothing) {
     EXPECT_FALSE(fs_exists(dir.file("audit.log")));
     EXPECT_FALSE(fs_exists(dir.file("tarvel-schedule")));
 }
+
+#ifdef TARVEL_WEB
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("no free port");
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// tarvel-web as the school runs it: over TLS (a certificate made for the run) on a loopback port,
+// its own account (admin) on the same tree, its state folder 0750, its logins written by its own
+// passwd command; its trail in its folder (XDG_STATE_HOME).
+class WebService {
+public:
+    WebService(const std::string& folder, const std::string& tree, const std::string& ini)
+        : folder_(folder), port_(freePort()) {
+        std::filesystem::create_directories(folder_ + "/state");
+        std::filesystem::permissions(folder_ + "/state", std::filesystem::perms(0750));
+        writeFile(folder_ + "/nwclient.conf", "Tree=sqlite:" + tree + "\nOperator=admin.UNTERRICHT\n");
+        writeFile(config(), "[Dienst]\nListen=127.0.0.1\nPort=" + std::to_string(port_) +
+                                "\nCertificate=web.pem\nKey=web.key\nStateDir=state\nNWClient=nwclient.conf\nSettings=" +
+                                ini + "\nLogins=web-logins\n[Stunden]\n1=07:45-08:30\nPausenpuffer=5\n");
+        std::string out;
+        if (runCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                       "subjectAltName=IP:127.0.0.1 -keyout " + folder_ + "/web.key -out " + certificate(), &out) != 0)
+            throw std::runtime_error("openssl: " + out);
+    }
+    ~WebService() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    void addLogin(const std::string& login, const std::string& operatorName, const std::string& password) {
+        std::string out;
+        if (runCommand("echo " + password + " | " TARVEL_WEB " passwd " + login + " --operator " + operatorName +
+                       " --config " + config(), &out) != 0)
+            throw std::runtime_error("tarvel-web passwd: " + out);
+    }
+    // Starts it and waits until it listens.
+    void start() {
+        std::vector<std::string> variables{"XDG_STATE_HOME=" + folder_};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("XDG_STATE_HOME=", 0) != 0) variables.push_back(*e);
+        std::vector<char*> env;
+        for (std::string& v : variables) env.push_back(v.data());
+        env.push_back(nullptr);
+        std::string program = TARVEL_WEB, option = "--config=" + config();
+        char* argv[] = {program.data(), option.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        const int failed = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, env.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed) throw std::runtime_error("tarvel-web cannot be started");
+        for (int i = 0; i < 300; ++i) {
+            if (readFile(log()).find("lauscht auf") != std::string::npos) return;
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        throw std::runtime_error("tarvel-web does not listen:\n" + readFile(log()));
+    }
+    std::string address() const { return "https://127.0.0.1:" + std::to_string(port_); }
+    std::string certificate() const { return folder_ + "/web.pem"; }
+    std::string config() const { return folder_ + "/tarvel-web.conf"; }
+    std::string log() const { return folder_ + "/tarvel-web.log"; }
+
+private:
+    std::string folder_;
+    int port_;
+    pid_t pid_ = -1;
+};
+
+std::time_t localTime(const std::string& text) {
+    std::tm tm{};
+    std::istringstream in(text);
+    in >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S");
+    tm.tm_isdst = -1;
+    return in.fail() ? 0 : std::mktime(&tm);
+}
+
+// With Service= tarvel-ctl of any account stops, frees and reads through the school's service:
+// one teacher's timed stop of a class is held under their name, another account sees the holders
+// and its go ends the hold and says whose; the trail is the service's. A wrong password changes
+// nothing. The tree is read after each step.
+TEST_F(Ctl, ThroughTheServiceATimedClassStopIsHeldShownAndEndedByAnotherAccount) {
+    WebService service(dir.file("dienst"), tree, ini);
+    service.addLogin("lehrer1", "lehrer1.LEHRER.UNTERRICHT", "Kreide-und-Tafel-7");
+    service.addLogin("chef", "admin.UNTERRICHT", "Schluessel-9");
+    service.start();
+    // Each account's own nwclient.conf: lehrer1 logs in as its Operator='s first name, the other
+    // by ServiceLogin=.
+    auto account = [&](const std::string& name, const std::string& lines, const std::string& password) {
+        writeFile(dir.file(name + ".pw"), password + "\n");
+        ::chmod(dir.file(name + ".pw").c_str(), 0600);
+        writeFile(dir.file(name + ".conf"), "Tree=sqlite:" + tree + "\n" + lines + "Service=" + service.address() +
+                                                "\nServiceCAFile=" + service.certificate() + "\nPasswordFile=" + name + ".pw\n");
+        return "--nwclient=" + name + ".conf --ini=" + ini + " ";
+    };
+    const std::string teacher = account("lehrer1", "Operator=lehrer1.LEHRER.UNTERRICHT\n", "Kreide-und-Tafel-7");
+    const std::string colleague = account("chef", "Operator=admin.UNTERRICHT\nServiceLogin=chef\n", "Schluessel-9");
+    const std::string holder = "lehrer1.LEHRER.UNTERRICHT";
+
+    const std::time_t before = std::time(nullptr);
+    CtlRun r = ctlWithout(teacher + "stop --for 30m KLASSE5A.SCHUELER.UNTERRICHT");
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(r.status, 0) << r.err << readFile(service.log());
+    std::vector<std::string> stopped;
+    for (const std::string& m : members())
+        if (std::find(DemoMembers.begin(), DemoMembers.end(), m) == DemoMembers.end()) stopped.push_back(m);
+    ASSERT_GT(stopped.size(), 2u);
+    for (const std::string& m : stopped) EXPECT_NE(m.find(".KLASSE5A.SCHUELER.UNTERRICHT"), std::string::npos) << m;
+    EXPECT_NE(r.err.find("Gesperrt: " + std::to_string(stopped.size()) + " Benutzer"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs_exists(dir.file("tarvel-schedule"))) << "the service plans the release, not the account";
+
+    // The other account sees every hold with its holder and end.
+    r = ctlWithout(colleague + "pending");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> held;
+    const std::regex line("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)  (\\S+)  \\((\\S+)\\)");
+    std::istringstream pending(r.out);
+    for (std::string l; std::getline(pending, l);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(l, m, line)) << l;
+        EXPECT_EQ(m[3], holder) << l;
+        EXPECT_GE(localTime(m[1]), before + 30 * 60) << l;
+        EXPECT_LE(localTime(m[1]), after + 30 * 60) << l;
+        held.push_back(m[2]);
+    }
+    std::sort(held.begin(), held.end());
+    std::sort(stopped.begin(), stopped.end());
+    EXPECT_EQ(held, stopped);
+
+    // Its go of one pupil ends the teacher's hold there and names it; the rest stay held.
+    const std::string pupil = "BauerBen.KLASSE5A.SCHUELER.UNTERRICHT";
+    r = ctlWithout(colleague + "go " + pupil);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(pupil + ": Sperre von " + holder + " bis "), std::string::npos) << r.err;
+    EXPECT_FALSE(isMember(pupil));
+    EXPECT_EQ(members().size(), DemoMembers.size() + stopped.size() - 1);
+    r = ctlWithout(teacher + "pending");
+    EXPECT_EQ(r.out.find(pupil), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), long(stopped.size() - 1)) << r.out;
+
+    // The trail is the service's: both accounts' changes, as their own operators, and nothing else.
+    r = ctlWithout(teacher + "log");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string n = std::to_string(stopped.size());
+    const std::string when = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d\\toperator=";
+    const std::string stop = when + "lehrer1\\.LEHRER\\.UNTERRICHT/[^\\t]+\\taction=stop\\tusers=" + n +
+                             " users below KLASSE5A\\.SCHUELER\\.UNTERRICHT\\tresult=";
+    const std::string go = when + "admin\\.UNTERRICHT/[^\\t]+\\taction=go\\tusers=BauerBen\\.KLASSE5A\\.SCHUELER\\.UNTERRICHT\\tresult=";
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(stop + "begun to-change=" + n + "\\n" + stop + "done changed=" + n + "\\n" +
+                                                   go + "begun to-change=1\\n" + go + "done changed=1\\n")))
+        << r.out;
+    char tomorrow[16];
+    const std::time_t later = std::time(nullptr) + 24 * 60 * 60;
+    std::strftime(tomorrow, sizeof tomorrow, "%Y-%m-%d", std::localtime(&later));
+    r = ctlWithout(teacher + "log --since " + tomorrow);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    // A wrong password: refused by name, nothing read, nothing changed.
+    writeFile(dir.file("chef.pw"), "falsch\n");
+    for (const std::string& command :
+         std::vector<std::string>{"pending", "log", "stop Gast03.PROJEKTE.UNTERRICHT", "go " + stopped.back()}) {
+        r = ctlWithout(colleague + command);
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("Anmeldung am Dienst abgelehnt (chef, " + service.address() + ")"), std::string::npos)
+            << command << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << command;
+    }
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+    EXPECT_TRUE(isMember(stopped.back()));
+}
+#endif
 
 // A teacher may change the deny group but not a guest's entry: the server refuses the stop, and
 // tarvel-ctl says so (it is no cancel), exits 1 and leaves the guest out of Member.
