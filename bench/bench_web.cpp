@@ -411,6 +411,8 @@ double percentile95(Samples v) {
     return v[std::max<size_t>(rank, 1) - 1];
 }
 
+// The figures over all rounds, and how far the ratio of the medians moved from round to round
+// (each round's 30 teachers on each side), as the noise of the run.
 void report(benchmark::State& state, const std::string& what, const Samples& web, const Samples& ctl) {
     const double wm = median(web), cm = median(ctl), w95 = percentile95(web), c95 = percentile95(ctl);
     state.counters[what + "_web_med_ms"] = wm;
@@ -419,6 +421,15 @@ void report(benchmark::State& state, const std::string& what, const Samples& web
     state.counters[what + "_web_p95_ms"] = w95;
     state.counters[what + "_ctl_p95_ms"] = c95;
     state.counters[what + "_p95_ratio"] = c95 > 0 ? w95 / c95 : 0;
+    double low = 0, high = 0;
+    for (size_t at = 0; at + Teachers <= std::min(web.size(), ctl.size()); at += Teachers) {
+        const double r = median(Samples(web.begin() + long(at), web.begin() + long(at) + Teachers)) /
+                         median(Samples(ctl.begin() + long(at), ctl.begin() + long(at) + Teachers));
+        low = at == 0 ? r : std::min(low, r);
+        high = at == 0 ? r : std::max(high, r);
+    }
+    state.counters[what + "_med_ratio_rounds_lo"] = low;
+    state.counters[what + "_med_ratio_rounds_hi"] = high;
 }
 
 void BM_ThirtyTeachersStopAndFree(benchmark::State& state) {
