@@ -7,6 +7,17 @@ if(TARGET tarvel-proxy-helper)
   install(TARGETS tarvel-proxy-helper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The school's service: the program on the PATH, the session worker beside the window's program
+# (nobody starts it by hand). tarvel-web finds it through TARVEL_INSTALLED_WORKER.
+set(TARVEL_INSTALLED_WORKER ${CMAKE_INSTALL_FULL_LIBEXECDIR}/tarvel/tarvel-web-worker)
+if(TARGET tarvel-web)
+  install(TARGETS tarvel-web RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  target_compile_definitions(tarvel-web PRIVATE TARVEL_INSTALLED_WORKER="${TARVEL_INSTALLED_WORKER}")
+endif()
+if(TARGET tarvel-web-worker)
+  install(TARGETS tarvel-web-worker RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/tarvel)
+endif()
+
 if(TARGET tarvel)
   # The window's own folder is not writable once installed: the "tarvel" on the PATH is the
   # launcher, which finds the settings files and names them on the window's command line.
@@ -22,6 +33,9 @@ endif()
 # Man pages and the changelog go in gzipped, without name or time stamp in the header (-n), so
 # that the same sources give the same package.
 file(GLOB TARVEL_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/*.1)
+if(NOT TARGET tarvel-web)
+  list(FILTER TARVEL_MAN_PAGES EXCLUDE REGEX "/tarvel-web\\.1$")
+endif()
 string(TIMESTAMP TARVEL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(TARVEL_PACKAGE_MAINTAINER "Tarvelweb maintainers <maintainers@users.noreply.c-seed-7ad60284.example>"
     CACHE STRING "Maintainer named in the package and its changelog")
@@ -48,6 +62,15 @@ set(TARVEL_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE PATH "systemd unit folder
 configure_file(packaging/systemd/tarvel-ctl-due.service.in ${CMAKE_BINARY_DIR}/tarvel-ctl-due.service @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/tarvel-ctl-due.service packaging/systemd/tarvel-ctl-due.timer
         DESTINATION ${TARVEL_SYSTEMD_UNIT_DIR})
+# The service's unit ("systemctl enable --now tarvel-web.service"), its account (sysusers.d) and
+# its state folder (tmpfiles.d, 0750), and the example of its settings.
+if(TARGET tarvel-web)
+  configure_file(packaging/systemd/tarvel-web.service.in ${CMAKE_BINARY_DIR}/tarvel-web.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/tarvel-web.service DESTINATION ${TARVEL_SYSTEMD_UNIT_DIR})
+  install(FILES packaging/tarvel-web.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+endif()
+install(FILES packaging/systemd/tarvel.sysusers DESTINATION lib/sysusers.d RENAME tarvel.conf)
+install(FILES packaging/systemd/tarvel.tmpfiles DESTINATION lib/tmpfiles.d RENAME tarvel.conf)
 
 # Every Squid configuration as an example; the helper's one, with the helper's installed path,
 # where Debian's squid.conf includes it (before its own http_access rules).

@@ -24,8 +24,8 @@ installed=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)
 has() { grep -qxF "$1" <<<"$installed" || fail "not installed: $1"; }
 
 # Only these folders, only the programs as executables.
-programs="tarvel tarvel-ctl tarvel-tree tarvel-proxy-helper"
-allowed='^(usr/bin/[^/]+|usr/libexec/tarvel/tarvel|usr/share/man/man1/[^/]+\.1\.gz|usr/share/tarvel/schema/.+|usr/share/doc/tarvel/.+|usr/lib/systemd/system/tarvel-[^/]+|usr/share/applications/tarvelweb\.desktop|usr/share/pixmaps/tarvelweb\.xpm|etc/squid/conf\.d/tarvel\.conf)$'
+programs="tarvel tarvel-ctl tarvel-tree tarvel-proxy-helper tarvel-web tarvel-web-worker"
+allowed='^(usr/bin/[^/]+|usr/libexec/tarvel/(tarvel|tarvel-web-worker)|usr/lib/sysusers\.d/tarvel\.conf|usr/lib/tmpfiles\.d/tarvel\.conf|usr/share/man/man1/[^/]+\.1\.gz|usr/share/tarvel/schema/.+|usr/share/doc/tarvel/.+|usr/lib/systemd/system/tarvel-[^/]+|usr/share/applications/tarvelweb\.desktop|usr/share/pixmaps/tarvelweb\.xpm|etc/squid/conf\.d/tarvel\.conf)$'
 stray=$(grep -vE "$allowed" <<<"$installed" || true)
 [ -z "$stray" ] || fail "installed outside the package's places: $stray"
 for f in $installed; do
@@ -43,13 +43,40 @@ done
 # Every program on the PATH has its man page; a helper that was built is installed.
 for f in $(grep '^usr/bin/' <<<"$installed"); do has "usr/share/man/man1/$(basename "$f").1.gz"; done
 [ ! -x "$build/tarvel-proxy-helper" ] || has usr/bin/tarvel-proxy-helper
+has usr/lib/sysusers.d/tarvel.conf
+has usr/lib/tmpfiles.d/tarvel.conf
+grep -qE '^d /var/lib/tarvel 0750 tarvel tarvel' "$scratch/root/usr/lib/tmpfiles.d/tarvel.conf" \
+  || fail "tmpfiles.d does not make /var/lib/tarvel 0750 for tarvel"
+# The service, where it was built: its program, its worker, its unit, its example and its man page.
+if [ -x "$build/tarvel-web" ]; then
+  for f in usr/bin/tarvel-web usr/libexec/tarvel/tarvel-web-worker usr/lib/systemd/system/tarvel-web.service \
+           usr/share/doc/tarvel/examples/tarvel-web.conf; do
+    has "$f"
+  done
+  unit="$scratch/root/usr/lib/systemd/system/tarvel-web.service"
+  for line in User=tarvel Group=tarvel ProtectSystem=strict ProtectHome=yes NoNewPrivileges=yes \
+              ReadWritePaths=/var/lib/tarvel StateDirectoryMode=0750 CapabilityBoundingSet= \
+              "ExecStart=/usr/bin/tarvel-web --config /etc/tarvel/tarvel-web.conf"; do
+    grep -qxF "$line" "$unit" || fail "tarvel-web.service lacks $line"
+  done
+  if command -v systemd-analyze >/dev/null; then
+    # A mistyped hardening key is only warned about (and ignored): that counts as a failure here.
+    # The program is not installed on this machine: a stand-in takes its place for the check.
+    sed 's|^ExecStart=/usr/bin/tarvel-web |ExecStart=/bin/true |' "$unit" >"$scratch/tarvel-web.service"
+    if ! systemd-analyze verify --man=no "$scratch/tarvel-web.service" >"$scratch/verify.log" 2>&1 \
+       || grep -q 'ignoring' "$scratch/verify.log"; then
+      cat "$scratch/verify.log"; fail "systemd-analyze verify finds faults in tarvel-web.service"
+    fi
+  fi
+fi
 for f in packaging/squid/*; do has "usr/share/doc/tarvel/squid/$(basename "$f")"; done
 [ ! -f packaging/squid/tarvel.conf ] || has etc/squid/conf.d/tarvel.conf
 # The programs that the launcher, the units and the Squid configuration name are in the package.
-for f in usr/bin/tarvel usr/lib/systemd/system/tarvel-ctl-due.service etc/squid/conf.d/tarvel.conf; do
+for f in usr/bin/tarvel usr/lib/systemd/system/tarvel-ctl-due.service usr/lib/systemd/system/tarvel-web.service \
+         etc/squid/conf.d/tarvel.conf; do
   [ -f "$scratch/root/$f" ] || continue
   # Only installed places count: the launcher also names the folders it searches (/etc/tarvel).
-  for p in $(grep -oE '/usr/[A-Za-z0-9/._-]*/tarvel(-ctl|-tree|-proxy-helper)?(["[:space:]]|$)' "$scratch/root/$f" \
+  for p in $(grep -oE '/usr/[A-Za-z0-9/._-]*/tarvel(-ctl|-tree|-proxy-helper|-web|-web-worker)?(["[:space:]]|$)' "$scratch/root/$f" \
              | sed -E 's/["[:space:]]+$//' | sort -u); do
     grep -qxF "${p#/}" <<<"$installed" || fail "$f names $p, which is not installed"
   done
@@ -64,7 +91,9 @@ packaged=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./|
 [ "$packaged" = "$installed" ] || fail "the package differs from the installation: $(diff <(echo "$installed") <(echo "$packaged") | grep '^[<>]' | tr '\n' ' ')"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = tarvel ] || fail "package name $(field Package)"
-for dep in adduser libc6 libldap; do [[ "$(field Depends)" == *"$dep"* ]] || fail "Depends lacks $dep: $(field Depends)"; done
+deps="adduser libc6 libldap libcurl3-gnutls"
+[ ! -x "$build/tarvel-web" ] || deps="$deps libmicrohttpd12 libcrypt1"
+for dep in $deps; do [[ "$(field Depends)" == *"$dep"* ]] || fail "Depends lacks $dep: $(field Depends)"; done
 for s in squid slapd; do [[ "$(field Suggests)" == *"$s"* ]] || fail "Suggests lacks $s"; done
 for f in $(grep '^etc/' <<<"$packaged" || true); do
   dpkg-deb -I "$deb" conffiles | grep -qxF "/$f" || fail "/$f is not a conffile"
@@ -103,7 +132,7 @@ for tool in adduser useradd; do
     || fail "the account is not made once, by $tool, as a system account: $account"
   grep -qxF "chown tarvel:tarvel $root/var/lib/tarvel" "$CALLS" || fail "the state folder is not given to tarvel:tarvel ($tool)"
   mode=$(stat -c %a "$root/var/lib/tarvel")
-  [ "$mode" = 2770 ] || fail "the state folder has mode $mode, not 2770 ($tool)"
+  [ "$mode" = 750 ] || fail "the state folder has mode $mode, not 0750 ($tool)"
   maint postrm remove || fail "postrm remove failed"
   [ -d "$root/var/lib/tarvel" ] || fail "a remove without purge deleted the state folder"
   { maint postrm purge && maint postrm purge; } || fail "postrm purge failed"

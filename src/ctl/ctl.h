@@ -4,6 +4,7 @@
 
 #include "platform/text.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     bool logins = false;
+    bool ad = false;        // acl --ad
     std::string forText;    // stop --for
     std::string untilText;  // stop --until
     std::string since;      // log --since
@@ -33,6 +35,10 @@ void say(const std::string& message);
 bool readScheduleOrSay(std::string& path, std::vector<deny::PendingGo>& entries);
 // A JSON string literal.
 std::string jsonString(const std::string& text);
+// log --since's date: "2026-12-07", "2026-12-07 08:00", "2026-12-07T08:00[:SS]", local time.
+bool parseSince(const std::string& text, std::time_t& since);
+// An audit line as a JSON object: its time, then its fields KEY=VALUE.
+std::string lineAsJson(const std::string& line);
 
 // The deny group of the settings, as the window uses it.
 std::string denyGroup();
@@ -56,6 +62,12 @@ int cmdDue(const Options& options);
 int cmdPending(const Options& options);
 int cmdCheck(const Options& options, bool repair);
 int cmdLog(const Options& options);
+// With Service= in nwclient.conf: stop, go, pending, log and due through the school's service.
+int cmdServiceStopGo(bool stop, const Options& options);
+int cmdServicePending(const Options& options);
+int cmdServiceLog(const Options& options);
+int cmdServiceDue();
+
 // The OpenLDAP access rules for names[0] (a teacher) on the users below names[1...].
 int cmdAcl(const Options& options);
 

@@ -3,6 +3,7 @@
 #include "ctl/ctl.h"
 #include "ctl/terminal_ports.h"
 #include "deny/schedule.h"
+#include "deny/service.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "platform/config_files.h"
@@ -33,6 +34,8 @@ const char* const Usage =
     "  log [--since DATUM]               das Protokoll aller Änderungen\n"
     "  acl LEHRKRAFT CONTAINER...        OpenLDAP-Zugriffsregeln: die Lehrkraft sperrt und gibt nur\n"
     "                                    die Benutzer unter diesen Containern frei\n"
+    "  acl --ad LEHRKRAFT CONTAINER...   dasselbe für Active Directory: samba-tool-Befehle für je eine\n"
+    "                                    Klassengruppe und das Schreibrecht der Lehrkraft darauf\n"
     "\n"
     "Optionen:\n"
     "  --nwclient DATEI   diese nwclient.conf statt der gesuchten (auch --nwclient=DATEI)\n"
@@ -45,7 +48,9 @@ const char* const Usage =
     "Exit-Status: 0 erledigt, 1 fehlgeschlagen oder nur teilweise erledigt, 2 falscher Aufruf.\n"
     "Ohne --nwclient und --ini werden nwclient.conf und tarvel.ini gesucht: in ~/.config/tarvel/\n"
     "(bzw. $XDG_CONFIG_HOME/tarvel/), in /etc/tarvel/, dann neben dem Programm.\n"
-    "Das Kennwort kommt aus PasswordFile= der nwclient.conf oder wird am Terminal erfragt.\n";
+    "Das Kennwort kommt aus PasswordFile= der nwclient.conf oder wird am Terminal erfragt.\n"
+    "Mit Service=https://SERVER:8443 in der nwclient.conf gehen stop, go, pending und log über den\n"
+    "Dienst der Schule (tarvel-web) mit dem eigenen Login; due führt dann der Dienst aus.\n";
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -106,6 +111,7 @@ int main(int argc, char** argv) {
         else if (a == "--json") options.json = true;
         else if (a == "--dry-run") options.dryRun = true;
         else if (a == "--logins") options.logins = true;
+        else if (a == "--ad") options.ad = true;
         else if (a == "--for" || startsWith(a, "--for=")) {
             if (!valueOf("--for", options.forText)) return wrongUse("--for braucht eine Dauer");
         } else if (a == "--until" || startsWith(a, "--until=")) {
@@ -125,6 +131,7 @@ int main(int argc, char** argv) {
     if (takesNames && options.names.empty()) return wrongUse(c + " braucht mindestens einen Namen");
     if (!takesNames && !options.names.empty()) return wrongUse(c + " nimmt keine Namen");
     if (c == "acl" && options.names.size() < 2) return wrongUse("acl braucht eine Lehrkraft und mindestens einen Container");
+    if (options.ad && c != "acl") return wrongUse("--ad gilt nur für acl");
     if ((!options.forText.empty() || !options.untilText.empty()) && c != "stop")
         return wrongUse("--for und --until gelten nur für stop");
     if (!options.forText.empty() && !options.untilText.empty()) return wrongUse("--for oder --until, nicht beides");
@@ -151,6 +158,17 @@ int main(int argc, char** argv) {
     if ((!iniOption.empty() || !iniSwitch.empty()) && namedFileMissing(iniOption.empty() ? "/ini" : "--ini", iniPath))
         return ctl::WrongUse;
 
+    // With a service the school's state is its: stops, goes, the holds and the trail go through it.
+    if (const std::string service = deny::serviceAddress();
+        !service.empty() && (c == "stop" || c == "go" || c == "pending" || c == "log" || c == "due")) {
+        if (const std::string problem = deny::serviceAddressProblem(service); !problem.empty())
+            return wrongUse(problem);
+        if (options.dryRun && c != "due") return wrongUse("--dry-run gibt es mit Service= nicht");
+        if (c == "stop" || c == "go") return ctl::cmdServiceStopGo(c == "stop", options);
+        if (c == "pending") return ctl::cmdServicePending(options);
+        if (c == "log") return ctl::cmdServiceLog(options);
+        return ctl::cmdServiceDue();
+    }
     if (c == "pending") return ctl::cmdPending(options);
     if (c == "log") return ctl::cmdLog(options);
 

@@ -46,8 +46,6 @@ int cmdPending(const Options& options) {
     return std::fflush(stdout) == 0 ? Done : Failed;
 }
 
-namespace {
-
 // "2026-12-07", "2026-12-07 08:00", "2026-12-07T08:00[:SS]": local time.
 bool parseSince(const std::string& text, std::time_t& since) {
     std::tm tm{};
@@ -84,8 +82,6 @@ std::string lineAsJson(const std::string& line) {
     }
     return out + "}";
 }
-
-}  // namespace
 
 int cmdLog(const Options& options) {
     std::time_t since = 0;

@@ -20,6 +20,9 @@ namespace deny {
 
 // Service= of the client's configuration; empty when none.
 std::string serviceAddress();
+// Why address cannot be used as Service= (German); empty when it can. http:// only to a loopback
+// address: anywhere else the passwords would cross the network in clear.
+std::string serviceAddressProblem(const std::string& address);
 
 struct ServiceJob {
     bool ok = false;                 // everything asked for is done
@@ -27,6 +30,11 @@ struct ServiceJob {
     std::string caption;
     std::vector<std::string> lines;  // the service's words for the result (describe's)
     std::string error;               // German
+    struct Box {
+        std::string caption, text;
+    };
+    std::vector<Box> boxes;          // further boxes of the job (a refusal, the plan), as the window shows them
+    std::vector<Hold> ended;         // "Internet an": whose holds it ended (user, holder, until)
 };
 
 enum class ServiceAction { Stop, Release, Go };

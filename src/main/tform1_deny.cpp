@@ -7,6 +7,7 @@
 #include "deny/job.h"
 #include "deny/members.h"
 #include "deny/selection.h"
+#include "deny/service.h"
 #include "main/deny_progress.h"
 #include "main/pictures.h"
 #include "main/widgets.h"
@@ -60,11 +61,46 @@ void TForm1::WarneInkonsistenz(const deny::JobWords& words) {
     platform::showMessage(words.boxText(), words.caption);
 }
 
+// With Service= the school's service records the stop as this operator's hold (the go ends the
+// holds) and runs the change; its words go into the same boxes. Its job cannot be cancelled from
+// here: it runs in the service.
+static deny::JobResult RunServiceJob(bool stop, const text::NameList& names, DenyProgressDialog& progress) {
+    const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
+    const std::string caption = std::string("Tarvel ") + deny::actionText(direction);
+    const deny::ServiceJob job =
+        deny::serviceChange(stop ? deny::ServiceAction::Stop : deny::ServiceAction::Go, names, 0,
+                            [&progress](size_t done, size_t total) { progress.update(done, total); });
+    progress.hide();
+    deny::JobResult result;
+    result.requested = names.size();
+    if (!job.error.empty()) {
+        result.firstFailure = -1;
+        platform::showMessage(job.error, caption);
+        return result;
+    }
+    if (!job.ok) {
+        result.firstFailure = -1;
+        std::string text;
+        for (const std::string& line : job.lines) text += (text.empty() ? "" : "\r\n") + line;
+        platform::showMessage(text, job.caption.empty() ? caption : job.caption);
+    }
+    for (const deny::ServiceJob::Box& box : job.boxes) platform::showMessage(box.text, box.caption);
+    return result;
+}
+
 // One stop or go on the deny group, with the progress dialog when it takes long, then the
 // refresh, the cancel box or the warning.
 deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
     const deny::Direction direction = stop ? deny::Direction::Stop : deny::Direction::Go;
     const std::string group = settings::values().GroupInternetUserDeny;
+    if (!deny::serviceAddress().empty()) {
+        DenyProgressDialog progress(direction, this);
+        const deny::JobResult result = RunServiceJob(stop, names, progress);
+        // Whatever the service did, the list of who has no Internet is read afresh.
+        if (result.ok()) ShowUserView();
+        else ListeGruppenMitglieder(group, LVGroupDeny);
+        return result;
+    }
     // The group may have been replaced since the view tested it: nothing is written to a non-group.
     if (const deny::GroupState state = deny::denyGroupState(group); state != deny::GroupState::Group) {
         platform::showMessage(platform::joinLines({group, deny::groupStateLine(state), "Nichts wurde geändert."}),

@@ -89,6 +89,9 @@ public:
     // Active Directory only the group's member (a user's memberOf is the server's own reckoning).
     // A place not kept is never written, read for a check, or reported missing.
     virtual uint32_t membershipPlaces() const { return PLACES_ALL; }
+    // The attribute that holds the name a user logs in with elsewhere (the proxy's login): the
+    // object's own name, CN; Active Directory's sAMAccountName.
+    virtual std::string loginAttribute() const { return "CN"; }
 
     // The name of the server of the primary connection (up to 48 characters).
     virtual std::string serverName() = 0;
@@ -158,6 +161,11 @@ public:
     // Removes from the attribute exactly the value that skippedValues() showed as shown, and no
     // value that can be named. ERR_NO_SUCH_VALUE when the attribute holds no such value.
     virtual NWDSCCODE removeSkippedValue(ObjectId, const std::string&, const std::string&) { return ERR_NO_SUCH_VALUE; }
+
+    // An LDAP server's DN of an object, and the object's typeless full name of a DN: the account a
+    // web session binds as. Empty where the directory has no DNs or the DN is none of the tree.
+    virtual std::string distinguishedNameOf(ObjectId) { return {}; }
+    virtual std::string fullNameOfDistinguishedName(const std::string&) { return {}; }
 
     // Contents of a stream attribute (syntax 21).
     virtual NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) = 0;

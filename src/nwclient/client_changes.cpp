@@ -175,4 +175,6 @@ namespace nw {
 
 uint32_t NWDSMembershipPlaces() { return state().backend ? state().backend->membershipPlaces() : PLACES_ALL; }
 
+std::string NWDSLoginAttribute() { return state().backend ? state().backend->loginAttribute() : "CN"; }
+
 }  // namespace nw

@@ -7,6 +7,7 @@
 #include "platform/config_files.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,13 @@ NWCCODE loadConfiguration(ClientConfig& config) {
     std::ostringstream text;
     text << in.rdbuf();
     NWCCODE rc = parseConfiguration(text.str(), file, config);
+    if (rc == SUCCESSFUL && state().sessionAccount) {
+        config.operatorName = state().sessionOperator;
+        if (state().sessionBindDn.empty()) config.values.erase("binddn");
+        else config.values["binddn"] = state().sessionBindDn;
+        // The file's password is the file's account's, never the session's.
+        config.values.erase("passwordfile");
+    }
     // The box shows the code only; the line to fix goes where the administrator looks, once
     // however often the file is read.
     for (const std::string& warning : configurationWarnings()) ldap::reportOnce(warning);
@@ -79,8 +87,34 @@ void installBackend(std::unique_ptr<DirectoryBackend> backend) { state().install
 
 DirectoryBackend* currentBackend() { return state().backend.get(); }
 
+void setSessionAccount(const std::string& operatorName, const std::string& bindDn) {
+    ClientState& s = state();
+    s.sessionAccount = !operatorName.empty() || !bindDn.empty();
+    s.sessionOperator = operatorName;
+    s.sessionBindDn = bindDn;
+    s.configLoaded = false;
+}
+
+std::string distinguishedNameOf(const std::string& fullName) {
+    DirectoryBackend* backend = state().backend.get();
+    std::string_view name = names::stripRootSpelling(fullName);
+    if (!name.empty() && name.front() == '.') name.remove_prefix(1);
+    std::vector<std::string> rootFirst = names::splitEscaped(name);
+    std::reverse(rootFirst.begin(), rootFirst.end());
+    ObjectId id = -1;
+    if (!backend || backend->resolve(rootFirst, id) != SUCCESSFUL) return {};
+    return backend->distinguishedNameOf(id);
+}
+
+std::string fullNameOfDistinguishedName(const std::string& dn) {
+    return state().backend ? state().backend->fullNameOfDistinguishedName(dn) : std::string();
+}
+
 void resetClient() {
     ClientState& s = state();
+    s.sessionAccount = false;
+    s.sessionOperator.clear();
+    s.sessionBindDn.clear();
     for (Buf_T* b : s.buffers) delete b;
     for (Filter_Cursor_T* f : s.filters) delete f;
     s.buffers.clear();

@@ -29,6 +29,18 @@ NWCCODE loadConfiguration(ClientConfig& config);
 // The backend of the open primary connection, or null.
 DirectoryBackend* currentBackend();
 
+// Binds this process as another account than nwclient.conf names, with the rest of that file
+// (tree, base, TLS, time-outs): a web session bound as its teacher. operatorName is a typeless
+// full name (empty: none), bindDn the LDAP DN (empty: derived from operatorName as Operator= is).
+// On LDAP the file's PasswordFile= is then not read: the password is asked for through the
+// credentials port. Both empty: the file's own account again. resetClient() forgets it too.
+void setSessionAccount(const std::string& operatorName, const std::string& bindDn);
+
+// On the open LDAP connection: the DN of an object given by its typeless full name, and the
+// typeless full name of a DN (empty when it names nothing of the tree, or the tree is no LDAP).
+std::string distinguishedNameOf(const std::string& fullName);
+std::string fullNameOfDistinguishedName(const std::string& dn);
+
 // Forgets everything: contexts, buffers' iterations, connection, configuration file, backend.
 void resetClient();
 

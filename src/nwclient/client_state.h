@@ -75,6 +75,8 @@ struct ClientState {
     bool connectionOpen = false;
     bool configLoaded = false;
     ClientConfig config;
+    bool sessionAccount = false;         // setSessionAccount overrides the file's account
+    std::string sessionOperator, sessionBindDn;
 
     std::map<NWDSContextHandle, ContextState> contexts;
     NWDSContextHandle nextContext = 1;

@@ -32,6 +32,7 @@ constexpr const char* KNOWN_KEYS[] = {
     "timeout", "pagesize", "membershipclass", "servername", "permissivemodify",
     "directory", "rangesize",                                                         // Active Directory
     "auditlog", "schedule", "listfile", "reloadcommand",                              // the deny job
+    "service", "servicelogin", "servicecafile",                                       // the school's service
 };
 // The LDAP backend's name tables: Class.<ldap class>= and Attribute.<attribute>=.
 constexpr const char* KNOWN_PREFIXES[] = {"class.", "attribute."};

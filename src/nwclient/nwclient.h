@@ -267,6 +267,11 @@ enum MembershipPlace : uint32_t {
 // no directory is connected.
 uint32_t NWDSMembershipPlaces();
 
+// This client's own: the attribute holding the login name of a user (CN; on Active Directory
+// sAMAccountName). On Active Directory a search by Member also finds the groups that hold the
+// value through other groups (the server's nested membership).
+std::string NWDSLoginAttribute();
+
 // This client's own: when a listing or search ended with TARVEL_LDAP_INCOMPLETE because of an
 // entry it could not hand out (a name with NUL, CR or LF), that entry's DN (escaped) for the
 // operator to fix; otherwise empty.

@@ -84,7 +84,7 @@ Verdict askDirectory(const std::string& login, const std::string& denyGroup) {
     const std::string groupParent = parts.empty() ? std::string("[root]") : "." + nw::names::joinLeafFirst(parts);
 
     std::vector<std::string> users;
-    if (nw::NWDSCCODE st = searchEqual("[root]", "CN", nw::SYN_CI_STRING, login, users))
+    if (nw::NWDSCCODE st = searchEqual("[root]", nw::NWDSLoginAttribute().c_str(), nw::SYN_CI_STRING, login, users))
         return broken("Suche nach dem Login-Namen " + login, st);
     for (const std::string& user : users) {
         std::vector<std::string> groups;

@@ -18,6 +18,8 @@ struct WorkerSetup {
     std::string clientConfiguration;  // the service's nwclient.conf (tree, base, CA, service account)
     std::string settingsFile;         // the settings file (deny group, base container, filters)
     std::string loginFile;            // the embedded tree's login file (crypt hashes); empty: none
+    std::string program;              // the worker program; empty: tarvel-web-worker beside this one
+    int answerSeconds = 120;          // longest wait for an answer (or a change's next progress)
 };
 
 // Why a login failed, for the page.
@@ -60,6 +62,9 @@ public:
     bool classes(std::vector<ClassEntry>& out, std::vector<Box>& boxes);
     // The pupils of one class (users anywhere below it), sorted, with their state in the group.
     bool pupils(const std::string& className, std::vector<PupilEntry>& out, std::vector<Box>& boxes);
+
+    // What the worker says of itself: whether it is dumpable (prctl) and its core size limit.
+    bool selfReport(int& dumpable, long long& coreLimit);
 
     // False once the process has ended (killed, crashed, timed out).
     bool alive() const;

@@ -407,6 +407,39 @@ TEST_F(Ctl, LogShowsTheTrailFromADate) {
     }
 }
 
+// With Service= the school's state is the service's: a service that cannot be asked, or an address
+// that would send the password in clear, changes nothing here either (no local stop, no plan).
+TEST_F(Ctl, WithAServiceStopGoPendingAndLogGoThroughItOrChangeNothing) {
+    writeFile(dir.file("pw"), "geheim\n");
+    ::chmod(dir.file("pw").c_str(), 0600);
+    addConf("PasswordFile=pw\n");
+    const std::string before = readFile(conf);
+    struct Case {
+        const char* service;
+        const char* command;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"https://127.0.0.1:1", "stop --for 5m Gast03.PROJEKTE.UNTERRICHT", 1, "nicht erreichbar: https://127.0.0.1:1"},
+        {"https://127.0.0.1:1", "go Gast01.PROJEKTE.UNTERRICHT", 1, "nicht erreichbar: https://127.0.0.1:1"},
+        {"https://127.0.0.1:1/", "pending", 1, "nicht erreichbar: https://127.0.0.1:1"},
+        {"http://[::1]:1", "log", 1, "nicht erreichbar: http://[::1]:1"},
+        {"http://schule.example:8080", "stop Gast03.PROJEKTE.UNTERRICHT", 2, "nur zu einer Loopback-Adresse"},
+        {"http://10.1.2.3", "pending", 2, "nur zu einer Loopback-Adresse"},
+        {"http://127.0.0.1.example.org", "go Gast01.PROJEKTE.UNTERRICHT", 2, "nur zu einer Loopback-Adresse"},
+        {"https://127.0.0.1:1", "due", 0, "führt der Dienst https://127.0.0.1:1 aus"},
+    };
+    for (const Case& c : cases) {
+        writeFile(conf, before + "Service=" + c.service + "\n");
+        const CtlRun r = ctl(c.command);
+        EXPECT_EQ(r.status, c.status) << c.service << " " << c.command << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << c.service << " " << c.command << "\n" << r.err;
+    }
+    EXPECT_EQ(members(), DemoMembers);
+    EXPECT_FALSE(fs_exists(dir.file("audit.log")));
+    EXPECT_FALSE(fs_exists(dir.file("tarvel-schedule")));
+}
+
 // A teacher may change the deny group but not a guest's entry: the server refuses the stop, and
 // tarvel-ctl says so (it is no cancel), exits 1 and leaves the guest out of Member.
 TEST(CtlOnServer, AStopTheServerRefusesIsReportedAsAFailure) {

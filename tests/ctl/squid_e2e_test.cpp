@@ -9,6 +9,7 @@
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "platform/recording.h"
+#include "samba_fixture.h"
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
@@ -344,32 +346,6 @@ TEST(SquidEndToEnd, ListAclOnTheEmbeddedTree) {
     EXPECT_EQ(squid.request(origin.port(), "Gast01", "x"), 403);
 }
 
-TEST(SquidEndToEnd, LdapGroupHelperOnSlapd) {
-    Origin origin;
-    ldaptest::Slapd slapd;
-    testsupport::TempDir work;
-    Ctl ctl{slapd.useAs("admin"), settingsFile(work.path()), work.path()};
-    const std::string base = ldaptest::BASE;
-    std::string password = readFile(slapd.passwordFile("plain"));
-    password = password.substr(0, password.find('\n'));
-    std::string ldapTemplate = readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-ldap.conf");
-    ASSERT_FALSE(ldapTemplate.empty());
-    Squid squid;
-    // The helper's password file lives in Squid's folder, readable by Squid's user only.
-    const std::string pw = squid.file("helper.pw");
-    writeFile(pw, readFile(slapd.passwordFile("teacher")));
-    ::chmod(pw.c_str(), 0600);
-    squid.setAccess(fill(ldapTemplate, {{"@LDAP_URI@", slapd.url()},
-                                        {"@USER_BASE@", base},
-                                        {"@GROUP_BASE@", "ou=PROJEKTE,o=UNTERRICHT," + base},
-                                        {"@GROUP@", "G_User_Internet_Deny"},
-                                        {"@HELPER_DN@", ldaptest::dnOf(ldaptest::TEACHER)},
-                                        {"@HELPER_PW_FILE@", pw}}));
-    squid.start();
-    walkThrough(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
-    EXPECT_EQ(squid.request(origin.port(), "Gast05", "falsch"), 407) << "a wrong password is asked again";
-}
-
 // The files of tarvel-proxy-helper as README sets them up: a folder of Squid's user in which the
 // operators write (the tree's -wal and -shm appear there), a tree Squid's user may read, not write.
 struct HelperFiles {
@@ -423,33 +399,133 @@ TEST(SquidEndToEnd, HelperOnTheEmbeddedTree) {
     nextRequest(ctl, squid, origin, "Gast03.PROJEKTE.UNTERRICHT", "Gast03", "geheim");
 }
 
-TEST(SquidEndToEnd, HelperOnSlapd) {
+// A directory server the proxy asks: slapd with the school's schema, or a Samba AD DC, with the
+// configurations of packaging/squid/ for it.
+struct Server {
+    std::string kind;
+    std::unique_ptr<ldaptest::Slapd> slapd;
+    std::unique_ptr<adtest::SambaDc> dc;
+    std::string groupHelperConf, helperConf, url, userBase, groupBase, helperDn, pupil, login;
+
+    explicit Server(const std::string& k) : kind(k) {
+        if (kind == "slapd") {
+            slapd = std::make_unique<ldaptest::Slapd>();
+            groupHelperConf = "tarvel-ldap.conf", helperConf = "tarvel-helper-ldap.conf", url = slapd->url();
+            userBase = ldaptest::BASE, groupBase = "ou=PROJEKTE,o=UNTERRICHT," + userBase;
+            helperDn = ldaptest::dnOf(ldaptest::TEACHER), pupil = ldaptest::PLAIN, login = "Gast05";
+        } else {
+            dc = std::make_unique<adtest::SambaDc>();
+            // Over LDAPS as AD wants it.
+            groupHelperConf = "tarvel-ad.conf", helperConf = "tarvel-helper-ad.conf", url = dc->ldapsUrl();
+            userBase = adtest::SCHOOL, groupBase = "OU=PROJEKTE," + userBase;
+            helperDn = dc->dn(adtest::TEACHER), pupil = adtest::PUPIL, login = "mmeyer";
+            // The login is sAMAccountName, here other than the name (CN).
+            if (!dc->modify("dn: " + dc->dn(pupil) + "\nchangetype: modify\nreplace: sAMAccountName\nsAMAccountName: " +
+                            login + "\n"))
+                throw std::runtime_error("cannot rename the pupil's login");
+        }
+    }
+    // On AD the operator's name becomes a DN of AD's form by Directory=ad.
+    std::string useAs(const std::string& who) { return slapd ? slapd->useAs(who) : dc->useAs(who, "Directory=ad\n"); }
+    std::string passwordFile(const std::string& who) const {
+        return slapd ? slapd->passwordFile(who == "pupil" ? "plain" : who) : dc->passwordFile(who);
+    }
+    std::string pupilPassword() const {
+        std::string password = readFile(passwordFile("pupil"));
+        return password.substr(0, password.find('\n'));
+    }
+    // Squid's LDAP helpers take the CA from the environment (squid-ldap-ca.conf); a copy in
+    // Squid's folder, which Squid's user reads.
+    void trustCa(const Squid& squid) const {
+        if (!dc) return;
+        const std::string ca = squid.file("ca.pem");
+        writeFile(ca, readFile(dc->caFile()));
+        ::chmod(ca.c_str(), 0644);
+        ::setenv("LDAPTLS_CACERT", ca.c_str(), 1);
+    }
+    // The ldap helpers' configuration with this server's values.
+    std::string squidConf(const std::string& file, const std::string& helperPwFile,
+                          const std::vector<std::pair<std::string, std::string>>& more = {}) const {
+        std::vector<std::pair<std::string, std::string>> values = more;
+        values.insert(values.end(), {{"@LDAP_URI@", url},
+                                     {"@USER_BASE@", userBase},
+                                     {"@GROUP_BASE@", groupBase},
+                                     {"@GROUP@", "G_User_Internet_Deny"},
+                                     {"@HELPER_DN@", helperDn},
+                                     {"@HELPER_PW_FILE@", helperPwFile}});
+        const std::string text = readFile(TARVEL_SOURCE_DIR "/packaging/squid/" + file);
+        EXPECT_FALSE(text.empty()) << file;
+        return fill(text, values);
+    }
+    // AD nests groups: the pupil in a class's group and that group in the deny group stops the
+    // pupil as a member would; false when this server keeps no nesting to show.
+    bool nestThroughClassGroup(bool in) const {
+        if (!dc) return false;
+        const std::string group = dc->dn(adtest::classGroup("KLASSE5A"));
+        const std::string op = in ? "add" : "delete";
+        return dc->modify("dn: " + group + "\nchangetype: modify\n" + op + ": member\nmember: " + dc->dn(pupil) +
+                          "\n\ndn: " + dc->dn(Group) + "\nchangetype: modify\n" + op + ": member\nmember: " + group + "\n");
+    }
+};
+
+class SquidOnServer : public ::testing::TestWithParam<std::string> {};
+
+// A pupil in the deny group only through a class's group is refused at the next request, and
+// browses again once the class's group is out.
+void nestedRequest(const Server& server, const Squid& squid, const Origin& origin, const std::string& password) {
+    if (!server.nestThroughClassGroup(true)) return;
+    EXPECT_EQ(squid.request(origin.port(), server.login, password), 403) << "stopped through the class's group";
+    ASSERT_TRUE(server.nestThroughClassGroup(false));
+    EXPECT_EQ(squid.request(origin.port(), server.login, password), 200) << "the class's group taken out";
+}
+
+TEST_P(SquidOnServer, LdapGroupHelper) {
     Origin origin;
-    ldaptest::Slapd slapd;
-    HelperFiles files;
-    Ctl ctl{slapd.useAs("admin"), settingsFile(files.dir.path()), files.dir.path()};
-    // The helper binds as an account that only reads here, with a password file of Squid's user.
-    const std::string pw = files.passwordFileForSquid(slapd.passwordFile("teacher"));
-    const std::string conf = files.dir.file("nwclient.conf");
-    writeFile(conf, readFile(slapd.useAs("teacher")) + "\nPasswordFile=" + pw + "\n");
-    std::string password = readFile(slapd.passwordFile("plain"));
-    password = password.substr(0, password.find('\n'));
+    Server server(GetParam());
+    testsupport::TempDir work;
+    Ctl ctl{server.useAs("admin"), settingsFile(work.path()), work.path()};
     Squid squid;
-    // Pupils log in with their directory password here (tarvel-helper-ldap.conf).
+    // The helper's password file lives in Squid's folder, readable by Squid's user only.
+    const std::string pw = squid.file("helper.pw");
+    writeFile(pw, readFile(server.passwordFile("teacher")));
+    ::chmod(pw.c_str(), 0600);
+    server.trustCa(squid);
+    squid.setAccess(server.squidConf(server.groupHelperConf, pw));
+    squid.start();
+    const std::string password = server.pupilPassword();
+    walkThrough(ctl, squid, origin, server.pupil, server.login, password);
+    nestedRequest(server, squid, origin, password);
+    EXPECT_EQ(squid.request(origin.port(), server.login, "falsch"), 407) << "a wrong password is asked again";
+}
+
+TEST_P(SquidOnServer, Helper) {
+    Origin origin;
+    Server server(GetParam());
+    HelperFiles files;
+    Ctl ctl{server.useAs("admin"), settingsFile(files.dir.path()), files.dir.path()};
+    // The helper binds as an account that only reads here, with a password file of Squid's user.
+    const std::string pw = files.passwordFileForSquid(server.passwordFile("teacher"));
+    const std::string conf = files.dir.file("nwclient.conf");
+    writeFile(conf, readFile(server.useAs("teacher")) + "\nPasswordFile=" + pw + "\n");
+    Squid squid;
+    // Pupils log in with their directory password here (tarvel-helper-ldap.conf, tarvel-helper-ad.conf).
     ::chmod(ctl.ini.c_str(), 0644);
     ::chmod(conf.c_str(), 0644);
     const std::string squidPw = squid.file("auth.pw");
-    writeFile(squidPw, readFile(slapd.passwordFile("teacher")));
+    writeFile(squidPw, readFile(server.passwordFile("teacher")));
     ::chmod(squidPw.c_str(), 0600);
-    squid.setAccess(fill(readFile(TARVEL_SOURCE_DIR "/packaging/squid/tarvel-helper-ldap.conf"),
-                         {{"/usr/bin/tarvel-proxy-helper", TARVEL_PROXY_HELPER " --nwclient=" + conf + " --ini=" + ctl.ini},
-                          {"@LDAP_URI@", slapd.url()},
-                          {"@USER_BASE@", ldaptest::BASE},
-                          {"@HELPER_DN@", ldaptest::dnOf(ldaptest::TEACHER)},
-                          {"@HELPER_PW_FILE@", squidPw}}));
+    server.trustCa(squid);
+    squid.setAccess(server.squidConf(
+        server.helperConf, squidPw,
+        {{"/usr/bin/tarvel-proxy-helper", TARVEL_PROXY_HELPER " --nwclient=" + conf + " --ini=" + ctl.ini}}));
     squid.start();
-    nextRequest(ctl, squid, origin, ldaptest::PLAIN, "Gast05", password);
+    const std::string password = server.pupilPassword();
+    nextRequest(ctl, squid, origin, server.pupil, server.login, password);
+    nestedRequest(server, squid, origin, password);
 }
+
+INSTANTIATE_TEST_SUITE_P(Directory, SquidOnServer, ::testing::Values("slapd", "samba"),
+                         [](const auto& info) { return info.param; });
 
 TEST(SquidEndToEnd, HelperThatCannotReadTheDirectoryRefuses) {
     Origin origin;

@@ -280,3 +280,54 @@ TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
     nw::resetClient();
     nwapi::resetLayerForTesting();
 }
+
+// What `tarvel-ctl acl --ad` prints, run on the DC as its Administrator: a group for the class
+// beside the deny group and nested in it, whose member the teacher may write; the deny group
+// itself stays closed to him.
+TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
+    SambaDc dc;
+    const std::string conf = dc.useAs("admin", "Directory=ad\n");
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
+    std::string commands;
+    ASSERT_EQ(testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" +
+                                          dir.file("t.ini") + " acl --ad lehrer1.LEHRER.UNTERRICHT KLASSE6A.SCHUELER.UNTERRICHT",
+                                      &commands),
+              0)
+        << commands;
+    // samba-tool on the DC itself needs no address or account; here it is given both.
+    std::string password = testsupport::readFile(dc.passwordFile("administrator"));
+    password = password.substr(0, password.find('\n'));
+    testsupport::writeFile(dir.file("acl.sh"), "samba-tool() { command samba-tool \"$@\" -H " + dc.url() +
+                                                   " -U 'SCHULE\\Administrator%" + password + "'; }\nset -e\n" + commands);
+    std::string out;
+    ASSERT_EQ(testsupport::runCommand("bash " + dir.file("acl.sh"), &out), 0) << commands << out;
+    const std::string group = "CN=G_User_Internet_Deny_KLASSE6A,OU=PROJEKTE," + std::string(SCHOOL);
+    EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", group)) << commands;
+    nwapi::NameList k6a;
+    {
+        platform::RecordingPorts ports;
+        nwapi::resetLayerForTesting();
+        bool ok = false;
+        nwapi::InitNWConnection(ok);
+        ASSERT_TRUE(ok);
+        ASSERT_TRUE(nwapi::SearchObjects(".KLASSE6A.SCHUELER.UNTERRICHT", k6a, "User"));
+        nwapi::DoneNWConnection();
+        nw::resetClient();
+        nwapi::resetLayerForTesting();
+    }
+    ASSERT_FALSE(k6a.empty());
+    const struct {
+        std::string groupDn;
+        int result;
+    } writes[] = {{group, 0}, {dc.dn(DENY), 50}};
+    for (const auto& w : writes) {
+        testsupport::writeFile(dir.file("c.ldif"), "dn: " + w.groupDn + "\nchangetype: modify\nadd: member\nmember: " +
+                                                       dc.dn(k6a.front()) + "\n");
+        EXPECT_EQ(testsupport::runCommand("ldapmodify -x -H " + dc.url() + " -D '" + dc.dn(TEACHER) + "' -y " +
+                                              dc.passwordFile("teacher") + " -f " + dir.file("c.ldif"),
+                                          &out),
+                  w.result)
+            << w.groupDn << out;
+    }
+}

@@ -215,18 +215,19 @@ SambaDc::SambaDc() {
     testsupport::writeFile(ldif, school.ldif);
     testsupport::writeFile(reset, school.resetLdif);
 
-    // The template is keyed by what goes into it: a changed school or script makes a new one.
-    const std::string key = std::to_string(std::hash<std::string>{}(school.ldif + school.resetLdif +
+    auto dnOf = [&](const std::string& name) { return shellQuote(dn(name)); };
+    std::string accounts = " --password admin " + dnOf(ADMIN) + " --password teacher " + dnOf(TEACHER) +
+                           " --password pupil " + dnOf(PUPIL);
+    for (const char* klasse : {"KLASSE5A", "KLASSE5B"})
+        accounts += " --member-writer " + dnOf(TEACHER) + " " + dnOf(classGroup(klasse));
+    // The template is keyed by what goes into it: a changed school, script or account makes a new one.
+    const std::string key = std::to_string(std::hash<std::string>{}(school.ldif + school.resetLdif + accounts +
                                                                      testsupport::readFile(script())));
     const std::string root = std::string(TARVEL_TEST_STATE_HOME) + "/samba";
     std::filesystem::create_directories(root);
     const std::string templ = root + "/template-" + key;
-    auto dnOf = [&](const std::string& name) { return shellQuote(dn(name)); };
-    std::string command = "bash " + shellQuote(script()) + " template " + shellQuote(templ) + " --ldif " +
-                          shellQuote(ldif) + " --reset " + shellQuote(reset) + " --password admin " + dnOf(ADMIN) +
-                          " --password teacher " + dnOf(TEACHER);
-    for (const char* klasse : {"KLASSE5A", "KLASSE5B"})
-        command += " --member-writer " + dnOf(TEACHER) + " " + dnOf(classGroup(klasse));
+    const std::string command = "bash " + shellQuote(script()) + " template " + shellQuote(templ) + " --ldif " +
+                                shellQuote(ldif) + " --reset " + shellQuote(reset) + accounts;
     if (testsupport::runCommand(command, &out) != 0) throw std::runtime_error("Samba template failed: " + out);
 
     // This program's copy, used by one test at a time.

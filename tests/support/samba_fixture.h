@@ -21,6 +21,8 @@ constexpr const char* SCHOOL = "OU=UNTERRICHT,DC=schule,DC=test";
 constexpr const char* ADMIN = "admin.UNTERRICHT";
 constexpr const char* TEACHER = "lehrer1.LEHRER.UNTERRICHT";
 constexpr const char* TEACHER_LOGIN = "lehrer1";
+// A pupil of KLASSE5A with a password (the "pupil" password file), for the proxy's login.
+constexpr const char* PUPIL = "MeyerMarie.KLASSE5A.SCHUELER.UNTERRICHT";
 // One deny group per class, in PROJEKTE beside the school's deny group.
 std::string classGroup(const std::string& klasse);
 
@@ -46,7 +48,7 @@ public:
     std::string caFile() const { return copy_ + "/tls/ca.pem"; }
     // The DN of a typeless name of the school; empty when the school has no such entry.
     std::string dn(const std::string& typelessName) const;
-    // The password file of "admin" or "teacher" (mode 0600).
+    // The password file of "admin", "teacher" or "pupil" (mode 0600).
     std::string passwordFile(const std::string& who) const { return copy_ + "/" + who + ".pw"; }
 
     // nwclient.conf for "admin" or "teacher" on plain LDAP (Base=, Operator=, PasswordFile=),

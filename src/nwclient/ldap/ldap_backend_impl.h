@@ -190,6 +190,7 @@ public:
 
     std::string serverName() override { return serverName_; }
     uint32_t membershipPlaces() const override { return ad_ ? PLACE_MEMBER : PLACES_ALL; }
+    std::string loginAttribute() const override { return ad_ ? "sAMAccountName" : "CN"; }
     NWDSCCODE resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) override;
     // Every level of every name in one round of base reads sent together.
     void resolveMany(const std::vector<std::vector<std::string>>& namesFromRoot, std::vector<ObjectId>& ids,
@@ -233,6 +234,8 @@ public:
         if (problemDetail_.empty()) problemDetail_ = dn;
     }
     std::string problemDetail() override { return problemDetail_; }
+    std::string distinguishedNameOf(ObjectId id) override { return knows(id) && id != ROOT_ID ? dnOf(id) : std::string(); }
+    std::string fullNameOfDistinguishedName(const std::string& dn) override;
     void clearProblemDetail() { problemDetail_.clear(); }
     // A listing's or search's failure for the diagnostics log, with the server's words from the
     // answer just taken apart; `incomplete`: the server's limit ended even the smallest parts.

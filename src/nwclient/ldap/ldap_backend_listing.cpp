@@ -2,7 +2,11 @@
 #include "nwclient/ldap/ldap_diagnostics.h"
 
 namespace nw::ldapbackend {
+
 namespace {
+
+// LDAP_MATCHING_RULE_IN_CHAIN: the member relation followed through nested groups.
+constexpr const char* InChainRule = "1.2.840.113556.1.4.1941";
 
 // Matches entries of any of the classes (never an empty list).
 std::string anyClassFilter(const std::vector<std::string>& classes) {
@@ -319,6 +323,8 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
             filter = "(&(objectClass=*)(!(objectClass=*)))";
         } else {
             filter = equalityFilter(ldapName, dn);
+            // AD's members nest: a group counts as holding whoever its member groups hold.
+            if (ad_ && toLowerAscii(ldapName) == "member") filter.insert(filter.find('='), ":" + std::string(InChainRule) + ":");
         }
     } else {
         filter = equalityFilter(ldapName, value);

@@ -88,6 +88,17 @@ std::string LdapBackend::nameOfDn(const std::string& dn) const {
     return nameOfRdns(rdns);
 }
 
+std::string LdapBackend::fullNameOfDistinguishedName(const std::string& dn) {
+    std::vector<Rdn> rdns;
+    if (!parseDn(dn, rdns) || rdns.size() <= baseRdnCount_) return {};
+    // Only a DN below the base is one of the tree's names.
+    const std::string key = dnKey(dn), baseKey = dnKey(base_);
+    if (!baseKey.empty() && (key.size() <= baseKey.size() + 1 || key.compare(key.size() - baseKey.size(), baseKey.size(), baseKey) != 0 ||
+                             key[key.size() - baseKey.size() - 1] != ','))
+        return {};
+    return nameOfRdns(rdns);
+}
+
 std::string LdapBackend::nameOfRdns(const std::vector<Rdn>& rdns) const {
     size_t keep = rdns.size() >= baseRdnCount_ ? rdns.size() - baseRdnCount_ : rdns.size();
     std::vector<std::string> parts;
