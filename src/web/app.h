@@ -43,6 +43,9 @@ public:
     // Opens the hold store in config.stateDir and starts the service account's worker for the
     // timer's releases. Null with error set (German) when either fails.
     static std::unique_ptr<App> create(const WebConfig& config, std::string& error);
+    // The same with the workers started from workerProgram (empty: tarvel-web-worker beside this
+    // program), for tests that run from another folder.
+    static std::unique_ptr<App> create(const WebConfig& config, const std::string& workerProgram, std::string& error);
     virtual ~App() = default;
 
     virtual Response handle(const Request& request) = 0;

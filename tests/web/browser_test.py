@@ -122,7 +122,8 @@ class WebService:
         raise RuntimeError("tarvel-web did not answer:\n" + self.output())
 
     def output(self):
-        self.log.flush()
+        if not self.log.closed:
+            self.log.flush()
         with open(self.log.name, encoding="utf-8", errors="replace") as log:
             return log.read()
 
