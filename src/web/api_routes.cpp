@@ -96,6 +96,10 @@ private:
             }
             const std::string login = pair.substr(0, colon);
             const std::string digest = app_.basicPool_.digest(pair.substr(colon + 1));
+            if (!needsWorker() && app_.basicPool_.recentlyAccepted(login, digest, now_)) {
+                caller_.basicLogin = login;
+                return true;
+            }
             if ((caller_.basic = app_.basicPool_.take(login, digest))) return true;
             LoginAttempt attempt = app_.login(login, pair.substr(colon + 1), request_.clientAddress);
             if (!attempt.worker) {
@@ -103,6 +107,7 @@ private:
                 if (attempt.status == 429) refused.headers.emplace_back("Retry-After", std::to_string(attempt.retryAfter));
                 return false;
             }
+            app_.basicPool_.remember(login, digest, now_);
             auto basic = std::make_shared<BasicWorker>();
             basic->slot = std::move(attempt.slot);
             basic->worker = std::move(attempt.worker);
@@ -116,6 +121,14 @@ private:
         if (caller_.session) return true;
         refused = unauthorized("Bitte anmelden.");
         return false;
+    }
+
+    // Views of the directory and changes run in the caller's worker; a job's state, the holds
+    // and the trail are the service's own.
+    bool needsWorker() const {
+        const std::string& path = request_.path;
+        return !(request_.method == "GET" &&
+                 (path == "/api/holds" || path == "/api/log" || path.rfind("/api/jobs/", 0) == 0));
     }
 
     Response unauthorized(const std::string& message) const {

@@ -17,7 +17,8 @@ namespace web {
 struct Caller {
     std::shared_ptr<Session> session;
     std::shared_ptr<BasicWorker> basic;
-    std::string owner() const { return session ? "s:" + session->id : "b:" + basic->login; }
+    std::string basicLogin;  // a Basic caller let in by a recent check, without a worker
+    std::string owner() const { return session ? "s:" + session->id : "b:" + (basic ? basic->login : basicLogin); }
     const std::string& token() const;  // empty for Basic
     std::string teacher() const;
 };

@@ -56,7 +56,10 @@ bool gatherInto(DirectorySession& session, const text::NameList& names, GatherRe
     g = session.gather(names);
     take(r.boxes, std::move(g.boxes));
     for (std::string& line : deny::skippedLines(g.skipped)) r.lines.push_back(std::move(line));
-    if (!g.ok) r.lines.push_back("Die Auswahl konnte nicht vollständig gelesen werden: nichts wurde geändert.");
+    for (const std::string& name : g.unknown)
+        r.lines.push_back(name + ": weder Benutzer noch Container (oder nicht lesbar).");
+    if (!g.unknown.empty()) r.lines.push_back("Nichts wurde geändert.");
+    else if (!g.ok) r.lines.push_back("Die Auswahl konnte nicht vollständig gelesen werden: nichts wurde geändert.");
     return g.ok;
 }
 

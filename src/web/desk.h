@@ -38,6 +38,7 @@ struct GatherResult {
     bool ok = false;           // false: the gathering failed part-way; nothing may be changed
     text::NameList users;      // the users of the names (users stand for themselves)
     text::NameList skipped;    // entries no change could take, as deny::gatherUsers names them
+    text::NameList unknown;    // names that are neither a user nor a container (or unreadable)
     std::vector<Box> boxes;
 };
 

@@ -216,7 +216,7 @@ private:
             return error(400, "Tarvel", {"Unbekannte Aktion."});
         }
         int status = 0;
-        const unsigned long id = app_.startChange(Caller{session_, nullptr}, change, names, until,
+        const unsigned long id = app_.startChange(Caller{session_, nullptr, {}}, change, names, until,
                                                   field(request_.form, "klasse"), status, message);
         if (id == 0) return error(status, "Tarvel", {message});
         return seeOther("/auftrag/" + std::to_string(id));
@@ -225,7 +225,7 @@ private:
     Response job(const std::string& number) {
         JobStatus status;
         if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos ||
-            !app_.jobs_.read(std::stoul(number), Caller{session_, nullptr}.owner(), status))
+            !app_.jobs_.read(std::stoul(number), Caller{session_, nullptr, {}}.owner(), status))
             return error(404, "Nicht gefunden", {"Diesen Auftrag gibt es nicht (mehr)."});
         page::JobView view;
         view.id = status.id;

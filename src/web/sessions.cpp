@@ -100,9 +100,24 @@ void BasicPool::give(std::shared_ptr<BasicWorker> worker, std::time_t now) {
     idle_.emplace(login, Idle{std::move(worker), now});
 }
 
+void BasicPool::remember(const std::string& login, const std::string& digest, std::time_t now) {
+    if (digest.empty()) return;
+    std::lock_guard lock(mutex_);
+    accepted_[login] = {digest, now};
+}
+
+bool BasicPool::recentlyAccepted(const std::string& login, const std::string& digest, std::time_t now) {
+    std::lock_guard lock(mutex_);
+    auto it = accepted_.find(login);
+    return it != accepted_.end() && now - it->second.second < BasicIdleSeconds && !digest.empty() &&
+           sameSecret(it->second.first, digest);
+}
+
 std::vector<std::shared_ptr<BasicWorker>> BasicPool::expire(std::time_t now, bool everything) {
     std::vector<std::shared_ptr<BasicWorker>> ended;
     std::lock_guard lock(mutex_);
+    for (auto it = accepted_.begin(); it != accepted_.end();)
+        it = everything || now - it->second.second >= BasicIdleSeconds ? accepted_.erase(it) : std::next(it);
     for (auto it = idle_.begin(); it != idle_.end();) {
         if (everything || now - it->second.since >= BasicIdleSeconds) {
             ended.push_back(std::move(it->second.worker));

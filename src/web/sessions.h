@@ -76,6 +76,10 @@ public:
     // An idle worker of login started with the same password, or null.
     std::shared_ptr<BasicWorker> take(const std::string& login, const std::string& digest);
     void give(std::shared_ptr<BasicWorker> worker, std::time_t now);
+    // A login whose password the directory accepted within the last minute: a script polling
+    // its job, or reading holds and the trail, needs no worker and no new check for that.
+    void remember(const std::string& login, const std::string& digest, std::time_t now);
+    bool recentlyAccepted(const std::string& login, const std::string& digest, std::time_t now);
     // Ends the workers idle longer than a minute (all of them with everything); returned so they
     // end outside the lock.
     std::vector<std::shared_ptr<BasicWorker>> expire(std::time_t now, bool everything = false);
@@ -88,6 +92,7 @@ private:
     std::string salt_;
     std::mutex mutex_;
     std::multimap<std::string, Idle> idle_;  // by login
+    std::map<std::string, std::pair<std::string, std::time_t>> accepted_;  // login: digest, when
 };
 
 class SessionTable {

@@ -156,6 +156,7 @@ GatherResult Worker::gather(const text::NameList& names) {
     result.ok = a.value("ok", false);
     result.users = a.value("users", text::NameList());
     result.skipped = a.value("skipped", text::NameList());
+    result.unknown = a.value("unknown", text::NameList());
     result.boxes = wire::boxesOf(a.value("boxes", Json::array()));
     return result;
 }

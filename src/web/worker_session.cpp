@@ -237,9 +237,13 @@ private:
     }
 
     Json gather(const text::NameList& names) {
-        text::NameList users, skipped;
-        const bool ok = deny::gatherUsers(deny::entriesOfNames(names), users, skipped);
-        return Json{{"ok", ok}, {"users", users}, {"skipped", skipped}};
+        text::NameList users, skipped, unknown;
+        const std::vector<deny::SelectedEntry> entries = deny::entriesOfNames(names);
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].kind == deny::EntryKind::Other) unknown.push_back(names[i]);
+        // A typo must not shrink a class stop silently: the desk changes nothing then.
+        const bool ok = unknown.empty() && deny::gatherUsers(entries, users, skipped);
+        return Json{{"ok", ok}, {"users", users}, {"skipped", skipped}, {"unknown", unknown}};
     }
 
     Json change(deny::Direction direction, const text::NameList& users) {

@@ -609,6 +609,12 @@ TEST_F(Ctl, ThroughTheServiceATimedClassStopIsHeldShownAndEndedByAnotherAccount)
     EXPECT_EQ(r.out.find(pupil), std::string::npos) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), long(stopped.size() - 1)) << r.out;
 
+    // A misspelt name beside a real one changes nothing, as without the service.
+    r = ctlWithout(colleague + "stop Gast03.PROJEKTE.UNTERRICHT Niemand.PROJEKTE.UNTERRICHT");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Niemand.PROJEKTE.UNTERRICHT: weder Benutzer noch Container"), std::string::npos) << r.err;
+    EXPECT_FALSE(isMember("Gast03.PROJEKTE.UNTERRICHT"));
+
     // The trail is the service's: both accounts' changes, as their own operators, and nothing else.
     r = ctlWithout(teacher + "log");
     EXPECT_EQ(r.status, 0) << r.err;
