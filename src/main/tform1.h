@@ -99,6 +99,10 @@ public:
     bool BGoOnDragOver(const QString& source) const;
     void BGoOnDragDrop(const QString& source);
 
+    // How long rows go into a growing list before the window is painted again (checked every 32
+    // rows; 0 paints after every 32).
+    static inline int FillSliceMs = 25;
+
     bool activated() const { return activated_; }
     // True while a command (listing, stop, go, view switch) runs; commands arriving meanwhile
     // through pumped window messages are ignored.
@@ -113,7 +117,12 @@ private:
     void buildForm();
     void buildMenu();
     void wireHandlers();
-    void FillRows(TListView* view, const std::vector<browse::Row>& rows);
+    // Fills the view with count rows (rowAt gives each, hintAt its hint; without hintAt the hint
+    // is the caption) in slices of a few milliseconds, repainting the window between them: a
+    // long list grows on screen instead of freezing the window. Clicks and keys wait until the
+    // list is whole, so nothing is selected in a half-filled list.
+    void FillRows(TListView* view, size_t count, const std::function<browse::Row(size_t)>& rowAt,
+                  const std::function<std::string(size_t)>& hintAt = {});
     void ShowView(int showFirst, const std::string& group, const std::string& container, bool withContainer);
     deny::JobResult RunDenyJob(bool stop, const text::NameList& names);
     void WarneInkonsistenz(const deny::JobWords& words);

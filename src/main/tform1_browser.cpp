@@ -7,6 +7,7 @@
 #include "nwapi/nwapi.h"
 #include "settings/settings.h"
 
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QPushButton>
 
@@ -27,34 +28,44 @@ std::vector<browse::UpBarrier> TForm1::barriers() const {
             {v.BasisWorkstationContainer, v.BasisGroupContainerGoUpALevel}};
 }
 
-void TForm1::FillRows(TListView* view, const std::vector<browse::Row>& rows) {
-    view->setUpdatesEnabled(false);
+void TForm1::FillRows(TListView* view, size_t count, const std::function<browse::Row(size_t)>& rowAt,
+                      const std::function<std::string(size_t)>& hintAt) {
     view->clear();
-    for (const browse::Row& row : rows) {
-        const QString caption = QString::fromStdString(row.caption);
-        auto* item = new QListWidgetItem(pictures::symbol(row.icon), caption);
-        item->setData(Qt::UserRole, row.icon);
-        // A long name is cut at the row's end; the hint shows it whole. (A deny-list caption is
-        // the full name already; the browser puts its own full names in afterwards.)
-        item->setToolTip(caption);
-        view->addItem(item);
+    QElapsedTimer slice;
+    size_t next = 0;
+    while (next < count) {
+        // Painted before every slice: what came before (reading the rows) held the window too.
+        repaintWindows();
+        view->setUpdatesEnabled(false);
+        slice.start();
+        // The clock is read every few rows only: a row costs a few microseconds.
+        do {
+            const browse::Row row = rowAt(next);
+            const QString caption = QString::fromStdString(row.caption);
+            auto* item = new QListWidgetItem(pictures::symbol(row.icon), caption);
+            item->setData(Qt::UserRole, row.icon);
+            // A long name is cut at the row's end; the hint shows it whole.
+            item->setToolTip(hintAt ? QString::fromStdString(hintAt(next)) : caption);
+            view->addItem(item);
+            ++next;
+        } while (next < count && (next % 32 != 0 || slice.elapsed() < FillSliceMs));
+        view->setUpdatesEnabled(true);
     }
-    view->setUpdatesEnabled(true);
 }
 
 void TForm1::ZeigeContext(const std::string& context) {
     const browse::ListingResult result = Browser.ZeigeContext(context, listingOptions());
     if (result == browse::ListingResult::Ignored) return;
     if (result == browse::ListingResult::Shown) {
-        FillRows(LVCtxBrowser, Browser.rows());
+        const std::vector<browse::Row>& rows = Browser.rows();
         const text::NameList& fullNames = Browser.CtxVolleNamen();
-        for (int i = 0; i < LVCtxBrowser->count() && size_t(i) < fullNames.size(); ++i) {
-            // ".." names the context it leads up to.
-            const std::string full = LVCtxBrowser->item(i)->text() == QLatin1String("..")
-                                         ? nwapi::UebergeordneterContext(Browser.AktContext())
-                                         : browse::StripRootSuffix(fullNames[size_t(i)]);
-            LVCtxBrowser->item(i)->setToolTip(QString::fromStdString(full));
-        }
+        FillRows(
+            LVCtxBrowser, rows.size(), [&rows](size_t i) { return rows[i]; },
+            [this, &rows, &fullNames](size_t i) {
+                // ".." names the context it leads up to.
+                if (rows[i].caption == "..") return nwapi::UebergeordneterContext(Browser.AktContext());
+                return i < fullNames.size() ? browse::StripRootSuffix(fullNames[i]) : rows[i].caption;
+            });
     }
     LVCtxBrowserEnter();
 }

@@ -33,11 +33,14 @@ void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     if (deny::readMembers(group, DenyMemberList) && DenyMemberList.empty())
         platform::showMessage("Keine Objekte in der Liste vorhanden", "Tarvel ListeGruppenMitglieder");
 
-    std::vector<browse::Row> rows;
-    rows.reserve(DenyMemberList.size());
-    for (const std::string& name : DenyMemberList)
-        rows.push_back({name, browse::SymbolIndex("[" + nwapi::GetBaseClass(name) + "]")});
-    FillRows(view, rows);
+    // Each member's class is looked up as its row goes in, so the list grows while they come.
+    const text::NameList& members = DenyMemberList;
+    FillRows(view, members.size(), [&members](size_t i) {
+        std::string entry = "[";
+        entry += nwapi::GetBaseClass(members[i]);
+        entry += ']';
+        return browse::Row{members[i], browse::SymbolIndex(entry)};
+    });
 }
 
 bool TForm1::SammleAuswahl(TListView* view, text::NameList& names) {
@@ -115,6 +118,7 @@ deny::JobResult TForm1::RunDenyJob(bool stop, const text::NameList& names) {
     options.cancel = [&progress] { return progress.cancelRequested(); };
     const deny::JobResult result = deny::runJob(direction, names, group, options);
     progress.hide();
+    repaintWindows();  // the window shows the change is over before it reads the group afresh
     const deny::JobWords words = deny::describe(direction, result, group, deny::Repeat::Press);
     if (words.outcome == deny::Outcome::Done) {
         ShowUserView();

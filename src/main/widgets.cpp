@@ -89,6 +89,8 @@ void fitToWidth(QPushButton* button) {
     }
 }
 
+void repaintWindows() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
 FocusEnterFilter::FocusEnterFilter(QWidget* watched, std::function<void()> entered)
     : QObject(watched), entered_(std::move(entered)) {
     watched->installEventFilter(this);

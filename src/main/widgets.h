@@ -41,6 +41,10 @@ int labelOverflow(const QPushButton* button);
 // Narrows a button's font like fitToWidth until its picture and caption fit.
 void fitToWidth(QPushButton* button);
 
+// Lets the windows repaint (and timers run) in the middle of a long command. Clicks and keys wait
+// until the command has ended, so none acts on a half-refilled window.
+void repaintWindows();
+
 // Calls `entered` when the focus moves into the watched widget from another control — not when
 // the window gets the focus back after a message box or a menu closes.
 class FocusEnterFilter : public QObject {

@@ -408,14 +408,38 @@ private slots:
         // The deny list shows who was stopped; the browser stays where it was.
         QCOMPARE(form().LVGroupDeny->count(), int(5 + changed));
 
-        // The selection is still there: pressing again changes the rest.
+        // The selection is still there: pressing again changes the rest. The refill afterwards
+        // paints the deny list as it grows, 32 rows a slice here.
         QVERIFY(form().LVCtxBrowser->selectedRows().size() == 3);
         QVERIFY(Session::captions(form().LVCtxBrowser).contains("KLASSE5A"));
         s->ports.box.boxes.clear();
+        TForm1::FillSliceMs = 0;
+        QList<int> denyRowsSeen;
+        QTimer growth;
+        growth.setInterval(0);
+        connect(&growth, &QTimer::timeout, this, [&] {
+            if (denyRowsSeen.isEmpty() || denyRowsSeen.last() != form().LVGroupDeny->count())
+                denyRowsSeen << form().LVGroupDeny->count();
+        });
+        growth.start();
         QTest::mouseClick(form().BStop, Qt::LeftButton);
+        growth.stop();
+        TForm1::FillSliceMs = 25;
         QCOMPARE(s->boxCaptions(), std::vector<std::string>{});
         expectAllIn(users, true);
         QVERIFY(!form().findChild<DenyProgressDialog*>("DenyProgress"));
+        QVERIFY(denyRowsSeen.contains(32) && denyRowsSeen.contains(64));
+        // Grown in slices, it ends as a list filled at once: every member once, in the deny
+        // list's order, each with its class's icon and its name as the hint; nothing selected.
+        QStringList members;
+        for (const std::string& m : form().DenyMemberList) members << QString::fromStdString(m);
+        QCOMPARE(int(members.size()), int(5 + total));
+        QCOMPARE(Session::captions(form().LVGroupDeny), members);
+        for (int i = 0; i < form().LVGroupDeny->count(); ++i) {
+            QCOMPARE(Session::iconOf(form().LVGroupDeny, i), browse::SymbolUser);
+            QCOMPARE(form().LVGroupDeny->item(i)->toolTip(), members[i]);
+        }
+        QVERIFY(!form().LVGroupDeny->hasSelection() && !form().BGo->isEnabled());
 
         // A cancelled go from the deny list: the list shows who is still stopped, and those rows
         // stay selected for the next press.
