@@ -55,8 +55,14 @@ std::vector<std::string> rootFirst(const std::string& name) {
     return {parts.rbegin(), parts.rend()};
 }
 
+std::string& defaultPath() {
+    static std::string path;
+    return path;
+}
+
 std::string pathOf(const ClientConf& conf) {
     if (!conf.auditLog.empty()) return conf.auditLog;
+    if (!defaultPath().empty()) return defaultPath();
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && *state) return std::string(state) + "/tarvel/audit.log";
     const char* home = std::getenv("HOME");
@@ -164,6 +170,8 @@ bool appendLine(const AuditRecord& record, bool begun) {
 }  // namespace
 
 std::string auditLogPath() { return pathOf(readClientConf()); }
+
+void setDefaultAuditLogPath(const std::string& path) { defaultPath() = path; }
 
 std::string describeUsers(const text::NameList& users) {
     if (users.size() <= 5) {

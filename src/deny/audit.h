@@ -22,6 +22,9 @@ struct AuditRecord {
 
 // The trail's file: AuditLog= of the client's configuration, else the default.
 std::string auditLogPath();
+// Makes path the default for this process (the service: its state folder's trail, whatever the
+// account's home is). AuditLog= still wins.
+void setDefaultAuditLogPath(const std::string& path);
 
 // Up to five names, comma-separated; more as "<count> users below <their common container>".
 std::string describeUsers(const text::NameList& users);

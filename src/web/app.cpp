@@ -131,7 +131,10 @@ std::unique_ptr<App> App::create(const WebConfig& config, const std::string& wor
     if (!store) return nullptr;
     LoginFailure failure = LoginFailure::None;
     std::string message;
-    WorkerSetup setup{config.clientConfiguration, config.settingsFile, config.loginFile, workerProgram};
+    WorkerSetup setup{config.clientConfiguration, config.settingsFile, config.loginFile, workerProgram, 120, {}};
+    // The trail is the school's, in the state folder, not in the service account's home.
+    setup.auditLog = (std::filesystem::path(config.stateDir) / "audit.log").string();
+    deny::setDefaultAuditLogPath(setup.auditLog);
     auto service = Worker::start(setup, "", "", failure, message);
     if (!service) {
         error = "Das Dienstkonto kann sich nicht am Verzeichnis anmelden: " + message;

@@ -128,7 +128,7 @@ std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, const std::strin
     impl->reader = wire::LineReader(sv[0]);
     impl->answerMs = setup.answerSeconds * 1000;
     Json request{{"login", login}, {"password", password}, {"clientConfiguration", setup.clientConfiguration},
-                 {"settingsFile", setup.settingsFile}, {"loginFile", setup.loginFile}};
+                 {"settingsFile", setup.settingsFile}, {"loginFile", setup.loginFile}, {"auditLog", setup.auditLog}};
     Json answer = impl->call(request);
     wire::wipe(request["password"].get_ref<std::string&>());
     if (answer.is_null()) return nullptr;  // the destructor ends the process

@@ -20,6 +20,7 @@ struct WorkerSetup {
     std::string loginFile;            // the embedded tree's login file (crypt hashes); empty: none
     std::string program;              // the worker program; empty: tarvel-web-worker beside this one
     int answerSeconds = 120;          // longest wait for an answer (or a change's next progress)
+    std::string auditLog;             // the trail when nwclient.conf names none: the state folder's
 };
 
 // Why a login failed, for the page.

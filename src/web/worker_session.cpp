@@ -3,6 +3,7 @@
 // the answer; nothing is pumped; the password is handed to the client once and then forgotten.
 #include "browse/browse.h"
 #include "deny/members.h"
+#include "deny/audit.h"
 #include "deny/selection.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
@@ -124,6 +125,7 @@ private:
         const std::string conf = request.value("clientConfiguration", std::string());
         nw::setConfigurationFile(conf);
         settings::resetToStartValues();
+        deny::setDefaultAuditLogPath(request.value("auditLog", std::string()));
         settings::LoadSettings(request.value("settingsFile", std::string()));
         if (!boxes_.boxes.empty()) return failed(LoginFailure::NotConfigured, "Die Einstellungsdatei des Dienstes ist nicht lesbar.");
         nw::ClientConfig config;

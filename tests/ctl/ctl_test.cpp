@@ -626,6 +626,9 @@ TEST_F(Ctl, ThroughTheServiceATimedClassStopIsHeldShownAndEndedByAnotherAccount)
     EXPECT_TRUE(std::regex_match(r.out, std::regex(stop + "begun to-change=" + n + "\\n" + stop + "done changed=" + n + "\\n" +
                                                    go + "begun to-change=1\\n" + go + "done changed=1\\n")))
         << r.out;
+    // ... kept in the service's state folder, not in its account's home.
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.file("dienst") + "/state/audit.log"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("dienst") + "/tarvel/audit.log"));
     char tomorrow[16];
     const std::time_t later = std::time(nullptr) + 24 * 60 * 60;
     std::strftime(tomorrow, sizeof tomorrow, "%Y-%m-%d", std::localtime(&later));
