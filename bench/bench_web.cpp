@@ -3,8 +3,8 @@
 //
 //   web:    each teacher a client of the service's JSON API over TLS from an address of their own
 //           (127.0.0.N, as from their own PC), HTTP Basic per request, a fresh connection per
-//           change: POST /api/stop {"until":"weiter"} (then /api/release), GET /api/jobs/ID every
-//           10 ms (TARVEL_BENCH_POLL_MS) until the job is done. Timed from the request to the answer that says done.
+//           change: POST /api/stop {"until":"weiter"} (then /api/release), GET /api/jobs/ID?wait=10
+//           (answered at the job's end) until the job is done, as tarvel-ctl asks. Timed from the request to the answer that says done.
 //   anchor: each teacher a fresh `tarvel-ctl stop CLASS` (then `go CLASS`) process with their
 //           own nwclient.conf, as that teacher. Timed from the start to the end of the process.
 //
@@ -58,14 +58,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int Teachers = 30;
 constexpr int Pupils = 30;
-// How often a client asks for its job; TARVEL_BENCH_POLL_MS sets another interval.
-int pollMs() {
-    static const int ms = [] {
-        const char* set = std::getenv("TARVEL_BENCH_POLL_MS");
-        return set && std::atoi(set) > 0 ? std::atoi(set) : 10;
-    }();
-    return ms;
-}
 const std::string Password = "Kreide-und-Tafel-7";
 const std::string DenyGroup = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 
@@ -370,14 +362,14 @@ double since(Clock::time_point begin) {
     return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
 }
 
-// A change through the API as a script does it: the request, then the job polled until done.
+// A change through the API as a script does it: the request, then the job asked for until done.
 double webChange(const School& s, int port, int teacher, const std::string& route, const std::string& body) {
     const auto begin = Clock::now();
     Client client(s, port, teacher, true);
     const Answer started = client.post(route, body, "application/json");
     if (started.status != 202) throw std::runtime_error(route + ": " + std::to_string(started.status) + " " + started.body + started.error);
     const nlohmann::json job = nlohmann::json::parse(started.body).at("job");
-    const std::string path = "/api/jobs/" + (job.is_string() ? job.get<std::string>() : job.dump());
+    const std::string path = "/api/jobs/" + (job.is_string() ? job.get<std::string>() : job.dump()) + "?wait=10";
     for (;;) {
         const Answer polled = client.get(path);
         if (polled.status != 200) throw std::runtime_error(path + ": " + std::to_string(polled.status) + " " + polled.body + polled.error);
@@ -386,7 +378,6 @@ double webChange(const School& s, int port, int teacher, const std::string& rout
             if (!state.at("ok").get<bool>()) throw std::runtime_error(route + " not done: " + polled.body);
             return since(begin);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs()));
     }
 }
 

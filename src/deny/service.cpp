@@ -304,18 +304,16 @@ ServiceJob serviceChange(ServiceAction action, const text::NameList& names, std:
         job.error = "Der Dienst " + client.address() + " nennt keinen Auftrag: ob die Änderung ausgeführt wird, ist unbekannt.";
         return job;
     }
-    // The job runs in the service whatever happens here; polled from fast to once a second.
-    auto pause = std::chrono::milliseconds(100);
+    // The job runs in the service whatever happens here. The service answers at the job's end,
+    // or after a second with its progress.
     for (;;) {
-        a = client.request("GET", "/api/jobs/" + id);
+        a = client.request("GET", "/api/jobs/" + id + "?wait=1");
         if (!a.error.empty()) {
             job.error = a.error + " Der Auftrag " + id + " läuft im Dienst weiter.";
             return job;
         }
         if (text(a.json, "state") == "done") break;
         if (progress) progress(size_t(std::max(0.0, a.json.value("done", 0.0))), size_t(std::max(0.0, a.json.value("total", 0.0))));
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
     }
     job.ok = a.json.value("ok", false);
     job.caption = text(a.json, "caption");

@@ -227,10 +227,15 @@ private:
         return answer(200, {{"lines", lines}});
     }
 
+    // ?wait=S (up to 10 s): answers when the job ends, or after S seconds with its progress.
     Response job(const std::string& number) {
-        unsigned long long id = 0;
+        unsigned long long id = 0, wait = 0;
+        auto w = request_.query.find("wait");
+        if (w != request_.query.end() && (!parseNumber(w->second, wait) || wait > 10))
+            return jsonError(400, "wait= muss eine Zahl von Sekunden bis 10 sein.");
         JobStatus status;
-        if (!parseNumber(number, id) || !app_.jobs_.read(id, caller_.owner(), status))
+        if (!parseNumber(number, id) ||
+            !app_.jobs_.read(id, caller_.owner(), status, std::chrono::seconds(wait)))
             return jsonError(404, "Diesen Auftrag gibt es nicht (mehr).");
         if (status.running)
             return answer(200, {{"state", "running"}, {"done", status.done}, {"total", status.total}});

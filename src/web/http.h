@@ -42,7 +42,7 @@ struct ServerOptions {
     unsigned timeoutSeconds = 15;  // an idle or slow connection is closed after this
     unsigned connectionsPerAddress = 16;
     unsigned connectionLimit = 512;
-    unsigned threads = 8;
+    unsigned threads = 48;         // handlers at once: a job's end is waited for (up to 10 s) in one
 };
 
 class HttpServer {

@@ -41,15 +41,18 @@ unsigned long JobTable::start(const std::string& owner, bool exclusive, const st
         entry->status.result = std::move(result);
         entry->status.running = false;
         entry->ended = std::time(nullptr);
+        ended_.notify_all();
     });
     return id;
 }
 
-bool JobTable::read(unsigned long id, const std::string& owner, JobStatus& out) {
-    std::lock_guard lock(mutex_);
+bool JobTable::read(unsigned long id, const std::string& owner, JobStatus& out, std::chrono::milliseconds wait) {
+    std::unique_lock lock(mutex_);
     auto it = jobs_.find(id);
     if (it == jobs_.end() || it->second->owner != owner) return false;
-    out = it->second->status;
+    const std::shared_ptr<Entry> entry = it->second;
+    ended_.wait_for(lock, wait, [&entry] { return !entry->status.running; });
+    out = entry->status;
     return true;
 }
 

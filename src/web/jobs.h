@@ -5,6 +5,8 @@
 
 #include "web/desk.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -34,8 +36,10 @@ public:
     // owner's jobs runs: a session's worker takes one request at a time.
     unsigned long start(const std::string& owner, bool exclusive, const std::string& backTo, JobWork work,
                         unsigned long& running);
-    // False when there is no such job or it is not owner's.
-    bool read(unsigned long id, const std::string& owner, JobStatus& out);
+    // False when there is no such job or it is not owner's. A running job is waited for up to
+    // wait, so a client learns of its end at once without asking again and again.
+    bool read(unsigned long id, const std::string& owner, JobStatus& out,
+              std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     // Forgets the jobs that ended longer ago than they are kept.
     void prune(std::time_t now);
 
@@ -48,6 +52,7 @@ private:
     };
     const std::time_t keepSeconds_;
     std::mutex mutex_;
+    std::condition_variable ended_;
     unsigned long next_ = 1;
     std::map<unsigned long, std::shared_ptr<Entry>> jobs_;
 };
