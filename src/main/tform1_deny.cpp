@@ -30,13 +30,15 @@ const QString DenySource = QStringLiteral("LVGroupDeny");
 void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     platform::BusyCursor hourglass;
     // A failed read has been reported by the layer; an empty group has its own box.
-    if (deny::readMembers(group, DenyMemberList) && DenyMemberList.empty())
+    text::NameList through;
+    if (deny::readMembers(group, DenyMemberList, through) && DenyMemberList.empty())
         platform::showMessage("Keine Objekte in der Liste vorhanden", "Tarvel ListeGruppenMitglieder");
 
     std::vector<browse::Row> rows;
     rows.reserve(DenyMemberList.size());
-    for (const std::string& name : DenyMemberList)
-        rows.push_back({name, browse::SymbolIndex("[" + nwapi::GetBaseClass(name) + "]")});
+    for (size_t i = 0; i < DenyMemberList.size(); ++i)
+        rows.push_back({DenyMemberList[i] + deny::throughText(through[i]),
+                        browse::SymbolIndex("[" + nwapi::GetBaseClass(DenyMemberList[i]) + "]")});
     FillRows(view, rows);
 }
 

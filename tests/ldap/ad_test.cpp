@@ -1,5 +1,8 @@
 // The LDAP backend against a real Samba AD domain controller loaded with the demo school.
 #include "backend_fixture.h"
+#include "deny/check.h"
+#include "deny/job.h"
+#include "deny/members.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_backend.h"
@@ -283,7 +286,9 @@ TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
 
 // What `tarvel-ctl acl --ad` prints, run on the DC as its Administrator: a group for the class
 // beside the deny group and nested in it, whose member the teacher may write; the deny group
-// itself stays closed to him.
+// itself stays closed to him. With ClassGroups=yes the deny job writes that group: the teacher
+// stops and frees his class, every reader and the proxy helper count its pupils as stopped, and
+// another class is refused, its group missing (named, nothing made) or not his.
 TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
     SambaDc dc;
     const std::string conf = dc.useAs("admin", "Directory=ad\n");
@@ -330,4 +335,63 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
                   w.result)
             << w.groupDn << out;
     }
+
+    const std::string group5b = "CN=G_User_Internet_Deny_KLASSE5B,OU=PROJEKTE," + std::string(SCHOOL);
+    ASSERT_TRUE(dc.modify("dn: " + group5b + "\nchangetype: add\nobjectClass: group\nsAMAccountName: G_User_Internet_Deny_KLASSE5B\n\n" +
+                          "dn: " + dc.dn(DENY) + "\nchangetype: modify\nadd: member\nmember: " + group5b + "\n\n" +
+                          "dn: " + group + "\nchangetype: modify\ndelete: member\n"));
+    const std::string teacherConf = dc.useAs("teacher", "Directory=ad\nClassGroups=yes\n");
+    platform::RecordingPorts ports;
+    nwapi::resetLayerForTesting();
+    bool ok = false;
+    nwapi::InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+    nwapi::NameList k5a, k5b, before;
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", k5a, "User"));
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5B.SCHUELER.UNTERRICHT", k5b, "User"));
+    ASSERT_TRUE(deny::readMembers(DENY, before));
+    const std::string login = dc.values(dc.dn(k6a.back()), "sAMAccountName").at(0);
+    auto helperSays = [&] {
+        std::string answer;
+        testsupport::runCommand("printf '%s\\n' " + login + " | " TARVEL_PROXY_HELPER " --nwclient=" + teacherConf +
+                                    " --ini=" + dir.file("t.ini"),
+                                &answer);
+        while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+        return answer.substr(answer.rfind('\n') + 1);  // after the helper's warnings
+    };
+    const struct {
+        const char* what;
+        deny::Direction direction;
+        nwapi::NameList users;
+        bool ok;
+        std::string box;
+        bool stopped;  // k6a
+    } steps[] = {
+        {"stop his class", deny::Direction::Stop, k6a, true, "", true},
+        {"a class without its group", deny::Direction::Stop, {k5a.front()}, false,
+         "Fehler -601. Die Klassengruppe G_User_Internet_Deny_KLASSE5A.PROJEKTE.UNTERRICHT fehlt", true},
+        {"another's class", deny::Direction::Stop, {k5b.front()}, false, "Fehler -672.", true},
+        {"go", deny::Direction::Go, k6a, true, "", false},
+    };
+    for (const auto& step : steps) {
+        ports.box.boxes.clear();
+        const deny::JobResult r = deny::runJob(step.direction, step.users, DENY);
+        EXPECT_EQ(r.ok(), step.ok) << step.what;
+        ASSERT_EQ(ports.box.boxes.size(), step.box.empty() ? 0u : 1u) << step.what;
+        EXPECT_EQ(ports.box.boxes.empty() ? "" : ports.box.boxes[0].text.substr(0, step.box.size()), step.box) << step.what;
+        EXPECT_EQ(dc.values(group, "member").size(), step.stopped ? k6a.size() : 0u) << step.what;
+        EXPECT_EQ(dc.values(group5b, "member").size(), 0u) << step.what;
+        EXPECT_TRUE(dc.values("CN=G_User_Internet_Deny_KLASSE5A,OU=PROJEKTE," + std::string(SCHOOL), "cn").empty());
+        nwapi::NameList members;
+        ASSERT_TRUE(deny::readMembers(DENY, members));
+        EXPECT_EQ(members.size(), before.size() + (step.stopped ? k6a.size() : 0u)) << step.what;
+        EXPECT_EQ(std::count(members.begin(), members.end(), k6a.back()), step.stopped ? 1 : 0) << step.what;
+        const deny::CheckReport report = deny::checkGroup(DENY);
+        EXPECT_EQ(report.members, members.size()) << step.what;
+        EXPECT_TRUE(report.notUsers.empty()) << report.notUsers.front();
+        EXPECT_EQ(helperSays(), step.stopped ? "ERR" : "OK") << step.what;
+    }
+    nwapi::DoneNWConnection();
+    nw::resetClient();
+    nwapi::resetLayerForTesting();
 }
