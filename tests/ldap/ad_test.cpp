@@ -1,6 +1,7 @@
 // The LDAP backend against a real Samba AD domain controller loaded with the demo school.
 #include "backend_fixture.h"
 #include "deny/check.h"
+#include "deny/describe.h"
 #include "deny/job.h"
 #include "deny/members.h"
 #include "nwapi/nwapi.h"
@@ -391,6 +392,66 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
         EXPECT_TRUE(report.notUsers.empty()) << report.notUsers.front();
         EXPECT_EQ(helperSays(), step.stopped ? "ERR" : "OK") << step.what;
     }
+    nwapi::DoneNWConnection();
+    nw::resetClient();
+    nwapi::resetLayerForTesting();
+}
+
+// A pupil in the deny group only through another group: stopped, listed with that group (the
+// deny list, tarvel-ctl list), and a go leaves him and names the group to change (also from the
+// deny list's row); list --logins writes sAMAccountName, which may differ from the name.
+TEST(AdDirectory, NestedPupilsShowTheirGroupAndLoginsAreSamAccountNames) {
+    SambaDc dc;
+    const std::string holder = classGroup("KLASSE5A");
+    ASSERT_TRUE(dc.modify("dn: " + dc.dn(holder) + "\nchangetype: modify\nadd: member\nmember: " + dc.dn(PUPIL) + "\n\n" +
+                          "dn: " + dc.dn(DENY) + "\nchangetype: modify\nadd: member\nmember: " + dc.dn(holder) + "\n\n" +
+                          "dn: " + dc.dn(PUPIL) + "\nchangetype: modify\nreplace: sAMAccountName\nsAMAccountName: mmeyer\n"));
+    const std::string conf = dc.useAs("admin", "Directory=ad\n");
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
+    const std::string row = std::string(PUPIL) + deny::throughText(holder);
+    const struct {
+        const char* arguments;
+        std::string shown, notShown;
+    } lists[] = {
+        {"list", "\n" + row + "\n", "\n" + std::string(PUPIL) + "\n"},
+        {"list --logins", "\nmmeyer\n", "MeyerMarie"},
+    };
+    for (const auto& l : lists) {
+        std::string out;
+        EXPECT_EQ(testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf +
+                                              " --ini=" + dir.file("t.ini") + " " + l.arguments + " 2>/dev/null",
+                                          &out),
+                  0);
+        EXPECT_NE(("\n" + out).find(l.shown), std::string::npos) << l.arguments << ":\n" << out;
+        EXPECT_EQ(out.find(l.notShown), std::string::npos) << l.arguments << ":\n" << out;
+    }
+    platform::RecordingPorts ports;
+    nwapi::resetLayerForTesting();
+    bool ok = false;
+    nwapi::InitNWConnection(ok);
+    ASSERT_TRUE(ok);
+    const struct {
+        deny::Direction direction;
+        std::string user;
+        bool ok;
+        size_t unchanged;
+        std::string says;
+    } jobs[] = {
+        {deny::Direction::Stop, PUPIL, true, 1, "Gesperrt: 0 Benutzer, 1 waren schon gesperrt."},
+        {deny::Direction::Go, row, false, 0,
+         "Tarvel Internet-Go: " + std::string(PUPIL) + " ist über die Gruppe " + holder + " gesperrt und bleibt es: " + holder +
+             " ändern. 0 von 1 Benutzern wurden geändert."},
+    };
+    for (const auto& j : jobs) {
+        const deny::JobResult r = deny::runJob(j.direction, {j.user}, DENY);
+        EXPECT_EQ(r.ok(), j.ok) << j.user;
+        EXPECT_EQ(r.unchanged, j.unchanged) << j.user;
+        EXPECT_EQ(deny::describe(j.direction, r, DENY, deny::Repeat::Call).oneLine(), j.says);
+        EXPECT_TRUE(dc.holdsDn(dc.dn(holder), "member", dc.dn(PUPIL)));
+        EXPECT_FALSE(dc.holdsDn(dc.dn(DENY), "member", dc.dn(PUPIL)));
+    }
+    EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
     nwapi::DoneNWConnection();
     nw::resetClient();
     nwapi::resetLayerForTesting();
