@@ -159,7 +159,7 @@ public:
         if (places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS))
             status = nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
         else
-            for (size_t i = 0; i < users_.size(); ++i) answer(i, 0);
+            for (size_t i = 0; i < users_.size() && !cancel(); ++i) answer(i, 0);  // a cancel still holds between users
         if (status != 0) {
             // The status of an answer names its user; one that came before any answer (the
             // group itself) is given with the first user.
