@@ -51,6 +51,30 @@ std::vector<std::string> memberNames(DirectoryBackend& b, const std::string& gro
 
 const std::string DENY = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
 
+// The program's layers, connected by the nwclient.conf in use, for the object's life.
+struct Connected {
+    platform::RecordingPorts ports;
+    bool ok = false;
+    Connected() {
+        nwapi::resetLayerForTesting();  // the client keeps the nwclient.conf set before
+        nwapi::InitNWConnection(ok);
+        nwapi::SetzeContext("[root]");
+    }
+    ~Connected() {
+        nwapi::DoneNWConnection();
+        nw::resetClient();
+        nwapi::resetLayerForTesting();
+    }
+};
+
+// tarvel-ctl with this nwclient.conf and settings naming the deny group: its exit code and output.
+int ctl(const std::string& conf, const testsupport::TempDir& dir, const std::string& arguments, std::string& out) {
+    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
+    return testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" +
+                                       dir.file("t.ini") + " " + arguments,
+                                   &out);
+}
+
 }  // namespace
 
 // The teacher binds by every name AD knows him by, over LDAPS and StartTLS with the test CA; a
@@ -209,14 +233,10 @@ TEST(AdDirectory, MemberConflictsAreDuplicateAndMissingValues) {
 // a pupil between the layer's read of the members and its change (68 -> read again -> done).
 TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
     SambaDc dc;
-    platform::RecordingPorts ports;
-    nwapi::resetLayerForTesting();
-    nw::resetClient();
     dc.useAs("teacher", "Directory=ad\n");
-    bool ok = false;
-    nwapi::InitNWConnection(ok);
-    ASSERT_TRUE(ok);
-    nwapi::SetzeContext("[root]");
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
+    auto& ports = layers.ports;
     auto pupilsOf = [](const std::string& klasse) {
         nwapi::NameList users;
         EXPECT_TRUE(nwapi::SearchObjects("." + klasse + ".SCHUELER.UNTERRICHT", users, "User"));
@@ -280,9 +300,6 @@ TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
             EXPECT_NE(ports.box.boxes[0].text.find("] Member of "), std::string::npos) << ports.box.boxes[0].text;
         }
     }
-    nwapi::DoneNWConnection();
-    nw::resetClient();
-    nwapi::resetLayerForTesting();
 }
 
 // What `tarvel-ctl acl --ad` prints, run on the DC as its Administrator: a group for the class
@@ -294,13 +311,8 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
     SambaDc dc;
     const std::string conf = dc.useAs("admin", "Directory=ad\n");
     testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
     std::string commands;
-    ASSERT_EQ(testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" +
-                                          dir.file("t.ini") + " acl --ad lehrer1.LEHRER.UNTERRICHT KLASSE6A.SCHUELER.UNTERRICHT",
-                                      &commands),
-              0)
-        << commands;
+    ASSERT_EQ(ctl(conf, dir, "acl --ad lehrer1.LEHRER.UNTERRICHT KLASSE6A.SCHUELER.UNTERRICHT", commands), 0) << commands;
     // samba-tool on the DC itself needs no address or account; here it is given both.
     std::string password = testsupport::readFile(dc.passwordFile("administrator"));
     password = password.substr(0, password.find('\n'));
@@ -312,15 +324,8 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
     EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", group)) << commands;
     nwapi::NameList k6a;
     {
-        platform::RecordingPorts ports;
-        nwapi::resetLayerForTesting();
-        bool ok = false;
-        nwapi::InitNWConnection(ok);
-        ASSERT_TRUE(ok);
+        Connected layers;
         ASSERT_TRUE(nwapi::SearchObjects(".KLASSE6A.SCHUELER.UNTERRICHT", k6a, "User"));
-        nwapi::DoneNWConnection();
-        nw::resetClient();
-        nwapi::resetLayerForTesting();
     }
     ASSERT_FALSE(k6a.empty());
     const struct {
@@ -342,11 +347,9 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
                           "dn: " + dc.dn(DENY) + "\nchangetype: modify\nadd: member\nmember: " + group5b + "\n\n" +
                           "dn: " + group + "\nchangetype: modify\ndelete: member\n"));
     const std::string teacherConf = dc.useAs("teacher", "Directory=ad\nClassGroups=yes\n");
-    platform::RecordingPorts ports;
-    nwapi::resetLayerForTesting();
-    bool ok = false;
-    nwapi::InitNWConnection(ok);
-    ASSERT_TRUE(ok);
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
+    auto& ports = layers.ports;
     nwapi::NameList k5a, k5b, before;
     ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", k5a, "User"));
     ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5B.SCHUELER.UNTERRICHT", k5b, "User"));
@@ -364,24 +367,22 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
         const char* what;
         deny::Direction direction;
         nwapi::NameList users;
-        bool ok;
-        std::string box;
-        bool stopped;  // k6a
+        std::string box;  // empty: done
+        bool stopped;     // k6a
     } steps[] = {
-        {"stop his class", deny::Direction::Stop, k6a, true, "", true},
-        {"a class without its group", deny::Direction::Stop, {k5a.front()}, false,
+        {"stop his class", deny::Direction::Stop, k6a, "", true},
+        {"a class without its group", deny::Direction::Stop, {k5a.front()},
          "Fehler -601. Die Klassengruppe G_User_Internet_Deny_KLASSE5A.PROJEKTE.UNTERRICHT fehlt", true},
-        {"another's class", deny::Direction::Stop, {k5b.front()}, false, "Fehler -672.", true},
-        {"go", deny::Direction::Go, k6a, true, "", false},
+        {"another's class", deny::Direction::Stop, {k5b.front()}, "Fehler -672.", true},
+        {"go", deny::Direction::Go, k6a, "", false},
     };
     for (const auto& step : steps) {
         ports.box.boxes.clear();
         const deny::JobResult r = deny::runJob(step.direction, step.users, DENY);
-        EXPECT_EQ(r.ok(), step.ok) << step.what;
+        EXPECT_EQ(r.ok(), step.box.empty()) << step.what;
         ASSERT_EQ(ports.box.boxes.size(), step.box.empty() ? 0u : 1u) << step.what;
         EXPECT_EQ(ports.box.boxes.empty() ? "" : ports.box.boxes[0].text.substr(0, step.box.size()), step.box) << step.what;
         EXPECT_EQ(dc.values(group, "member").size(), step.stopped ? k6a.size() : 0u) << step.what;
-        EXPECT_EQ(dc.values(group5b, "member").size(), 0u) << step.what;
         EXPECT_TRUE(dc.values("CN=G_User_Internet_Deny_KLASSE5A,OU=PROJEKTE," + std::string(SCHOOL), "cn").empty());
         nwapi::NameList members;
         ASSERT_TRUE(deny::readMembers(DENY, members));
@@ -392,9 +393,6 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
         EXPECT_TRUE(report.notUsers.empty()) << report.notUsers.front();
         EXPECT_EQ(helperSays(), step.stopped ? "ERR" : "OK") << step.what;
     }
-    nwapi::DoneNWConnection();
-    nw::resetClient();
-    nwapi::resetLayerForTesting();
 }
 
 // A pupil in the deny group only through another group: stopped, listed with that group (the
@@ -408,7 +406,6 @@ TEST(AdDirectory, NestedPupilsShowTheirGroupAndLoginsAreSamAccountNames) {
                           "dn: " + dc.dn(PUPIL) + "\nchangetype: modify\nreplace: sAMAccountName\nsAMAccountName: mmeyer\n"));
     const std::string conf = dc.useAs("admin", "Directory=ad\n");
     testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
     const std::string row = std::string(PUPIL) + deny::throughText(holder);
     const struct {
         const char* arguments;
@@ -419,40 +416,26 @@ TEST(AdDirectory, NestedPupilsShowTheirGroupAndLoginsAreSamAccountNames) {
     };
     for (const auto& l : lists) {
         std::string out;
-        EXPECT_EQ(testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf +
-                                              " --ini=" + dir.file("t.ini") + " " + l.arguments + " 2>/dev/null",
-                                          &out),
-                  0);
+        EXPECT_EQ(ctl(conf, dir, l.arguments, out), 0);
         EXPECT_NE(("\n" + out).find(l.shown), std::string::npos) << l.arguments << ":\n" << out;
         EXPECT_EQ(out.find(l.notShown), std::string::npos) << l.arguments << ":\n" << out;
     }
-    platform::RecordingPorts ports;
-    nwapi::resetLayerForTesting();
-    bool ok = false;
-    nwapi::InitNWConnection(ok);
-    ASSERT_TRUE(ok);
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
     const struct {
         deny::Direction direction;
-        std::string user;
-        bool ok;
-        size_t unchanged;
-        std::string says;
+        std::string user, says;
     } jobs[] = {
-        {deny::Direction::Stop, PUPIL, true, 1, "Gesperrt: 0 Benutzer, 1 waren schon gesperrt."},
-        {deny::Direction::Go, row, false, 0,
+        {deny::Direction::Stop, PUPIL, "Gesperrt: 0 Benutzer, 1 waren schon gesperrt."},
+        {deny::Direction::Go, row,
          "Tarvel Internet-Go: " + std::string(PUPIL) + " ist über die Gruppe " + holder + " gesperrt und bleibt es: " + holder +
              " ändern. 0 von 1 Benutzern wurden geändert."},
     };
     for (const auto& j : jobs) {
         const deny::JobResult r = deny::runJob(j.direction, {j.user}, DENY);
-        EXPECT_EQ(r.ok(), j.ok) << j.user;
-        EXPECT_EQ(r.unchanged, j.unchanged) << j.user;
         EXPECT_EQ(deny::describe(j.direction, r, DENY, deny::Repeat::Call).oneLine(), j.says);
         EXPECT_TRUE(dc.holdsDn(dc.dn(holder), "member", dc.dn(PUPIL)));
         EXPECT_FALSE(dc.holdsDn(dc.dn(DENY), "member", dc.dn(PUPIL)));
     }
-    EXPECT_TRUE(ports.box.boxes.empty()) << ports.box.boxes.front().text;
-    nwapi::DoneNWConnection();
-    nw::resetClient();
-    nwapi::resetLayerForTesting();
+    EXPECT_TRUE(layers.ports.box.boxes.empty()) << layers.ports.box.boxes.front().text;
 }
