@@ -52,6 +52,14 @@ std::string denyGroup() { return settings::values().GroupInternetUserDeny; }
 bool loginOf(const std::string& member, std::string& login) {
     const std::vector<std::string> parts = nw::names::splitEscaped(nw::names::stripRootSpelling(member));
     login = parts.empty() ? std::string() : parts.front();
+    // Where the login is an attribute of its own (AD's sAMAccountName), the proxy sees that one.
+    const std::string attribute = nw::NWDSLoginAttribute();
+    if (!text::equalsAsciiNoCase(attribute, "CN")) {
+        text::NameList values;
+        const bool read = nwapi::GetAttributeMultiValueStringList(
+            nwapi::layer().context, "." + std::string(nw::names::stripRootSpelling(member)), attribute, values);
+        login = read && values.size() == 1 ? values.front() : std::string();
+    }
     bool bad = login.empty();
     for (unsigned char c : login)
         if (c < 0x20 || c == 0x7f || c == ' ') bad = true;
@@ -120,16 +128,18 @@ bool refreshProxyList() {
 }
 
 int cmdList(const Options& options) {
-    text::NameList members;
-    if (!readDenyMembers(members)) {
+    text::NameList members, through;
+    if (!deny::readMembers(denyGroup(), members, through)) {
         say("Die Mitglieder der Gruppe " + denyGroup() + " können nicht gelesen werden.");
         return Failed;
     }
     bool allTaken = true;
     text::NameList lines;
-    for (const std::string& m : members) {
+    for (size_t i = 0; i < members.size(); ++i) {
+        const std::string& m = members[i];
         if (!options.logins) {
-            lines.push_back(m);
+            // The JSON list stays one of names.
+            lines.push_back(options.json ? m : m + deny::throughText(through[i]));
             continue;
         }
         std::string login;

@@ -43,7 +43,9 @@ std::string lineAsJson(const std::string& line);
 // The deny group of the settings, as the window uses it.
 std::string denyGroup();
 
-// The login name of a member: its first name component, unescaped. False (and a message) when
+// The login name of a member: its first name component, unescaped, or where the directory keeps
+// the login in an attribute of its own (AD's sAMAccountName) that attribute's one value. False
+// (and a message) when there is none, or when
 // it holds a control character or a blank, or is one of Squid's words for "every user": such a
 // line in a proxy's list would not name one user.
 bool loginOf(const std::string& member, std::string& login);

@@ -64,7 +64,15 @@ CheckReport checkGroup(const std::string& group) {
     if (denyGroupState(group, &baseClass) == GroupState::NotAGroup) {
         report.notAGroup = baseClass;
     } else {
-        if (!readValues(group, Member, members, report)) report.complete = false;
+        if (nwapi::ClassGroupsEnabled()) {
+            // Its members are its own and those of its class groups; a class group is none.
+            std::vector<nwapi::GroupMember> read;
+            if (!nwapi::ReadGroupMembers(group, read)) report.complete = false;
+            for (const nwapi::GroupMember& m : read)
+                if (m.own()) members.push_back(m.name);
+        } else if (!readValues(group, Member, members, report)) {
+            report.complete = false;
+        }
         if ((kept & nw::PLACE_EQUIVALENT_TO_ME) && !readValues(group, EquivalentToMe, equivalents, report))
             report.complete = false;
     }

@@ -89,7 +89,13 @@ JobWords describe(Direction direction, const JobResult& r, const std::string& gr
     }
     words.outcome = Outcome::Failed;
     words.groupUnread = !r.groupRead;
-    words.lines = failureLines(r, group, repeat);
+    // Held by another group, a user stays stopped whatever is done to the deny group: that
+    // other group is the one to change, and nothing is inconsistent.
+    const bool onlyHeld = r.firstFailure == 0 && !r.timedOut && !r.cancelled && r.groupRead;
+    words.lines = onlyHeld ? std::vector<std::string>{} : failureLines(r, group, repeat);
+    for (const auto& [user, holder] : r.throughGroups)
+        words.lines.push_back(user + " ist über die Gruppe " + holder + " gesperrt und bleibt es: " + holder +
+                              " ändern.");
     // Only a go hints at missing rights: a refused stop has nothing the operator could free.
     if (!stop && noAccess(r.lastFailure)) words.accessHint = "Oder: Sie haben keine Berechtigung.";
     return words;

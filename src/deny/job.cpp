@@ -1,6 +1,7 @@
 #include "deny/job.h"
 #include "deny/audit.h"
 #include "deny/job_record.h"
+#include "deny/members.h"
 
 #include "nwapi/nwapi.h"
 
@@ -8,8 +9,10 @@
 
 namespace deny {
 
-JobResult runJob(Direction direction, const text::NameList& users, const std::string& group, const JobOptions& options) {
+JobResult runJob(Direction direction, const text::NameList& given, const std::string& group, const JobOptions& options) {
     JobResult result;
+    text::NameList users = given;
+    for (std::string& user : users) user = withoutThroughText(user);
     {
         std::unordered_set<std::string> distinct;
         distinct.reserve(users.size());
@@ -48,6 +51,7 @@ JobResult runJob(Direction direction, const text::NameList& users, const std::st
     result.failedOperation = outcome.failedOperation;
     result.timedOut = outcome.timedOut;
     result.cancelled = outcome.cancelled;
+    result.throughGroups = outcome.throughGroups;
     if (!result.ok()) result.lastFailure = nwapi::GetLastNDSError();
     recordJob(direction, users, group, options, result);  // the audit line; a stop for good ends timed stops
     return result;

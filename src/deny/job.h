@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace deny {
 
@@ -49,9 +51,12 @@ struct JobResult {
     // The directory change itself is what ok() tells.
     bool pendingGosKept = false;
     std::string scheduleError;  // why, as the box said
+    // A go's users who are in the group only through another group (user, that group; AD's
+    // nested groups): unchanged, and the operator is told which group to change.
+    std::vector<std::pair<std::string, std::string>> throughGroups;
 
     // Everything asked for is done.
-    bool ok() const { return firstFailure == 0 && !cancelled && !timedOut && groupRead; }
+    bool ok() const { return firstFailure == 0 && !cancelled && !timedOut && groupRead && throughGroups.empty(); }
 };
 
 // Runs the change on group for users (typeless names; absolute with a leading dot, else from the

@@ -4,20 +4,40 @@
 #include "nwapi/nwapi.h"
 #include "nwclient/status.h"
 
+#include <unordered_map>
+
 namespace deny {
 
 bool readMembers(const std::string& group, text::NameList& members) {
+    text::NameList through;
+    return readMembers(group, members, through);
+}
+
+bool readMembers(const std::string& group, text::NameList& members, text::NameList& through) {
     members.clear();
-    // An empty group has no Member attribute at all: that is no failure worth a box.
-    nwapi::ExpectNDSError(nw::ERR_NO_SUCH_ATTRIBUTE);
-    int32_t error = 0;
-    nwapi::GetGroupMembers(group, members, error);
-    if (error != 0 && error != nw::ERR_NO_SUCH_ATTRIBUTE && error != -nw::ERR_NO_SUCH_ATTRIBUTE) {
-        members.clear();
-        return false;
+    through.clear();
+    std::vector<nwapi::GroupMember> read;
+    if (!nwapi::ReadGroupMembers(group, read)) return false;
+    std::unordered_map<std::string, std::string> holders;
+    for (nwapi::GroupMember& m : read) {
+        if (m.isGroup && m.classGroup) continue;
+        if (!m.via.empty() && !m.classGroup) holders.emplace(text::localeSortKey(m.name), m.via);
+        members.push_back(std::move(m.name));
     }
     browse::SortiereNachContainer(members);
+    through.reserve(members.size());
+    for (const std::string& m : members) {
+        const auto it = holders.find(text::localeSortKey(m));
+        through.push_back(it == holders.end() ? std::string() : it->second);
+    }
     return true;
+}
+
+std::string throughText(const std::string& holder) { return holder.empty() ? std::string() : " (über Gruppe " + holder + ")"; }
+
+std::string withoutThroughText(const std::string& rowText) {
+    const size_t at = rowText.rfind(" (über Gruppe ");
+    return at != std::string::npos && rowText.back() == ')' ? rowText.substr(0, at) : rowText;
 }
 
 }  // namespace deny

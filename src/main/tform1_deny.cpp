@@ -30,16 +30,17 @@ const QString DenySource = QStringLiteral("LVGroupDeny");
 void TForm1::ListeGruppenMitglieder(const std::string& group, TListView* view) {
     platform::BusyCursor hourglass;
     // A failed read has been reported by the layer; an empty group has its own box.
-    if (deny::readMembers(group, DenyMemberList) && DenyMemberList.empty())
+    text::NameList through;
+    if (deny::readMembers(group, DenyMemberList, through) && DenyMemberList.empty())
         platform::showMessage("Keine Objekte in der Liste vorhanden", "Tarvel ListeGruppenMitglieder");
 
     // Each member's class is looked up as its row goes in, so the list grows while they come.
     const text::NameList& members = DenyMemberList;
-    FillRows(view, members.size(), [&members](size_t i) {
+    FillRows(view, members.size(), [&members, &through](size_t i) {
         std::string entry = "[";
         entry += nwapi::GetBaseClass(members[i]);
         entry += ']';
-        return browse::Row{members[i], browse::SymbolIndex(entry)};
+        return browse::Row{members[i] + deny::throughText(through[i]), browse::SymbolIndex(entry)};
     });
 }
 

@@ -1,9 +1,13 @@
 // Group membership on all three sides: the group's Member, each user's Group Membership and each
 // user's security equivalence to the group. Users first (one batch of the client), the group last.
+#include "nwapi/client_config.h"
+#include "nwapi/names.h"
 #include "nwapi/nwapi.h"
 
 #include <cstring>
 #include <algorithm>
+#include <deque>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -155,7 +159,7 @@ public:
         if (places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS))
             status = nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
         else
-            for (size_t i = 0; i < users_.size(); ++i) answer(i, 0);
+            for (size_t i = 0; i < users_.size() && !cancel(); ++i) answer(i, 0);  // a cancel still holds between users
         if (status != 0) {
             // The status of an answer names its user; one that came before any answer (the
             // group itself) is given with the first user.
@@ -378,7 +382,183 @@ private:
     std::unordered_set<std::string> equivalentKeys_;
 };
 
+// A directory that keeps a membership in the group's Member alone nests groups (AD).
+bool nestsGroups() { return nw::NWDSMembershipPlaces() == nw::PLACE_MEMBER; }
+
+// The Member values of one group; the reader strips a trailing separator as GetGroupMembers does.
+bool readMemberValues(const std::string& group, NameList& values) {
+    int32_t error = 0;
+    GetGroupMembers(group, values, error);
+    return error == 0;
+}
+
+// candidate is one of group's class groups: beside it, named group's name + "_" + something.
+bool isClassGroupOf(const std::string& candidate, const std::string& group) {
+    const std::vector<std::string> c = NameComponents(StripRootSpelling(candidate));
+    const std::vector<std::string> g = NameComponents(StripRootSpelling(group));
+    if (c.size() != g.size() || c.empty()) return false;
+    for (size_t i = 1; i < c.size(); ++i)
+        if (text::foldCaseLocale(c[i]) != text::foldCaseLocale(g[i])) return false;
+    const std::string prefix = text::foldCaseLocale(g[0] + "_");
+    const std::string name = text::foldCaseLocale(c[0]);
+    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A stop or go on a directory that nests groups: the users already stopped through a group count
+// as stopped; with class groups each user goes into (or out of) the group that holds him; a go of
+// a user held by another group changes nothing and says which group.
+bool changeNested(Direction d, NameList& users, const std::string& group, const MembershipProgress& progress,
+                  MembershipOutcome& out) {
+    std::vector<GroupMember> members;
+    if (!ReadGroupMembers(group, members)) {
+        out.groupRead = false;
+        out.firstFailure = layer().lastNDSError;
+        out.failedOperation = "GetAttributeMultiValueStringList (Member)";
+        return false;
+    }
+    dropRepeatedNames(users);
+    const bool classGroups = ClassGroupsEnabled();
+    std::unordered_map<std::string, const GroupMember*> held;
+    std::unordered_set<std::string> nestedClassGroups;
+    for (const GroupMember& m : members) {
+        if (!m.isGroup) held.emplace(nameKey(m.name), &m);
+        else if (m.classGroup) nestedClassGroups.insert(nameKey(m.name));
+    }
+    // Target group -> its users, in the order the targets first come.
+    std::vector<std::pair<std::string, NameList>> targets;
+    std::unordered_map<std::string, size_t> targetIndex;
+    for (std::string& user : users) {
+        const auto it = held.find(nameKey(user));
+        std::string target = group;
+        if (d == Direction::Add) {
+            if (it != held.end()) continue;
+            if (classGroups) target = ClassGroupOf(group, user);
+        } else {
+            if (it == held.end()) continue;
+            const GroupMember& m = *it->second;
+            if (!m.via.empty() && !m.classGroup) {
+                out.throughGroups.emplace_back(user, m.via);
+                continue;
+            }
+            if (!m.via.empty()) target = m.via;
+        }
+        auto [slot, fresh] = targetIndex.emplace(nameKey(target), targets.size());
+        if (fresh) targets.emplace_back(target, NameList{});
+        targets[slot->second].second.push_back(std::move(user));
+    }
+    users.clear();
+    for (const auto& [target, list] : targets) users.insert(users.end(), list.begin(), list.end());
+    out.toChange = users.size() + out.throughGroups.size();
+    // A class group that is missing or not nested in the group would leave its users browsing:
+    // nothing is changed, and nothing is created here (tarvel-ctl acl --ad prints the commands).
+    if (classGroups && d == Direction::Add) {
+        for (const auto& [target, list] : targets) {
+            if (nestedClassGroups.count(nameKey(target))) continue;
+            const bool exists = !target.empty() && ObjektExistiert("." + withoutLeadingDot(target));
+            const std::string what =
+                target.empty() ? "Für " + list.front() + " gibt es keine Klassengruppe (ClassGroups=yes): er steht in keinem Container."
+                : exists ? "Die Klassengruppe " + target + " ist nicht Mitglied der Gruppe " + group +
+                               " (ClassGroups=yes): ihre Mitglieder wären nicht gesperrt. Nichts wurde geändert."
+                         : "Die Klassengruppe " + target + " fehlt (ClassGroups=yes). Nichts wurde geändert; "
+                           "tarvel-ctl acl --ad zeigt, wie sie angelegt wird.";
+            const int32_t status = exists ? nw::ERR_NO_SUCH_VALUE : nw::ERR_NO_SUCH_ENTRY;
+            ShowNDSError(status, what);
+            out.firstFailure = status;
+            out.failedOperation = what;
+            return false;
+        }
+    }
+    bool ok = true;
+    size_t offset = 0;
+    const size_t total = users.size();
+    for (auto& [target, list] : targets) {
+        MembershipOutcome sub;
+        sub.firstFailure = out.firstFailure;  // only the first failure is shown
+        MembershipProgress step{nullptr, progress.cancel};
+        if (progress.progress)
+            step.progress = [&, offset](size_t done, size_t) { progress.progress(offset + done, total); };
+        const size_t count = list.size();
+        const bool stepOk = MembershipChange(d, list, target, step, sub).run();
+        ok = ok && stepOk;
+        out.changed += sub.changed;
+        out.halfDone += sub.halfDone;
+        if (out.firstFailure == 0 && sub.firstFailure != 0) {
+            out.firstFailure = sub.firstFailure;
+            out.failedOperation = sub.failedOperation;
+        }
+        out.timedOut = out.timedOut || sub.timedOut;
+        out.cancelled = out.cancelled || sub.cancelled;
+        offset += count;
+        if (sub.timedOut || sub.cancelled) break;
+    }
+    return ok && out.throughGroups.empty() && !out.cancelled;
+}
+
+bool change(Direction d, NameList& users, const std::string& group, const MembershipProgress& progress,
+            MembershipOutcome* outcome) {
+    MembershipOutcome local;
+    MembershipOutcome& out = outcome ? *outcome : local;
+    if (!group.empty() && nestsGroups()) return changeNested(d, users, group, progress, out);
+    return MembershipChange(d, users, group, progress, out).run();
+}
+
 }  // namespace
+
+bool ClassGroupsEnabled() {
+    if (!nestsGroups()) return false;
+    ClientConfiguration config;
+    if (!ReadClientConfiguration(config)) return false;
+    const auto it = config.values.find("classgroups");
+    return it != config.values.end() && text::equalsAsciiNoCase(it->second, "yes");
+}
+
+std::string ClassGroupOf(const std::string& group, const std::string& user) {
+    const std::vector<std::string> u = NameComponents(StripRootSpelling(user));
+    std::vector<std::string> g = NameComponents(StripRootSpelling(group));
+    if (u.size() < 2 || g.empty()) return {};
+    g[0] += "_" + u[1];
+    return JoinRootFirst(std::vector<std::string>(g.rbegin(), g.rend()));
+}
+
+bool ReadGroupMembers(const std::string& group, std::vector<GroupMember>& members) {
+    members.clear();
+    NameList direct;
+    if (!readMemberValues(group, direct)) return false;
+    if (!nestsGroups()) {
+        for (std::string& value : direct) members.push_back({std::move(value), {}, false, false});
+        return true;
+    }
+    // Which values are groups: one search for the groups of the tree, not a read per member.
+    NameList groups;
+    if (!SearchObjects("[root]", groups, "Group")) return false;
+    std::unordered_set<std::string> groupKeys, seen, visited{nameKey(group)};
+    for (const std::string& g : groups) groupKeys.insert(nameKey(g));
+    const bool classGroups = ClassGroupsEnabled();
+    std::deque<std::pair<std::string, bool>> nested;  // a group still to read, and whether a class group
+    for (std::string& value : direct) {
+        const std::string k = nameKey(value);
+        GroupMember m{std::move(value), {}, false, false};
+        m.isGroup = groupKeys.count(k) > 0;
+        m.classGroup = m.isGroup && classGroups && isClassGroupOf(m.name, group);
+        if (m.isGroup && visited.insert(k).second) nested.emplace_back(m.name, m.classGroup);
+        if (seen.insert(k).second) members.push_back(std::move(m));
+    }
+    while (!nested.empty()) {
+        const auto [holder, classGroup] = nested.front();
+        nested.pop_front();
+        NameList values;
+        if (!readMemberValues("." + withoutLeadingDot(holder), values)) return false;
+        for (std::string& value : values) {
+            const std::string k = nameKey(value);
+            if (groupKeys.count(k)) {
+                if (visited.insert(k).second) nested.emplace_back(value, false);
+            } else if (seen.insert(k).second) {
+                members.push_back({std::move(value), holder, classGroup, false});
+            }
+        }
+    }
+    return true;
+}
 
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group) {
     return AddMultipleUsersToGroup(users, group, MembershipProgress{});
@@ -390,14 +570,12 @@ bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group) {
 
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
                              MembershipOutcome* outcome) {
-    MembershipOutcome local;
-    return MembershipChange(Direction::Add, users, group, progress, outcome ? *outcome : local).run();
+    return change(Direction::Add, users, group, progress, outcome);
 }
 
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
                                   MembershipOutcome* outcome) {
-    MembershipOutcome local;
-    return MembershipChange(Direction::Remove, users, group, progress, outcome ? *outcome : local).run();
+    return change(Direction::Remove, users, group, progress, outcome);
 }
 
 }  // namespace nwapi

@@ -11,6 +11,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace nwapi {
 
@@ -132,11 +134,39 @@ struct MembershipOutcome {
     bool groupRead = true;
     bool timedOut = false;
     bool cancelled = false;
+    // A go's users who are in the group only through another group (user, that group): left
+    // unchanged, as the other group is not the group asked for. The change is then not done.
+    std::vector<std::pair<std::string, std::string>> throughGroups;
 };
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
                              MembershipOutcome* outcome = nullptr);
 bool DeleteMultipleUsersFromGroup(NameList& users, const std::string& group, const MembershipProgress& progress,
                                   MembershipOutcome* outcome = nullptr);
+
+// ---- nested groups (Active Directory) ----
+// A directory that nests groups (AD) stops whoever is in the deny group through another group
+// as well. With ClassGroups=yes in nwclient.conf (AD only) the group's class groups (its name,
+// "_", a container's name, beside it in its container, nested in it) hold its users: a stop
+// writes a user into the class group of the user's container, a go takes the user out of the
+// class group that holds him, and their users count as the group's own members.
+struct GroupMember {
+    std::string name;         // full typeless name
+    std::string via;          // the group that holds it, when not the group itself
+    bool classGroup = false;  // name (a group) or via is one of the group's class groups
+    bool isGroup = false;     // a group; its users follow with via
+    // The group's own member as the deny job sees it: no class group itself, directly or
+    // through a class group.
+    bool own() const { return !(isGroup && classGroup) && (via.empty() || classGroup); }
+};
+// The group's Member values, then the users of the groups among them (and of groups in those),
+// each once. On a directory that does not nest groups, the Member values alone. False when a
+// read failed (reported).
+bool ReadGroupMembers(const std::string& group, std::vector<GroupMember>& members);
+// ClassGroups=yes on a directory that nests groups.
+bool ClassGroupsEnabled();
+// The class group of group for a user: group's name + "_" + the name of the user's container,
+// beside group. Empty for a user without a container.
+std::string ClassGroupOf(const std::string& group, const std::string& user);
 
 // ---- file-system rights and server time ----
 struct ServerClock {

@@ -30,7 +30,7 @@ constexpr const char* KNOWN_KEYS[] = {
     "tree", "operator", "defaultcontext", "locktimeout",                              // every tree
     "base", "binddn", "passwordfile", "password", "starttls", "tlsverify", "cafile",  // LDAP
     "timeout", "pagesize", "membershipclass", "servername", "permissivemodify",
-    "directory", "rangesize",                                                         // Active Directory
+    "directory", "rangesize", "classgroups",                                          // Active Directory
     "auditlog", "schedule", "listfile", "reloadcommand",                              // the deny job
     "service", "servicelogin", "servicecafile",                                       // the school's service
 };

@@ -32,6 +32,9 @@ TEST(DescribeJob, BoxTextByCase) {
     done.changed = 1234;
     done.toChange = 1234;
     done.unchanged = 2;
+    deny::JobResult held;
+    held.toChange = 1;
+    held.throughGroups = {{"P.X", "H.X"}};
     deny::JobResult cancelled = done;
     cancelled.toChange = 3200;
     cancelled.cancelled = true;
@@ -62,6 +65,8 @@ TEST(DescribeJob, BoxTextByCase) {
          deny::Outcome::Failed,
          kHead + "\r\nDer Server hat nicht rechtzeitig geantwortet.\r\n1.234 Benutzer sind nur halb geändert.\r\n"
                  "Erneutes Aufrufen vervollständigt die Änderung."},
+        {"go of a user held by another group: no inconsistency, that group named", Direction::Go, held, Repeat::Press,
+         deny::Outcome::Failed, "P.X ist über die Gruppe H.X gesperrt und bleibt es: H.X ändern.\r\n\r\n"},
     };
     for (const auto& c : cases) {
         const deny::JobWords words = deny::describe(c.direction, c.result, "G.X", c.repeat);

@@ -1,5 +1,9 @@
 // The LDAP backend against a real Samba AD domain controller loaded with the demo school.
 #include "backend_fixture.h"
+#include "deny/check.h"
+#include "deny/describe.h"
+#include "deny/job.h"
+#include "deny/members.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "nwclient/ldap/ldap_backend.h"
@@ -46,6 +50,30 @@ std::vector<std::string> memberNames(DirectoryBackend& b, const std::string& gro
 }
 
 const std::string DENY = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
+
+// The program's layers, connected by the nwclient.conf in use, for the object's life.
+struct Connected {
+    platform::RecordingPorts ports;
+    bool ok = false;
+    Connected() {
+        nwapi::resetLayerForTesting();  // the client keeps the nwclient.conf set before
+        nwapi::InitNWConnection(ok);
+        nwapi::SetzeContext("[root]");
+    }
+    ~Connected() {
+        nwapi::DoneNWConnection();
+        nw::resetClient();
+        nwapi::resetLayerForTesting();
+    }
+};
+
+// tarvel-ctl with this nwclient.conf and settings naming the deny group: its exit code and output.
+int ctl(const std::string& conf, const testsupport::TempDir& dir, const std::string& arguments, std::string& out) {
+    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
+    return testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" +
+                                       dir.file("t.ini") + " " + arguments,
+                                   &out);
+}
 
 }  // namespace
 
@@ -205,14 +233,10 @@ TEST(AdDirectory, MemberConflictsAreDuplicateAndMissingValues) {
 // a pupil between the layer's read of the members and its change (68 -> read again -> done).
 TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
     SambaDc dc;
-    platform::RecordingPorts ports;
-    nwapi::resetLayerForTesting();
-    nw::resetClient();
     dc.useAs("teacher", "Directory=ad\n");
-    bool ok = false;
-    nwapi::InitNWConnection(ok);
-    ASSERT_TRUE(ok);
-    nwapi::SetzeContext("[root]");
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
+    auto& ports = layers.ports;
     auto pupilsOf = [](const std::string& klasse) {
         nwapi::NameList users;
         EXPECT_TRUE(nwapi::SearchObjects("." + klasse + ".SCHUELER.UNTERRICHT", users, "User"));
@@ -276,25 +300,19 @@ TEST(AdDirectory, TeacherStopsHisClassInItsGroupOnly) {
             EXPECT_NE(ports.box.boxes[0].text.find("] Member of "), std::string::npos) << ports.box.boxes[0].text;
         }
     }
-    nwapi::DoneNWConnection();
-    nw::resetClient();
-    nwapi::resetLayerForTesting();
 }
 
 // What `tarvel-ctl acl --ad` prints, run on the DC as its Administrator: a group for the class
 // beside the deny group and nested in it, whose member the teacher may write; the deny group
-// itself stays closed to him.
+// itself stays closed to him. With ClassGroups=yes the deny job writes that group: the teacher
+// stops and frees his class, every reader and the proxy helper count its pupils as stopped, and
+// another class is refused, its group missing (named, nothing made) or not his.
 TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
     SambaDc dc;
     const std::string conf = dc.useAs("admin", "Directory=ad\n");
     testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("t.ini"), "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" + DENY + "\r\n");
     std::string commands;
-    ASSERT_EQ(testsupport::runCommand("env XDG_CONFIG_HOME=" + dir.path() + " " TARVEL_CTL " --nwclient=" + conf + " --ini=" +
-                                          dir.file("t.ini") + " acl --ad lehrer1.LEHRER.UNTERRICHT KLASSE6A.SCHUELER.UNTERRICHT",
-                                      &commands),
-              0)
-        << commands;
+    ASSERT_EQ(ctl(conf, dir, "acl --ad lehrer1.LEHRER.UNTERRICHT KLASSE6A.SCHUELER.UNTERRICHT", commands), 0) << commands;
     // samba-tool on the DC itself needs no address or account; here it is given both.
     std::string password = testsupport::readFile(dc.passwordFile("administrator"));
     password = password.substr(0, password.find('\n'));
@@ -306,15 +324,8 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
     EXPECT_TRUE(dc.holdsDn(dc.dn(DENY), "member", group)) << commands;
     nwapi::NameList k6a;
     {
-        platform::RecordingPorts ports;
-        nwapi::resetLayerForTesting();
-        bool ok = false;
-        nwapi::InitNWConnection(ok);
-        ASSERT_TRUE(ok);
+        Connected layers;
         ASSERT_TRUE(nwapi::SearchObjects(".KLASSE6A.SCHUELER.UNTERRICHT", k6a, "User"));
-        nwapi::DoneNWConnection();
-        nw::resetClient();
-        nwapi::resetLayerForTesting();
     }
     ASSERT_FALSE(k6a.empty());
     const struct {
@@ -330,4 +341,101 @@ TEST(AdDirectory, ClassGroupCommandsTarvelCtlPrints) {
                   w.result)
             << w.groupDn << out;
     }
+
+    const std::string group5b = "CN=G_User_Internet_Deny_KLASSE5B,OU=PROJEKTE," + std::string(SCHOOL);
+    ASSERT_TRUE(dc.modify("dn: " + group5b + "\nchangetype: add\nobjectClass: group\nsAMAccountName: G_User_Internet_Deny_KLASSE5B\n\n" +
+                          "dn: " + dc.dn(DENY) + "\nchangetype: modify\nadd: member\nmember: " + group5b + "\n\n" +
+                          "dn: " + group + "\nchangetype: modify\ndelete: member\n"));
+    const std::string teacherConf = dc.useAs("teacher", "Directory=ad\nClassGroups=yes\n");
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
+    auto& ports = layers.ports;
+    nwapi::NameList k5a, k5b, before;
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5A.SCHUELER.UNTERRICHT", k5a, "User"));
+    ASSERT_TRUE(nwapi::SearchObjects(".KLASSE5B.SCHUELER.UNTERRICHT", k5b, "User"));
+    ASSERT_TRUE(deny::readMembers(DENY, before));
+    const std::string login = dc.values(dc.dn(k6a.back()), "sAMAccountName").at(0);
+    auto helperSays = [&] {
+        std::string answer;
+        testsupport::runCommand("printf '%s\\n' " + login + " | " TARVEL_PROXY_HELPER " --nwclient=" + teacherConf +
+                                    " --ini=" + dir.file("t.ini"),
+                                &answer);
+        while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+        return answer.substr(answer.rfind('\n') + 1);  // after the helper's warnings
+    };
+    const struct {
+        const char* what;
+        deny::Direction direction;
+        nwapi::NameList users;
+        std::string box;  // empty: done
+        bool stopped;     // k6a
+    } steps[] = {
+        {"stop his class", deny::Direction::Stop, k6a, "", true},
+        {"a class without its group", deny::Direction::Stop, {k5a.front()},
+         "Fehler -601. Die Klassengruppe G_User_Internet_Deny_KLASSE5A.PROJEKTE.UNTERRICHT fehlt", true},
+        {"another's class", deny::Direction::Stop, {k5b.front()}, "Fehler -672.", true},
+        {"go", deny::Direction::Go, k6a, "", false},
+    };
+    for (const auto& step : steps) {
+        ports.box.boxes.clear();
+        const deny::JobResult r = deny::runJob(step.direction, step.users, DENY);
+        EXPECT_EQ(r.ok(), step.box.empty()) << step.what;
+        ASSERT_EQ(ports.box.boxes.size(), step.box.empty() ? 0u : 1u) << step.what;
+        EXPECT_EQ(ports.box.boxes.empty() ? "" : ports.box.boxes[0].text.substr(0, step.box.size()), step.box) << step.what;
+        EXPECT_EQ(dc.values(group, "member").size(), step.stopped ? k6a.size() : 0u) << step.what;
+        EXPECT_TRUE(dc.values("CN=G_User_Internet_Deny_KLASSE5A,OU=PROJEKTE," + std::string(SCHOOL), "cn").empty());
+        nwapi::NameList members;
+        ASSERT_TRUE(deny::readMembers(DENY, members));
+        EXPECT_EQ(members.size(), before.size() + (step.stopped ? k6a.size() : 0u)) << step.what;
+        EXPECT_EQ(std::count(members.begin(), members.end(), k6a.back()), step.stopped ? 1 : 0) << step.what;
+        const deny::CheckReport report = deny::checkGroup(DENY);
+        EXPECT_EQ(report.members, members.size()) << step.what;
+        EXPECT_TRUE(report.notUsers.empty()) << report.notUsers.front();
+        EXPECT_EQ(helperSays(), step.stopped ? "ERR" : "OK") << step.what;
+    }
+}
+
+// A pupil in the deny group only through another group: stopped, listed with that group (the
+// deny list, tarvel-ctl list), and a go leaves him and names the group to change (also from the
+// deny list's row); list --logins writes sAMAccountName, which may differ from the name.
+TEST(AdDirectory, NestedPupilsShowTheirGroupAndLoginsAreSamAccountNames) {
+    SambaDc dc;
+    const std::string holder = classGroup("KLASSE5A");
+    ASSERT_TRUE(dc.modify("dn: " + dc.dn(holder) + "\nchangetype: modify\nadd: member\nmember: " + dc.dn(PUPIL) + "\n\n" +
+                          "dn: " + dc.dn(DENY) + "\nchangetype: modify\nadd: member\nmember: " + dc.dn(holder) + "\n\n" +
+                          "dn: " + dc.dn(PUPIL) + "\nchangetype: modify\nreplace: sAMAccountName\nsAMAccountName: mmeyer\n"));
+    const std::string conf = dc.useAs("admin", "Directory=ad\n");
+    testsupport::TempDir dir;
+    const std::string row = std::string(PUPIL) + deny::throughText(holder);
+    const struct {
+        const char* arguments;
+        std::string shown, notShown;
+    } lists[] = {
+        {"list", "\n" + row + "\n", "\n" + std::string(PUPIL) + "\n"},
+        {"list --logins", "\nmmeyer\n", "MeyerMarie"},
+    };
+    for (const auto& l : lists) {
+        std::string out;
+        EXPECT_EQ(ctl(conf, dir, l.arguments, out), 0);
+        EXPECT_NE(("\n" + out).find(l.shown), std::string::npos) << l.arguments << ":\n" << out;
+        EXPECT_EQ(out.find(l.notShown), std::string::npos) << l.arguments << ":\n" << out;
+    }
+    Connected layers;
+    ASSERT_TRUE(layers.ok);
+    const struct {
+        deny::Direction direction;
+        std::string user, says;
+    } jobs[] = {
+        {deny::Direction::Stop, PUPIL, "Gesperrt: 0 Benutzer, 1 waren schon gesperrt."},
+        {deny::Direction::Go, row,
+         "Tarvel Internet-Go: " + std::string(PUPIL) + " ist über die Gruppe " + holder + " gesperrt und bleibt es: " + holder +
+             " ändern. 0 von 1 Benutzern wurden geändert."},
+    };
+    for (const auto& j : jobs) {
+        const deny::JobResult r = deny::runJob(j.direction, {j.user}, DENY);
+        EXPECT_EQ(deny::describe(j.direction, r, DENY, deny::Repeat::Call).oneLine(), j.says);
+        EXPECT_TRUE(dc.holdsDn(dc.dn(holder), "member", dc.dn(PUPIL)));
+        EXPECT_FALSE(dc.holdsDn(dc.dn(DENY), "member", dc.dn(PUPIL)));
+    }
+    EXPECT_TRUE(layers.ports.box.boxes.empty()) << layers.ports.box.boxes.front().text;
 }

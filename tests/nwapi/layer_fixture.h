@@ -3,7 +3,9 @@
 //
 // The demo school runs on either backend: TEST_P cases instantiated with BOTH_BACKENDS run once on
 // the embedded tree and once on a private slapd loaded with the same school's LDIF export. TEST_F
-// cases (generated trees, stored-file specifics) stay on the embedded tree.
+// cases (generated trees, stored-file specifics) stay on the embedded tree. ALL_BACKENDS adds a
+// Samba AD domain controller (one per test program, the school set back for each case), where the
+// directory keeps a membership in the group's member alone.
 #pragma once
 
 #include "nwapi/nwapi.h"
@@ -12,6 +14,7 @@
 #include "nwclient/embedded/tree_store.h"
 #include "nwclient/fault_backend.h"
 #include "platform/recording.h"
+#include "samba_fixture.h"
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 
@@ -42,19 +45,25 @@ public:
     }
 };
 
-enum class Backend { Embedded, Ldap };
+enum class Backend { Embedded, Ldap, Ad };
 
-inline void PrintTo(Backend backend, std::ostream* out) {
-    *out << (backend == Backend::Embedded ? "Embedded" : "Ldap");
+inline const char* backendText(Backend backend) {
+    return backend == Backend::Embedded ? "Embedded" : backend == Backend::Ldap ? "Ldap" : "Ad";
 }
 
-inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
-    return info.param == Backend::Embedded ? "Embedded" : "Ldap";
-}
+inline void PrintTo(Backend backend, std::ostream* out) { *out << backendText(backend); }
+
+inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return backendText(info.param); }
 
 #define BOTH_BACKENDS(Fixture)                                                                                  \
     INSTANTIATE_TEST_SUITE_P(Backends, Fixture,                                                                \
                              ::testing::Values(testsupport::Backend::Embedded, testsupport::Backend::Ldap),   \
+                             testsupport::backendName)
+
+#define ALL_BACKENDS(Fixture)                                                                                   \
+    INSTANTIATE_TEST_SUITE_P(Backends, Fixture,                                                                \
+                             ::testing::Values(testsupport::Backend::Embedded, testsupport::Backend::Ldap,     \
+                                               testsupport::Backend::Ad),                                      \
                              testsupport::backendName)
 
 class LayerTest : public ::testing::TestWithParam<Backend> {
@@ -64,6 +73,7 @@ protected:
     RecordingFaults* faults = nullptr;
     std::string treeFile;
     std::unique_ptr<ldaptest::Slapd> server;  // on Ldap, from connectDemo() or startDemo()
+    std::unique_ptr<adtest::SambaDc> dc;      // on Ad, from connectDemo() or startDemo()
 
     void SetUp() override {
         nwapi::resetLayerForTesting();
@@ -81,6 +91,8 @@ protected:
         return info && info->value_param() ? GetParam() : Backend::Embedded;
     }
     bool onLdap() const { return backend() == Backend::Ldap; }
+    // Group Membership, Security Equals and Equivalent To Me are kept (not on AD).
+    bool keepsAllPlaces() const { return backend() != Backend::Ad; }
 
     // The demo school, through the fault-injecting backend when asked.
     void connectDemo(bool withFaults = false, const std::string& operatorName = "admin.UNTERRICHT") {
@@ -93,6 +105,7 @@ protected:
         useDemoTree(dir, operatorName);
         treeFile = dir.file("school.tree");
         if (onLdap() && !server) startServer();
+        if (backend() == Backend::Ad && !dc) dc = std::make_unique<adtest::SambaDc>();
     }
 
     // On Ldap: (re)loads a server from the tree file as it stands now.
@@ -146,7 +159,12 @@ protected:
         ASSERT_EQ(onLdap(), server != nullptr) << "an Ldap case must start its server first";
         nw::ClientConfig config;
         config.operatorName = operatorName;
-        if (server) {
+        if (dc) {
+            const std::string role = serverRole(operatorName);
+            config.file = dc->useAs(role, "Directory=ad\n");
+            config.tree = dc->url();
+            config.values = {{"base", adtest::BASE}, {"passwordfile", dc->passwordFile(role)}, {"timeout", "5"}, {"directory", "ad"}};
+        } else if (server) {
             const std::string role = serverRole(operatorName);
             config.file = server->useAs(role);
             config.tree = server->url();
@@ -205,6 +223,13 @@ protected:
     // backend reads them and, on Ldap, as ldapsearch shows them (no cache of ours in between).
     void expectInGroup(const std::string& user, const std::string& group, bool in) {
         EXPECT_EQ(holds(group, "Member", user), in) << user;
+        if (dc) {
+            // AD's one place, and none of the others at all.
+            EXPECT_EQ(dc->holdsDn(dc->dn(group), "member", dc->dn(user)), in) << "ldapsearch: " << user;
+            for (const char* place : {"Equivalent To Me", "Group Membership", "Security Equals"})
+                EXPECT_TRUE(values(place[0] == 'E' ? group : user, place).empty()) << place;
+            return;
+        }
         EXPECT_EQ(holds(group, "Equivalent To Me", user), in) << user;
         EXPECT_EQ(holds(user, "Group Membership", group), in) << user;
         EXPECT_EQ(holds(user, "Security Equals", group), in) << user;

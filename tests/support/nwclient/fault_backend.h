@@ -45,6 +45,9 @@ public:
     DirectoryBackend& inner() { return *inner_; }
 
     std::string serverName() override;
+    // The wrapped directory's membership model and login, as they are.
+    uint32_t membershipPlaces() const override { return inner_->membershipPlaces(); }
+    std::string loginAttribute() const override { return inner_->loginAttribute(); }
     std::string problemDetail() override { return inner_->problemDetail(); }
     std::vector<std::string> skippedValues() override { return inner_->skippedValues(); }
     NWDSCCODE removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) override {
