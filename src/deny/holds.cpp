@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,11 +117,29 @@ bool parseHolds(const std::string& text, const std::string& path, Contents& out,
     return true;
 }
 
-std::string formatHolds(const Contents& c) {
+// The collation keys of the names in the file, kept between calls: every update reads and writes
+// the whole file again, and a key costs more than all the rest of its line.
+class KeyMemo {
+public:
+    std::string operator()(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        auto it = keys_.find(name);
+        if (it != keys_.end()) return it->second;
+        if (keys_.size() >= Limit) keys_.clear();
+        return keys_.emplace(name, scheduleKey(name)).first->second;
+    }
+
+private:
+    static constexpr size_t Limit = size_t(1) << 18;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::string> keys_;
+};
+
+std::string formatHolds(const Contents& c, KeyMemo& key) {
     // By user then since; keys made once, as a school has tens of thousands of pupils.
     std::vector<std::pair<std::string, const Hold*>> order;
     order.reserve(c.holds.size());
-    for (const Hold& h : c.holds) order.emplace_back(scheduleKey(h.user), &h);
+    for (const Hold& h : c.holds) order.emplace_back(key(h.user), &h);
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second->since < b.second->since;
     });
@@ -135,10 +154,10 @@ std::string formatHolds(const Contents& c) {
     return text;
 }
 
-std::unordered_set<std::string> keysOf(const text::NameList& names) {
+std::unordered_set<std::string> keysOf(const text::NameList& names, KeyMemo& key) {
     std::unordered_set<std::string> keys;
     keys.reserve(names.size());
-    for (const std::string& n : names) keys.insert(scheduleKey(n));
+    for (const std::string& n : names) keys.insert(key(n));
     return keys;
 }
 
@@ -184,9 +203,9 @@ public:
         holds.clear();
         Contents c;
         if (!read(c, error)) return false;
-        const auto keys = keysOf(users);
+        const auto keys = keysOf(users, key_);
         for (Hold& h : c.holds)
-            if (keys.count(scheduleKey(h.user))) holds.push_back(std::move(h));
+            if (keys.count(key_(h.user))) holds.push_back(std::move(h));
         sortByUser(holds);
         return true;
     }
@@ -210,14 +229,14 @@ public:
 
     bool confirm(const std::vector<uint64_t>& ids, const text::NameList& inGroup, std::string& error) override {
         const std::unordered_set<uint64_t> wanted(ids.begin(), ids.end());
-        const auto in = keysOf(inGroup);
+        const auto in = keysOf(inGroup, key_);
         return update(false, [&](Contents& c) {
             // A teacher's newest stop of a pupil replaces their older one: stopping again "for 10
             // minutes" after "for good" does what the last click says.
             std::unordered_set<std::string> renewed;
             for (Hold& h : c.holds) {
                 if (!wanted.count(h.id) || h.state != Hold::State::Intent) continue;
-                if (!in.count(scheduleKey(h.user))) continue;
+                if (!in.count(key_(h.user))) continue;
                 h.state = Hold::State::Held;
                 renewed.insert(ownKey(h));
             }
@@ -233,16 +252,16 @@ public:
                 std::vector<Hold>& ended, std::string& error) override {
         nowFree.clear();
         ended.clear();
-        const auto keys = keysOf(users);
-        const std::string holderKey = scheduleKey(holder);
+        const auto keys = keysOf(users, key_);
+        const std::string holderKey = key_(holder);
         return update(false, [&](Contents& c) {
             ended.clear();
             nowFree.clear();
             std::unordered_set<std::string> touched, standing;
             std::erase_if(c.holds, [&](Hold& h) {
-                const std::string key = scheduleKey(h.user);
+                const std::string key = key_(h.user);
                 if (!keys.count(key)) return false;
-                if (scheduleKey(h.holder) != holderKey) {
+                if (key_(h.holder) != holderKey) {
                     if (stands(h)) standing.insert(key);
                     return false;
                 }
@@ -252,7 +271,7 @@ public:
             });
             std::unordered_set<std::string> named;
             for (const std::string& u : users) {
-                const std::string key = scheduleKey(u);
+                const std::string key = key_(u);
                 if (touched.count(key) && !standing.count(key) && named.insert(key).second) nowFree.push_back(u);
             }
             return !ended.empty();
@@ -261,11 +280,11 @@ public:
 
     bool endAll(const text::NameList& users, std::vector<Hold>& ended, std::string& error) override {
         ended.clear();
-        const auto keys = keysOf(users);
+        const auto keys = keysOf(users, key_);
         return update(false, [&](Contents& c) {
             ended.clear();
             std::erase_if(c.holds, [&](Hold& h) {
-                if (!keys.count(scheduleKey(h.user))) return false;
+                if (!keys.count(key_(h.user))) return false;
                 ended.push_back(h);
                 return true;
             });
@@ -280,14 +299,14 @@ public:
             auto isDue = [&](const Hold& h) { return h.state == Hold::State::Held && h.until != 0 && h.until <= now; };
             std::unordered_set<std::string> standing;
             for (const Hold& h : c.holds)
-                if (stands(h) && !isDue(h)) standing.insert(scheduleKey(h.user));
+                if (stands(h) && !isDue(h)) standing.insert(key_(h.user));
             bool changed = false;
             std::unordered_set<std::string> listed;
             // Due holds, and those a run before could not free, of pupils nobody else holds: to
             // free. Those of pupils another hold keeps stopped simply end.
             std::erase_if(c.holds, [&](Hold& h) {
                 if (!isDue(h) && h.state != Hold::State::Releasing) return false;
-                const std::string key = scheduleKey(h.user);
+                const std::string key = key_(h.user);
                 if (standing.count(key)) return changed = true;
                 if (h.state != Hold::State::Releasing) {
                     h.state = Hold::State::Releasing;
@@ -302,13 +321,13 @@ public:
 
     bool finishDue(const text::NameList& freed, text::NameList& stopAgain, std::string& error) override {
         stopAgain.clear();
-        const auto keys = keysOf(freed);
+        const auto keys = keysOf(freed, key_);
         return update(false, [&](Contents& c) {
             stopAgain.clear();
             bool changed = false;
             std::unordered_set<std::string> standing;
             std::erase_if(c.holds, [&](const Hold& h) {
-                const std::string key = scheduleKey(h.user);
+                const std::string key = key_(h.user);
                 if (!keys.count(key)) return false;
                 if (stands(h)) {
                     standing.insert(key);
@@ -318,7 +337,7 @@ public:
             });
             std::unordered_set<std::string> named;
             for (const std::string& u : freed) {
-                const std::string key = scheduleKey(u);
+                const std::string key = key_(u);
                 if (standing.count(key) && named.insert(key).second) stopAgain.push_back(u);
             }
             return changed;
@@ -326,14 +345,14 @@ public:
     }
 
 private:
-    static std::string ownKey(const Hold& h) {
-        return scheduleKey(h.holder) + '\t' + scheduleKey(h.user) + '\t' + h.tree + '\t' + scheduleKey(h.group);
+    std::string ownKey(const Hold& h) {
+        return key_(h.holder) + '\t' + key_(h.user) + '\t' + h.tree + '\t' + key_(h.group);
     }
 
-    static void sortByUser(std::vector<Hold>& holds) {
+    void sortByUser(std::vector<Hold>& holds) {
         std::vector<std::pair<std::string, Hold>> keyed;
         keyed.reserve(holds.size());
-        for (Hold& h : holds) keyed.emplace_back(scheduleKey(h.user), std::move(h));
+        for (Hold& h : holds) keyed.emplace_back(key_(h.user), std::move(h));
         std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
             return a.first != b.first ? a.first < b.first : a.second.since < b.second.since;
         });
@@ -370,12 +389,13 @@ private:
         Contents c;
         bool missing = false;
         bool ok = readUnlocked(c, mayCreate, missing, error);
-        if (ok && (change(c) || missing)) ok = statefile::replaceFile(path_, formatHolds(c), words(), error);
+        if (ok && (change(c) || missing)) ok = statefile::replaceFile(path_, formatHolds(c, key_), words(), error);
         ::close(lock);
         return ok;
     }
 
     std::string path_;
+    KeyMemo key_;
 };
 
 }  // namespace
