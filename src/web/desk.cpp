@@ -65,8 +65,45 @@ bool gatherInto(DirectorySession& session, const text::NameList& names, GatherRe
 
 }  // namespace
 
+ChangeQueue::Turn::Turn(ChangeQueue* queue) {
+    if (!queue) return;
+    std::unique_lock lock(queue->mutex_);
+    if (!queue->busy_ && queue->line_.empty()) {
+        queue->busy_ = true;
+        queue_ = queue;
+        return;
+    }
+    Waiter me;
+    queue->line_.push_back(&me);
+    if (queue->called_.wait_for(lock, queue->patience_, [&] { return me.called; })) {
+        queue_ = queue;  // handed over by the turn before
+        return;
+    }
+    std::erase(queue->line_, &me);
+}
+
+ChangeQueue::Turn::~Turn() {
+    if (!queue_) return;
+    {
+        std::lock_guard lock(queue_->mutex_);
+        if (queue_->line_.empty()) {
+            queue_->busy_ = false;
+        } else {
+            queue_->line_.front()->called = true;
+            queue_->line_.pop_front();
+        }
+    }
+    queue_->called_.notify_all();
+}
+
 Desk::Desk(deny::HoldStore& holds, std::string tree, std::string group)
-    : holds_(holds), tree_(std::move(tree)), group_(std::move(group)) {}
+    : holds_(holds), tree_(std::move(tree)), group_(std::move(group)), serial_(tree_.rfind("sqlite:", 0) == 0) {}
+
+ChangeResult Desk::change(DirectorySession& session, deny::Direction direction, const text::NameList& users,
+                          const deny::ProgressFn& progress) {
+    const ChangeQueue::Turn turn(serial_ ? &queue_ : nullptr);
+    return session.change(direction, users, progress);
+}
 
 namespace {
 
@@ -127,7 +164,7 @@ DeskResult Desk::stop(DirectorySession& session, const text::NameList& names, st
     if (!holds_.addIntents(session.operatorName(), g.users, std::time(nullptr), until, tree_, group_, ids,
                            r.stateError))
         return r;
-    ChangeResult c = session.change(deny::Direction::Stop, g.users, progress);
+    ChangeResult c = change(session, deny::Direction::Stop, g.users, progress);
     take(r.boxes, std::move(c.boxes));
     r.words = deny::describe(deny::Direction::Stop, c.job, group_, deny::Repeat::Press);
     if (!c.inGroupKnown)
@@ -149,7 +186,7 @@ DeskResult Desk::release(DirectorySession& session, const text::NameList& names,
     if (!holds_.endOwn(self, g.users, nowFree, r.ended, r.stateError)) return r;
     deny::JobResult job;
     if (!nowFree.empty()) {
-        ChangeResult c = session.change(deny::Direction::Go, nowFree, progress);
+        ChangeResult c = change(session, deny::Direction::Go, nowFree, progress);
         take(r.boxes, std::move(c.boxes));
         job = c.job;
         restoreHolds(holds_, stillIn(c, deny::Direction::Go, nowFree), r);
@@ -188,7 +225,7 @@ DeskResult Desk::go(DirectorySession& session, const text::NameList& names, cons
     GatherResult g;
     if (!gatherInto(session, names, g, r)) return r;
     if (!holds_.endAll(g.users, r.ended, r.stateError)) return r;
-    ChangeResult c = session.change(deny::Direction::Go, g.users, progress);
+    ChangeResult c = change(session, deny::Direction::Go, g.users, progress);
     take(r.boxes, std::move(c.boxes));
     r.words = deny::describe(deny::Direction::Go, c.job, group_, deny::Repeat::Press);
     const text::NameList notFreed = stillIn(c, deny::Direction::Go, g.users);
@@ -215,7 +252,7 @@ DeskResult Desk::due(DirectorySession& service, std::time_t now) {
     deny::JobResult job;
     text::NameList freed;
     if (!toFree.empty()) {
-        ChangeResult c = service.change(deny::Direction::Go, toFree, {});
+        ChangeResult c = change(service, deny::Direction::Go, toFree, {});
         take(r.boxes, std::move(c.boxes));
         job = c.job;
         // Those left in the group stay Releasing: the next run takes them up again.
@@ -231,7 +268,7 @@ DeskResult Desk::due(DirectorySession& service, std::time_t now) {
     bool againOk = true;
     if (!stopAgain.empty()) {
         // A hold that came while the pupils were being freed: they are stopped again at once.
-        ChangeResult c = service.change(deny::Direction::Stop, stopAgain, {});
+        ChangeResult c = change(service, deny::Direction::Stop, stopAgain, {});
         take(r.boxes, std::move(c.boxes));
         againOk = c.job.ok();
         const auto in = keysOf(stillIn(c, deny::Direction::Stop, stopAgain));

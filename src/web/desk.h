@@ -14,8 +14,12 @@
 #include "deny/job.h"
 #include "platform/text.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,6 +70,37 @@ struct DeskResult {
     std::string stateError;          // the hold store failed (German); nothing was changed then
 };
 
+// Changes of one tree file, one after the other in the order they came. The file takes one
+// writer at a time anyway; lined up here, each change starts the moment the one before it ends,
+// instead of every session's process polling the file's lock with ever longer sleeps between
+// tries. A change that waited its patience out goes ahead out of turn, and the file's own lock
+// decides again: one hung session must not hold every teacher up.
+class ChangeQueue {
+public:
+    explicit ChangeQueue(std::chrono::milliseconds patience = std::chrono::seconds(5)) : patience_(patience) {}
+
+    class Turn {
+    public:
+        explicit Turn(ChangeQueue* queue);  // null: no queue, nothing to wait for
+        ~Turn();
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+
+    private:
+        ChangeQueue* queue_ = nullptr;  // set while this turn holds the queue
+    };
+
+private:
+    struct Waiter {
+        bool called = false;
+    };
+    const std::chrono::milliseconds patience_;
+    std::mutex mutex_;
+    std::condition_variable called_;
+    std::deque<Waiter*> line_;
+    bool busy_ = false;
+};
+
 class Desk {
 public:
     Desk(deny::HoldStore& holds, std::string tree, std::string group);
@@ -86,9 +121,15 @@ public:
     const std::string& group() const { return group_; }
 
 private:
+    // One directory change: on a tree file in its turn, on a server at once.
+    ChangeResult change(DirectorySession& session, deny::Direction direction, const text::NameList& users,
+                        const deny::ProgressFn& progress);
+
     deny::HoldStore& holds_;
     std::string tree_;
     std::string group_;
+    bool serial_;
+    ChangeQueue queue_;
 };
 
 }  // namespace web

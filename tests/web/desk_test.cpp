@@ -9,8 +9,10 @@
 #include "deny/selection.h"
 #include "web/desk.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <unordered_set>
 
 using testsupport::kDeny;
@@ -226,4 +228,32 @@ TEST_F(DeskTest, AFailingStoreChangesNothing) {
         EXPECT_TRUE(holds(kDenyFull, "Member", p[0])) << i;
         EXPECT_FALSE(holds(kDenyFull, "Member", p[1])) << i;
     }
+}
+
+// Changes of one tree file take turns: never two at once, none left waiting after the others
+// ended, and one whose patience ran out behind a stuck change goes ahead instead of hanging.
+TEST(ChangeQueueTest, OneAtATimeAndNoneHangs) {
+    web::ChangeQueue queue(std::chrono::hours(1));
+    std::atomic<int> inside{0}, done{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<std::thread> teachers;
+    for (int i = 0; i < 8; ++i)
+        teachers.emplace_back([&] {
+            for (int round = 0; round < 20; ++round) {
+                const web::ChangeQueue::Turn turn(&queue);
+                if (++inside > 1) overlapped = true;
+                std::this_thread::yield();
+                --inside;
+            }
+            ++done;
+        });
+    for (std::thread& t : teachers) t.join();
+    EXPECT_EQ(done, 8);
+    EXPECT_FALSE(overlapped);
+
+    web::ChangeQueue impatient(std::chrono::milliseconds(50));
+    auto stuck = std::make_unique<web::ChangeQueue::Turn>(&impatient);
+    { const web::ChangeQueue::Turn outOfTurn(&impatient); }  // returns after its patience
+    stuck.reset();
+    { const web::ChangeQueue::Turn next(&impatient); }  // the queue is free again
 }
