@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -381,19 +382,79 @@ private:
         return readUnlocked(c, false, missing, error);
     }
 
+    // One read-modify-write of the file. Calls that come while another thread writes wait and are
+    // then taken together, in the order they came: one read, their changes one after the other,
+    // one write and sync for all of them. Each call returns once its change is on disk.
     bool update(bool mayCreate, const std::function<bool(Contents&)>& change, std::string& error) {
+        Pending me;
+        me.change = &change;
+        me.mayCreate = mayCreate;
+        std::unique_lock lock(batchMutex_);
+        waiting_.push_back(&me);
+        while (!me.done) {
+            if (writing_) {
+                written_.wait(lock);
+                continue;
+            }
+            writing_ = true;
+            std::vector<Pending*> batch;
+            batch.swap(waiting_);
+            lock.unlock();
+            writeBatch(batch);
+            lock.lock();
+            writing_ = false;
+            for (Pending* p : batch) p->done = true;
+            written_.notify_all();
+        }
+        error = me.error;
+        return me.ok;
+    }
+
+    struct Pending {
+        const std::function<bool(Contents&)>* change = nullptr;
+        bool mayCreate = false;
+        bool done = false;
+        bool ok = false;
+        std::string error;
+    };
+
+    void writeBatch(const std::vector<Pending*>& batch) {
+        std::string error;
         bool busy = false;
         const int lock = statefile::lockByte(path_ + ".lock", 0, readClientConf().lockTimeout, words(),
                                              [] { platform::pumpMessages(); }, busy, error);
-        if (lock < 0) return false;
+        bool ok = lock >= 0;
         Contents c;
-        bool missing = false;
-        bool ok = readUnlocked(c, mayCreate, missing, error);
-        if (ok && (change(c) || missing)) ok = statefile::replaceFile(path_, formatHolds(c, key_), words(), error);
-        ::close(lock);
-        return ok;
+        bool missing = false, changed = false;
+        if (ok) ok = readUnlocked(c, true, missing, error);
+        try {
+            for (Pending* p : batch) {
+                if (!ok) break;
+                // A missing file only its first writer may create, as one call after another would.
+                if (missing && !p->mayCreate) {
+                    p->error = platform::joinLines({words().unreadable, path_, "Die Datei fehlt."});
+                    continue;
+                }
+                p->ok = true;
+                if ((*p->change)(c) || missing) changed = true;
+                missing = false;
+            }
+        } catch (const std::exception& e) {
+            ok = false;  // a change half made is never written
+            error = platform::joinLines({words().unwritable, path_, e.what()});
+        }
+        if (ok && changed) ok = statefile::replaceFile(path_, formatHolds(c, key_), words(), error);
+        if (lock >= 0) ::close(lock);
+        for (Pending* p : batch) {
+            if (!ok) p->ok = false;
+            if (!p->ok && p->error.empty()) p->error = error;
+        }
     }
 
+    std::mutex batchMutex_;
+    std::condition_variable written_;
+    std::vector<Pending*> waiting_;
+    bool writing_ = false;
     std::string path_;
     KeyMemo key_;
 };

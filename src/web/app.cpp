@@ -18,52 +18,6 @@ namespace web {
 
 namespace {
 
-// The desk's jobs run in threads of their own: each call of the store is taken whole, one at a
-// time, whatever the store does about other processes.
-class LockedHolds final : public deny::HoldStore {
-public:
-    explicit LockedHolds(deny::HoldStore& store) : store_(store) {}
-    bool all(std::vector<deny::Hold>& holds, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.all(holds, error);
-    }
-    bool holdsOn(const text::NameList& users, std::vector<deny::Hold>& holds, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.holdsOn(users, holds, error);
-    }
-    bool addIntents(const std::string& holder, const text::NameList& users, std::time_t since, std::time_t until,
-                    const std::string& tree, const std::string& group, std::vector<uint64_t>& ids,
-                    std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.addIntents(holder, users, since, until, tree, group, ids, error);
-    }
-    bool confirm(const std::vector<uint64_t>& ids, const text::NameList& inGroup, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.confirm(ids, inGroup, error);
-    }
-    bool endOwn(const std::string& holder, const text::NameList& users, text::NameList& nowFree,
-                std::vector<deny::Hold>& ended, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.endOwn(holder, users, nowFree, ended, error);
-    }
-    bool endAll(const text::NameList& users, std::vector<deny::Hold>& ended, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.endAll(users, ended, error);
-    }
-    bool beginDue(std::time_t now, text::NameList& toFree, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.beginDue(now, toFree, error);
-    }
-    bool finishDue(const text::NameList& freed, text::NameList& stopAgain, std::string& error) override {
-        std::lock_guard lock(mutex_);
-        return store_.finishDue(freed, stopAgain, error);
-    }
-
-private:
-    deny::HoldStore& store_;
-    std::mutex mutex_;
-};
-
 // Catches the settings file's own message instead of showing it, to refuse the start with it.
 class CapturedBox final : public platform::MessageBoxPort {
 public:
@@ -149,7 +103,7 @@ AppImpl::AppImpl(const WebConfig& config, const WorkerSetup& setup, std::unique_
     : config_(config),
       setup_(setup),
       store_(std::move(store)),
-      holds_(std::make_unique<LockedHolds>(*store_)),
+      holds_(store_.get()),
       desk_(*holds_, tree, group),
       base_(base),
       slots_(config.maxSessions),

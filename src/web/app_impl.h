@@ -64,7 +64,8 @@ public:
     const WebConfig config_;
     const WorkerSetup setup_;
     std::unique_ptr<deny::HoldStore> store_;
-    std::unique_ptr<deny::HoldStore> holds_;  // store_ behind one lock per call, for the threads
+    // The jobs' threads call it at once: the file's store takes their updates one write at a time.
+    deny::HoldStore* holds_;
     Desk desk_;
     const std::string base_;
     WorkerSlots slots_;

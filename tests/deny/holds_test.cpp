@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using testsupport::readFile;
@@ -141,3 +143,35 @@ TEST_F(Holds, AFileThatIsNotTheServicesOwnIsRefusedNeverTakenAsEmpty) {
 }
 
 }  // namespace
+
+// Teachers' jobs update the store from threads of their own at once: every stop keeps its own
+// ids and holds, none is lost to another written at the same moment, and all are on disk.
+TEST_F(Holds, StopsFromManyThreadsAtOnceAreAllKept) {
+    reopen();
+    constexpr int Teachers = 8, Rounds = 5;
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(Teachers);
+    std::vector<std::vector<uint64_t>> ids(Teachers);
+    for (int t = 0; t < Teachers; ++t)
+        threads.emplace_back([&, t] {
+            for (int r = 0; r < Rounds; ++r) {
+                const NameList users = {"P" + std::to_string(t) + "x" + std::to_string(r) + ".SCHUELER"};
+                std::vector<uint64_t> made;
+                std::string why;
+                if (!store->addIntents("L" + std::to_string(t), users, 10, 0, kTree, kGroup, made, why) ||
+                    made.size() != 1 || !store->confirm(made, users, why))
+                    failures[size_t(t)] = why.empty() ? "no id" : why;
+                ids[size_t(t)].insert(ids[size_t(t)].end(), made.begin(), made.end());
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    std::set<uint64_t> distinct;
+    for (int t = 0; t < Teachers; ++t) {
+        EXPECT_EQ(failures[size_t(t)], "");
+        distinct.insert(ids[size_t(t)].begin(), ids[size_t(t)].end());
+    }
+    EXPECT_EQ(distinct.size(), size_t(Teachers * Rounds));
+    const std::vector<std::string> all = seen();
+    EXPECT_EQ(all.size(), size_t(Teachers * Rounds));
+    for (const std::string& h : all) EXPECT_NE(h.find(" held"), std::string::npos) << h;
+}
