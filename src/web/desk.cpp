@@ -68,8 +68,8 @@ bool gatherInto(DirectorySession& session, const text::NameList& names, GatherRe
 ChangeQueue::Turn::Turn(ChangeQueue* queue) {
     if (!queue) return;
     std::unique_lock lock(queue->mutex_);
-    if (!queue->busy_ && queue->line_.empty()) {
-        queue->busy_ = true;
+    if (queue->running_ < queue->width_ && queue->line_.empty()) {
+        ++queue->running_;
         queue_ = queue;
         return;
     }
@@ -87,7 +87,7 @@ ChangeQueue::Turn::~Turn() {
     {
         std::lock_guard lock(queue_->mutex_);
         if (queue_->line_.empty()) {
-            queue_->busy_ = false;
+            --queue_->running_;
         } else {
             queue_->line_.front()->called = true;
             queue_->line_.pop_front();

@@ -70,14 +70,16 @@ struct DeskResult {
     std::string stateError;          // the hold store failed (German); nothing was changed then
 };
 
-// Changes of one tree file, one after the other in the order they came. The file takes one
-// writer at a time anyway; lined up here, each change starts the moment the one before it ends,
+// Changes of one tree file, in the order they came, at most width of them at a time. The file
+// takes one writer at a time anyway: lined up here, the next change starts the moment one ends,
 // instead of every session's process polling the file's lock with ever longer sleeps between
-// tries. A change that waited its patience out goes ahead out of turn, and the file's own lock
-// decides again: one hung session must not hold every teacher up.
+// tries; two at a time let one read while the other writes. A change that waited its patience
+// out goes ahead out of turn, and the file's own lock decides again: one hung session must not
+// hold every teacher up.
 class ChangeQueue {
 public:
-    explicit ChangeQueue(std::chrono::milliseconds patience = std::chrono::seconds(5)) : patience_(patience) {}
+    explicit ChangeQueue(std::chrono::milliseconds patience = std::chrono::seconds(5), int width = 2)
+        : patience_(patience), width_(width) {}
 
     class Turn {
     public:
@@ -98,7 +100,8 @@ private:
     std::mutex mutex_;
     std::condition_variable called_;
     std::deque<Waiter*> line_;
-    bool busy_ = false;
+    const int width_;
+    int running_ = 0;
 };
 
 class Desk {

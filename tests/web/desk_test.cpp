@@ -230,10 +230,10 @@ TEST_F(DeskTest, AFailingStoreChangesNothing) {
     }
 }
 
-// Changes of one tree file take turns: never two at once, none left waiting after the others
-// ended, and one whose patience ran out behind a stuck change goes ahead instead of hanging.
-TEST(ChangeQueueTest, OneAtATimeAndNoneHangs) {
-    web::ChangeQueue queue(std::chrono::hours(1));
+// Changes of one tree file take turns: never more than two at once, none left waiting after the
+// others ended, and one whose patience ran out behind stuck changes goes ahead instead of hanging.
+TEST(ChangeQueueTest, TwoAtATimeAndNoneHangs) {
+    web::ChangeQueue queue(std::chrono::hours(1), 2);
     std::atomic<int> inside{0}, done{0};
     std::atomic<bool> overlapped{false};
     std::vector<std::thread> teachers;
@@ -241,7 +241,7 @@ TEST(ChangeQueueTest, OneAtATimeAndNoneHangs) {
         teachers.emplace_back([&] {
             for (int round = 0; round < 20; ++round) {
                 const web::ChangeQueue::Turn turn(&queue);
-                if (++inside > 1) overlapped = true;
+                if (++inside > 2) overlapped = true;
                 std::this_thread::yield();
                 --inside;
             }
@@ -251,9 +251,11 @@ TEST(ChangeQueueTest, OneAtATimeAndNoneHangs) {
     EXPECT_EQ(done, 8);
     EXPECT_FALSE(overlapped);
 
-    web::ChangeQueue impatient(std::chrono::milliseconds(50));
+    web::ChangeQueue impatient(std::chrono::milliseconds(50), 2);
     auto stuck = std::make_unique<web::ChangeQueue::Turn>(&impatient);
+    auto stuckToo = std::make_unique<web::ChangeQueue::Turn>(&impatient);
     { const web::ChangeQueue::Turn outOfTurn(&impatient); }  // returns after its patience
     stuck.reset();
+    stuckToo.reset();
     { const web::ChangeQueue::Turn next(&impatient); }  // the queue is free again
 }
