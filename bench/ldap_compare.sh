@@ -26,7 +26,17 @@
 # Usage: bench/ldap_compare.sh [BUILD_DIR] [RUNS] [SIZES] [RELAY_SIZE] [RTT_MS]
 #        defaults: build 5 "500 5000 50000" 1000 20
 # Environment: DIRECTORY_ENTRIES=200000 fills the directory with other classes up to that many
-#              entries (slower to load; off by default); ROUNDS_BEFORE (default 1).
+#              entries (slower to load; off by default); ROUNDS_BEFORE (default 1);
+#              AD=no leaves out the Active Directory rows (below; they run where samba is
+#              installed), AD=only runs those alone.
+#
+# Active Directory rows (a private Samba AD DC, scripts/samba-fixture.sh; some 25 s the first time,
+# when the template is provisioned and kept in BUILD_DIR/bench-state): stop+go of AD_USERS (1000)
+# users of one OU, over LDAPS with the DC's test CA, as the domain admin:
+#   program: bench_stopgo_once as above with Directory=ad (gathering search, the group's members
+#            read in ranges, only the difference sent as member changes of the group, close);
+#   anchor:  ldapmodify sending the same member change (one modify of the group adding every
+#            user, another deleting them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
@@ -41,19 +51,128 @@ tmp_root=/tmp
 [ -d /dev/shm ] && [ -w /dev/shm ] && tmp_root=/dev/shm
 work="$(mktemp -d "$tmp_root/tarvel-ldap-bench-XXXXXX")"
 relay_pid=""
+ad_mode="${AD:-yes}"
+if [ "$ad_mode" != no ] && ! command -v samba >/dev/null; then
+  echo "samba is not installed: no Active Directory rows (scripts/install-deps.sh --test installs it)" >&2
+  [ "$ad_mode" = only ] && exit 1
+  ad_mode=no
+fi
 cleanup() {
   [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null || true
-  bash scripts/slapd-fixture.sh stop "$work/slapd" || true
+  [ -d "$work/dc" ] && { bash scripts/samba-fixture.sh stop "$work/dc" || true; }
+  [ -d "$work/slapd" ] && { bash scripts/slapd-fixture.sh stop "$work/slapd" || true; }
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+now() { date +%s%N; }
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+ratio() { awk -v p="$1" -v t="$2" 'BEGIN { if (t > 0) printf "%.2f", p / t; else print "n/a" }'; }
+# Interleaved, RUNS times: the order of the two alternates from run to run. Each argument is a
+# command (a function and its words) printing milliseconds -> "program_ms anchor_ms".
+interleave() {
+  local p=() a=() r
+  for r in $(seq 1 "$runs"); do
+    if (( r % 2 )); then p+=("$($1)"); a+=("$($2)"); else a+=("$($2)"); p+=("$($1)"); fi
+  done
+  echo "$(median "${p[@]}") $(median "${a[@]}")"
+}
+
+ad_rows() {
+  local ad_users="${AD_USERS:-1000}" ad_base="DC=schule,DC=test" school key template dc ip ca p a
+  school="OU=UNTERRICHT,$ad_base"
+  local admin_dn="CN=admin,$school" group_dn="CN=G_Bench,$school" class="OU=S$ad_users,$school"
+  python3 bench/school_names.py "$ad_users" "$ad_users" > "$work/ad-names.txt"
+  {
+    printf 'dn: %s\nchangetype: add\nobjectClass: organizationalUnit\n\n' "$school"
+    printf 'dn: %s\nchangetype: add\nobjectClass: user\nsAMAccountName: benchadmin\n\n' "$admin_dn"
+    printf 'dn: CN=Domain Admins,CN=Users,%s\nchangetype: modify\nadd: member\nmember: %s\n-\n\n' "$ad_base" "$admin_dn"
+    printf 'dn: %s\nchangetype: add\nobjectClass: group\nsAMAccountName: G_Bench\n\n' "$group_dn"
+    printf 'dn: %s\nchangetype: add\nobjectClass: organizationalUnit\n\n' "$class"
+    awk -v c="$class" '{ printf "dn: CN=%s,%s\nchangetype: add\nobjectClass: user\nsAMAccountName: b%05d\n\n", $0, c, NR }' \
+      "$work/ad-names.txt"
+  } > "$work/ad.ldif"
+  for side in add:stop delete:go; do
+    awk -v c="$class" -v g="$group_dn" -v op="${side%%:*}" '
+      BEGIN { printf "dn: %s\nchangetype: modify\n%s: member\n", g, op }
+      { printf "member: CN=%s,%s\n", $0, c }
+      END { printf "-\n\n" }' "$work/ad-names.txt" > "$work/ad-${side#*:}.ldif"
+  done
+  # The template is kept while the school and the script stay the same.
+  key="$(cat "$work/ad.ldif" scripts/samba-fixture.sh | sha256sum | cut -c1-16)"
+  template="$(cd "$build" && pwd)/bench-state/samba/template-$key"
+  mkdir -p "$(dirname "$template")"
+  bash scripts/samba-fixture.sh template "$template" --ldif "$work/ad.ldif" --password admin "$admin_dn" >/dev/null
+  dc="$work/dc"
+  # The DC lives while this holds its folder's lock (the fixture's watcher ends it otherwise).
+  exec 8>"$dc.use"
+  flock 8
+  bash scripts/samba-fixture.sh start "$dc" --template "$template" --idle 600 8>&- >/dev/null
+  ip="$(cat "$dc/ip")" ca="$dc/tls/ca.pem"
+  cat > "$work/ad.conf" <<CONF
+Tree=ldaps://$ip
+Base=$ad_base
+Directory=ad
+CAFile=$ca
+Operator=admin.UNTERRICHT
+PasswordFile=$dc/admin.pw
+Timeout=30
+CONF
+  ad_program_run() {
+    local start end
+    start=$(now)
+    "$prog" "--nwclient=$work/ad.conf" "--container=.S$ad_users.UNTERRICHT" --group=.G_Bench.UNTERRICHT stop
+    "$prog" "--nwclient=$work/ad.conf" "--container=.S$ad_users.UNTERRICHT" --group=.G_Bench.UNTERRICHT go
+    end=$(now)
+    echo $(( (end - start) / 1000000 ))
+  }
+  ad_anchor_run() {
+    local start end
+    start=$(now)
+    LDAPTLS_CACERT="$ca" ldapmodify -x -H "ldaps://$ip" -D "$admin_dn" -y "$dc/admin.pw" -f "$work/ad-stop.ldif" >/dev/null
+    LDAPTLS_CACERT="$ca" ldapmodify -x -H "ldaps://$ip" -D "$admin_dn" -y "$dc/admin.pw" -f "$work/ad-go.ldif" >/dev/null
+    end=$(now)
+    echo $(( (end - start) / 1000000 ))
+  }
+  # Part of each: the gathering search of the users, against ldapsearch reading the same users.
+  ad_gather_run() {
+    local start end
+    start=$(now)
+    "$prog" "--nwclient=$work/ad.conf" "--container=.S$ad_users.UNTERRICHT" gather
+    end=$(now)
+    echo $(( (end - start) / 1000000 ))
+  }
+  ad_search_run() {
+    local start end
+    start=$(now)
+    LDAPTLS_CACERT="$ca" ldapsearch -x -H "ldaps://$ip" -D "$admin_dn" -y "$dc/admin.pw" -b "$class" -s sub \
+      -E pr=500/noprompt '(objectClass=user)' objectClass cn >/dev/null
+    end=$(now)
+    echo $(( (end - start) / 1000000 ))
+  }
+  for _ in $(seq 1 "$rounds_before"); do
+    ad_program_run >/dev/null
+    ad_anchor_run >/dev/null
+  done
+  read -r p a < <(interleave ad_program_run ad_anchor_run)
+  echo "Samba AD DC ($(samba -V 2>/dev/null | head -1)), LDAPS, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-46s %12s %12s %7s\n' "stop+go, fresh processes, median of $runs" "program ms" "ldapmodify" "ratio"
+  printf '%-46s %12s %12s %7s\n' "$ad_users users, member only (AD)" "$p" "$a" "$(ratio "$p" "$a")"
+  read -r p a < <(interleave ad_gather_run ad_search_run)
+  printf '%-46s %12s %12s %7s\n' "of it: gathering $ad_users (ldapsearch)" "$p" "$a" "$(ratio "$p" "$a")"
+}
+
+rounds_before="${ROUNDS_BEFORE:-1}"
+if [ "$ad_mode" = only ]; then
+  ad_rows
+  exit 0
+fi
 
 base="dc=bench,dc=test"
 admin="cn=admin,o=UNTERRICHT,$base"
 teacher="cn=lehrer,o=UNTERRICHT,$base"
 group="cn=G_Bench,o=UNTERRICHT,$base"
 directory_entries="${DIRECTORY_ENTRIES:-0}"
-rounds_before="${ROUNDS_BEFORE:-1}"
 teacher_class=1200
 gather_class=30
 all_sizes="$(printf '%s\n' $sizes "$relay_size" | sort -nu)"
@@ -122,7 +241,6 @@ for n in $all_sizes; do
   done
 done
 
-now() { date +%s%N; }
 # Milliseconds of stop+go, each a fresh process; a failed run ends the benchmark.
 program_run() {  # N CONF
   local start end
@@ -140,20 +258,9 @@ anchor_run() {  # N URL
   end=$(now)
   echo $(( (end - start) / 1000000 ))
 }
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
-ratio() { awk -v p="$1" -v t="$2" 'BEGIN { if (t > 0) printf "%.2f", p / t; else print "n/a" }'; }
 
-# Interleaved: the order of the two alternates from run to run.
 compare() {  # N CONF URL -> "program_ms anchor_ms"
-  local n="$1" conf="$2" target="$3" p=() a=() r
-  for r in $(seq 1 "$runs"); do
-    if (( r % 2 )); then
-      p+=("$(program_run "$n" "$conf")"); a+=("$(anchor_run "$n" "$target")")
-    else
-      a+=("$(anchor_run "$n" "$target")"); p+=("$(program_run "$n" "$conf")")
-    fi
-  done
-  echo "$(median "${p[@]}") $(median "${a[@]}")"
+  interleave "program_run $1 $2" "anchor_run $1 $3"
 }
 
 # A directory that has seen changes before: rounds of both on every class, not measured.
@@ -240,3 +347,4 @@ done
 fmedian() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 printf '%-46s %12s %12s %7s\n' "gathering $gather_class: slapd CPU ms ($entries_loaded entries)" "$(fmedian "${p[@]}")" \
   "$(fmedian "${a[@]}")" "$(ratio "$(fmedian "${p[@]}")" "$(fmedian "${a[@]}")")"
+if [ "$ad_mode" = yes ]; then ad_rows; fi

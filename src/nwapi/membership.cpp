@@ -98,9 +98,11 @@ constexpr int GROUP_RETRIES = 5;
 
 class MembershipChange {
 public:
+    // known: the group's Member values as this request read them a moment ago, or null to read them.
     MembershipChange(Direction direction, NameList& users, const std::string& group, const MembershipProgress& progress,
-                     MembershipOutcome& outcome)
-        : d_(direction), users_(users), group_(group), context_(layer().context), progress_(progress), out_(outcome) {}
+                     MembershipOutcome& outcome, const NameList* known = nullptr)
+        : d_(direction), users_(users), group_(group), context_(layer().context), progress_(progress), out_(outcome),
+          known_(known) {}
 
     bool run() {
         // The empty name stands for the name context itself (the tree root when called as
@@ -110,7 +112,9 @@ public:
             return false;
         }
         NameList members;
-        bool read = GetAttributeMultiValueStringList(context_, group_, "Member", members);
+        bool read = true;
+        if (known_) members = *known_;
+        else read = GetAttributeMultiValueStringList(context_, group_, "Member", members);
         out_.groupRead = read;
         if (!read) {
             out_.firstFailure = layer().lastNDSError;
@@ -376,6 +380,7 @@ private:
     nw::NWDSContextHandle context_;
     const MembershipProgress& progress_;
     MembershipOutcome& out_;
+    const NameList* known_;
     nw::Buf_T* buffer_ = nullptr;
     bool equivalentsRead_ = false;
     const uint32_t places_ = nw::NWDSMembershipPlaces();
@@ -386,10 +391,26 @@ private:
 bool nestsGroups() { return nw::NWDSMembershipPlaces() == nw::PLACE_MEMBER; }
 
 // The Member values of one group; the reader strips a trailing separator as GetGroupMembers does.
-bool readMemberValues(const std::string& group, NameList& values) {
-    int32_t error = 0;
-    GetGroupMembers(group, values, error);
-    return error == 0;
+// raw, if given, keeps them as read.
+bool readMemberValues(const std::string& group, NameList& values, NameList* raw = nullptr) {
+    if (!raw) {
+        int32_t error = 0;
+        GetGroupMembers(group, values, error);
+        return error == 0;
+    }
+    values.clear();
+    if (!GetAttributeMultiValueStringList(layer().context, group, "Member", *raw)) {
+        raw->clear();
+        return false;
+    }
+    values = *raw;
+    for (std::string& member : values) {
+        // A dot behind an odd number of backslashes is part of the name.
+        size_t backslashes = 0;
+        while (member.size() > backslashes + 1 && member[member.size() - 2 - backslashes] == '\\') ++backslashes;
+        if (!member.empty() && member.back() == '.' && backslashes % 2 == 0) member.pop_back();
+    }
+    return true;
 }
 
 // candidate is one of group's class groups: beside it, named group's name + "_" + something.
@@ -404,13 +425,55 @@ bool isClassGroupOf(const std::string& candidate, const std::string& group) {
     return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
 }
 
+// As ReadGroupMembers; direct, if given, keeps the group's own Member values as read.
+bool readGroupMembers(const std::string& group, std::vector<GroupMember>& members, NameList* direct) {
+    members.clear();
+    NameList own;
+    if (!readMemberValues(group, own, direct)) return false;
+    if (!nestsGroups()) {
+        for (std::string& value : own) members.push_back({std::move(value), {}, false, false});
+        return true;
+    }
+    // Which values are groups: one search for the groups of the tree, not a read per member.
+    NameList groups;
+    if (!SearchObjects("[root]", groups, "Group")) return false;
+    std::unordered_set<std::string> groupKeys, seen, visited{nameKey(group)};
+    for (const std::string& g : groups) groupKeys.insert(nameKey(g));
+    const bool classGroups = ClassGroupsEnabled();
+    std::deque<std::pair<std::string, bool>> nested;  // a group still to read, and whether a class group
+    for (std::string& value : own) {
+        const std::string k = nameKey(value);
+        GroupMember m{std::move(value), {}, false, false};
+        m.isGroup = groupKeys.count(k) > 0;
+        m.classGroup = m.isGroup && classGroups && isClassGroupOf(m.name, group);
+        if (m.isGroup && visited.insert(k).second) nested.emplace_back(m.name, m.classGroup);
+        if (seen.insert(k).second) members.push_back(std::move(m));
+    }
+    while (!nested.empty()) {
+        const auto [holder, classGroup] = nested.front();
+        nested.pop_front();
+        NameList values;
+        if (!readMemberValues("." + withoutLeadingDot(holder), values)) return false;
+        for (std::string& value : values) {
+            const std::string k = nameKey(value);
+            if (groupKeys.count(k)) {
+                if (visited.insert(k).second) nested.emplace_back(value, false);
+            } else if (seen.insert(k).second) {
+                members.push_back({std::move(value), holder, classGroup, false});
+            }
+        }
+    }
+    return true;
+}
+
 // A stop or go on a directory that nests groups: the users already stopped through a group count
 // as stopped; with class groups each user goes into (or out of) the group that holds him; a go of
 // a user held by another group changes nothing and says which group.
 bool changeNested(Direction d, NameList& users, const std::string& group, const MembershipProgress& progress,
                   MembershipOutcome& out) {
     std::vector<GroupMember> members;
-    if (!ReadGroupMembers(group, members)) {
+    NameList direct;  // the group's own values, as its change would read them again
+    if (!readGroupMembers(group, members, &direct)) {
         out.groupRead = false;
         out.firstFailure = layer().lastNDSError;
         out.failedOperation = "GetAttributeMultiValueStringList (Member)";
@@ -478,7 +541,8 @@ bool changeNested(Direction d, NameList& users, const std::string& group, const 
         if (progress.progress)
             step.progress = [&, offset](size_t done, size_t) { progress.progress(offset + done, total); };
         const size_t count = list.size();
-        const bool stepOk = MembershipChange(d, list, target, step, sub).run();
+        // The group itself was read just now in this request; a class group is read by its change.
+        const bool stepOk = MembershipChange(d, list, target, step, sub, target == group ? &direct : nullptr).run();
         ok = ok && stepOk;
         out.changed += sub.changed;
         out.halfDone += sub.halfDone;
@@ -521,43 +585,7 @@ std::string ClassGroupOf(const std::string& group, const std::string& user) {
 }
 
 bool ReadGroupMembers(const std::string& group, std::vector<GroupMember>& members) {
-    members.clear();
-    NameList direct;
-    if (!readMemberValues(group, direct)) return false;
-    if (!nestsGroups()) {
-        for (std::string& value : direct) members.push_back({std::move(value), {}, false, false});
-        return true;
-    }
-    // Which values are groups: one search for the groups of the tree, not a read per member.
-    NameList groups;
-    if (!SearchObjects("[root]", groups, "Group")) return false;
-    std::unordered_set<std::string> groupKeys, seen, visited{nameKey(group)};
-    for (const std::string& g : groups) groupKeys.insert(nameKey(g));
-    const bool classGroups = ClassGroupsEnabled();
-    std::deque<std::pair<std::string, bool>> nested;  // a group still to read, and whether a class group
-    for (std::string& value : direct) {
-        const std::string k = nameKey(value);
-        GroupMember m{std::move(value), {}, false, false};
-        m.isGroup = groupKeys.count(k) > 0;
-        m.classGroup = m.isGroup && classGroups && isClassGroupOf(m.name, group);
-        if (m.isGroup && visited.insert(k).second) nested.emplace_back(m.name, m.classGroup);
-        if (seen.insert(k).second) members.push_back(std::move(m));
-    }
-    while (!nested.empty()) {
-        const auto [holder, classGroup] = nested.front();
-        nested.pop_front();
-        NameList values;
-        if (!readMemberValues("." + withoutLeadingDot(holder), values)) return false;
-        for (std::string& value : values) {
-            const std::string k = nameKey(value);
-            if (groupKeys.count(k)) {
-                if (visited.insert(k).second) nested.emplace_back(value, false);
-            } else if (seen.insert(k).second) {
-                members.push_back({std::move(value), holder, classGroup, false});
-            }
-        }
-    }
-    return true;
+    return readGroupMembers(group, members, nullptr);
 }
 
 bool AddMultipleUsersToGroup(NameList& users, const std::string& group) {

@@ -152,13 +152,13 @@ private:
             nw::setSessionAccount(op, "");
         } else {
             if (password.empty()) return refused;  // an empty password would bind anonymously
-            if (who.find('=') != std::string::npos || who.find('\\') != std::string::npos || who.find('@') != std::string::npos) {
-                dnLogin = who;  // a DN or an Active Directory form: the server knows it as given
+            if (who.find('=') != std::string::npos) {
+                dnLogin = who;  // a DN: the server knows it as given
                 nw::setSessionAccount("", who);
             } else {
-                std::string fullName, dn;
-                if (Json fault = findAccount(who, conf, fullName, dn); !fault.is_null()) return fault;
-                nw::setSessionAccount(fullName, dn);
+                std::string fullName, bindAs;
+                if (Json fault = findAccount(who, conf, fullName, bindAs); !fault.is_null()) return fault;
+                nw::setSessionAccount(fullName, bindAs);
             }
             password_.password = password;
         }
@@ -194,31 +194,58 @@ private:
         return failed(LoginFailure::NotConfigured, "Die Verbindung zum Verzeichnis ist nicht eingerichtet." + (detail.empty() ? "" : "\r\n" + detail));
     }
 
-    // The one User whose leaf name is login, found with the service account's connection.
-    Json findAccount(const std::string& login, const std::string& conf, std::string& fullName, std::string& dn) {
+    // The one User the login names, found with the service account's connection, and what to
+    // bind as. The tree's name of the account is the session's operator (the holder of its
+    // holds), whichever form the teacher typed. Where the directory keeps logins apart from
+    // names (AD's sAMAccountName), they are found there, also as DOMAIN\login and login@domain
+    // (a userPrincipalName, else AD's implicit one, the sAMAccountName at the domain); such a
+    // form is bound as typed, so the server judges its domain part too. Elsewhere the login is
+    // the leaf name and the bind goes to the entry found.
+    Json findAccount(const std::string& login, const std::string& conf, std::string& fullName, std::string& bindAs) {
         bool ok = false;
         nwapi::InitNWConnection(ok);
         if (!ok || nwapi::layer().connectionFailure != 0) return connectionFailure(true);
-        std::vector<std::string> found;
-        std::unique_ptr<nw::ObjectCursor> cursor;
         nw::DirectoryBackend* backend = nw::currentBackend();
-        nw::NWDSCCODE rc = backend ? backend->search(nw::ROOT_ID, "CN", login, cursor) : nw::ERR_NO_CONNECTION;
-        for (std::vector<nw::ObjectSummary> page; rc == 0 && found.size() < 2;) {
-            page.clear();
-            rc = cursor->next(page);
-            if (rc != 0 || page.empty()) break;
-            for (const nw::ObjectSummary& s : page)
-                if (text::equalsAsciiNoCase(s.baseClass, "User") && text::equalsLocaleNoCase(leafOf(s.name), login))
-                    found.push_back(s.name);
+        const std::string attribute = backend ? backend->loginAttribute() : std::string("CN");
+        const bool byLeaf = text::equalsAsciiNoCase(attribute, "CN");
+        const size_t slash = login.find('\\'), at = login.rfind('@');
+        std::vector<std::pair<std::string, std::string>> asks;  // attribute, value; the first that finds wins
+        if (byLeaf) {
+            asks.push_back({attribute, login});
+        } else if (slash != std::string::npos) {
+            if (slash > 0 && slash + 1 < login.size()) asks.push_back({attribute, login.substr(slash + 1)});
+        } else if (at != std::string::npos) {
+            asks.push_back({"userPrincipalName", login});
+            if (at > 0 && at + 1 < login.size()) asks.push_back({attribute, login.substr(0, at)});
+        } else {
+            asks.push_back({attribute, login});
         }
-        if (rc == 0 && found.size() == 1) dn = nw::distinguishedNameOf(found.front());
+        std::vector<std::string> found;
+        nw::NWDSCCODE rc = backend ? 0 : nw::ERR_NO_CONNECTION;
+        for (const auto& [name, value] : asks) {
+            std::unique_ptr<nw::ObjectCursor> cursor;
+            if (rc == 0) rc = backend->search(nw::ROOT_ID, name, value, cursor);
+            for (std::vector<nw::ObjectSummary> page; rc == 0 && found.size() < 2;) {
+                page.clear();
+                rc = cursor->next(page);
+                if (rc != 0 || page.empty()) break;
+                // The server matched the value; a leaf name is checked once more, as the
+                // server's matching of names forgives spaces.
+                for (const nw::ObjectSummary& s : page)
+                    if (text::equalsAsciiNoCase(s.baseClass, "User") && (!byLeaf || text::equalsLocaleNoCase(leafOf(s.name), login)))
+                        found.push_back(s.name);
+            }
+            if (rc != 0 || !found.empty()) break;
+        }
+        const bool typedForm = !byLeaf && (slash != std::string::npos || at != std::string::npos);
+        if (rc == 0 && found.size() == 1) bindAs = typedForm ? login : nw::distinguishedNameOf(found.front());
         nwapi::DoneNWConnection();
         nw::resetClient();
         nwapi::resetLayerForTesting();
         nw::setConfigurationFile(conf);
         if (rc != 0) return failed(LoginFailure::Unreachable, "Das Verzeichnis antwortet nicht.");
         boxes_.take();
-        if (found.size() != 1 || dn.empty()) return failed(LoginFailure::BadCredentials, "Anmeldung fehlgeschlagen: Login-Name oder Kennwort ist falsch.");
+        if (found.size() != 1 || bindAs.empty()) return failed(LoginFailure::BadCredentials, "Anmeldung fehlgeschlagen: Login-Name oder Kennwort ist falsch.");
         fullName = found.front();
         return nullptr;
     }

@@ -1,6 +1,7 @@
 // The session worker as the service starts it: the real program, bound as the teacher on a
-// temporary embedded tree (and once on slapd), the directory deciding what the teacher may change.
+// temporary embedded tree (and on slapd and a Samba DC), the directory deciding what the teacher may change.
 #include "nwclient/status.h"
+#include "samba_fixture.h"
 #include "slapd_fixture.h"
 #include "temp_trees.h"
 #include "web/logins.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <optional>
 #include <thread>
 
 using testsupport::readFile;
@@ -111,22 +114,52 @@ TEST_F(EmbeddedWorker, AKilledWorkerIsNotAliveAndTheNextCallFailsWithItsBox) {
     EXPECT_NE(r.boxes[0].text.find("Arbeitsprozess"), std::string::npos);
 }
 
-TEST(LdapWorker, ATeacherLogsInByLeafNameAndIsBoundAsThemselves) {
-    ldaptest::Slapd slapd;
+// On a directory server the worker binds as the teacher by each login the server knows him by
+// (on AD his sAMAccountName, here unlike his name, also with the domain and as his principal
+// name); the holder of his holds is always his name in the tree, and the server's refusal outside
+// his classes comes back as the layer's box.
+enum class Server { Slapd, SambaAd };
+
+class LdapWorker : public ::testing::TestWithParam<Server> {};
+
+TEST_P(LdapWorker, ATeacherLogsInByEachFormAndIsBoundAsThemselves) {
+    std::optional<ldaptest::Slapd> slapd;
+    std::optional<adtest::SambaDc> dc;
+    struct AtEnd { std::function<void()> f; ~AtEnd() { if (f) f(); } } restoreLogins;
+    testsupport::TempDir dir;
     web::WorkerSetup setup;
-    setup.clientConfiguration = slapd.useAs("admin");
-    setup.settingsFile = slapd.folder() + "/tarvel.ini";
+    setup.settingsFile = dir.file("tarvel.ini");
+    setup.program = TARVEL_WEB_WORKER;
     writeFile(setup.settingsFile, "[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=" +
                                       std::string(ldaptest::DENY_GROUP) + "\r\n");
-    setup.program = TARVEL_WEB_WORKER;
-    std::string password = readFile(slapd.passwordFile("teacher"));
+    std::vector<std::string> logins;
+    std::string passwordFile;
+    if (GetParam() == Server::Slapd) {
+        slapd.emplace();
+        setup.clientConfiguration = slapd->useAs("admin");
+        passwordFile = slapd->passwordFile("teacher");
+        logins = {"lehrer1", slapd->dn(ldaptest::TEACHER)};
+    } else {
+        dc.emplace();
+        setup.clientConfiguration = dc->useAs("admin", "Directory=ad\nTree=" + dc->ldapsUrl() + "\nCAFile=" + dc->caFile() + "\n");
+        passwordFile = dc->passwordFile("teacher");
+        const std::string teacher = dc->dn(adtest::TEACHER);
+        // The copy is this program's: its teacher gets his logins back (and no principal name).
+        auto logs = [teacher](const std::string& sam, const std::string& upn) {
+            return "dn: " + teacher + "\nchangetype: modify\nreplace: sAMAccountName\nsAMAccountName: " + sam +
+                   "\n-\nreplace: userPrincipalName\n" + (upn.empty() ? "" : "userPrincipalName: " + upn + "\n");
+        };
+        restoreLogins.f = [&dc, logs] { dc->modify(logs("lehrer1", "")); };
+        ASSERT_TRUE(dc->modify(logs("lmueller", "l.mueller@schule.test")));
+        logins = {"lmueller", teacher, "SCHULE\\lmueller", "l.mueller@schule.test", "lmueller@schule.test"};
+    }
+    std::string password = readFile(passwordFile);
     while (!password.empty() && password.back() == '\n') password.pop_back();
-    const struct { std::string login, password; web::LoginFailure failure; } cases[] = {
-        {"lehrer1", password, web::LoginFailure::None},
-        {slapd.dn(ldaptest::TEACHER), password, web::LoginFailure::None},
-        {"lehrer1", password + "x", web::LoginFailure::BadCredentials},
-        {"niemand", password, web::LoginFailure::BadCredentials}};
-    for (const auto& c : cases) {
+    struct Case { std::string login, password; web::LoginFailure failure; };
+    std::vector<Case> cases = {{logins.front(), password + "x", web::LoginFailure::BadCredentials},
+                               {"niemand", password, web::LoginFailure::BadCredentials}};
+    for (const std::string& login : logins) cases.push_back({login, password, web::LoginFailure::None});
+    for (const Case& c : cases) {
         web::LoginFailure failure{};
         std::string message;
         auto worker = web::Worker::start(setup, c.login, c.password, failure, message);
@@ -134,9 +167,18 @@ TEST(LdapWorker, ATeacherLogsInByLeafNameAndIsBoundAsThemselves) {
         EXPECT_EQ(worker ? worker->operatorName() : "", c.failure == web::LoginFailure::None ? ldaptest::TEACHER : "") << c.login;
         if (!worker) continue;
         // The server's own refusal outside the teacher's classes: bound as the teacher, not the service.
-        const web::ChangeResult r = worker->change(deny::Direction::Stop, {"S6A01.KLASSE6A.SCHUELER.UNTERRICHT"}, {});
+        std::vector<web::PupilEntry> pupils;
+        std::vector<web::Box> boxes;
+        ASSERT_TRUE(worker->pupils("KLASSE6A.SCHUELER.UNTERRICHT", pupils, boxes));
+        ASSERT_FALSE(pupils.empty());
+        const web::ChangeResult r = worker->change(deny::Direction::Stop, {pupils.front().name}, {});
         EXPECT_EQ(r.job.firstFailure, nw::ERR_NO_ACCESS) << c.login;
+        ASSERT_EQ(r.boxes.size(), 1u) << c.login;
+        EXPECT_EQ(r.boxes[0].text.rfind("Fehler -672.", 0), 0u) << r.boxes[0].text;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, LdapWorker, ::testing::Values(Server::Slapd, Server::SambaAd),
+                         [](const auto& info) { return info.param == Server::Slapd ? "Slapd" : "SambaAd"; });
 
 }  // namespace

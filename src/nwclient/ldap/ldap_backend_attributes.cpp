@@ -249,33 +249,47 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
 
 void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& memberDns) {
     // A few members cost no more one by one.
-    if (memberDns.size() < 16) return;
-    // Members normally name the group back: one indexed search finds them all.
-    const std::string groupDn = dnOf(group);
-    // On AD the server names the group back itself (memberOf).
-    const std::string filter =
-        ad_ ? equalityFilter("memberOf", groupDn)
-            : "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
-    std::unordered_set<ObjectId> found;
-    std::unordered_set<std::string> foundAsSent;  // the DNs as the server spelt them
-    {
-        LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
-        std::vector<ObjectSummary> page;
-        while (cursor.next(page) == SUCCESSFUL && !page.empty())
-            for (const ObjectSummary& s : page) {
-                found.insert(s.id);
-                foundAsSent.insert(dnOf(s.id));
-            }
-    }
-    // Those that do not (half done, or written by another tool) are read together.
+    constexpr size_t FEW = 16;
+    if (memberDns.size() < FEW) return;
+    // Members this action registered already (its own listing or search) need nothing.
+    auto registered = [this](ObjectId known) {
+        return known >= 0 && nodes_[static_cast<size_t>(known)].described && nodes_[static_cast<size_t>(known)].underParent;
+    };
+    // A few unknown ones are read together; a search from the root would list every member again.
     std::vector<std::string> rest;
     for (const std::string& dn : memberDns) {
-        if (foundAsSent.count(dn)) continue;  // the usual case, without normalising the DN
-        ObjectId known = nodes_.find(dnKey(dn));
-        if (known >= 0 && (found.count(known) || (nodes_[static_cast<size_t>(known)].described &&
-                                                  nodes_[static_cast<size_t>(known)].underParent)))
-            continue;
+        if (registered(nodes_.find(dnKey(dn)))) continue;
         rest.push_back(dn);
+        if (rest.size() == FEW) break;
+    }
+    if (rest.size() == FEW) {
+        rest = memberDns;
+        // Members normally name the group back: one indexed search finds them all.
+        const std::string groupDn = dnOf(group);
+        // On AD the server names the group back itself (memberOf).
+        const std::string filter =
+            ad_ ? equalityFilter("memberOf", groupDn)
+                : "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
+        std::unordered_set<ObjectId> found;
+        std::unordered_set<std::string> foundAsSent;  // the DNs as the server spelt them
+        {
+            LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
+            std::vector<ObjectSummary> page;
+            while (cursor.next(page) == SUCCESSFUL && !page.empty())
+                for (const ObjectSummary& s : page) {
+                    found.insert(s.id);
+                    foundAsSent.insert(dnOf(s.id));
+                }
+        }
+        // Those that do not (half done, or written by another tool) are read together.
+        std::vector<std::string> unfound;
+        for (std::string& dn : rest) {
+            if (foundAsSent.count(dn)) continue;  // the usual case, without normalising the DN
+            ObjectId known = nodes_.find(dnKey(dn));
+            if (known >= 0 && (found.count(known) || registered(known))) continue;
+            unfound.push_back(std::move(dn));
+        }
+        rest = std::move(unfound);
     }
     if (rest.empty()) return;
     std::vector<Message> results;
