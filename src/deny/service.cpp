@@ -167,7 +167,12 @@ public:
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, AnswerSeconds);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!conf_.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, conf_.caFile.c_str());
+        // The school's CA alone: no other CA may vouch for the service, and the system's CA folder
+        // is not read again for every request.
+        if (!conf_.caFile.empty()) {
+            curl_easy_setopt(curl, CURLOPT_CAINFO, conf_.caFile.c_str());
+            curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        }
         curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
         curl_easy_setopt(curl, CURLOPT_USERNAME, conf_.login.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());

@@ -49,10 +49,16 @@ protected:
         config.stateDir = dir.file("state");
         std::filesystem::create_directory(config.stateDir);
         std::filesystem::permissions(config.stateDir, std::filesystem::perms::owner_all);
-        // One lesson around now, so "bis Stundenende" is this lesson's end plus the buffer.
-        const std::time_t now = std::time(nullptr);
+        // One lesson around now, so "bis Stundenende" is this lesson's end plus the buffer. In the
+        // day's last two minutes no lesson fits before midnight: the test waits for the new day.
+        std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
+        while (local.tm_hour * 60 + local.tm_min >= 23 * 60 + 58) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            now = std::time(nullptr);
+            localtime_r(&now, &local);
+        }
         const int minute = local.tm_hour * 60 + local.tm_min;
         const int end = std::min(minute + 30, 23 * 60 + 59);
         config.lessons.lessons = {{1, std::max(minute - 30, 0), end}};
