@@ -23,6 +23,7 @@
 // lehrer01..lehrer30 in LEHRER.UNTERRICHT, each with the demo teacher's rights on their class
 // only and on the deny group's members). Build with -DCMAKE_BUILD_TYPE=Release for figures.
 #include "bench_embedded_trees.h"
+#include "free_port.h"
 
 #include "nwclient/embedded/sqlite_db.h"
 
@@ -175,20 +176,6 @@ size_t denyMembers(const School& school) {
     return st == 0 ? members.values.size() : 0;
 }
 
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
 const School& school() {
     static const School made = [] {
         School s;
@@ -220,7 +207,7 @@ const School& school() {
                           (svc / "openssl.log").string())) != 0)
             throw std::runtime_error("openssl made no certificate");
         s.webConf = (svc / "tarvel-web.conf").string();
-        write(s.webConf, "[Dienst]\nListen=127.0.0.1\nPort=" + std::to_string(freePort()) +
+        write(s.webConf, "[Dienst]\nListen=127.0.0.1\nPort=" + std::to_string(testsupport::freeLoopbackPort()) +
                              "\nCertificate=web.pem\nKey=web.key\nStateDir=state\nNWClient=nwclient.conf\n"
                              "Settings=" + s.ini + "\nLogins=web-logins\n[Stunden]\n1=07:45-08:30\nPausenpuffer=5\n");
         const std::string line = Password + "\n";

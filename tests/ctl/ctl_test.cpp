@@ -1,6 +1,7 @@
 // tarvel-ctl driven as a script drives it: the real program on a copy of the demo school, its
 // exit status, stdout, stderr and what it left in the tree, the schedule and the audit trail.
 #include "slapd_fixture.h"
+#include "free_port.h"
 #include "temp_trees.h"
 
 #include <gtest/gtest.h>
@@ -454,26 +455,13 @@ TEST_F(Ctl, WithAServiceStopGoPendingAndLogGoThroughItOrChangeNothing) {
 }
 
 #ifdef TARVEL_WEB
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("no free port");
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // tarvel-web as the school runs it: over TLS (a certificate made for the run) on a loopback port,
 // its own account (admin) on the same tree, its state folder 0750, its logins written by its own
 // passwd command; its trail in its folder (XDG_STATE_HOME).
 class WebService {
 public:
     WebService(const std::string& folder, const std::string& tree, const std::string& ini)
-        : folder_(folder), port_(freePort()) {
+        : folder_(folder), port_(testsupport::freeLoopbackPort()) {
         std::filesystem::create_directories(folder_ + "/state");
         std::filesystem::permissions(folder_ + "/state", std::filesystem::perms(0750));
         writeFile(folder_ + "/nwclient.conf", "Tree=sqlite:" + tree + "\nOperator=admin.UNTERRICHT\n");

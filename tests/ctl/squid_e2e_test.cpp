@@ -6,6 +6,7 @@
 // slapd; a helper that cannot read the directory makes Squid refuse. Squid's own LDAP group
 // helper and the list that tarvel-ctl writes are walked through stop, go and a timed stop.
 #include "deny/job.h"
+#include "free_port.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/client_setup.h"
 #include "platform/recording.h"
@@ -41,21 +42,6 @@ using Clock = std::chrono::steady_clock;
 
 const char* const SquidBinary = "/usr/sbin/squid";
 const std::string Group = "G_User_Internet_Deny.PROJEKTE.UNTERRICHT";
-
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        ::close(s);
-        return 0;
-    }
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 int connectTo(int port) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -142,7 +128,7 @@ public:
     Squid() {
         if (::access(SquidBinary, X_OK) != 0)
             throw std::runtime_error("squid is not installed (scripts/install-deps.sh --test installs it)");
-        port_ = freePort();
+        port_ = testsupport::freeLoopbackPort();
         std::string conf = readFile("/etc/squid/squid.conf");
         const std::vector<std::pair<std::string, std::string>> private_ = {
             {"\ninclude /etc/squid/conf.d/*.conf\n", "\ninclude " + dir_.file("conf.d/*.conf") + "\n"},
