@@ -11,6 +11,8 @@
 #
 # Stop+go of both, interleaved, RUNS times; the medians and their ratio, at each size on plain
 # loopback, and at RELAY_SIZE users through a latency relay of RTT_MS round trip (both through it).
+# Of the loopback runs also slapd's own CPU (from /proc/PID/stat, before and after each stop+go):
+# the server's work grows with the users only when the requests are sized and ordered for it.
 # The server keeps member and equivalentToMe sorted (sortvals), as a school with a large deny group
 # should: unsorted, its own work on them grows with the square of the users and hides the client.
 #
@@ -208,9 +210,15 @@ ou_ldif() { printf 'dn: ou=%s,o=UNTERRICHT,%s\nobjectClass: organizationalUnit\n
   fi
 } > "$ldif"
 entries_loaded=$(grep -c '^dn: ' "$ldif")
+load_start=$(now)
 url="$(bash scripts/slapd-fixture.sh start "$work/slapd" --base "$base" --ldif "$ldif" --admin "$admin" \
   --limited "$teacher" --owner $$ --sortvals)"
+load_ms=$(( ($(now) - load_start) / 1000000 ))
 pw="$work/slapd/admin.pw"
+# slapd's own CPU (ms, user and system) from /proc.
+slapd_pid="$(cat "$work/slapd/slapd.pid")"
+tick_ms=$(( 1000 / $(getconf CLK_TCK) ))
+slapd_cpu() { awk -v t="$tick_ms" '{ print ($14 + $15) * t }' "/proc/$slapd_pid/stat"; }
 port="${url##*:}"
 
 conf_for() {  # URL FILE
@@ -241,21 +249,26 @@ for n in $all_sizes; do
   done
 done
 
-# Milliseconds of stop+go, each a fresh process; a failed run ends the benchmark.
+# Milliseconds of stop+go, each a fresh process; a failed run ends the benchmark. slapd's CPU for
+# the same stop+go is appended to $work/cpu.N.program (.anchor).
 program_run() {  # N CONF
-  local start end
+  local start end cpu
+  cpu=$(slapd_cpu)
   start=$(now)
   "$prog" "--nwclient=$2" "--container=.S$1.UNTERRICHT" --group=.G_Bench.UNTERRICHT stop
   "$prog" "--nwclient=$2" "--container=.S$1.UNTERRICHT" --group=.G_Bench.UNTERRICHT go
   end=$(now)
+  echo $(( $(slapd_cpu) - cpu )) >> "$work/cpu.$1.program"
   echo $(( (end - start) / 1000000 ))
 }
 anchor_run() {  # N URL
-  local start end
+  local start end cpu
+  cpu=$(slapd_cpu)
   start=$(now)
   ldapmodify -x -H "$2" -D "$admin" -y "$pw" -f "$work/stop$1.ldif" >/dev/null
   ldapmodify -x -H "$2" -D "$admin" -y "$pw" -f "$work/go$1.ldif" >/dev/null
   end=$(now)
+  echo $(( $(slapd_cpu) - cpu )) >> "$work/cpu.$1.anchor"
   echo $(( (end - start) / 1000000 ))
 }
 
@@ -271,13 +284,20 @@ for n in $all_sizes; do
   done
 done
 
-echo "directory: $entries_loaded entries, realistic names, $rounds_before stop+go round(s) of both before measuring"
+echo "directory: $entries_loaded entries (loaded and started in $load_ms ms), realistic names, $rounds_before stop+go round(s) of both before measuring"
 printf '%-46s %12s %12s %7s\n' "stop+go, fresh processes, median of $runs" "program ms" "ldapmodify" "ratio"
-declare -A program_ms
+declare -A program_ms program_cpu anchor_cpu
 for n in $sizes; do
+  rm -f "$work/cpu.$n.program" "$work/cpu.$n.anchor"
   read -r p a < <(compare "$n" "$work/direct.conf" "$url")
   program_ms[$n]=$p
+  program_cpu[$n]=$(median $(cat "$work/cpu.$n.program"))
+  anchor_cpu[$n]=$(median $(cat "$work/cpu.$n.anchor"))
   printf '%-46s %12s %12s %7s\n' "$n users, loopback" "$p" "$a" "$(ratio "$p" "$a")"
+done
+for n in $sizes; do
+  printf '%-46s %12s %12s %7s\n' "of it: slapd CPU ms for $n" "${program_cpu[$n]}" "${anchor_cpu[$n]}" \
+    "$(ratio "${program_cpu[$n]}" "${anchor_cpu[$n]}")"
 done
 
 relay_port=$(( port + 7 ))
@@ -293,8 +313,9 @@ printf '%-46s %12s %12s %7s\n' "$relay_size users, ${rtt_ms} ms round trip (rela
 prev=""
 for n in $sizes; do
   if [ -n "$prev" ]; then
-    printf 'program: %s -> %s users: %sx the time for %sx the users\n' "$prev" "$n" \
-      "$(ratio "${program_ms[$n]}" "${program_ms[$prev]}")" "$(( n / prev ))"
+    printf 'program: %s -> %s users: %sx the time (slapd CPU %sx) for %sx the users\n' "$prev" "$n" \
+      "$(ratio "${program_ms[$n]}" "${program_ms[$prev]}")" "$(ratio "${program_cpu[$n]}" "${program_cpu[$prev]}")" \
+      "$(( n / prev ))"
   fi
   prev=$n
 done
@@ -323,9 +344,6 @@ printf '%-46s %12s %12s %7s\n' "teacher (limit 500) opens $teacher_class, vs man
   "$(ratio "$(median "${p[@]}")" "$(median "${a[@]}")")"
 
 # slapd's CPU (ms) for gathering a class of 30, each a fresh process, 10 of them per sample.
-slapd_pid="$(cat "$work/slapd/slapd.pid")"
-tick_ms=$(( 1000 / $(getconf CLK_TCK) ))
-slapd_cpu() { awk -v t="$tick_ms" '{ print ($14 + $15) * t }' "/proc/$slapd_pid/stat"; }
 gather_cpu() {  # program|anchor -> slapd ms per gathering
   local before after i
   before=$(slapd_cpu)

@@ -72,15 +72,24 @@ void dropMembers(NameList& users, const NameList& members, const std::function<b
     users = std::move(kept);
 }
 
-// Remove: only actual members stay in the user list.
+// Remove: only actual members stay in the user list, in the order the group holds them. A server
+// that keeps the values sorted (OpenLDAP with sortvals) shifts every value behind one it removes:
+// taken from the back of its own order (changeGroup sends the last block first), a go's names
+// cost it next to nothing, whatever the names and however it compares them.
 void keepMembers(NameList& users, const NameList& members) {
-    std::unordered_set<std::string> memberKeys;
-    memberKeys.reserve(members.size());
-    for (const std::string& member : members) memberKeys.insert(text::localeSortKey(member));
+    std::unordered_map<std::string, size_t> rank;
+    rank.reserve(members.size());
+    for (size_t i = 0; i < members.size(); ++i) rank.emplace(text::localeSortKey(members[i]), i);
+    constexpr size_t none = static_cast<size_t>(-1);
+    std::vector<size_t> userAt(members.size(), none);  // member position -> user index
+    for (size_t i = 0; i < users.size(); ++i) {
+        auto it = rank.find(text::localeSortKey(users[i]));
+        if (it != rank.end() && userAt[it->second] == none) userAt[it->second] = i;
+    }
     NameList kept;
     kept.reserve(users.size());
-    for (std::string& user : users)
-        if (memberKeys.count(text::localeSortKey(user))) kept.push_back(std::move(user));
+    for (size_t i : userAt)
+        if (i != none) kept.push_back(std::move(users[i]));
     users = std::move(kept);
 }
 

@@ -453,7 +453,7 @@ TEST(LdapListing, ANameWithNulCrOrLfIsNeverHandedOutButNamed) {
         EXPECT_EQ(got.size(), search ? 15u : 5u);
         for (const std::string& n : got) EXPECT_EQ(n.find_first_of(std::string("\0\r\n", 3)), std::string::npos);
         const std::string detail = b->problemDetail();
-        EXPECT_TRUE(detail == "cn=Evil\\00X," + klasse || detail == "cn=Bad\\0D\\0AY," + klasse) << detail;
+        EXPECT_TRUE(detail == "cn=Evil\\00X," + klasse || detail == "cn=Bad\\0d\\0aY," + klasse) << detail;
     }
     // Nor is it found by name: "Evil" is not "Evil<NUL>X".
     std::vector<std::string> parts = {"UNTERRICHT", "SCHUELER", "KLASSE5A", "Evil"};

@@ -152,11 +152,12 @@ private:
         std::string filter;
         std::set<std::string> within;  // lower-cased; a naming value in it starts with one of them
         std::set<std::string> taken;   // prefixes the filter leaves out (they have parts of their own)
+        bool paged = false;
     };
     int request();
-    int fetchPage(std::vector<ObjectSummary>& got);
-    // After the server stopped the current part early: queues its sub-parts; false when it
-    // cannot be split further.
+    int fetchPage(std::vector<ObjectSummary>& got, bool& complete);
+    // After the server stopped the current part early: queues its sub-parts in its place; false
+    // (the part kept) when it cannot be split further.
     bool split();
     void noteNames(const std::vector<ObjectSummary>& got);
     NWDSCCODE finish(NWDSCCODE status, std::vector<ObjectSummary>& page);
@@ -165,6 +166,9 @@ private:
     ObjectId base_;
     int scope_;
     bool fullNames_;
+    // A listing goes paged: the entries come in the order they were added, which splits best
+    // under a size limit. A search goes unpaged, as cheap for the server as the base's subtree.
+    bool pagedFirst_;
     std::vector<Part> parts_;            // still to run; the current one is at the back
     std::vector<std::string> sample_;    // lower-cased names the current part has sent so far
     size_t received_ = 0;                // entries the current part has sent so far
@@ -218,14 +222,20 @@ public:
     }
 
     // ---- used by the cursor ----
-    // One page of a paged search. rc is the LDAP result; entries are registered as nodes.
-    // Asks for one page of a paged search; msgid identifies the answer.
-    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid);
+    // Asks for one page of a paged search, or (paged false) for the whole search; msgid
+    // identifies the answer.
+    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, bool paged,
+                    int& msgid);
     // Receives it: the new cookie replaces the old one (cookieArrived runs as soon as it is known,
     // before the entries are taken apart); entries are registered as nodes and summarised.
     // A result code that stops the search early (a size limit) still comes with the entries before it.
-    int receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
-                    std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded);
+    // A whole search comes in pieces as they arrive: complete is false while its result is still
+    // to come (rc LDAP_SUCCESS).
+    int receivePage(int msgid, bool paged, berval& cookie, const std::function<void()>& cookieArrived,
+                    std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded, bool& complete);
+    // Whether a search starts paged: AD answers an unpaged one with at most 1,000 entries.
+    bool pagesFirst() const { return ad_ && pagingSupported_; }
+    bool pagingSupported() const { return pagingSupported_; }
     // The object's own name (its RDN value).
     const std::string& ownName(ObjectId id) const { return nodes_[static_cast<size_t>(id)].summary.name; }
     // An entry whose name holds NUL, CR or LF is never handed out; the first one of the running
