@@ -34,9 +34,11 @@ int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::st
     Control pageOwner(pageControl);
     if (!cookie || cookie->bv_len == 0) countSearchStarted();
     LDAPControl* serverControls[] = {pageControl, nullptr};
+    // A page may take the server Timeout= at most; a whole answer has no such bound on the server
+    // (a search of a large tree takes longer), only each of its entries on the way here.
     timeval timeout{timeoutSeconds_, 0};
     return ldap_search_ext(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
-                           paged ? serverControls : nullptr, nullptr, &timeout, 0, &msgid);
+                           paged ? serverControls : nullptr, nullptr, paged ? &timeout : nullptr, 0, &msgid);
 }
 
 int LdapBackend::receivePage(int msgid, bool paged, berval& cookie, const std::function<void()>& cookieArrived,
