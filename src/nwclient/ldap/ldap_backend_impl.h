@@ -166,8 +166,9 @@ private:
     ObjectId base_;
     int scope_;
     bool fullNames_;
-    // A listing goes paged: the entries come in the order they were added, which splits best
-    // under a size limit. A search goes unpaged, as cheap for the server as the base's subtree.
+    // A listing starts paged: the entries come in the order they were added, from which the parts
+    // under a size limit are planned best. A search starts unpaged, as cheap for the server as
+    // the base's subtree.
     bool pagedFirst_;
     std::vector<Part> parts_;            // still to run; the current one is at the back
     std::vector<std::string> sample_;    // lower-cased names the current part has sent so far

@@ -192,7 +192,8 @@ bool LdapCursor::split() {
     // The last planned part goes with the rest (names that start otherwise, or entries without
     // such a naming value), unless it is the only one: the rest must be smaller than the part.
     if (planned.size() > 1) planned.pop_back();
-    Part rest{part.baseDn, part.scope, {}, part.within, part.taken, pagedFirst_};
+    // The parts are planned to fit under the limit: unpaged, each costs the server what it holds.
+    Part rest{part.baseDn, part.scope, {}, part.within, part.taken, backend_.pagesFirst()};
     std::vector<std::string> all;
     for (const std::vector<std::string>& prefixes : planned) {
         all.insert(all.end(), prefixes.begin(), prefixes.end());
@@ -203,7 +204,7 @@ bool LdapCursor::split() {
     parts_.push_back(std::move(rest));
     for (auto it = planned.rbegin(); it != planned.rend(); ++it)
         parts_.push_back(Part{part.baseDn, part.scope, "(&" + part.filter + prefixClause(*it) + ")",
-                              std::set<std::string>(it->begin(), it->end()), part.taken, pagedFirst_});
+                              std::set<std::string>(it->begin(), it->end()), part.taken, backend_.pagesFirst()});
     return true;
 }
 
