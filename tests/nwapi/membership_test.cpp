@@ -349,8 +349,9 @@ TEST_P(Membership, GroupSideGoesInRequestsOfFiveHundredNamesAndAGoStartsAtTheBac
     expectInGroup(users.back(), kDenyFull, true);
 
     // The second group request fails: reported with the group-side text, the retry mends it.
-    // A go starts at the back: the last 200 are gone, the 500 before them failed.
-    NameList go = users;
+    // A go starts at the back of the group's own order, whatever order it is given the users in:
+    // the last 200 are gone, the 500 before them failed.
+    NameList go(users.rbegin(), users.rend());
     faults->failNth(Call::Modify, faults->calls(Call::Modify) + 1200 + 2, nw::ERR_TRANSPORT_FAILURE);
     EXPECT_FALSE(DeleteMultipleUsersFromGroup(go, kDeny));
     ASSERT_EQ(ports.box.boxes.size(), 1u);
