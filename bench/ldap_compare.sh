@@ -26,7 +26,7 @@
 # class has seen ROUNDS_BEFORE stop+go rounds of both before anything is measured.
 #
 # Usage: bench/ldap_compare.sh [BUILD_DIR] [RUNS] [SIZES] [RELAY_SIZE] [RTT_MS]
-#        defaults: build 5 "500 5000 50000" 1000 20
+#        defaults: build 5 "500 5000 50000" 1000 20; RELAY_SIZE 0 leaves the relay row out
 # Environment: DIRECTORY_ENTRIES=200000 fills the directory with other classes up to that many
 #              entries (slower to load; off by default); ROUNDS_BEFORE (default 1);
 #              AD=no leaves out the Active Directory rows (below; they run where samba is
@@ -177,7 +177,7 @@ group="cn=G_Bench,o=UNTERRICHT,$base"
 directory_entries="${DIRECTORY_ENTRIES:-0}"
 teacher_class=1200
 gather_class=30
-all_sizes="$(printf '%s\n' $sizes "$relay_size" | sort -nu)"
+all_sizes="$(printf '%s\n' $sizes "$relay_size" | grep -vx 0 | sort -nu)"
 ldif="$work/tree.ldif"
 # The users of ou=NAME from a names file, already carrying the membership class: both sides send
 # the same four values.
@@ -300,15 +300,17 @@ for n in $sizes; do
     "$(ratio "${program_cpu[$n]}" "${anchor_cpu[$n]}")"
 done
 
-relay_port=$(( port + 7 ))
-delay=$(awk -v r="$rtt_ms" 'BEGIN { print r / 2 }')
-python3 bench/latency_relay.py "$relay_port" 127.0.0.1 "$port" "$delay" > "$work/relay.out" 2>&1 &
-relay_pid=$!
-for _ in $(seq 1 50); do grep -q ready "$work/relay.out" 2>/dev/null && break; sleep 0.1; done
-relay_url="ldap://127.0.0.1:$relay_port"
-conf_for "$relay_url" "$work/relay.conf"
-read -r p a < <(compare "$relay_size" "$work/relay.conf" "$relay_url")
-printf '%-46s %12s %12s %7s\n' "$relay_size users, ${rtt_ms} ms round trip (relay)" "$p" "$a" "$(ratio "$p" "$a")"
+if (( relay_size > 0 )); then
+  relay_port=$(( port + 7 ))
+  delay=$(awk -v r="$rtt_ms" 'BEGIN { print r / 2 }')
+  python3 bench/latency_relay.py "$relay_port" 127.0.0.1 "$port" "$delay" > "$work/relay.out" 2>&1 &
+  relay_pid=$!
+  for _ in $(seq 1 50); do grep -q ready "$work/relay.out" 2>/dev/null && break; sleep 0.1; done
+  relay_url="ldap://127.0.0.1:$relay_port"
+  conf_for "$relay_url" "$work/relay.conf"
+  read -r p a < <(compare "$relay_size" "$work/relay.conf" "$relay_url")
+  printf '%-46s %12s %12s %7s\n' "$relay_size users, ${rtt_ms} ms round trip (relay)" "$p" "$a" "$(ratio "$p" "$a")"
+fi
 
 prev=""
 for n in $sizes; do
