@@ -5,6 +5,11 @@
 #include "nwclient/embedded/embedded_backend.h"
 
 #include <benchmark/benchmark.h>
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +137,69 @@ void BM_EmbeddedOpenFreshProcess(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_EmbeddedOpenFreshProcess)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Runs a program to its end with standard output to /dev/null and the check memory in the run's
+// own folder; the wall time in seconds, or -1 when it could not run or failed.
+double runProgram(const std::vector<std::string>& args) {
+    static const std::string state = "XDG_STATE_HOME=" + (benchtrees::folder() / "state").string();
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp{const_cast<char*>(state.c_str())};
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).substr(0, 15) != "XDG_STATE_HOME=") envp.push_back(*e);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = -1;
+    int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int rc = -1;
+    if (spawned != 0 || waitpid(child, &rc, 0) != child || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A container of N users with school names opened in the window, as a fresh process does it
+// (bench_stopgo_once list: start, read nwclient.conf, open the tree, list through the client and
+// the directory layer), against a fresh sqlite3 reading the same rows from the same file. Runs
+// alternate; the time is the program's, the counters give both medians and their ratio.
+void BM_EmbeddedListFreshProcess(benchmark::State& state) {
+    const int users = int(state.range(0));
+    const std::string& file = benchtrees::tree(users, 1, 0, true);
+    const std::string conf = (benchtrees::folder() / "list.conf").string();
+    std::ofstream(conf) << "Tree=sqlite:" << file << "\nOperator=admin.UNTERRICHT\n";
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return state.SkipWithError("no own path");
+    const std::string lister = (std::filesystem::path(self).parent_path() / "bench_stopgo_once").string();
+    const std::vector<std::string> program{lister, "--nwclient=" + conf, "--container=.K00001.SCHUELER.UNTERRICHT",
+                                           "--expect=" + std::to_string(users), "list"};
+    const std::vector<std::string> anchor{
+        "sqlite3", file,
+        "SELECT name, class, container, mtime FROM objects WHERE parent = (SELECT id FROM objects WHERE name_key = "
+        "'k00001' AND parent = (SELECT id FROM objects WHERE name_key = 'schueler' AND parent = (SELECT id FROM "
+        "objects WHERE name_key = 'unterricht' AND parent = 0))) ORDER BY name_key"};
+    // Once outside the timing: the first opening checks the tree and remembers it.
+    if (runProgram(program) < 0 || runProgram(anchor) < 0) return state.SkipWithError("lister or sqlite3 failed");
+    std::vector<double> programTimes, anchorTimes;
+    for (auto _ : state) {
+        const double p = runProgram(program), a = runProgram(anchor);
+        if (p < 0 || a < 0) return state.SkipWithError("lister or sqlite3 failed");
+        programTimes.push_back(p);
+        anchorTimes.push_back(a);
+        state.SetIterationTime(p);
+    }
+    state.counters["program_ms"] = median(programTimes) * 1e3;
+    state.counters["sqlite3_ms"] = median(anchorTimes) * 1e3;
+    state.counters["ratio"] = median(programTimes) / median(anchorTimes);
+}
+BENCHMARK(BM_EmbeddedListFreshProcess)->Arg(20000)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
