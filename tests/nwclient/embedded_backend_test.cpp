@@ -935,6 +935,11 @@ TEST(EmbeddedDamage, IndexOutOfStepPassesTheCheckOnOpeningButNoLargeChange) {
 // everybody else is found, and the check names it too.
 TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
     const std::string longName(200, 'x'), partName(120, 'y');
+    // 100 characters, 110 escaped: a full name of 250 characters, 260 as the client spells it.
+    std::string dotted(100, 'd');
+    for (size_t i = 5; i < dotted.size(); i += 10) dotted[i] = '.';
+    std::string escapedDotted;
+    for (char c : dotted) escapedDotted += c == '.' ? "\\." : std::string(1, c);
     const struct {
         std::string name, key;  // as SQL
         bool belowLongContainer;
@@ -943,6 +948,9 @@ TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
         {"''", "''", false, "(leer).KLASSE5A"},
         {"'Line' || char(10) || 'Feed'", "'line' || char(10) || 'feed'", false, "Line\\0AFeed.KLASSE5A"},
         {"'Schuelfr99'", "'schueler99'", false, "Schuelfr99.KLASSE5A"},  // a flipped bit in the name
+        {"'Schueler99'", "'Schueler99'", false, "Schueler99.KLASSE5A"},  // ... or in the key
+        {"'Müller'", "'mülleq'", false, "Müller.KLASSE5A"},
+        {"'" + dotted + "'", "'" + dotted + "'", true, escapedDotted + "." + partName + ".KLASSE5A"},
         {"'" + longName + "'", "'" + longName + "'", false, longName + ".KLASSE5A"},
         {"'" + partName + "'", "'" + partName + "'", true, partName + "." + partName + ".KLASSE5A"},  // 270 characters
     };

@@ -43,6 +43,8 @@ public:
 
     int64_t i64(int col) const;
     std::string text(int col) const;
+    // The same without a copy: valid until the next step or reset.
+    std::string_view textView(int col) const;
     std::string blob(int col) const;
     bool isNull(int col) const;
 

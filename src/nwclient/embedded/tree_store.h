@@ -130,6 +130,10 @@ public:
     std::vector<ObjectRow> children(ObjectId parent, const std::string& afterKey, bool containersOnly, int limit);
     // The same; afterKey null: from the first subordinate on (an empty name included).
     std::vector<ObjectRow> children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit);
+    // The same into rows, whose strings keep their room from page to page (a listing of many
+    // pages allocates little per entry).
+    void children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit,
+                  std::vector<ObjectRow>& rows);
     uint32_t subordinateCount(ObjectId id);
     void touch(ObjectId id);
 

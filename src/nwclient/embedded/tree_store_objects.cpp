@@ -50,12 +50,22 @@ bool splitFullName(std::string_view fullName, std::vector<std::string>& componen
 
 std::string escapeComponent(std::string_view component) { return names::escape(component); }
 
+// Whether key is name's lookup key (foldName). An ASCII name is compared in place: the listings
+// ask this of every entry.
+static bool isKeyOf(std::string_view name, std::string_view key) {
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) return foldName(name) == key;
+    return name.size() == key.size() && std::equal(name.begin(), name.end(), key.begin(), [](char n, char k) {
+               return (n >= 'A' && n <= 'Z' ? char(n - 'A' + 'a') : n) == k;
+           });
+}
+
 const char* TreeStore::nameFault(std::string_view name, std::string_view nameKey) {
     if (name.empty()) return "empty name";
     if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return "the name holds NUL, CR or LF";
     if (names::utf8Chars(name) > MAX_RDN_CHARS) return "the name is longer than 128 characters";
     // A flipped bit in either leaves a name that resolves to nothing (or to another object).
-    if (foldName(name) != nameKey) return "the name does not match its lookup key (damaged)";
+    if (!isKeyOf(name, nameKey)) return "the name does not match its lookup key (damaged)";
     return nullptr;
 }
 
@@ -180,27 +190,41 @@ std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string& a
 
 std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit) {
     std::vector<ObjectRow> rows;
+    children(parent, afterKey, containersOnly, limit, rows);
+    return rows;
+}
+
+void TreeStore::children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit,
+                         std::vector<ObjectRow>& rows) {
     // The first page has no lower bound: "" is a key too (an empty name), and a page only after
     // "" would never show it. Each page stays one range scan of the index.
     static const char* const queries[2][2] = {
-        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+        {"SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? ORDER BY name_key LIMIT ?",
-         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND container = 1 ORDER BY name_key LIMIT ?"},
-        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+        {"SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND name_key > ? ORDER BY name_key LIMIT ?",
-         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND name_key > ? AND container = 1 ORDER BY name_key LIMIT ?"}};
     Stmt& s = stmt(queries[afterKey != nullptr][containersOnly]);
     s.bind(1, parent);
     if (afterKey) s.bind(2, *afterKey);
     s.bind(afterKey ? 3 : 2, int64_t(limit));
+    size_t n = 0;
     while (s.step()) {
-        rows.emplace_back();
-        readObjectRow(s, rows.back());
+        if (n == rows.size()) rows.emplace_back();
+        ObjectRow& row = rows[n++];
+        row.id = s.i64(0);
+        row.parent = parent;
+        row.name.assign(s.textView(1));
+        row.nameKey.assign(s.textView(2));
+        row.className.assign(s.textView(3));
+        row.container = s.i64(4) != 0;
+        row.modificationTime = uint32_t(s.i64(5));
     }
     s.reset();
-    return rows;
+    rows.resize(n);
 }
 
 uint32_t TreeStore::subordinateCount(ObjectId id) {
