@@ -233,6 +233,19 @@ TEST(EmbeddedOpen, TreeWithoutWritePermissionIsBrowsedButNeverChanged) {
     EXPECT_EQ(WEXITSTATUS(wstatus), 0);
 }
 
+TEST(EmbeddedNames, KeysFoldCaseFullyAndComposeInAnyLength) {
+    const std::string umlauts = "\xC3\x84\xC3\x96\xC3\x9C";                 // ÄÖÜ
+    const std::string folded = "\xC3\xA4\xC3\xB6\xC3\xBC";                  // äöü
+    const std::string decomposed = "A\xCC\x88O\xCC\x88U\xCC\x88";           // A, O, U and combining diaereses
+    std::string many, manyFolded;
+    for (int i = 0; i < 300; ++i) many += umlauts, manyFolded += folded;
+    const std::pair<std::string, std::string> cases[] = {
+        {"M" + umlauts + "ller", "m" + folded + "ller"}, {"Stra\xC3\x9F" "e", "strasse"},  // ß folds to ss
+        {decomposed, folded}, {"X\xFFy", "x\xEF\xBF\xBDy"}, {"Sch\xC3\xA4" "fer", "sch\xC3\xA4" "fer"},
+        {many, manyFolded}, {many + decomposed, manyFolded + folded}};
+    for (const auto& [name, key] : cases) EXPECT_EQ(embedded::foldName(name), key) << name.substr(0, 20);
+}
+
 TEST(EmbeddedNames, ResolveIgnoresCaseAndDescribeSpellsAsStored) {
     TempDir dir;
     auto b = open(demoTree(dir), "");

@@ -5,6 +5,8 @@
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <ctime>
@@ -14,14 +16,45 @@ namespace nw::embedded {
 // ---------------------------------------------------------------------------------------------
 // Names
 
+namespace {
+
+// foldName for a name of up to a few hundred characters, in buffers on the stack (a listing folds
+// every name that is not ASCII). False for a longer text or any failure: the general way decides.
+bool foldOnStack(std::string_view name, std::string& out) {
+    constexpr int32_t ROOM = 512;
+    UChar text[ROOM], folded[ROOM], normal[ROOM];
+    char bytes[4 * ROOM];
+    UErrorCode err = U_ZERO_ERROR;
+    int32_t length = 0;
+    if (name.size() > size_t(ROOM)) return false;
+    // Malformed bytes become U+FFFD, as UnicodeString::fromUTF8 has them.
+    u_strFromUTF8WithSub(text, ROOM, &length, name.data(), int32_t(name.size()), 0xFFFD, nullptr, &err);
+    length = u_strFoldCase(folded, ROOM, text, length, U_FOLD_CASE_DEFAULT, &err);
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&err);
+    if (U_FAILURE(err)) return false;
+    const UChar* result = folded;
+    if (unorm2_quickCheck(nfc, folded, length, &err) != UNORM_YES) {
+        length = unorm2_normalize(nfc, folded, length, normal, ROOM, &err);
+        result = normal;
+    }
+    int32_t size = 0;
+    u_strToUTF8WithSub(bytes, int32_t(sizeof bytes), &size, result, length, 0xFFFD, nullptr, &err);
+    if (U_FAILURE(err)) return false;
+    out.assign(bytes, size_t(size));
+    return true;
+}
+
+}  // namespace
+
 std::string foldName(std::string_view name) {
     bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) return text::toLowerAscii(name);
+    std::string out;
+    if (foldOnStack(name, out)) return out;
     UErrorCode err = U_ZERO_ERROR;
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), int32_t(name.size())));
     u.foldCase(U_FOLD_CASE_DEFAULT);
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(err);
-    std::string out;
     if (U_SUCCESS(err)) {
         icu::UnicodeString n = nfc->normalize(u, err);
         if (U_SUCCESS(err)) {
