@@ -4,6 +4,7 @@
 #include "nwclient/embedded/rights.h"
 #include "nwclient/names.h"
 
+#include <algorithm>
 #include <ctime>
 #include <deque>
 #include <filesystem>
@@ -80,7 +81,8 @@ public:
     bool unusable(const ObjectRow& row) {
         if (TreeStore::nameFault(row.name, row.nameKey) != nullptr) return true;
         // Escaping changes only a name with a dot or a backslash in it.
-        if (row.name.find_first_of(".\\") == std::string::npos) full_.assign(row.name);
+        if (std::none_of(row.name.begin(), row.name.end(), [](char c) { return c == '.' || c == '\\'; }))
+            full_.assign(row.name);
         else full_ = embedded::escapeComponent(row.name);
         full_ += suffix_;
         return names::checkDnLimits(full_) != 0;
