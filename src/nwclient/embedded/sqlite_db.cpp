@@ -108,6 +108,16 @@ Transaction::~Transaction() {
     if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
+ReadTransaction::ReadTransaction(Db& db) : db_(db) {
+    if (!sqlite3_get_autocommit(db_.handle())) return;
+    db_.exec("BEGIN");
+    open_ = true;
+}
+
+ReadTransaction::~ReadTransaction() {
+    if (open_) sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
+}
+
 void Transaction::commit() {
     db_.exec("COMMIT");
     open_ = false;

@@ -85,4 +85,18 @@ private:
     bool open_ = true;
 };
 
+// BEGIN ... COMMIT around many reads: the file's locks are taken and given back once, not for
+// each statement, and every read sees the same state. Nothing when a transaction is open already.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(Db& db);
+    ~ReadTransaction();
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    Db& db_;
+    bool open_ = false;
+};
+
 }  // namespace nw::embedded

@@ -190,6 +190,8 @@ private:
     // limits); at most limit.
     static std::vector<std::string> nameProblems(Db& db, size_t limit);
     int openChecked(const std::string& target, int flags, int busyTimeoutMs);
+    // fullName of an object whose row is read already (id, name, parent, container).
+    std::string fullName(const ObjectRow& row);
     int64_t dataVersion();
     void loadSchema();
     void createSchema(const std::string& serverName);

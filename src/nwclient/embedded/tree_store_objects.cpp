@@ -179,6 +179,13 @@ std::string TreeStore::fullName(ObjectId id) {
     if (cached != containerNames_.end()) return cached->second;
     ObjectRow row;
     if (!object(id, row)) return std::string();
+    return fullName(row);
+}
+
+std::string TreeStore::fullName(const ObjectRow& row) {
+    const ObjectId id = row.id;
+    auto cached = containerNames_.find(id);
+    if (cached != containerNames_.end()) return cached->second;
     std::string name = escapeComponent(row.name);
     // Leaf first, up to the first container whose name is known.
     std::vector<ObjectId> unnamed;
