@@ -189,6 +189,7 @@ std::string TreeStore::fullName(const ObjectRow& row) {
     std::string name = escapeComponent(row.name);
     // Leaf first, up to the first container whose name is known.
     std::vector<ObjectId> unnamed;
+    std::vector<size_t> startsAt;  // where each unnamed parent's own full name starts in name
     ObjectId parent = row.parent;
     while (parent != ROOT_ID) {
         cached = containerNames_.find(parent);
@@ -200,11 +201,14 @@ std::string TreeStore::fullName(const ObjectRow& row) {
                     std::to_string(parent) + ", which does not exist");
         if (unnamed.size() >= MAX_DEPTH) damaged("the parent links of object " + std::to_string(id) + " go round in a circle");
         unnamed.push_back(parent);
+        startsAt.push_back(name.size() + 1);
         name += "." + escapeComponent(p.name);
         parent = p.parent;
     }
     if (parent != ROOT_ID) name += "." + cached->second;
     if (row.container) containerNames_[id] = name;
+    // The containers walked through are named too: the next object in them costs no walk.
+    for (size_t i = 0; i < unnamed.size(); ++i) containerNames_[unnamed[i]] = name.substr(startsAt[i]);
     return name;
 }
 
