@@ -91,6 +91,21 @@ void BM_EmbeddedSearchUsers(benchmark::State& state) {
 }
 BENCHMARK(BM_EmbeddedSearchUsers)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)->Complexity();
 
+// The users below SCHUELER.UNTERRICHT whose Group Membership holds the deny group (half of N):
+// a match on a stored value, asked of every entry.
+void BM_EmbeddedSearchByValue(benchmark::State& state) {
+    const int users = int(state.range(0));
+    auto backend = openTree(benchtrees::tree(users, 20, users / 2));
+    nw::ObjectId base = resolve(*backend, {"UNTERRICHT", "SCHUELER"});
+    for (auto _ : state) {
+        std::unique_ptr<nw::ObjectCursor> cursor;
+        backend->search(base, "Group Membership", "G_User_Internet_Deny.PROJEKTE.UNTERRICHT", cursor);
+        if (drain(*cursor) != size_t(users / 2)) state.SkipWithError("search incomplete");
+    }
+    state.SetItemsProcessed(state.iterations() * users);
+}
+BENCHMARK(BM_EmbeddedSearchByValue)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 // One request adding N members to a group that has N already, and one taking them out again:
 // duplicate checks are index probes, so the cost grows linearly.
 void BM_EmbeddedModifyMembers(benchmark::State& state) {

@@ -122,6 +122,9 @@ public:
         page.clear();
         if (done_) return 0;
         return guarded([&]() -> NWDSCCODE {
+            // A page's statements (the container, its entries, a count for each container among
+            // them) share one taking of the file's locks.
+            embedded::ReadTransaction reading(store_->db());
             ObjectRow self;
             if (!store_->object(container_, self)) {
                 done_ = true;
@@ -179,6 +182,9 @@ public:
         page.clear();
         if (failure_) return failure_;
         failure_ = guarded([&]() -> NWDSCCODE {
+            // The page's statements share one taking of the file's locks: a match on a stored
+            // value asks a query of every entry.
+            embedded::ReadTransaction reading(store_->db());
             while (page.size() < size_t(pageSize_)) {
                 if (current_ < 0) {
                     if (pending_.empty()) {
