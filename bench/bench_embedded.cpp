@@ -1,5 +1,6 @@
 // Raw enumeration straight from the embedded store: the baseline that the listing benchmarks
-// (4096-byte batches through the client and the directory layer) are measured against.
+// (4096-byte batches through the client and the directory layer) are measured against; and whole
+// fresh processes: opening a tree, and listing a container against sqlite3 on the same file.
 #include "bench_embedded_trees.h"
 
 #include "nwclient/embedded/embedded_backend.h"
