@@ -327,7 +327,7 @@ private:
     // The group's Member for the users whose own side is done, in as many requests as they need.
     // No request relies on what the group looked like when it was read. done counts the users
     // that are now on the group side.
-    // answered: the users' count the progress stood at, given again after every request, so a
+    // answered: the users' count the progress stood at, given again between the requests, so a
     // window keeps painting while a big group is written (a request can take tens of ms).
     bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done, size_t answered) {
         done = 0;
@@ -353,6 +353,7 @@ private:
             const NameList block(users.begin() + long(begin), users.begin() + long(end));
             size_t next = 0;
             while (ok && next < block.size()) {
+                if (done > 0 && progress_.progress) progress_.progress(answered, users_.size());
                 size_t sent = 0;
                 std::string reached;
                 status = sendGroupRequest(changeType, block, next, sent, reached);
@@ -366,7 +367,6 @@ private:
                 }
                 next += sent;
                 done += sent;
-                if (progress_.progress) progress_.progress(answered, users_.size());
                 if (changeType == nw::DS_ADD_ATTRIBUTE) changeType = nw::DS_ADDITIONAL_VALUE;
             }
             if (!ok) break;

@@ -7,6 +7,7 @@
 #include "nwclient/ldap/ldap_listing_split.h"
 #include "nwclient/nwclient.h"
 #include "platform/ports.h"
+#include "platform/recording.h"
 #include "slapd_fixture.h"
 
 #include <gtest/gtest.h>
@@ -526,6 +527,35 @@ TEST(LdapSearch, SubtreeByClassGivesFullNamesWithoutTheBase) {
     std::vector<std::string> denied = names(drain(*cursor, status));
     std::sort(denied.begin(), denied.end());
     EXPECT_EQ(denied, (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
+}
+
+// Reading a big group's members takes one search for them all, a page at a time; the window
+// repaints between the pages.
+TEST(LdapRead, ManyMembersComeInPagesWithTheWindowPaintedBetween) {
+    Slapd server;
+    std::unique_ptr<ObjectCursor> cursor;
+    NWDSCCODE status = -1;
+    std::vector<std::string> pupils;
+    {
+        auto b = open(server);
+        ASSERT_EQ(b->search(idOf(*b, "SCHUELER.UNTERRICHT"), "Object Class", "User", cursor), 0);
+        pupils = names(drain(*cursor, status));
+    }
+    ASSERT_EQ(pupils.size(), 15u);
+    const std::string group = server.dn(DENY_GROUP);
+    std::string ldif;
+    for (const std::string& p : pupils) {
+        ldif += "dn: " + server.dn(p) + "\nchangetype: modify\nadd: objectClass\nobjectClass: tarvelMembership\n-\n"
+                "add: groupMembership\ngroupMembership: " + group + "\n\n";
+        ldif += "dn: " + group + "\nchangetype: modify\nadd: member\nmember: " + server.dn(p) + "\n\n";
+    }
+    ASSERT_TRUE(server.modify(ldif));
+    platform::RecordingPorts ports;
+    auto b = open(server, "admin", {{"pagesize", "5"}});
+    Attribute a;
+    ASSERT_EQ(b->readAttribute(idOf(*b, DENY_GROUP), "Member", a), 0);
+    EXPECT_EQ(a.values.size(), 2 + pupils.size());
+    EXPECT_GE(ports.pump.count, 3);
 }
 
 TEST(LdapRead, ValuesWithTheirSyntaxes) {
