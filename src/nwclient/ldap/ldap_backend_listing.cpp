@@ -79,7 +79,7 @@ int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void
         if (!ok && !badDn.empty()) noteBadEntry(badDn);
         if (!ok || id == excluded) continue;
         ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
-        if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
+        if (fullNames) s.name = nameOfDn(dnOf(id));
         page.push_back(std::move(s));
     }
     return resultCode;
