@@ -1,5 +1,5 @@
-// What the LDAP backend keeps per object: DNs packed in blocks, class lists kept once, value keys
-// kept as hashes.
+// What the LDAP backend keeps per object: DNs packed in blocks, lists of texts many entries share
+// kept once, value keys kept as hashes.
 #include "nwclient/ldap/ldap_backend_impl.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +23,24 @@ TEST(NodeTable, EveryDnComesBackWholeAcrossBlocksAndIsFoundByItsKey) {
     EXPECT_EQ(table.find("key4000"), -1);
 }
 
-TEST(ClassList, EqualListsAreKeptOnceAndAChangeToOneLeavesTheOthers) {
-    ClassList a, b, c;
+TEST(SharedList, EqualListsAreKeptOnceAndAChangeToOneLeavesTheOthers) {
+    using Texts = std::vector<std::string>;
+    SharedList a, b, c, d;
     a.assign({"inetorgperson", "top"});
-    b.assign({"inetorgperson", "top"});
+    b = Texts{"inetorgperson", "top"};
     c.assign({"inetorgperson", "top"});
-    EXPECT_EQ(&static_cast<const std::vector<std::string>&>(a), &static_cast<const std::vector<std::string>&>(b));
+    d.assign({"cn=g1", "cn=g2", "cn=g3"});
+    EXPECT_EQ(&static_cast<const Texts&>(a), &static_cast<const Texts&>(b));
     b.push_back("tarvelmembership");
     c.clear();
-    EXPECT_EQ(static_cast<const std::vector<std::string>&>(a), (std::vector<std::string>{"inetorgperson", "top"}));
-    EXPECT_EQ(static_cast<const std::vector<std::string>&>(b),
-              (std::vector<std::string>{"inetorgperson", "top", "tarvelmembership"}));
+    d.erase(d.begin() + 1);
+    EXPECT_EQ(static_cast<const Texts&>(a), (Texts{"inetorgperson", "top"}));
+    EXPECT_EQ(static_cast<const Texts&>(b), (Texts{"inetorgperson", "top", "tarvelmembership"}));
     EXPECT_TRUE(c.empty());
-    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(static_cast<const Texts&>(d), (Texts{"cn=g1", "cn=g3"}));
+    d.erase(d.begin());
+    d.erase(d.begin());
+    EXPECT_TRUE(d.empty());
 }
 
 TEST(KeySet, HoldsWhatWasInsertedUntilErasedOrCleared) {

@@ -90,18 +90,28 @@ private:
     std::unique_ptr<std::unordered_set<HashKey, HashKeyHash>> keys_;
 };
 
-// The lower-cased object classes of an entry. The users of a school share a handful of class
-// lists, so each list is kept once for the process and an entry holds a pointer to it.
-class ClassList {
+// A short list of texts that many entries hold alike: an entry's lower-cased object classes, a
+// user's own membership values (after a stop, every user of the class names the same group).
+// Each distinct list is kept once for the process and an entry holds a pointer to it; a change
+// makes (or finds) the changed list.
+class SharedList {
 public:
+    using const_iterator = std::vector<std::string>::const_iterator;
+    SharedList() = default;
+    SharedList(std::vector<std::string> texts) { assign(std::move(texts)); }
+    SharedList& operator=(std::vector<std::string> texts) {
+        assign(std::move(texts));
+        return *this;
+    }
     bool empty() const { return list_->empty(); }
     size_t size() const { return list_->size(); }
-    auto begin() const { return list_->begin(); }
-    auto end() const { return list_->end(); }
+    const_iterator begin() const { return list_->begin(); }
+    const_iterator end() const { return list_->end(); }
     operator const std::vector<std::string>&() const { return *list_; }
     void clear() { list_ = &none(); }
-    void assign(std::vector<std::string> lowered);
-    void push_back(std::string lowered);
+    void assign(std::vector<std::string> texts);
+    void push_back(std::string text);
+    void erase(const_iterator at);
 
 private:
     static const std::vector<std::string>& none();
@@ -112,7 +122,7 @@ private:
 // the classes last read, and where it hangs in the resolved names.
 struct Node {
     ObjectSummary summary;
-    ClassList objectClasses;  // empty = not read yet
+    SharedList objectClasses;  // lower-cased; empty = not read yet
     bool described = false;
     bool underParent = false;  // in the resolved-components cache, under childKey
     HashKey childKey;
@@ -349,7 +359,7 @@ private:
     // group side (possibly thousands, kept as keys for the equivalence checks) are known apart.
     struct Snapshot {
         bool userSideKnown = false;
-        std::vector<std::string> groupMembership, securityEquals;
+        SharedList groupMembership, securityEquals;
         bool groupSideKnown = false;
         KeySet memberKeys, equivalentKeys;
     };

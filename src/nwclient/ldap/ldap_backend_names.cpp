@@ -34,15 +34,15 @@ HashKey hashKeyOf(std::string_view text) {
     return {a, b};
 }
 
-// ---- class lists, each kept once ----
+// ---- lists kept once ----
 
-const std::vector<std::string>& ClassList::none() {
+const std::vector<std::string>& SharedList::none() {
     static const std::vector<std::string> empty;
     return empty;
 }
 
-void ClassList::assign(std::vector<std::string> lowered) {
-    if (lowered.empty()) {
+void SharedList::assign(std::vector<std::string> texts) {
+    if (texts.empty()) {
         clear();
         return;
     }
@@ -51,13 +51,19 @@ void ClassList::assign(std::vector<std::string> lowered) {
     static std::mutex guard;
     static std::set<std::vector<std::string>> lists;
     std::lock_guard<std::mutex> lock(guard);
-    list_ = &*lists.insert(std::move(lowered)).first;
+    list_ = &*lists.insert(std::move(texts)).first;
 }
 
-void ClassList::push_back(std::string lowered) {
+void SharedList::push_back(std::string text) {
     std::vector<std::string> grown = *list_;
-    grown.push_back(std::move(lowered));
+    grown.push_back(std::move(text));
     assign(std::move(grown));
+}
+
+void SharedList::erase(const_iterator at) {
+    std::vector<std::string> shrunk = *list_;
+    shrunk.erase(shrunk.begin() + (at - list_->begin()));
+    assign(std::move(shrunk));
 }
 
 ObjectId NodeTable::add(std::string_view dn, std::string_view dnKey) {
