@@ -30,7 +30,7 @@
 # Environment: DIRECTORY_ENTRIES=200000 fills the directory with other classes up to that many
 #              entries (slower to load; off by default); ROUNDS_BEFORE (default 1);
 #              AD=no leaves out the Active Directory rows (below; they run where samba is
-#              installed), AD=only runs those alone.
+#              installed), AD=only runs those alone; ONLY=memory runs only the peak memory rows.
 #
 # Active Directory rows (a private Samba AD DC, scripts/samba-fixture.sh; some 25 s the first time,
 # when the template is provisioned and kept in BUILD_DIR/bench-state): stop+go of AD_USERS (1000)
@@ -276,6 +276,9 @@ compare() {  # N CONF URL -> "program_ms anchor_ms"
   interleave "program_run $1 $2" "anchor_run $1 $3"
 }
 
+# ONLY=memory: only the memory rows (the last section, read from here) and nothing else.
+if [ "${ONLY:-}" = memory ]; then source <(sed -n '/^memory_rows() {$/,/^}$/p' "$0"); memory_rows; exit 0; fi
+
 # A directory that has seen changes before: rounds of both on every class, not measured.
 for n in $all_sizes; do
   for _ in $(seq 1 "$rounds_before"); do
@@ -367,4 +370,71 @@ done
 fmedian() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 printf '%-46s %12s %12s %7s\n' "gathering $gather_class: slapd CPU ms ($entries_loaded entries)" "$(fmedian "${p[@]}")" \
   "$(fmedian "${a[@]}")" "$(ratio "$(fmedian "${p[@]}")" "$(fmedian "${a[@]}")")"
+# ---- Peak memory of a stop and of a go, per user ----
+# Peak RSS (/usr/bin/time %M) of a fresh bench_stopgo_once and a fresh tarvel-ctl stopping and
+# freeing ou=S<n>, beyond the same program connecting and finding an empty class (so the
+# libraries and the connection are not counted per user), in kB per user; ldapmodify sending
+# the same changes, beyond ldapmodify of nothing, beside them. Medians of RUNS.
+memory_rows() {
+  local empty="ou=Leer,o=UNTERRICHT,$base" n side r m
+  cmake --build "$build" -j2 --target tarvel-ctl >/dev/null
+  ldapadd -x -H "$url" -D "$admin" -y "$pw" >/dev/null 2>&1 <<LDIF || true
+dn: $empty
+objectClass: organizationalUnit
+ou: Leer
+LDIF
+  : > "$work/none.ldif"
+  mkdir -p "$work/home"
+  printf '[TYP]\r\nTYP=Tarvel\r\nVer=100\r\n[DEFAULT]\r\nGroupInternetUserDeny=G_Bench.UNTERRICHT\r\n' > "$work/tarvel.ini"
+  peak_kb() {  # COMMAND... -> peak RSS in kB (whatever the exit status: the empty class fails)
+    /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1 || true
+    tail -1 "$work/peak"
+  }
+  local once=("$prog" "--nwclient=$work/direct.conf" --group=.G_Bench.UNTERRICHT)
+  local ctl=(env "HOME=$work/home" "XDG_STATE_HOME=$work/home" "XDG_CONFIG_HOME=$work/home"
+    "$build/tarvel-ctl" "--nwclient=$work/direct.conf" "--ini=$work/tarvel.ini")
+  local modify=(ldapmodify -x -H "$url" -D "$admin" -y "$pw" -f)
+  per_user() { awk -v m="$1" -v b="$2" -v n="$3" 'BEGIN { printf "%.2f", (m - b) / n }'; }
+  declare -A base_of
+  for m in once ctl modify; do
+    r=()
+    for _ in $(seq 1 "$runs"); do
+      case $m in
+        once) r+=("$(peak_kb "${once[@]}" --container=.Leer.UNTERRICHT stop)") ;;
+        ctl) r+=("$(peak_kb "${ctl[@]}" stop .Leer.UNTERRICHT)") ;;
+        modify) r+=("$(peak_kb "${modify[@]}" "$work/none.ldif")") ;;
+      esac
+    done
+    base_of[$m]=$(median "${r[@]}")
+  done
+  echo "peak memory, load average $(cut -d' ' -f1-3 /proc/loadavg); empty class: bench_stopgo_once ${base_of[once]} kB," \
+    "tarvel-ctl ${base_of[ctl]} kB, ldapmodify of nothing ${base_of[modify]} kB"
+  printf '%-30s %14s %14s %14s %10s\n' "kB per user beyond it (MB)" "stopgo_once" "tarvel-ctl" "ldapmodify" "ratio ctl"
+  for n in $sizes; do
+    for side in stop go; do
+      local o=() c=() a=() undo=stop
+      [ "$side" = stop ] && undo=go
+      # A go is measured on a stopped class: stop it first.
+      [ "$side" = go ] && "${once[@]}" "--container=.S$n.UNTERRICHT" stop >/dev/null 2>&1
+      for _ in $(seq 1 "$runs"); do
+        # Each program makes the change and bench_stopgo_once undoes it, so every run changes.
+        o+=("$(peak_kb "${once[@]}" "--container=.S$n.UNTERRICHT" "$side")")
+        "${once[@]}" "--container=.S$n.UNTERRICHT" "$undo" >/dev/null 2>&1
+        c+=("$(peak_kb "${ctl[@]}" "$side" ".S$n.UNTERRICHT")")
+        "${once[@]}" "--container=.S$n.UNTERRICHT" "$undo" >/dev/null 2>&1
+        a+=("$(peak_kb "${modify[@]}" "$work/$side$n.ldif")")
+        "${once[@]}" "--container=.S$n.UNTERRICHT" "$undo" >/dev/null 2>&1
+      done
+      [ "$side" = go ] && "${once[@]}" "--container=.S$n.UNTERRICHT" go >/dev/null 2>&1
+      local om cm am
+      om=$(median "${o[@]}") cm=$(median "${c[@]}") am=$(median "${a[@]}")
+      printf '%-30s %6s (%5s) %6s (%5s) %6s (%5s) %10s\n' "$side of $n users" \
+        "$(per_user "$om" "${base_of[once]}" "$n")" "$(( om / 1024 ))" \
+        "$(per_user "$cm" "${base_of[ctl]}" "$n")" "$(( cm / 1024 ))" \
+        "$(per_user "$am" "${base_of[modify]}" "$n")" "$(( am / 1024 ))" \
+        "$(ratio "$(per_user "$cm" "${base_of[ctl]}" "$n")" "$(per_user "$am" "${base_of[modify]}" "$n")")"
+    done
+  done
+}
+memory_rows
 if [ "$ad_mode" = yes ]; then ad_rows; fi

@@ -5,14 +5,23 @@
 
 #include "nwapi/nwapi.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace deny {
 
 JobResult runJob(Direction direction, const text::NameList& given, const std::string& group, const JobOptions& options) {
     JobResult result;
-    text::NameList users = given;
-    for (std::string& user : users) user = withoutThroughText(user);
+    // The names as given, unless one carries the text of a membership through another group:
+    // a class of 50,000 is not copied for nothing.
+    text::NameList stripped;
+    const bool anyThrough =
+        std::any_of(given.begin(), given.end(), [](const std::string& user) { return withoutThroughText(user) != user; });
+    if (anyThrough) {
+        stripped.reserve(given.size());
+        for (const std::string& user : given) stripped.push_back(withoutThroughText(user));
+    }
+    const text::NameList& users = anyThrough ? stripped : given;
     {
         std::unordered_set<std::string> distinct;
         distinct.reserve(users.size());

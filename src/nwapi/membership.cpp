@@ -137,6 +137,9 @@ public:
                 keepMembers(users_, members);
             }
         }
+        // Past the filter only whether the group had members counts: a big group's names go.
+        const bool hadMembers = !members.empty();
+        NameList().swap(members);
         if (users_.empty() || !read) return read;
         out_.toChange = users_.size();
         if (!namesFit()) return false;
@@ -182,10 +185,13 @@ public:
         const bool timedOut = status == nw::ERR_TIME_OUT || firstAnswerFailure == nw::ERR_TIME_OUT;
         out_.cancelled = cancelled && answered < users_.size();
 
-        NameList done;
-        done.reserve(users_.size());
-        for (size_t i = 0; i < users_.size(); ++i)
-            if (ownSideDone[i]) done.push_back(users_[i]);
+        // Usually everyone's own side is done: then the list is not copied.
+        NameList partly;
+        const bool allDone = std::all_of(ownSideDone.begin(), ownSideDone.end(), [](char d) { return d != 0; });
+        if (!allDone)
+            for (size_t i = 0; i < users_.size(); ++i)
+                if (ownSideDone[i]) partly.push_back(users_[i]);
+        const NameList& done = allDone ? users_ : partly;
 
         if (timedOut) {
             // Whether the server applied what it did not answer is unknown: nothing is undone and
@@ -198,7 +204,7 @@ public:
         // Whoever got their own side gets the group's side too, also after a failure or a cancel,
         // so that nobody is left with half a membership.
         size_t groupDone = 0;
-        const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone, answered);
+        const bool groupOk = done.empty() || changeGroup(done, !hadMembers, groupDone, answered);
         out_.changed = groupDone;
         // Without an own side on the user, one whose Member change failed is simply unchanged.
         const bool userSideKept = places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS);

@@ -150,16 +150,19 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
     ObjectId group = ROOT_ID;
     if (NWDSCCODE rc = resolveName(*c, groupName, group)) return rc;
     // All names in one batch: a server backend asks for them together, not one after the other.
-    std::vector<std::vector<std::string>> components(userNames.size());
-    for (size_t i = 0; i < userNames.size(); ++i) {
-        if (NWDSCCODE rc = componentsOf(*c, userNames[i].c_str(), components[i])) {
-            if (answer) answer(i, rc);
-            return rc;
-        }
-    }
+    // The split names go before the change, which keeps its own per-user state.
     std::vector<ObjectId> users;
     std::vector<NWDSCCODE> statuses;
-    state().backend->resolveMany(components, users, statuses);
+    {
+        std::vector<std::vector<std::string>> components(userNames.size());
+        for (size_t i = 0; i < userNames.size(); ++i) {
+            if (NWDSCCODE rc = componentsOf(*c, userNames[i].c_str(), components[i])) {
+                if (answer) answer(i, rc);
+                return rc;
+            }
+        }
+        state().backend->resolveMany(components, users, statuses);
+    }
     for (size_t i = 0; i < userNames.size(); ++i) {
         if (statuses[i] != SUCCESSFUL) {
             if (answer) answer(i, statuses[i]);

@@ -2,6 +2,7 @@
 // result says after success, cancel, a failure and a time-out, and that a rerun completes.
 #include "../nwapi/layer_fixture.h"
 #include "deny/job.h"
+#include "deny/members.h"
 #include "deny/selection.h"
 
 #include <algorithm>
@@ -113,6 +114,7 @@ TEST_P(DenyJob, ResultCountsChangedAndUnchanged) {
     NameList users = pupils();
     users.push_back(kGast01);
     users.push_back(users.front());  // a repeated name counts once
+    users.push_back(users[1] + deny::throughText("H.UNTERRICHT"));  // so does a deny list's row of it
     std::vector<std::pair<size_t, size_t>> seen;
     SetzeContext(kClass);  // where the operator stands does not change whom the full names name
     deny::JobResult r = deny::runJob(deny::Direction::Stop, users, kDeny,

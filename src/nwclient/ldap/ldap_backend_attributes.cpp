@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <ctime>
+#include <utility>
 
 namespace nw::ldapbackend {
 
@@ -218,30 +219,37 @@ NWDSCCODE LdapBackend::readAttribute(ObjectId id, const std::string& attribute, 
     out.name = attribute;
     out.syntax = syntaxOf(ldapName);
     out.values.clear();
-    Values values(ldap_get_values_len(ld_, entry, ldapName.c_str()));
-    if (!values || !values.get()[0]) return ERR_NO_SUCH_ATTRIBUTE;
-    if (lowerName == "member") {
-        std::vector<std::string> memberDns;
-        for (berval** v = values.get(); *v; ++v) memberDns.emplace_back((*v)->bv_val, (*v)->bv_len);
-        learnMembers(id, memberDns);
+    // One copy of the values, and the answer (a big group's every membership value) goes.
+    std::vector<std::string> raws;
+    {
+        Values values(ldap_get_values_len(ld_, entry, ldapName.c_str()));
+        result.reset();
+        if (!values || !values.get()[0]) return ERR_NO_SUCH_ATTRIBUTE;
+        size_t count = 0;
+        while (values.get()[count]) ++count;
+        raws.reserve(count);
+        for (berval** v = values.get(); *v; ++v) raws.emplace_back((*v)->bv_val, (*v)->bv_len);
     }
-    for (berval** v = values.get(); *v; ++v) {
-        std::string raw((*v)->bv_val, (*v)->bv_len);
+    if (lowerName == "member") learnMembers(id, raws);
+    out.values.reserve(raws.size());
+    for (std::string& raw : raws) {
+        // Each value's text goes as soon as it is converted.
+        std::string text = std::exchange(raw, std::string());
         AttrValue value;
         switch (out.syntax) {
         case SYN_DIST_NAME:
-            if (!nameOfValue(id, ldapName, raw, value.text)) continue;
+            if (!nameOfValue(id, ldapName, text, value.text)) continue;
             break;
-        case SYN_CLASS_NAME: value.text = map_.className(raw); break;
-        case SYN_BOOLEAN: value.number = toLowerAscii(raw) == "true" ? 1 : 0; break;
-        case SYN_INTEGER: value.number = std::strtoll(raw.c_str(), nullptr, 10); break;
+        case SYN_CLASS_NAME: value.text = map_.className(text); break;
+        case SYN_BOOLEAN: value.number = toLowerAscii(text) == "true" ? 1 : 0; break;
+        case SYN_INTEGER: value.number = std::strtoll(text.c_str(), nullptr, 10); break;
         case SYN_TIME: {
             int64_t seconds = 0;
-            value.number = parseGeneralizedTime(raw, seconds) ? seconds : 0;
+            value.number = parseGeneralizedTime(text, seconds) ? seconds : 0;
             break;
         }
-        case SYN_OCTET_STRING: value.bytes = std::move(raw); break;
-        default: value.text = std::move(raw); break;
+        case SYN_OCTET_STRING: value.bytes = std::move(text); break;
+        default: value.text = std::move(text); break;
         }
         out.values.push_back(std::move(value));
     }
@@ -272,14 +280,14 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
             ad_ ? equalityFilter("memberOf", groupDn)
                 : "(|" + equalityFilter("groupMembership", groupDn) + equalityFilter("securityEquals", groupDn) + ")";
         std::unordered_set<ObjectId> found;
-        std::unordered_set<std::string> foundAsSent;  // the DNs as the server spelt them
+        std::unordered_set<HashKey, HashKeyHash> foundAsSent;  // the DNs as the server spelt them
         {
             LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
             std::vector<ObjectSummary> page;
             while (cursor.next(page) == SUCCESSFUL && !page.empty()) {
                 for (const ObjectSummary& s : page) {
                     found.insert(s.id);
-                    foundAsSent.insert(dnOf(s.id));
+                    foundAsSent.insert(hashKeyOf(nodes_.dnAt(static_cast<size_t>(s.id))));
                 }
                 // Thousands of members come a page at a time: the window repaints between pages.
                 platform::pumpMessages();
@@ -288,7 +296,7 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
         // Those that do not (half done, or written by another tool) are read together.
         std::vector<std::string> unfound;
         for (std::string& dn : rest) {
-            if (foundAsSent.count(dn)) continue;  // the usual case, without normalising the DN
+            if (foundAsSent.count(hashKeyOf(dn))) continue;  // the usual case, without normalising the DN
             ObjectId known = nodes_.find(dnKey(dn));
             if (known >= 0 && (found.count(known) || registered(known))) continue;
             unfound.push_back(std::move(dn));

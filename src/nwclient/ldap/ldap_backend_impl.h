@@ -59,14 +59,73 @@ std::string firstValue(LDAP* ld, LDAPMessage* entry, const char* attribute);
 bool parseGeneralizedTime(const std::string& s, int64_t& seconds);
 std::string formatGeneralizedTime(int64_t seconds);
 
-// What the backend knows of one object: its DN and the classes last read.
+// A 128-bit hash of a key text (two independent 64-bit FNV-1a): among a school's names a
+// collision does not happen, and 16 bytes stand for a text of 50 to 100.
+struct HashKey {
+    uint64_t a = 0, b = 0;
+    bool operator==(const HashKey& o) const { return a == o.a && b == o.b; }
+};
+HashKey hashKeyOf(std::string_view text);
+struct HashKeyHash {
+    size_t operator()(const HashKey& k) const { return static_cast<size_t>(k.a); }
+};
+
+// Key texts (DN keys) of one attribute's values, kept as their hashes: a group's side may hold
+// tens of thousands. Nothing is allocated until the first value.
+class KeySet {
+public:
+    void insert(std::string_view key) { set().insert(hashKeyOf(key)); }
+    void erase(std::string_view key) {
+        if (keys_) keys_->erase(hashKeyOf(key));
+    }
+    size_t count(std::string_view key) const { return keys_ ? keys_->count(hashKeyOf(key)) : 0; }
+    size_t size() const { return keys_ ? keys_->size() : 0; }
+    void clear() { keys_.reset(); }
+
+private:
+    std::unordered_set<HashKey, HashKeyHash>& set() {
+        if (!keys_) keys_ = std::make_unique<std::unordered_set<HashKey, HashKeyHash>>();
+        return *keys_;
+    }
+    std::unique_ptr<std::unordered_set<HashKey, HashKeyHash>> keys_;
+};
+
+// A short list of texts that many entries hold alike: an entry's lower-cased object classes, a
+// user's own membership values (after a stop, every user of the class names the same group).
+// Each distinct list is kept once for the process and an entry holds a pointer to it; a change
+// makes (or finds) the changed list.
+class SharedList {
+public:
+    using const_iterator = std::vector<std::string>::const_iterator;
+    SharedList() = default;
+    SharedList(std::vector<std::string> texts) { assign(std::move(texts)); }
+    SharedList& operator=(std::vector<std::string> texts) {
+        assign(std::move(texts));
+        return *this;
+    }
+    bool empty() const { return list_->empty(); }
+    size_t size() const { return list_->size(); }
+    const_iterator begin() const { return list_->begin(); }
+    const_iterator end() const { return list_->end(); }
+    operator const std::vector<std::string>&() const { return *list_; }
+    void clear() { list_ = &none(); }
+    void assign(std::vector<std::string> texts);
+    void push_back(std::string text);
+    void erase(const_iterator at);
+
+private:
+    static const std::vector<std::string>& none();
+    const std::vector<std::string>* list_ = &none();
+};
+
+// What the backend knows of one object besides its DN (kept by the NodeTable): the summary and
+// the classes last read, and where it hangs in the resolved names.
 struct Node {
-    std::string dn;
     ObjectSummary summary;
-    std::vector<std::string> objectClasses;  // lower-cased; empty = not read yet
+    SharedList objectClasses;  // lower-cased; empty = not read yet
     bool described = false;
     bool underParent = false;  // in the resolved-components cache, under childKey
-    std::string childKey;
+    HashKey childKey;
 };
 
 // Every object the backend ever handed out keeps its id for the backend's life; what is kept for
@@ -81,25 +140,20 @@ public:
     ObjectId add(std::string_view dn, std::string_view dnKey);
     // The id of a DN key, or -1.
     ObjectId find(std::string_view dnKey) const;
-    // The details of an object, made (with its DN) on first use.
+    // The details of an object, made on first use.
     Node& operator[](size_t id) const;
+    std::string_view dnAt(size_t id) const;
     size_t detailCount() const { return details_.size(); }
     // Drops the details of every object but the root.
     void forgetDetails();
 
 private:
-    struct Key {
-        uint64_t a, b;
-        bool operator==(const Key& o) const { return a == o.a && b == o.b; }
-    };
-    struct KeyHash {
-        size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
-    };
-    static Key keyOf(std::string_view dnKey);
-    std::string_view dnAt(size_t id) const;
-    std::string arena_;                         // the DNs one after the other
-    std::vector<uint64_t> starts_;              // where each DN starts in arena_
-    std::unordered_map<Key, ObjectId, KeyHash> ids_;
+    // The DNs one after the other, in blocks that never move or grow past their first size (a
+    // single growing text would double and copy itself: twice the room at the moment of the copy).
+    static constexpr size_t BLOCK_BYTES = 64 * 1024;
+    std::vector<std::string> blocks_;
+    std::vector<uint64_t> starts_;              // block index << 32 | offset in it, for each DN
+    std::unordered_map<HashKey, ObjectId, HashKeyHash> ids_;
     mutable std::unordered_map<size_t, Node> details_;
 };
 
@@ -264,7 +318,7 @@ public:
     // The server's naming contexts that are not below another one (nor its monitor or
     // configuration): what stands below the root of a tree without Base=.
     const std::vector<std::string>& topNamingContexts() const { return topNamingContexts_; }
-    const std::string& dnOf(ObjectId id) const { return nodes_[static_cast<size_t>(id)].dn; }
+    std::string dnOf(ObjectId id) const { return std::string(nodes_.dnAt(static_cast<size_t>(id))); }
     // At the start of a listing or search: once many objects have details, they go (ids stay).
     void trimDetails();
     bool knows(ObjectId id) const { return id >= 0 && static_cast<size_t>(id) < nodes_.size(); }
@@ -316,9 +370,9 @@ private:
     // group side (possibly thousands, kept as keys for the equivalence checks) are known apart.
     struct Snapshot {
         bool userSideKnown = false;
-        std::vector<std::string> groupMembership, securityEquals;
+        SharedList groupMembership, securityEquals;
         bool groupSideKnown = false;
-        std::unordered_set<std::string> memberKeys, equivalentKeys;
+        KeySet memberKeys, equivalentKeys;
     };
     static constexpr size_t MAX_QUEUED = 20000;
     // Values of one attribute in one request at most: a server takes long over a huge request
@@ -398,8 +452,8 @@ private:
 
     // Objects: ids are indices; they stay valid across re-opened connections.
     NodeTable nodes_;
-    // Resolved components: parent id + "/" + lower-cased component -> child. Per connection.
-    std::unordered_map<std::string, ObjectId> childCache_;
+    // Resolved components: hash of parent id + "/" + lower-cased component -> child. Per connection.
+    std::unordered_map<HashKey, ObjectId, HashKeyHash> childCache_;
     std::string lastParentKey_ = std::string(1, '\x01');  // no DN key looks like this
     ObjectId lastParentId_ = -1;
     // Membership values as last read or written, for the objects of the running action.

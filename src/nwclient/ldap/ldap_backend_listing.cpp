@@ -103,7 +103,7 @@ int LdapBackend::receivePage(int msgid, bool paged, berval& cookie, const std::f
             if (!ok && !badDn.empty()) noteBadEntry(badDn);
             if (!ok || id == excluded) continue;
             ObjectSummary s = nodes_[static_cast<size_t>(id)].summary;
-            if (fullNames) s.name = nameOfDn(nodes_[static_cast<size_t>(id)].dn);
+            if (fullNames) s.name = nameOfDn(dnOf(id));
             page.push_back(std::move(s));
         }
     return resultCode;

@@ -6,25 +6,27 @@
 
 #include <algorithm>
 #include <deque>
+#include <mutex>
 
 namespace nw::ldapbackend {
 namespace {
 
 // Key of a resolved component under its parent: names compare without regard to case, umlauts
 // included; the locale's lower-casing is only needed beyond ASCII.
-std::string childKey(ObjectId parent, std::string_view component) {
+std::string childText(ObjectId parent, std::string_view component) {
     bool ascii = std::all_of(component.begin(), component.end(), [](char c) { return (c & 0x80) == 0; });
     return std::to_string(parent) + "/" + (ascii ? toLowerAscii(component) : text::toLowerLocale(component));
 }
+
+HashKey childKey(ObjectId parent, std::string_view component) { return hashKeyOf(childText(parent, component)); }
 
 }  // namespace
 
 // ---- the objects' table ----
 
-NodeTable::Key NodeTable::keyOf(std::string_view dnKey) {
-    // Two independent 64-bit FNV-1a hashes: a collision among a school's DNs does not happen.
+HashKey hashKeyOf(std::string_view text) {
     uint64_t a = 1469598103934665603ull, b = 0x9e3779b97f4a7c15ull;
-    for (unsigned char c : dnKey) {
+    for (unsigned char c : text) {
         a = (a ^ c) * 1099511628211ull;
         b = (b ^ (c + 0x5bu)) * 0x100000001b3ull + 0x2545F4914F6CDD1Dull;
         b ^= b >> 29;
@@ -32,30 +34,70 @@ NodeTable::Key NodeTable::keyOf(std::string_view dnKey) {
     return {a, b};
 }
 
+// ---- lists kept once ----
+
+const std::vector<std::string>& SharedList::none() {
+    static const std::vector<std::string> empty;
+    return empty;
+}
+
+void SharedList::assign(std::vector<std::string> texts) {
+    if (texts.empty()) {
+        clear();
+        return;
+    }
+    // Backends may run on more than one thread (the window's jobs); the lists live as long as the
+    // process, and a school has only a few distinct ones.
+    static std::mutex guard;
+    static std::set<std::vector<std::string>> lists;
+    std::lock_guard<std::mutex> lock(guard);
+    list_ = &*lists.insert(std::move(texts)).first;
+}
+
+void SharedList::push_back(std::string text) {
+    std::vector<std::string> grown = *list_;
+    grown.push_back(std::move(text));
+    assign(std::move(grown));
+}
+
+void SharedList::erase(const_iterator at) {
+    std::vector<std::string> shrunk = *list_;
+    shrunk.erase(shrunk.begin() + (at - list_->begin()));
+    assign(std::move(shrunk));
+}
+
 ObjectId NodeTable::add(std::string_view dn, std::string_view dnKey) {
     ObjectId id = static_cast<ObjectId>(starts_.size());
-    starts_.push_back(arena_.size());
-    arena_.append(dn);
-    ids_.emplace(keyOf(dnKey), id);
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < dn.size()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(BLOCK_BYTES, dn.size()));
+    }
+    std::string& block = blocks_.back();
+    starts_.push_back(uint64_t(blocks_.size() - 1) << 32 | block.size());
+    block.append(dn);
+    ids_.emplace(hashKeyOf(dnKey), id);
     return id;
 }
 
 ObjectId NodeTable::find(std::string_view dnKey) const {
-    auto it = ids_.find(keyOf(dnKey));
+    auto it = ids_.find(hashKeyOf(dnKey));
     return it == ids_.end() ? -1 : it->second;
 }
 
 std::string_view NodeTable::dnAt(size_t id) const {
-    uint64_t start = starts_[id];
-    uint64_t end = id + 1 < starts_.size() ? starts_[id + 1] : arena_.size();
-    return std::string_view(arena_).substr(start, end - start);
+    const uint64_t at = starts_[id];
+    const std::string& block = blocks_[at >> 32];
+    const size_t start = at & 0xffffffffu;
+    // The next DN starts in the same block, or this one ends its block.
+    const bool nextHere = id + 1 < starts_.size() && starts_[id + 1] >> 32 == at >> 32;
+    const size_t end = nextHere ? starts_[id + 1] & 0xffffffffu : block.size();
+    return std::string_view(block).substr(start, end - start);
 }
 
 Node& NodeTable::operator[](size_t id) const {
     auto it = details_.find(id);
     if (it != details_.end()) return it->second;
     Node& node = details_[id];
-    node.dn = std::string(dnAt(id));
     node.summary.id = static_cast<ObjectId>(id);
     return node;
 }
@@ -160,8 +202,10 @@ void LdapBackend::fillSummary(Node& node, const SummaryValues& v) {
     int64_t seconds = 0;
     const std::string& stamp = v.modified.empty() ? v.created : v.modified;
     node.summary.modificationTime = parseGeneralizedTime(stamp, seconds) ? static_cast<uint32_t>(seconds) : 0;
-    node.objectClasses.clear();
-    for (const std::string& c : v.classes) node.objectClasses.push_back(toLowerAscii(c));
+    std::vector<std::string> lowered;
+    lowered.reserve(v.classes.size());
+    for (const std::string& c : v.classes) lowered.push_back(toLowerAscii(c));
+    node.objectClasses.assign(std::move(lowered));
     node.described = true;
 }
 
@@ -355,7 +399,7 @@ void LdapBackend::resolveMany(const std::vector<std::vector<std::string>>& names
         std::vector<size_t> slotOfName(n, 0);
         for (size_t i : open) {
             const std::string& component = namesFromRoot[i][depth[i]];
-            auto [it, fresh] = slotOf.emplace(childKey(ids[i], component), slots.size());
+            auto [it, fresh] = slotOf.emplace(childText(ids[i], component), slots.size());
             if (fresh) slots.push_back({ids[i], component});
             slotOfName[i] = it->second;
         }
@@ -443,7 +487,7 @@ NWDSCCODE LdapBackend::describe(ObjectId id, std::string& fullName, ObjectSummar
     Node* node = &nodes_[static_cast<size_t>(id)];
     if (!node->described) {
         Message result;
-        std::string dn = node->dn;
+        const std::string dn = dnOf(id);
         int rc = baseRead(dn, SUMMARY_ATTRS, result);
         if (rc != LDAP_SUCCESS) return statusFor(rc, id);
         LDAPMessage* entry = ldap_first_entry(ld_, result.get());
@@ -451,10 +495,10 @@ NWDSCCODE LdapBackend::describe(ObjectId id, std::string& fullName, ObjectSummar
         node = &nodes_[static_cast<size_t>(id)];
         fillSummary(*node, entry);
         std::vector<Rdn> rdns;
-        parseDn(node->dn, rdns);
-        node->summary.name = rdns.empty() ? node->dn : rdns.front().value;
+        parseDn(dn, rdns);
+        node->summary.name = rdns.empty() ? dn : rdns.front().value;
     }
-    fullName = id == ROOT_ID ? std::string() : nameOfDn(node->dn);
+    fullName = id == ROOT_ID ? std::string() : nameOfDn(dnOf(id));
     summary = node->summary;
     return SUCCESSFUL;
 }
