@@ -144,6 +144,7 @@ public:
     LdapCursor(LdapBackend& backend, ObjectId base, int scope, std::string filter, bool fullNames);
     ~LdapCursor() override;
     NWDSCCODE next(std::vector<ObjectSummary>& page) override;
+    void askWholeFirst() { whole_ = true; }
 
 private:
     struct Part {
@@ -175,6 +176,7 @@ private:
     uint64_t generation_ = 0; // of the connection it was asked on
     bool started_ = false;
     bool done_ = false;
+    bool whole_ = false;  // the first request goes without paging (see LdapBackend::searchesWholeFirst)
     NWDSCCODE deferred_ = SUCCESSFUL;  // a failure to report after the entries before it
 };
 
@@ -207,6 +209,8 @@ public:
     NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
     NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
                               const BatchCancel& cancel) override;
+    NWDSCCODE changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
+                            const BatchCancel& cancel) override;
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
     std::vector<std::string> skippedValues() override { return skipped_; }
     NWDSCCODE removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) override;
@@ -220,7 +224,13 @@ public:
     // ---- used by the cursor ----
     // One page of a paged search. rc is the LDAP result; entries are registered as nodes.
     // Asks for one page of a paged search; msgid identifies the answer.
-    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid);
+    int requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie, int& msgid,
+                    bool whole = false);
+    // Whether a search asks for all its entries at once first (whole = true above), with the page
+    // size as its size limit: on AD where PageSize= is not set (Samba's paging costs it several
+    // times the search; Windows answers more than its page size with a size limit, and the
+    // cursor then asks again in pages).
+    bool searchesWholeFirst() const { return ad_ && !pageSizeSet_ && pagingSupported_; }
     // Receives it: the new cookie replaces the old one (cookieArrived runs as soon as it is known,
     // before the entries are taken apart); entries are registered as nodes and summarised.
     // A result code that stops the search early (a size limit) still comes with the entries before it.
@@ -328,6 +338,8 @@ private:
     int readRangedMembers(const std::string& dn, std::vector<std::string>& values);
     // The group side's snapshot from the members read in ranges.
     void takeMemberSnapshot(ObjectId id, const std::vector<std::string>& memberDns);
+    // One request adding (removing) these users' DNs to (from) the group's member.
+    int sendMembers(const std::string& groupDn, bool add, const std::vector<std::string>& dns);
     NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
     bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
     void noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add);
@@ -354,10 +366,12 @@ private:
     bool bindUnderContext_ = false;  // the bind DN still to be put below the matching naming context
     int timeoutSeconds_ = 10;
     int pageSize_ = 500;
+    bool pageSizeSet_ = false;  // PageSize= given
     // Active Directory (Directory=ad, or its capability in the root DSE): membership is the
     // group's member alone; member is read in ranges of RangeSize= values.
     bool ad_ = false;
     int rangeSize_ = 1500;
+    size_t memberValues_ = MAX_VALUES_PER_REQUEST;  // member values per request (MemberValues=)
 
     LDAP* ld_ = nullptr;
     // The connection given up after a request without an answer, kept open (its answers may

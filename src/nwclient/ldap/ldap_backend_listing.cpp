@@ -22,17 +22,18 @@ std::string anyClassFilter(const std::vector<std::string>& classes) {
 // ---- listing and search ----
 
 int LdapBackend::requestPage(const std::string& baseDn, int scope, const std::string& filter, berval* cookie,
-                             int& msgid) {
+                             int& msgid, bool whole) {
     if (!ld_) return noConnection();
+    const bool paged = pagingSupported_ && !whole;
     LDAPControl* pageControl = nullptr;
-    if (pagingSupported_ && ldap_create_page_control(ld_, pageSize_, cookie, 0, &pageControl) != LDAP_SUCCESS)
+    if (paged && ldap_create_page_control(ld_, pageSize_, cookie, 0, &pageControl) != LDAP_SUCCESS)
         return LDAP_NO_MEMORY;
     Control pageOwner(pageControl);
     if (!cookie || cookie->bv_len == 0) countSearchStarted();
     LDAPControl* serverControls[] = {pageControl, nullptr};
     timeval timeout{timeoutSeconds_, 0};
     return ldap_search_ext(ld_, baseDn.c_str(), scope, filter.c_str(), const_cast<char**>(SUMMARY_ATTRS), 0,
-                           pagingSupported_ ? serverControls : nullptr, nullptr, &timeout, 0, &msgid);
+                           paged ? serverControls : nullptr, nullptr, &timeout, whole ? pageSize_ : 0, &msgid);
 }
 
 int LdapBackend::receivePage(int msgid, berval& cookie, const std::function<void()>& cookieArrived,
@@ -142,7 +143,7 @@ LdapCursor::~LdapCursor() {
 int LdapCursor::request() {
     generation_ = backend_.generation();
     const Part& part = parts_.back();
-    int rc = backend_.requestPage(part.baseDn, part.scope, part.filter, &cookie_, msgid_);
+    int rc = backend_.requestPage(part.baseDn, part.scope, part.filter, &cookie_, msgid_, whole_);
     if (rc != LDAP_SUCCESS) msgid_ = -1;
     return rc;
 }
@@ -238,6 +239,14 @@ NWDSCCODE LdapCursor::next(std::vector<ObjectSummary>& page) {
         noteNames(got);
         for (ObjectSummary& s : got)
             if (seen_.insert(s.id).second) page.push_back(std::move(s));
+        if (rc != LDAP_SUCCESS && whole_) {
+            // More than a page at once: the same search again in pages (what came already is
+            // not handed out twice).
+            whole_ = false;
+            sample_.clear();
+            received_ = 0;
+            continue;
+        }
         if (rc != LDAP_SUCCESS) {
             // Stopped early: the rest of this part comes in smaller parts.
             ber_memfree(cookie_.bv_val);
@@ -298,7 +307,9 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
         filter = equalityFilter(ldapName, value);
     }
     if (NWDSCCODE rc = checkStillThere(base)) return rc;
-    cursor = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
+    auto searching = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
+    if (searchesWholeFirst()) searching->askWholeFirst();
+    cursor = std::move(searching);
     return SUCCESSFUL;
 }
 
