@@ -186,7 +186,7 @@ public:
         // Whoever got their own side gets the group's side too, also after a failure or a cancel,
         // so that nobody is left with half a membership.
         size_t groupDone = 0;
-        const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone);
+        const bool groupOk = done.empty() || changeGroup(done, members.empty(), groupDone, answered);
         out_.changed = groupDone;
         out_.halfDone = done.size() - groupDone + unconfirmedUsers;
         return status == 0 && groupOk && !out_.cancelled;
@@ -351,7 +351,9 @@ private:
     // The group's Member for the users whose own side is done, in as many requests as they need.
     // No request relies on what the group looked like when it was read. done counts the users
     // that are now on the group side.
-    bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done) {
+    // answered: the users' count the progress stood at, given again between the requests, so a
+    // window keeps painting while a big group is written (a request can take tens of ms).
+    bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done, size_t answered) {
         done = 0;
         nw::NWDSCCODE status = nw::NWDSAllocBuf(GROUP_REQUEST_BYTES, &layer().modifyBuffer);
         if (status != 0) {
@@ -375,6 +377,7 @@ private:
             const NameList block(users.begin() + long(begin), users.begin() + long(end));
             size_t next = 0;
             while (ok && next < block.size()) {
+                if (done > 0 && progress_.progress) progress_.progress(answered, users_.size());
                 size_t sent = 0;
                 std::string reached;
                 status = sendGroupRequest(changeType, block, next, sent, reached);

@@ -233,6 +233,19 @@ TEST(EmbeddedOpen, TreeWithoutWritePermissionIsBrowsedButNeverChanged) {
     EXPECT_EQ(WEXITSTATUS(wstatus), 0);
 }
 
+TEST(EmbeddedNames, KeysFoldCaseFullyAndComposeInAnyLength) {
+    const std::string umlauts = "\xC3\x84\xC3\x96\xC3\x9C";                 // ÄÖÜ
+    const std::string folded = "\xC3\xA4\xC3\xB6\xC3\xBC";                  // äöü
+    const std::string decomposed = "A\xCC\x88O\xCC\x88U\xCC\x88";           // A, O, U and combining diaereses
+    std::string many, manyFolded;
+    for (int i = 0; i < 300; ++i) many += umlauts, manyFolded += folded;
+    const std::pair<std::string, std::string> cases[] = {
+        {"M" + umlauts + "ller", "m" + folded + "ller"}, {"Stra\xC3\x9F" "e", "strasse"},  // ß folds to ss
+        {decomposed, folded}, {"X\xFFy", "x\xEF\xBF\xBDy"}, {"Sch\xC3\xA4" "fer", "sch\xC3\xA4" "fer"},
+        {many, manyFolded}, {many + decomposed, manyFolded + folded}};
+    for (const auto& [name, key] : cases) EXPECT_EQ(embedded::foldName(name), key) << name.substr(0, 20);
+}
+
 TEST(EmbeddedNames, ResolveIgnoresCaseAndDescribeSpellsAsStored) {
     TempDir dir;
     auto b = open(demoTree(dir), "");
@@ -935,6 +948,11 @@ TEST(EmbeddedDamage, IndexOutOfStepPassesTheCheckOnOpeningButNoLargeChange) {
 // everybody else is found, and the check names it too.
 TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
     const std::string longName(200, 'x'), partName(120, 'y');
+    // 100 characters, 110 escaped: a full name of 250 characters, 260 as the client spells it.
+    std::string dotted(100, 'd');
+    for (size_t i = 5; i < dotted.size(); i += 10) dotted[i] = '.';
+    std::string escapedDotted;
+    for (char c : dotted) escapedDotted += c == '.' ? "\\." : std::string(1, c);
     const struct {
         std::string name, key;  // as SQL
         bool belowLongContainer;
@@ -943,6 +961,9 @@ TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
         {"''", "''", false, "(leer).KLASSE5A"},
         {"'Line' || char(10) || 'Feed'", "'line' || char(10) || 'feed'", false, "Line\\0AFeed.KLASSE5A"},
         {"'Schuelfr99'", "'schueler99'", false, "Schuelfr99.KLASSE5A"},  // a flipped bit in the name
+        {"'Schueler99'", "'Schueler99'", false, "Schueler99.KLASSE5A"},  // ... or in the key
+        {"'Müller'", "'mülleq'", false, "Müller.KLASSE5A"},
+        {"'" + dotted + "'", "'" + dotted + "'", true, escapedDotted + "." + partName + ".KLASSE5A"},
         {"'" + longName + "'", "'" + longName + "'", false, longName + ".KLASSE5A"},
         {"'" + partName + "'", "'" + partName + "'", true, partName + "." + partName + ".KLASSE5A"},  // 270 characters
     };

@@ -4,6 +4,7 @@
 #include "nwclient/embedded/rights.h"
 #include "nwclient/names.h"
 
+#include <algorithm>
 #include <ctime>
 #include <deque>
 #include <filesystem>
@@ -69,10 +70,27 @@ ObjectSummary summaryOf(TreeStore& store, const ObjectRow& row, std::string name
 // client's limits) would be cut, split or refused wherever it is shown or passed on, or name
 // nothing when used. The listing or search leaves it out, goes on, and ends with
 // TARVEL_LDAP_INCOMPLETE; such entries are named, one a line, for the operator to fix.
-bool unusable(const ObjectRow& row, const std::string& suffix) {
-    return TreeStore::nameFault(row.name, row.nameKey) != nullptr ||
-           names::checkDnLimits(embedded::escapeComponent(row.name) + suffix) != 0;
-}
+// One per container's page: the full name is put together in the same room for every entry.
+class UsableNames {
+public:
+    void setSuffix(std::string suffix) { suffix_ = std::move(suffix); }
+    const std::string& suffix() const { return suffix_; }
+    // The escaped full name of the entry last found usable.
+    const std::string& fullName() const { return full_; }
+
+    bool unusable(const ObjectRow& row) {
+        if (TreeStore::nameFault(row.name, row.nameKey) != nullptr) return true;
+        // Escaping changes only a name with a dot or a backslash in it.
+        if (std::none_of(row.name.begin(), row.name.end(), [](char c) { return c == '.' || c == '\\'; }))
+            full_.assign(row.name);
+        else full_ = embedded::escapeComponent(row.name);
+        full_ += suffix_;
+        return names::checkDnLimits(full_) != 0;
+    }
+
+private:
+    std::string suffix_, full_;
+};
 
 void noteUnusable(std::string& problems, const ObjectRow& row, const std::string& suffix) {
     if (!problems.empty()) problems += "\r\n";
@@ -104,26 +122,28 @@ public:
         page.clear();
         if (done_) return 0;
         return guarded([&]() -> NWDSCCODE {
+            // A page's statements (the container, its entries, a count for each container among
+            // them) share one taking of the file's locks.
+            embedded::ReadTransaction reading(store_->db());
             ObjectRow self;
             if (!store_->object(container_, self)) {
                 done_ = true;
                 return ERR_NO_SUCH_ENTRY;
             }
             for (;;) {
-                std::vector<ObjectRow> rows =
-                    store_->children(container_, lastKey_ ? &*lastKey_ : nullptr, containersOnly_, pageSize_);
-                if (rows.empty()) {
+                store_->children(container_, lastKey_ ? &*lastKey_ : nullptr, containersOnly_, pageSize_, rows_);
+                if (rows_.empty()) {
                     done_ = true;
                     if (bad_.empty()) return 0;
                     *problem_ = bad_;
                     return INCOMPLETE;
                 }
-                advance(lastKey_, rows);
-                page.reserve(rows.size());
-                const std::string suffix = container_ == ROOT_ID ? std::string() : "." + store_->fullName(container_);
-                for (ObjectRow& r : rows) {
-                    if (!unusable(r, suffix)) page.push_back(summaryOf(*store_, r, r.name));
-                    else noteUnusable(bad_, r, suffix);
+                advance(lastKey_, rows_);
+                page.reserve(rows_.size());
+                names_.setSuffix(container_ == ROOT_ID ? std::string() : "." + store_->fullName(container_));
+                for (const ObjectRow& r : rows_) {
+                    if (!names_.unusable(r)) page.push_back(summaryOf(*store_, r, r.name));
+                    else noteUnusable(bad_, r, names_.suffix());
                 }
                 // A page of unusable names alone is no end of the listing.
                 if (!page.empty()) return 0;
@@ -138,6 +158,8 @@ private:
     int pageSize_;
     std::shared_ptr<std::string> problem_;
     std::optional<std::string> lastKey_;  // none before the first page
+    std::vector<ObjectRow> rows_;         // the last page read, kept for its room
+    UsableNames names_;
     std::string bad_;
     bool done_ = false;
 };
@@ -160,6 +182,9 @@ public:
         page.clear();
         if (failure_) return failure_;
         failure_ = guarded([&]() -> NWDSCCODE {
+            // The page's statements share one taking of the file's locks: a match on a stored
+            // value asks a query of every entry.
+            embedded::ReadTransaction reading(store_->db());
             while (page.size() < size_t(pageSize_)) {
                 if (current_ < 0) {
                     if (pending_.empty()) {
@@ -169,26 +194,27 @@ public:
                     }
                     current_ = pending_.front();
                     pending_.pop_front();
-                    suffix_ = current_ == ROOT_ID ? std::string() : "." + store_->fullName(current_);
+                    names_.setSuffix(current_ == ROOT_ID ? std::string() : "." + store_->fullName(current_));
                     lastKey_.reset();
                 }
-                std::vector<ObjectRow> rows = store_->children(current_, lastKey_ ? &*lastKey_ : nullptr, false, pageSize_);
-                if (rows.empty()) {
+                store_->children(current_, lastKey_ ? &*lastKey_ : nullptr, false, pageSize_, rows_);
+                if (rows_.empty()) {
                     current_ = -1;
                     continue;
                 }
-                advance(lastKey_, rows);
-                for (ObjectRow& r : rows) {
+                advance(lastKey_, rows_);
+                const std::string& suffix = names_.suffix();
+                for (const ObjectRow& r : rows_) {
                     // Nothing below an unusable name can be named either.
-                    if (unusable(r, suffix_)) {
-                        if (r.container || match_(r)) noteUnusable(bad_, r, suffix_);
+                    if (names_.unusable(r)) {
+                        if (r.container || match_(r)) noteUnusable(bad_, r, suffix);
                         continue;
                     }
                     // A damaged tree may lead back to a container already walked: never go round.
                     if (r.container && !visited_.insert(r.id).second)
                         TreeStore::damaged("object " + std::to_string(r.id) + " is its own ancestor");
                     if (r.container) pending_.push_back(r.id);
-                    if (match_(r)) page.push_back(summaryOf(*store_, r, embedded::escapeComponent(r.name) + suffix_));
+                    if (match_(r)) page.push_back(summaryOf(*store_, r, names_.fullName()));
                 }
             }
             return 0;
@@ -207,8 +233,9 @@ private:
     std::string bad_;
     NWDSCCODE failure_ = 0;
     ObjectId current_ = -1;
-    std::string suffix_;
+    UsableNames names_;                   // of the container being walked
     std::optional<std::string> lastKey_;  // none before the first page
+    std::vector<ObjectRow> rows_;         // the last page read, kept for its room
 };
 
 class EmptyCursor : public ObjectCursor {

@@ -83,9 +83,12 @@ int64_t Stmt::i64(int col) const {
     return sqlite3_column_int64(stmt_, col);
 }
 
-std::string Stmt::text(int col) const {
+std::string Stmt::text(int col) const { return std::string(textView(col)); }
+
+std::string_view Stmt::textView(int col) const {
     const unsigned char* p = sqlite3_column_text(stmt_, col);
-    return p ? std::string(reinterpret_cast<const char*>(p), size_t(sqlite3_column_bytes(stmt_, col))) : std::string();
+    return p ? std::string_view(reinterpret_cast<const char*>(p), size_t(sqlite3_column_bytes(stmt_, col)))
+             : std::string_view();
 }
 
 std::string Stmt::blob(int col) const {
@@ -103,6 +106,16 @@ Transaction::Transaction(Db& db) : db_(db) {
 
 Transaction::~Transaction() {
     if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+ReadTransaction::ReadTransaction(Db& db) : db_(db) {
+    if (!sqlite3_get_autocommit(db_.handle())) return;
+    db_.exec("BEGIN");
+    open_ = true;
+}
+
+ReadTransaction::~ReadTransaction() {
+    if (open_) sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
 void Transaction::commit() {

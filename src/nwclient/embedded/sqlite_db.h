@@ -43,6 +43,8 @@ public:
 
     int64_t i64(int col) const;
     std::string text(int col) const;
+    // The same without a copy: valid until the next step or reset.
+    std::string_view textView(int col) const;
     std::string blob(int col) const;
     bool isNull(int col) const;
 
@@ -81,6 +83,20 @@ public:
 private:
     Db& db_;
     bool open_ = true;
+};
+
+// BEGIN ... COMMIT around many reads: the file's locks are taken and given back once, not for
+// each statement, and every read sees the same state. Nothing when a transaction is open already.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(Db& db);
+    ~ReadTransaction();
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    Db& db_;
+    bool open_ = false;
 };
 
 }  // namespace nw::embedded

@@ -315,7 +315,8 @@ void buildDemoSchool(TreeStore& store) {
 }
 
 void generateTree(TreeStore& store, const GenerateOptions& options) {
-    if (options.users < 0 || options.containers < 1 || options.denyMembers < 0 || options.denyMembers > options.users)
+    if (options.users < 0 || options.containers < 1 || options.denyMembers < 0 || options.denyMembers > options.users ||
+        (!options.userNames.empty() && options.userNames.size() != size_t(options.users)))
         throw std::runtime_error("bad sizes");
     Transaction t(store.db());
     Builder b(store);
@@ -328,10 +329,10 @@ void generateTree(TreeStore& store, const GenerateOptions& options) {
     }
     std::vector<AttrValue> members;
     for (int i = 0; i < options.users; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "U%07d", i + 1);
+        char numbered[16];
+        std::snprintf(numbered, sizeof numbered, "U%07d", i + 1);
         ObjectId container = containers[size_t(int64_t(i) * options.containers / std::max(options.users, 1))];
-        ObjectId u = b.add(container, name, "User");
+        ObjectId u = b.add(container, options.userNames.empty() ? numbered : options.userNames[size_t(i)], "User");
         if (i < options.denyMembers) {
             b.dn(u, "Group Membership", s.deny);
             b.dn(u, "Security Equals", s.deny);

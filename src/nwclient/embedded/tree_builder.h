@@ -4,6 +4,7 @@
 #include "nwclient/embedded/tree_store.h"
 
 #include <string>
+#include <vector>
 
 namespace nw::embedded {
 
@@ -19,10 +20,12 @@ struct GenerateOptions {
     int users = 1000;
     int containers = 10;
     int denyMembers = 0;   // the first users already in G_User_Internet_Deny, all three places
+    // The users' names in the order they are added (as many as users); empty: U0000001, ...
+    std::vector<std::string> userNames;
 };
 
 // A large school for benchmarks: UNTERRICHT with admin and PROJEKTE as in the demo, and below
-// SCHUELER the containers K00001.. holding the users U0000001.. in equal shares.
+// SCHUELER the containers K00001.. holding the users (U0000001.. or userNames) in equal shares.
 void generateTree(TreeStore& store, const GenerateOptions& options);
 
 }  // namespace nw::embedded

@@ -130,6 +130,10 @@ public:
     std::vector<ObjectRow> children(ObjectId parent, const std::string& afterKey, bool containersOnly, int limit);
     // The same; afterKey null: from the first subordinate on (an empty name included).
     std::vector<ObjectRow> children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit);
+    // The same into rows, whose strings keep their room from page to page (a listing of many
+    // pages allocates little per entry).
+    void children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit,
+                  std::vector<ObjectRow>& rows);
     uint32_t subordinateCount(ObjectId id);
     void touch(ObjectId id);
 
@@ -186,6 +190,8 @@ private:
     // limits); at most limit.
     static std::vector<std::string> nameProblems(Db& db, size_t limit);
     int openChecked(const std::string& target, int flags, int busyTimeoutMs);
+    // fullName of an object whose row is read already (id, name, parent, container).
+    std::string fullName(const ObjectRow& row);
     int64_t dataVersion();
     void loadSchema();
     void createSchema(const std::string& serverName);

@@ -5,6 +5,8 @@
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <ctime>
@@ -14,14 +16,45 @@ namespace nw::embedded {
 // ---------------------------------------------------------------------------------------------
 // Names
 
+namespace {
+
+// foldName for a name of up to a few hundred characters, in buffers on the stack (a listing folds
+// every name that is not ASCII). False for a longer text or any failure: the general way decides.
+bool foldOnStack(std::string_view name, std::string& out) {
+    constexpr int32_t ROOM = 512;
+    UChar text[ROOM], folded[ROOM], normal[ROOM];
+    char bytes[4 * ROOM];
+    UErrorCode err = U_ZERO_ERROR;
+    int32_t length = 0;
+    if (name.size() > size_t(ROOM)) return false;
+    // Malformed bytes become U+FFFD, as UnicodeString::fromUTF8 has them.
+    u_strFromUTF8WithSub(text, ROOM, &length, name.data(), int32_t(name.size()), 0xFFFD, nullptr, &err);
+    length = u_strFoldCase(folded, ROOM, text, length, U_FOLD_CASE_DEFAULT, &err);
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&err);
+    if (U_FAILURE(err)) return false;
+    const UChar* result = folded;
+    if (unorm2_quickCheck(nfc, folded, length, &err) != UNORM_YES) {
+        length = unorm2_normalize(nfc, folded, length, normal, ROOM, &err);
+        result = normal;
+    }
+    int32_t size = 0;
+    u_strToUTF8WithSub(bytes, int32_t(sizeof bytes), &size, result, length, 0xFFFD, nullptr, &err);
+    if (U_FAILURE(err)) return false;
+    out.assign(bytes, size_t(size));
+    return true;
+}
+
+}  // namespace
+
 std::string foldName(std::string_view name) {
     bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) return text::toLowerAscii(name);
+    std::string out;
+    if (foldOnStack(name, out)) return out;
     UErrorCode err = U_ZERO_ERROR;
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), int32_t(name.size())));
     u.foldCase(U_FOLD_CASE_DEFAULT);
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(err);
-    std::string out;
     if (U_SUCCESS(err)) {
         icu::UnicodeString n = nfc->normalize(u, err);
         if (U_SUCCESS(err)) {
@@ -50,12 +83,26 @@ bool splitFullName(std::string_view fullName, std::vector<std::string>& componen
 
 std::string escapeComponent(std::string_view component) { return names::escape(component); }
 
+// Whether key is name's lookup key (foldName). An ASCII name is compared in place: the listings
+// ask this of every entry.
+static bool isKeyOf(std::string_view name, std::string_view key) {
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) return foldName(name) == key;
+    return name.size() == key.size() && std::equal(name.begin(), name.end(), key.begin(), [](char n, char k) {
+               return (n >= 'A' && n <= 'Z' ? char(n - 'A' + 'a') : n) == k;
+           });
+}
+
 const char* TreeStore::nameFault(std::string_view name, std::string_view nameKey) {
     if (name.empty()) return "empty name";
-    if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return "the name holds NUL, CR or LF";
-    if (names::utf8Chars(name) > MAX_RDN_CHARS) return "the name is longer than 128 characters";
+    // Asked of every entry a listing hands out: one plain pass each (find_first_of would search
+    // the set once per character), and no count of characters where the bytes cannot exceed it.
+    if (std::any_of(name.begin(), name.end(), [](char c) { return c == '\0' || c == '\r' || c == '\n'; }))
+        return "the name holds NUL, CR or LF";
+    if (name.size() > MAX_RDN_CHARS && names::utf8Chars(name) > MAX_RDN_CHARS)
+        return "the name is longer than 128 characters";
     // A flipped bit in either leaves a name that resolves to nothing (or to another object).
-    if (foldName(name) != nameKey) return "the name does not match its lookup key (damaged)";
+    if (!isKeyOf(name, nameKey)) return "the name does not match its lookup key (damaged)";
     return nullptr;
 }
 
@@ -132,9 +179,17 @@ std::string TreeStore::fullName(ObjectId id) {
     if (cached != containerNames_.end()) return cached->second;
     ObjectRow row;
     if (!object(id, row)) return std::string();
+    return fullName(row);
+}
+
+std::string TreeStore::fullName(const ObjectRow& row) {
+    const ObjectId id = row.id;
+    auto cached = containerNames_.find(id);
+    if (cached != containerNames_.end()) return cached->second;
     std::string name = escapeComponent(row.name);
     // Leaf first, up to the first container whose name is known.
     std::vector<ObjectId> unnamed;
+    std::vector<size_t> startsAt;  // where each unnamed parent's own full name starts in name
     ObjectId parent = row.parent;
     while (parent != ROOT_ID) {
         cached = containerNames_.find(parent);
@@ -146,11 +201,14 @@ std::string TreeStore::fullName(ObjectId id) {
                     std::to_string(parent) + ", which does not exist");
         if (unnamed.size() >= MAX_DEPTH) damaged("the parent links of object " + std::to_string(id) + " go round in a circle");
         unnamed.push_back(parent);
+        startsAt.push_back(name.size() + 1);
         name += "." + escapeComponent(p.name);
         parent = p.parent;
     }
     if (parent != ROOT_ID) name += "." + cached->second;
     if (row.container) containerNames_[id] = name;
+    // The containers walked through are named too: the next object in them costs no walk.
+    for (size_t i = 0; i < unnamed.size(); ++i) containerNames_[unnamed[i]] = name.substr(startsAt[i]);
     return name;
 }
 
@@ -180,27 +238,41 @@ std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string& a
 
 std::vector<ObjectRow> TreeStore::children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit) {
     std::vector<ObjectRow> rows;
+    children(parent, afterKey, containersOnly, limit, rows);
+    return rows;
+}
+
+void TreeStore::children(ObjectId parent, const std::string* afterKey, bool containersOnly, int limit,
+                         std::vector<ObjectRow>& rows) {
     // The first page has no lower bound: "" is a key too (an empty name), and a page only after
     // "" would never show it. Each page stays one range scan of the index.
     static const char* const queries[2][2] = {
-        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+        {"SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? ORDER BY name_key LIMIT ?",
-         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND container = 1 ORDER BY name_key LIMIT ?"},
-        {"SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+        {"SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND name_key > ? ORDER BY name_key LIMIT ?",
-         "SELECT id, parent, name, name_key, class, container, mtime FROM objects "
+         "SELECT id, name, name_key, class, container, mtime FROM objects "
          "WHERE parent = ? AND name_key > ? AND container = 1 ORDER BY name_key LIMIT ?"}};
     Stmt& s = stmt(queries[afterKey != nullptr][containersOnly]);
     s.bind(1, parent);
     if (afterKey) s.bind(2, *afterKey);
     s.bind(afterKey ? 3 : 2, int64_t(limit));
+    size_t n = 0;
     while (s.step()) {
-        rows.emplace_back();
-        readObjectRow(s, rows.back());
+        if (n == rows.size()) rows.emplace_back();
+        ObjectRow& row = rows[n++];
+        row.id = s.i64(0);
+        row.parent = parent;
+        row.name.assign(s.textView(1));
+        row.nameKey.assign(s.textView(2));
+        row.className.assign(s.textView(3));
+        row.container = s.i64(4) != 0;
+        row.modificationTime = uint32_t(s.i64(5));
     }
     s.reset();
-    return rows;
+    rows.resize(n);
 }
 
 uint32_t TreeStore::subordinateCount(ObjectId id) {

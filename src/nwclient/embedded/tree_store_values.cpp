@@ -131,6 +131,8 @@ NWDSCCODE TreeStore::computedAttribute(const ObjectRow& row, const AttrDef& def,
 }
 
 NWDSCCODE TreeStore::readAttribute(ObjectId id, std::string_view attribute, Attribute& out) {
+    // A group's members are named one object at a time.
+    ReadTransaction reading(db_);
     ObjectRow row;
     if (!object(id, row)) return ERR_NO_SUCH_ENTRY;
     AttrDef def;
@@ -139,20 +141,36 @@ NWDSCCODE TreeStore::readAttribute(ObjectId id, std::string_view attribute, Attr
     out.name = def.name;
     out.syntax = def.syntax;
     out.values.clear();
-    Stmt& s = stmt("SELECT ref, text, text2, list, bytes, number, number2 FROM attribute_values "
-                   "WHERE object = ? AND attribute = ? ORDER BY id");
+    // The referenced objects come with their values: a group of thousands is named without a
+    // query per member.
+    Stmt& s = stmt("SELECT v.ref, v.text, v.text2, v.list, v.bytes, v.number, v.number2, o.name, o.parent, o.container "
+                   "FROM attribute_values v LEFT JOIN objects o ON o.id = v.ref "
+                   "WHERE v.object = ? AND v.attribute = ? ORDER BY v.id");
     s.bind(1, id).bind(2, foldName(def.name));
     // Names of referenced objects are filled after the scan: fullName() uses other statements.
-    std::vector<std::pair<ObjectId, size_t>> refs;
+    struct Reference {
+        ObjectRow row;
+        bool found;  // false: the root, or an object that is gone; fullName(id) answers for them
+        size_t value;
+    };
+    std::vector<Reference> refs;
     while (s.step()) {
         AttrValue v;
-        ObjectId ref = fromRow(def, s, v);
-        if (ref >= 0) refs.emplace_back(ref, out.values.size());
+        ObjectRow ref;
+        ref.id = fromRow(def, s, v);
+        if (ref.id >= 0) {
+            const bool found = ref.id != ROOT_ID && !s.isNull(7);
+            ref.name = s.text(7);
+            ref.parent = s.isNull(8) ? -1 : s.i64(8);
+            ref.container = s.i64(9) != 0;
+            refs.push_back({std::move(ref), found, out.values.size()});
+        }
         out.values.push_back(std::move(v));
     }
     s.reset();
-    for (auto& [ref, index] : refs)
-        (def.syntax == SYN_OBJECT_ACL ? out.values[index].text2 : out.values[index].text) = fullName(ref);
+    for (const Reference& r : refs)
+        (def.syntax == SYN_OBJECT_ACL ? out.values[r.value].text2 : out.values[r.value].text) =
+            r.found ? fullName(r.row) : fullName(r.row.id);
     return out.values.empty() ? ERR_NO_SUCH_ATTRIBUTE : 0;
 }
 
