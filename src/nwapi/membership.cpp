@@ -143,6 +143,7 @@ public:
         if (users_.empty() || !read) return read;
         out_.toChange = users_.size();
         if (!namesFit()) return false;
+        if (!(places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS))) return changeMembersOnly();
 
         // The users' own side, all in one batch (pipelined where the backend can).
         std::vector<char> ownSideDone(users_.size(), 0);
@@ -170,12 +171,8 @@ public:
             if (!cancelled && progress_.cancel && progress_.cancel()) cancelled = true;
             return cancelled;
         };
-        // A directory that keeps nothing on the user (AD) has no own side to change.
-        nw::NWDSCCODE status = 0;
-        if (places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS))
-            status = nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
-        else
-            for (size_t i = 0; i < users_.size() && !cancel(); ++i) answer(i, 0);  // a cancel still holds between users
+        const nw::NWDSCCODE status =
+            nw::NWDSChangeUserSidesOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
         if (status != 0) {
             // The status of an answer names its user; one that came before any answer (the
             // group itself) is given with the first user.
@@ -206,10 +203,37 @@ public:
         size_t groupDone = 0;
         const bool groupOk = done.empty() || changeGroup(done, !hadMembers, groupDone, answered);
         out_.changed = groupDone;
-        // Without an own side on the user, one whose Member change failed is simply unchanged.
-        const bool userSideKept = places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS);
-        out_.halfDone = userSideKept ? done.size() - groupDone + unconfirmedUsers : 0;
+        out_.halfDone = done.size() - groupDone + unconfirmedUsers;
         return status == 0 && groupOk && !out_.cancelled;
+    }
+
+    // A directory that keeps membership in the group's Member alone (AD): the group's requests
+    // are the whole change, so they carry the progress, a cancel holds between them, and nobody
+    // is ever half done.
+    bool changeMembersOnly() {
+        size_t changed = 0, failedIndex = users_.size();
+        bool cancelled = false;
+        if (progress_.progress) progress_.progress(0, users_.size());
+        auto answer = [&](size_t i, nw::NWDSCCODE status) {
+            if (i >= users_.size()) return;
+            if (status != 0) {
+                if (failedIndex == users_.size()) failedIndex = i;
+                return;
+            }
+            ++changed;
+            if (progress_.progress) progress_.progress(changed, users_.size());
+        };
+        auto cancel = [&] {
+            if (!cancelled && progress_.cancel && progress_.cancel()) cancelled = true;
+            return cancelled;
+        };
+        const nw::NWDSCCODE status =
+            nw::NWDSChangeMembersOfGroup(context_, group_.c_str(), d_ == Direction::Add, users_, answer, cancel);
+        out_.changed = changed;
+        out_.halfDone = 0;
+        out_.cancelled = cancelled && changed < users_.size();
+        if (status != 0) report(status, groupSideText(d_, group_, users_[failedIndex < users_.size() ? failedIndex : 0], false));
+        return status == 0 && !out_.cancelled;
     }
 
 private:
@@ -443,8 +467,10 @@ bool isClassGroupOf(const std::string& candidate, const std::string& group) {
     return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
 }
 
-// As ReadGroupMembers; direct, if given, keeps the group's own Member values as read.
-bool readGroupMembers(const std::string& group, std::vector<GroupMember>& members, NameList* direct) {
+// As ReadGroupMembers; direct, if given, keeps the group's own Member values as read. userKeys,
+// if given: names known to be users (a stop's or go's own), which need no telling apart.
+bool readGroupMembers(const std::string& group, std::vector<GroupMember>& members, NameList* direct,
+                      const std::unordered_set<std::string>* userKeys = nullptr) {
     members.clear();
     NameList own;
     if (!readMemberValues(group, own, direct)) return false;
@@ -452,9 +478,13 @@ bool readGroupMembers(const std::string& group, std::vector<GroupMember>& member
         for (std::string& value : own) members.push_back({std::move(value), {}, false, false});
         return true;
     }
-    // Which values are groups: one search for the groups of the tree, not a read per member.
+    // Which values are groups: one search for the groups of the tree, not a read per member; none
+    // when every value is a known user (a stop of a class into an empty group, its go).
     NameList groups;
-    if (!SearchObjects("[root]", groups, "Group")) return false;
+    const bool allUsers = userKeys && std::all_of(own.begin(), own.end(), [&](const std::string& value) {
+                              return userKeys->count(nameKey(value)) != 0;
+                          });
+    if (!allUsers && !SearchObjects("[root]", groups, "Group")) return false;
     std::unordered_set<std::string> groupKeys, seen, visited{nameKey(group)};
     for (const std::string& g : groups) groupKeys.insert(nameKey(g));
     const bool classGroups = ClassGroupsEnabled();
@@ -491,7 +521,10 @@ bool changeNested(Direction d, NameList& users, const std::string& group, const 
                   MembershipOutcome& out) {
     std::vector<GroupMember> members;
     NameList direct;  // the group's own values, as its change would read them again
-    if (!readGroupMembers(group, members, &direct)) {
+    std::unordered_set<std::string> userKeys;
+    userKeys.reserve(users.size());
+    for (const std::string& user : users) userKeys.insert(nameKey(user));
+    if (!readGroupMembers(group, members, &direct, &userKeys)) {
         out.groupRead = false;
         out.firstFailure = layer().lastNDSError;
         out.failedOperation = "GetAttributeMultiValueStringList (Member)";

@@ -149,6 +149,12 @@ public:
     using BatchCancel = std::function<bool()>;
     virtual NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users,
                                       const BatchAnswer& answer, const BatchCancel& cancel);
+    // The group's Member of many users, for a directory that keeps membership there alone: added
+    // (or removed) in as few requests as the backend may send, a value already there (or already
+    // gone) counting as done. answer(i, status) once for every user whose request was answered;
+    // cancel() is asked before each request. Returns as changeUserSides.
+    virtual NWDSCCODE changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users,
+                                    const BatchAnswer& answer, const BatchCancel& cancel);
 
     // What the last listing or search that ended with TARVEL_LDAP_INCOMPLETE could not hand out
     // (the entry to fix), or empty.

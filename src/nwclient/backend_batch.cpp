@@ -57,4 +57,23 @@ NWDSCCODE DirectoryBackend::changeUserSides(ObjectId group, bool add, const std:
     return SUCCESSFUL;
 }
 
+NWDSCCODE DirectoryBackend::changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users,
+                                          const BatchAnswer& answer, const BatchCancel& cancel) {
+    for (size_t i = 0; i < users.size(); ++i) {
+        if (cancel && cancel()) break;
+        std::string userName;
+        NWDSCCODE rc = fullNameOf(users[i], userName);
+        AttrValue value;
+        value.text = userName;
+        if (rc == SUCCESSFUL)
+            rc = modify(group, {Change{add ? DS_ADDITIONAL_VALUE : DS_REMOVE_VALUE, "Member", SYN_DIST_NAME, {value}}});
+        if (rc == (add ? ERR_DUPLICATE_VALUE : ERR_NO_SUCH_VALUE) || (!add && rc == ERR_NO_SUCH_ATTRIBUTE)) rc = SUCCESSFUL;
+        if (add && rc == ERR_NO_SUCH_ATTRIBUTE)
+            rc = modify(group, {Change{DS_ADD_ATTRIBUTE, "Member", SYN_DIST_NAME, {value}}});
+        if (answer) answer(i, rc);
+        if (rc != SUCCESSFUL) return rc;
+    }
+    return SUCCESSFUL;
+}
+
 }  // namespace nw

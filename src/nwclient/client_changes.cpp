@@ -140,18 +140,18 @@ NWDSCCODE NWDSRemSecurityEquiv(NWDSContextHandle context, const char* userName, 
 
 namespace nw {
 
-NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* groupName, bool add,
-                                     const std::vector<std::string>& userNames,
-                                     const std::function<void(size_t, NWDSCCODE)>& answer,
-                                     const std::function<bool()>& cancel) {
+namespace {
+
+// The group and the users of a batch call: all names in one batch (a server backend asks for
+// them together, not one after the other), every one resolved before anything is sent.
+NWDSCCODE resolveBatch(NWDSContextHandle context, const char* groupName, const std::vector<std::string>& userNames,
+                       const std::function<void(size_t, NWDSCCODE)>& answer, ObjectId& group,
+                       std::vector<ObjectId>& users) {
     ContextState* c = findContext(context);
     if (!c) return ERR_BAD_CONTEXT;
     if (!groupName) return ERR_NULL_POINTER;
-    ObjectId group = ROOT_ID;
     if (NWDSCCODE rc = resolveName(*c, groupName, group)) return rc;
-    // All names in one batch: a server backend asks for them together, not one after the other.
     // The split names go before the change, which keeps its own per-user state.
-    std::vector<ObjectId> users;
     std::vector<NWDSCCODE> statuses;
     {
         std::vector<std::vector<std::string>> components(userNames.size());
@@ -169,6 +169,28 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
             return statuses[i];
         }
     }
+    return SUCCESSFUL;
+}
+
+}  // namespace
+
+NWDSCCODE NWDSChangeMembersOfGroup(NWDSContextHandle context, const char* groupName, bool add,
+                                   const std::vector<std::string>& userNames,
+                                   const std::function<void(size_t, NWDSCCODE)>& answer,
+                                   const std::function<bool()>& cancel) {
+    ObjectId group = ROOT_ID;
+    std::vector<ObjectId> users;
+    if (NWDSCCODE rc = resolveBatch(context, groupName, userNames, answer, group, users)) return rc;
+    return state().backend->changeMembers(group, add, users, answer, cancel);
+}
+
+NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* groupName, bool add,
+                                     const std::vector<std::string>& userNames,
+                                     const std::function<void(size_t, NWDSCCODE)>& answer,
+                                     const std::function<bool()>& cancel) {
+    ObjectId group = ROOT_ID;
+    std::vector<ObjectId> users;
+    if (NWDSCCODE rc = resolveBatch(context, groupName, userNames, answer, group, users)) return rc;
     return state().backend->changeUserSides(group, add, users, answer, cancel);
 }
 

@@ -253,6 +253,12 @@ NWDSCCODE NWDSChangeUserSidesOfGroup(NWDSContextHandle context, const char* grou
                                      const std::vector<std::string>& userNames,
                                      const std::function<void(size_t, NWDSCCODE)>& answer,
                                      const std::function<bool()>& cancel);
+// Likewise the group's Member of many users (DirectoryBackend::changeMembers), for a directory
+// that keeps membership there alone.
+NWDSCCODE NWDSChangeMembersOfGroup(NWDSContextHandle context, const char* groupName, bool add,
+                                   const std::vector<std::string>& userNames,
+                                   const std::function<void(size_t, NWDSCCODE)>& answer,
+                                   const std::function<bool()>& cancel);
 
 // The places a directory keeps a group membership in (NWDSMembershipPlaces).
 enum MembershipPlace : uint32_t {

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,18 @@ public:
     nw::NWDSCCODE modify(nw::ObjectId id, const std::vector<nw::Change>& changes) override {
         requests.push_back({id, changes});
         return FaultBackend::modify(id, changes);
+    }
+    // Recorded as the Member change it is.
+    nw::NWDSCCODE changeMembers(nw::ObjectId group, bool add, const std::vector<nw::ObjectId>& users,
+                                const BatchAnswer& answer, const BatchCancel& cancel) override {
+        nw::Change change{add ? nw::DS_ADDITIONAL_VALUE : nw::DS_REMOVE_VALUE, "Member", nw::SYN_DIST_NAME, {}};
+        for (nw::ObjectId user : users) {
+            nw::AttrValue value;
+            inner().fullNameOf(user, value.text);
+            change.values.push_back(value);
+        }
+        requests.push_back({group, {change}});
+        return FaultBackend::changeMembers(group, add, users, answer, cancel);
     }
 };
 
@@ -74,6 +87,7 @@ protected:
     std::string treeFile;
     std::unique_ptr<ldaptest::Slapd> server;  // on Ldap, from connectDemo() or startDemo()
     std::unique_ptr<adtest::SambaDc> dc;      // on Ad, from connectDemo() or startDemo()
+    std::map<std::string, std::string> adSettings;  // more nwclient.conf keys on Ad (lower-case)
 
     void SetUp() override {
         nwapi::resetLayerForTesting();
@@ -161,9 +175,12 @@ protected:
         config.operatorName = operatorName;
         if (dc) {
             const std::string role = serverRole(operatorName);
-            config.file = dc->useAs(role, "Directory=ad\n");
+            std::string lines = "Directory=ad\n";
+            for (const auto& [key, value] : adSettings) lines += key + "=" + value + "\n";
+            config.file = dc->useAs(role, lines);
             config.tree = dc->url();
             config.values = {{"base", adtest::BASE}, {"passwordfile", dc->passwordFile(role)}, {"timeout", "5"}, {"directory", "ad"}};
+            config.values.insert(adSettings.begin(), adSettings.end());
         } else if (server) {
             const std::string role = serverRole(operatorName);
             config.file = server->useAs(role);

@@ -150,3 +150,23 @@ TEST_F(Modify, UserSidesOfAGroupTolerateWhatAnotherRunDidAlready) {
     EXPECT_EQ(tree->texts(denyGroup, "Equivalent To Me"),
               (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
 }
+
+TEST_F(Modify, MembersOfAGroupTolerateWhatAnotherRunDidAlready) {
+    ASSERT_EQ(setContext("PROJEKTE.UNTERRICHT"), SUCCESSFUL);
+    std::vector<std::pair<size_t, NWDSCCODE>> answers;
+    auto answer = [&](size_t i, NWDSCCODE rc) { answers.emplace_back(i, rc); };
+    ASSERT_EQ(NWDSChangeMembersOfGroup(ctx, "G_User_Internet_Deny", true, {"Gast01"}, answer, nullptr), SUCCESSFUL);
+    // Gast01 is a member already, then Gast02 is gone already; the last change is cancelled.
+    bool cancelNow = false;
+    const std::vector<std::pair<bool, std::vector<std::string>>> steps = {
+        {true, {"Gast01", "Gast02"}}, {false, {"Gast02"}}, {false, {"Gast02"}}, {true, {"Gast02"}}};
+    for (const auto& [add, users] : steps) {
+        answers.clear();
+        ASSERT_EQ(NWDSChangeMembersOfGroup(ctx, "G_User_Internet_Deny", add, users, answer, [&] { return cancelNow; }),
+                  SUCCESSFUL);
+        EXPECT_EQ(answers.size(), cancelNow ? 0u : users.size());
+        for (const auto& [i, rc] : answers) EXPECT_EQ(rc, SUCCESSFUL) << users[i];
+        cancelNow = &users == &steps[2].second;
+    }
+    EXPECT_EQ(tree->texts(denyGroup, "Member"), std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT"});
+}

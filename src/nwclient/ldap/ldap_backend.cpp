@@ -135,8 +135,12 @@ NWCCODE LdapBackend::open(const ClientConfig& config) {
     };
     caFile_ = value("cafile").empty() ? std::string() : relative(value("cafile"));
     if (!value("timeout").empty()) timeoutSeconds_ = std::max(1, std::atoi(value("timeout").c_str()));
-    if (!value("pagesize").empty()) pageSize_ = std::clamp(std::atoi(value("pagesize").c_str()), 1, 100000);
+    pageSizeSet_ = !value("pagesize").empty();
+    if (pageSizeSet_) pageSize_ = std::clamp(std::atoi(value("pagesize").c_str()), 1, 100000);
     ad_ = toLowerAscii(value("directory")) == "ad";
+    if (!value("membervalues").empty())
+        memberValues_ = static_cast<size_t>(std::clamp(std::atoi(value("membervalues").c_str()), 1,
+                                                       static_cast<int>(MAX_VALUES_PER_REQUEST)));
     if (!value("rangesize").empty()) rangeSize_ = std::clamp(std::atoi(value("rangesize").c_str()), 1, 100000);
     membershipClass_ = value("membershipclass").empty() ? "tarvelMembership" : value("membershipclass");
     map_.configure(config.values);
@@ -290,6 +294,8 @@ NWCCODE LdapBackend::readRootDse() {
     const std::vector<std::string> capabilities = textValues(ld_, entry, "supportedCapabilities");
     if (std::find(capabilities.begin(), capabilities.end(), AD_CAPABILITY) != capabilities.end()) ad_ = true;
     if (ad_) map_.addActiveDirectoryClasses();
+    // Windows hands out at most 1,000 entries a page (MaxPageSize): fewer only split a class.
+    if (ad_ && !pageSizeSet_) pageSize_ = 1000;
     namingContexts_ = textValues(ld_, entry, "namingContexts");
     topNamingContexts_ = topContexts(namingContexts_, {firstValue(ld_, entry, "monitorContext"),
                                                        firstValue(ld_, entry, "configContext")});

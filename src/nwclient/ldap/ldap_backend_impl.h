@@ -266,6 +266,8 @@ public:
     NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
     NWDSCCODE changeUserSides(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
                               const BatchCancel& cancel) override;
+    NWDSCCODE changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
+                            const BatchCancel& cancel) override;
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
     std::vector<std::string> skippedValues() override { return skipped_; }
     NWDSCCODE removeSkippedValue(ObjectId id, const std::string& attribute, const std::string& shown) override;
@@ -289,7 +291,7 @@ public:
     int receivePage(int msgid, bool paged, berval& cookie, const std::function<void()>& cookieArrived,
                     std::vector<ObjectSummary>& page, bool fullNames, ObjectId excluded, bool& complete);
     // Whether a search starts paged: AD answers an unpaged one with at most 1,000 entries.
-    bool pagesFirst() const { return ad_ && pagingSupported_; }
+    bool pagesFirst() const { return ad_ && pagingSupported_ && pageSizeSet_; }
     bool pagingSupported() const { return pagingSupported_; }
     // The object's own name (its RDN value).
     const std::string& ownName(ObjectId id) const { return nodes_[static_cast<size_t>(id)].summary.name; }
@@ -393,6 +395,8 @@ private:
     int readRangedMembers(const std::string& dn, std::vector<std::string>& values);
     // The group side's snapshot from the members read in ranges.
     void takeMemberSnapshot(ObjectId id, const std::vector<std::string>& memberDns);
+    // One request adding (removing) these users' DNs to (from) the group's member.
+    int sendMembers(const std::string& groupDn, bool add, const std::vector<std::string>& dns);
     NWDSCCODE ensureSnapshot(ObjectId id, const std::string& attribute);
     bool holds(ObjectId id, const std::string& attribute, const std::string& valueKey) const;
     void noteChange(ObjectId id, const std::string& attribute, const std::string& valueDn, bool add);
@@ -419,10 +423,12 @@ private:
     bool bindUnderContext_ = false;  // the bind DN still to be put below the matching naming context
     int timeoutSeconds_ = 10;
     int pageSize_ = 500;
+    bool pageSizeSet_ = false;  // PageSize= given
     // Active Directory (Directory=ad, or its capability in the root DSE): membership is the
     // group's member alone; member is read in ranges of RangeSize= values.
     bool ad_ = false;
     int rangeSize_ = 1500;
+    size_t memberValues_ = MAX_VALUES_PER_REQUEST;  // member values per request (MemberValues=)
 
     LDAP* ld_ = nullptr;
     // The connection given up after a request without an answer, kept open (its answers may

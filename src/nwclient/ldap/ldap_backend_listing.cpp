@@ -340,7 +340,8 @@ NWDSCCODE LdapBackend::search(ObjectId base, const std::string& attribute, const
         filter = equalityFilter(ldapName, value);
     }
     if (NWDSCCODE rc = checkStillThere(base)) return rc;
-    cursor = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
+    auto searching = std::make_unique<LdapCursor>(*this, base, LDAP_SCOPE_SUBTREE, filter, true);
+    cursor = std::move(searching);
     return SUCCESSFUL;
 }
 

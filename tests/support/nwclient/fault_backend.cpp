@@ -125,6 +125,13 @@ NWDSCCODE FaultBackend::removeSecurityEquivalence(ObjectId user, ObjectId group)
     return shouldFail(Call::RemoveEquiv, status) ? status : inner_->removeSecurityEquivalence(user, group);
 }
 
+NWDSCCODE FaultBackend::changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users,
+                                      const BatchAnswer& answer, const BatchCancel& cancel) {
+    if (modifyHook_) modifyHook_(calls(Call::Modify) + 1, group);
+    int32_t status = 0;
+    return shouldFail(Call::Modify, status) ? status : inner_->changeMembers(group, add, users, answer, cancel);
+}
+
 NWDSCCODE FaultBackend::readStream(ObjectId id, const std::string& attribute, std::string& contents) {
     int32_t status = 0;
     return shouldFail(Call::ReadStream, status) ? status : inner_->readStream(id, attribute, contents);

@@ -63,6 +63,9 @@ public:
     NWDSCCODE modify(ObjectId id, const std::vector<Change>& changes) override;
     NWDSCCODE addSecurityEquivalence(ObjectId user, ObjectId group) override;
     NWDSCCODE removeSecurityEquivalence(ObjectId user, ObjectId group) override;
+    // One Member change of the group as far as hooks and planned failures go (Call::Modify).
+    NWDSCCODE changeMembers(ObjectId group, bool add, const std::vector<ObjectId>& users, const BatchAnswer& answer,
+                            const BatchCancel& cancel) override;
     NWDSCCODE readStream(ObjectId id, const std::string& attribute, std::string& contents) override;
     NWCCODE serverDateTime(uint8_t dateTime[7]) override;
     std::vector<VolumeInfo> volumes() override;
