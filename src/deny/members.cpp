@@ -3,6 +3,7 @@
 #include "browse/member_order.h"
 #include "nwapi/nwapi.h"
 #include "nwclient/status.h"
+#include "platform/ports.h"
 
 #include <unordered_map>
 
@@ -24,12 +25,13 @@ bool readMembers(const std::string& group, text::NameList& members, text::NameLi
         if (!m.via.empty() && !m.classGroup) holders.emplace(text::localeSortKey(m.name), m.via);
         members.push_back(std::move(m.name));
     }
+    platform::pumpMessages();  // thousands of names took a while: the window repaints first
     browse::SortiereNachContainer(members);
-    through.reserve(members.size());
-    for (const std::string& m : members) {
-        const auto it = holders.find(text::localeSortKey(m));
-        through.push_back(it == holders.end() ? std::string() : it->second);
-    }
+    through.assign(members.size(), std::string());
+    // A collation key per member costs as much as the sort: only where some are held by a group.
+    if (!holders.empty())
+        for (size_t i = 0; i < members.size(); ++i)
+            if (const auto it = holders.find(text::localeSortKey(members[i])); it != holders.end()) through[i] = it->second;
     return true;
 }
 

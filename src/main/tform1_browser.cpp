@@ -51,6 +51,8 @@ void TForm1::FillRows(TListView* view, size_t count, const std::function<browse:
         } while (next < count && (next % 32 != 0 || slice.elapsed() < FillSliceMs));
         view->setUpdatesEnabled(true);
     }
+    // The last slice shows too before whatever comes next (the other list's reading) holds the window.
+    if (count > 0) repaintWindows();
 }
 
 void TForm1::ZeigeContext(const std::string& context) {

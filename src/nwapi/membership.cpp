@@ -195,7 +195,7 @@ public:
         // Whoever got their own side gets the group's side too, also after a failure or a cancel,
         // so that nobody is left with half a membership.
         size_t groupDone = 0;
-        const bool groupOk = done.empty() || changeGroup(done, !hadMembers, groupDone);
+        const bool groupOk = done.empty() || changeGroup(done, !hadMembers, groupDone, answered);
         out_.changed = groupDone;
         // Without an own side on the user, one whose Member change failed is simply unchanged.
         const bool userSideKept = places_ & (nw::PLACE_GROUP_MEMBERSHIP | nw::PLACE_SECURITY_EQUALS);
@@ -333,7 +333,9 @@ private:
     // The group's Member for the users whose own side is done, in as many requests as they need.
     // No request relies on what the group looked like when it was read. done counts the users
     // that are now on the group side.
-    bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done) {
+    // answered: the users' count the progress stood at, given again between the requests, so a
+    // window keeps painting while a big group is written (a request can take tens of ms).
+    bool changeGroup(const NameList& users, bool groupReadEmpty, size_t& done, size_t answered) {
         done = 0;
         nw::NWDSCCODE status = nw::NWDSAllocBuf(GROUP_REQUEST_BYTES, &layer().modifyBuffer);
         if (status != 0) {
@@ -357,6 +359,7 @@ private:
             const NameList block(users.begin() + long(begin), users.begin() + long(end));
             size_t next = 0;
             while (ok && next < block.size()) {
+                if (done > 0 && progress_.progress) progress_.progress(answered, users_.size());
                 size_t sent = 0;
                 std::string reached;
                 status = sendGroupRequest(changeType, block, next, sent, reached);

@@ -7,6 +7,7 @@
 #include "nwclient/ldap/ldap_listing_split.h"
 #include "nwclient/nwclient.h"
 #include "platform/ports.h"
+#include "platform/recording.h"
 #include "slapd_fixture.h"
 
 #include <gtest/gtest.h>
@@ -526,6 +527,28 @@ TEST(LdapSearch, SubtreeByClassGivesFullNamesWithoutTheBase) {
     std::vector<std::string> denied = names(drain(*cursor, status));
     std::sort(denied.begin(), denied.end());
     EXPECT_EQ(denied, (std::vector<std::string>{"Gast01.PROJEKTE.UNTERRICHT", "Gast02.PROJEKTE.UNTERRICHT"}));
+}
+
+// A big group's members are read in one search, a page at a time, the window painted between.
+TEST(LdapRead, ManyMembersComeInPagesWithTheWindowPaintedBetween) {
+    Slapd server;
+    std::unique_ptr<ObjectCursor> cursor;
+    NWDSCCODE status = -1;
+    auto first = open(server);
+    ASSERT_EQ(first->search(ROOT_ID, "Object Class", "User", cursor), 0);
+    std::string ldif, group = server.dn(DENY_GROUP);
+    for (const ObjectSummary& p : drain(*cursor, status))
+        if (p.name.find("SCHUELER") != std::string::npos)
+            ldif += "dn: " + server.dn(p.name) + "\nchangetype: modify\nadd: objectClass\nobjectClass: tarvelMembership\n-\n"
+                    "add: groupMembership\ngroupMembership: " + group + "\n\ndn: " + group +
+                    "\nchangetype: modify\nadd: member\nmember: " + server.dn(p.name) + "\n\n";
+    ASSERT_TRUE(server.modify(ldif));
+    platform::RecordingPorts ports;
+    auto b = open(server, "admin", {{"pagesize", "5"}});
+    Attribute a;
+    ASSERT_EQ(b->readAttribute(idOf(*b, DENY_GROUP), "Member", a), 0);
+    EXPECT_EQ(a.values.size(), 2u + 15u);
+    EXPECT_GE(ports.pump.count, 3);
 }
 
 TEST(LdapRead, ValuesWithTheirSyntaxes) {

@@ -340,11 +340,18 @@ TEST_P(Membership, GroupSideGoesInRequestsOfFiveHundredNamesAndAGoStartsAtTheBac
     ASSERT_TRUE(SearchObjects("SCHUELER.UNTERRICHT", users, "User"));
     ASSERT_EQ(users.size(), 1200u);
     NameList stop = users;
-    EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny));
+    // The progress (users done, requests sent so far) goes on between the group's requests: a
+    // window keeps painting while the group is written.
+    std::vector<std::pair<size_t, int>> progress;
+    const MembershipProgress record{[&](size_t done, size_t) { progress.emplace_back(done, faults->calls(Call::Modify)); }, {}};
+    EXPECT_TRUE(AddMultipleUsersToGroup(stop, kDeny, record));
     EXPECT_TRUE(ports.box.boxes.empty()) << boxTexts().front();
     // One request per user, then the group's 1,200 values in three of at most 500 (not in
     // 4096-byte pieces: each request on the group makes the server write all of it again).
     EXPECT_EQ(faults->calls(Call::Modify), 1200 + 3);
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(std::vector(progress.end() - 3, progress.end()),
+              (std::vector<std::pair<size_t, int>>{{1200, 1200}, {1200, 1201}, {1200, 1202}}));
     EXPECT_EQ(values(kDenyFull, "Member").size(), 1200u);
     expectInGroup(users.back(), kDenyFull, true);
 

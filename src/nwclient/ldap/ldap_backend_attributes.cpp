@@ -2,6 +2,7 @@
 #include "nwclient/ldap/ldap_diagnostics.h"
 
 #include "nwclient/syntax.h"
+#include "platform/ports.h"
 
 #include <cctype>
 #include <ctime>
@@ -283,11 +284,14 @@ void LdapBackend::learnMembers(ObjectId group, const std::vector<std::string>& m
         {
             LdapCursor cursor(*this, ROOT_ID, LDAP_SCOPE_SUBTREE, filter, false);
             std::vector<ObjectSummary> page;
-            while (cursor.next(page) == SUCCESSFUL && !page.empty())
+            while (cursor.next(page) == SUCCESSFUL && !page.empty()) {
                 for (const ObjectSummary& s : page) {
                     found.insert(s.id);
                     foundAsSent.insert(hashKeyOf(nodes_.dnAt(static_cast<size_t>(s.id))));
                 }
+                // Thousands of members come a page at a time: the window repaints between pages.
+                platform::pumpMessages();
+            }
         }
         // Those that do not (half done, or written by another tool) are read together.
         std::vector<std::string> unfound;
