@@ -2,8 +2,12 @@
 #include "nwclient/ldap/ldap_escape.h"
 #include "nwclient/ldap/ldap_map.h"
 
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 #include <ldap.h>
+
+#include <random>
 
 using namespace nw;
 using namespace nw::ldap;
@@ -99,6 +103,18 @@ TEST(DnParsing, KeysIgnoreCaseSpacesAndEscapingStyle) {
     EXPECT_EQ(dnKey("CN=Gast01, OU=PROJEKTE,O=Unterricht"), dnKey("cn=gast01,ou=projekte,o=UNTERRICHT"));
     EXPECT_EQ(dnKey("cn=M\\C3\\BCller\\2C Hans,o=X"), dnKey("cn=Müller\\, Hans,o=X"));
     EXPECT_NE(dnKey("cn=a,o=X"), dnKey("cn=b,o=X"));
+    // Keyed as written or after parsing, a DN gives one key, whatever characters it holds.
+    auto parsedKey = [](const std::string& dn) {
+        std::vector<Rdn> rdns;
+        return parseDn(dn, rdns) ? dnKey(rdns) : text::toLowerAscii(dn);
+    };
+    std::mt19937 random(7);
+    const std::string alphabet = "aZ=,= ,\\+#;\"<>\x01ü5";
+    for (int i = 0; i < 20000; ++i) {
+        std::string dn;
+        for (size_t n = random() % 12; n > 0; --n) dn += alphabet[random() % alphabet.size()];
+        ASSERT_EQ(dnKey(dn), parsedKey(dn)) << dn;
+    }
 }
 
 TEST(FilterEscaping, AValueCannotWidenTheFilter) {

@@ -455,6 +455,21 @@ void LdapBackend::resolveMany(const std::vector<std::vector<std::string>>& names
 }
 
 NWDSCCODE LdapBackend::resolve(const std::vector<std::string>& componentsFromRoot, ObjectId& id) {
+    // A name met before is found in the cache alone, without a batch set up for one name (the
+    // deny list asks for each of its thousands of members' classes).
+    ObjectId at = ROOT_ID;
+    for (const std::string& component : componentsFromRoot) {
+        const auto cached = component.empty() ? childCache_.end() : childCache_.find(childKey(at, component));
+        if (cached == childCache_.end()) {
+            at = -1;
+            break;
+        }
+        at = cached->second;
+    }
+    if (at >= 0) {
+        id = at;
+        return SUCCESSFUL;
+    }
     std::vector<ObjectId> ids;
     std::vector<NWDSCCODE> statuses;
     resolveMany({componentsFromRoot}, ids, statuses);

@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace nw::ldap {
 namespace {
@@ -161,7 +162,29 @@ std::string childDn(std::string_view type, std::string_view value, std::string_v
     return out;
 }
 
+namespace {
+
+// The DN is its own key once lower-cased: no escape, no separator but ",", no space, no character
+// that re-escaping would mark, and one "=" per RDN. Server-written DNs nearly always are; a group
+// of thousands is keyed without parsing each member. A malformed DN without such characters
+// (an RDN without "=" or type) is lower-cased whole by the full path too.
+bool keyedAsWritten(std::string_view dn) {
+    bool equalsSeen = false;
+    for (char ch : dn) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == '\\' || c == ';' || c == '+' || c == ' ' || c == '"' || c == '#' ||
+            c == '<' || c == '>')
+            return false;
+        if (c == ',') equalsSeen = false;
+        else if (c == '=' && std::exchange(equalsSeen, true)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string dnKey(std::string_view dn) {
+    if (keyedAsWritten(dn)) return toLowerAscii(dn);
     std::vector<Rdn> rdns;
     if (!parseDn(dn, rdns)) return toLowerAscii(dn);
     return dnKey(rdns);
