@@ -999,6 +999,19 @@ TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
         EXPECT_EQ(searchPupils(*b, klasse, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE)) << c.shown;
         EXPECT_EQ(count, before) << c.shown;
         EXPECT_EQ(b->problemDetail().rfind(c.shown, 0), 0u) << b->problemDetail();
+        // Listed, the container that holds it leaves it out the same way.
+        const ObjectId holder = c.belowLongContainer ? idOf(*b, partName + ".KLASSE5A.SCHUELER.UNTERRICHT") : klasse;
+        std::unique_ptr<ObjectCursor> cursor;
+        ASSERT_EQ(b->list(holder, false, cursor), 0);
+        std::vector<ObjectSummary> page;
+        NWDSCCODE listed = 0;
+        for (int pages = 0; pages < 100 && listed == 0; ++pages) {
+            listed = cursor->next(page);
+            for (const ObjectSummary& s : page) EXPECT_EQ(s.name.find(c.shown.substr(0, 10)), std::string::npos) << c.shown;
+            if (listed == 0 && page.empty()) break;
+        }
+        EXPECT_EQ(listed, NWDSCCODE(TARVEL_LDAP_INCOMPLETE)) << c.shown;
+        EXPECT_EQ(b->problemDetail().rfind(c.shown, 0), 0u) << b->problemDetail();
         std::vector<std::string> problems;
         EXPECT_TRUE(embedded::TreeStore::check(tree, problems));
         ASSERT_EQ(problems.size(), 1u) << c.shown;
