@@ -19,9 +19,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 if(TARVEL_HOMEPAGE)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TARVEL_HOMEPAGE})
 endif()
-# The libraries come from dpkg-shlibdeps; adduser for the maintainer scripts.
+# The libraries come from dpkg-shlibdeps; adduser for the maintainer scripts; the libraries the
+# programs open only when needed (libldap, libcurl) are not linked, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+get_property(opened GLOBAL PROPERTY TARVEL_OPENED_PACKAGES)
+list(PREPEND opened adduser)
+list(JOIN opened ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "squid, slapd")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -32,6 +32,7 @@ Cause causeOf(unsigned code) {
         return {"Anmeldung abgelehnt: Kennwort falsch", {"passwordfile", "binddn", "operator"}};
     case nw::TARVEL_LDAP_TLS_FAILED: return {"die TLS-Verbindung kam nicht zustande", {"cafile", "tree"}};
     case nw::TARVEL_LDAP_NO_PASSWORD: return {"kein Kennwort angegeben", {"passwordfile", "binddn", "operator"}};
+    case nw::TARVEL_LDAP_LIBRARY_MISSING: return {"die LDAP-Bibliothek (libldap) ist nicht installiert", {"tree"}};
     default: return {"die Verbindung kam nicht zustande", {"tree"}};
     }
 }

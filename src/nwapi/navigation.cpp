@@ -200,8 +200,12 @@ void ListeUnterobjekte(const std::string& container, NameList& list, int mode) {
         bool container = (obj.info.objectFlags & nw::DS_CONTAINER_ENTRY) != 0;
         bool take = mode == 1 ? container : mode == 2 ? !container : true;
         if (take) {
-            std::string baseClass(obj.info.baseClass, strnlen(obj.info.baseClass, sizeof obj.info.baseClass));
-            list.push_back("[" + baseClass + "] " + obj.entryName);
+            // Put together in its own room at once: a listing makes tens of thousands of these.
+            const std::string_view baseClass(obj.info.baseClass, strnlen(obj.info.baseClass, sizeof obj.info.baseClass));
+            std::string entry;
+            entry.reserve(baseClass.size() + obj.entryName.size() + 3);
+            entry.append("[").append(baseClass).append("] ").append(obj.entryName);
+            list.push_back(std::move(entry));
         }
         while (obj.entriesRead >= obj.entriesInBatch) {
             platform::pumpMessages();

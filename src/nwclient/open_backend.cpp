@@ -2,6 +2,7 @@
 #include "nwclient/backend.h"
 #include "nwclient/embedded/embedded_backend.h"
 #include "nwclient/ldap/ldap_backend.h"
+#include "nwclient/ldap/ldap_library.h"
 
 #include <filesystem>
 
@@ -31,6 +32,11 @@ std::unique_ptr<DirectoryBackend> openBackend(const ClientConfig& config, NWCCOD
         return backend;
     }
     if (startsWith(config.tree, "ldap://") || startsWith(config.tree, "ldaps://")) {
+        std::string why;
+        if (!ldapLibraryLoads(why)) {
+            status = TARVEL_LDAP_LIBRARY_MISSING;
+            return nullptr;
+        }
         return makeLdapBackend(config, status);
     }
     status = TARVEL_CONFIGURATION_INVALID;

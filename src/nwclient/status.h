@@ -96,5 +96,6 @@ constexpr NWCCODE TARVEL_LDAP_NO_PASSWORD = 0x8F13;     // 36627: no password fi
 // 36628: a listing or search is incomplete: the server's size limit for the operator could not be
 // worked around, or an entry's name holds NUL, CR or LF (that entry is left out)
 constexpr NWCCODE TARVEL_LDAP_INCOMPLETE = 0x8F14;
+constexpr NWCCODE TARVEL_LDAP_LIBRARY_MISSING = 0x8F15; // 36629: libldap cannot be loaded
 
 }  // namespace nw

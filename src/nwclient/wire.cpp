@@ -4,25 +4,35 @@
 
 namespace nw::wire {
 
+namespace {
+
+void putU32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+}  // namespace
+
+// Each write grows the buffer once: a listing writes tens of thousands of names.
 void Writer::u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) out_.push_back(uint8_t(v >> (8 * i)));
+    const size_t at = out_.size();
+    out_.resize(at + 4);
+    putU32(out_.data() + at, v);
 }
 
 void Writer::text(std::string_view s) {
-    u32(uint32_t(s.size() + 1));
-    out_.insert(out_.end(), s.begin(), s.end());
-    out_.push_back(0);
-    while (out_.size() % 4) out_.push_back(0);
+    const size_t at = out_.size();
+    out_.resize(at + textSize(s.size()));  // the NUL and the padding come zeroed
+    putU32(out_.data() + at, uint32_t(s.size() + 1));
+    if (!s.empty()) std::memcpy(out_.data() + at + 4, s.data(), s.size());
 }
 
 void Writer::bytes(std::string_view b) {
-    out_.insert(out_.end(), b.begin(), b.end());
-    while (out_.size() % 4) out_.push_back(0);
+    const size_t at = out_.size();
+    out_.resize(at + padded(b.size()));
+    if (!b.empty()) std::memcpy(out_.data() + at, b.data(), b.size());
 }
 
-void Writer::patchU32(size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out_[offset + i] = uint8_t(v >> (8 * i));
-}
+void Writer::patchU32(size_t offset, uint32_t v) { putU32(out_.data() + offset, v); }
 
 bool Reader::u32(uint32_t& v) {
     if (remaining() < 4) return false;

@@ -1,7 +1,10 @@
 // nwclient.conf and the connection steps, with and without a tree.
 #include "client_fixture.h"
 #include "nwclient/client_state.h"
+#include "nwclient/ldap/ldap_library.h"
 #include "temp_trees.h"
+
+#include <ldap.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -149,6 +152,28 @@ TEST_F(Connection, AnUnknownKindOfTreeIsInvalid) {
 }
 
 // The user's own file first: one beside the program (a development build) never overrides it.
+// libldap is opened only for an LDAP tree; the backend's calls reach the real library, and a
+// missing library is a status of its own, not a crash at start or at the first call.
+TEST_F(Connection, TheLdapLibraryIsOpenedForAnLdapTreeAndItsAbsenceIsReported) {
+    std::string why;
+    ASSERT_TRUE(ldapLibraryLoads(why)) << why;
+    EXPECT_STREQ(ldap_err2string(LDAP_SIZELIMIT_EXCEEDED), "Size limit exceeded");
+    LDAPURLDesc* url = nullptr;
+    ASSERT_EQ(ldap_url_parse("ldap://schule.example:1389", &url), LDAP_SUCCESS);
+    EXPECT_EQ(url->lud_port, 1389);
+    ldap_free_urldesc(url);
+
+    setLdapLibraryName("libtarvel-absent-ldap.so.0");
+    EXPECT_FALSE(ldapLibraryLoads(why));
+    EXPECT_NE(why.find("libtarvel-absent-ldap.so.0"), std::string::npos) << why;
+    TempDir dir;
+    testsupport::writeFile(dir.file("nwclient.conf"), "Tree=ldap://127.0.0.1:1\nOperator=admin.UNTERRICHT\n");
+    setConfigurationFile(dir.file("nwclient.conf"));
+    uint32_t ref = 0;
+    EXPECT_EQ(NWCCGetPrimConnRef(&ref), TARVEL_LDAP_LIBRARY_MISSING);
+    setLdapLibraryName(TARVEL_LDAP_SONAME);
+}
+
 TEST_F(Connection, SearchPathIsTheUserConfigFolderThenEtcThenBesideTheProgram) {
     const std::string beside = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/nwclient.conf";
     ScopedEnv home("HOME", "/home/u");

@@ -246,6 +246,21 @@ TEST(EmbeddedNames, KeysFoldCaseFullyAndComposeInAnyLength) {
     for (const auto& [name, key] : cases) EXPECT_EQ(embedded::foldName(name), key) << name.substr(0, 20);
 }
 
+// A listing checks every entry's key against its name; for Latin-1 letters without folding the
+// name, which must agree with the folding for each of them and see any other key as damage.
+TEST(EmbeddedNames, EveryLatin1LetterMatchesOnlyItsOwnKey) {
+    for (unsigned cp = 0x80; cp <= 0xFF; ++cp) {
+        const std::string letter{char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
+        const std::string name = "Ab" + letter + "Z" + letter;
+        const std::string key = embedded::foldName(name);
+        EXPECT_EQ(embedded::TreeStore::nameFault(name, key), nullptr) << std::hex << cp;
+        std::string flipped = key;
+        flipped[2] = char(flipped[2] ^ 0x01);
+        for (const std::string& wrong : {flipped, key + "z", key.substr(0, key.size() - 1), "ab" + letter + "z"})
+            EXPECT_NE(embedded::TreeStore::nameFault(name, wrong), nullptr) << std::hex << cp;
+    }
+}
+
 TEST(EmbeddedNames, ResolveIgnoresCaseAndDescribeSpellsAsStored) {
     TempDir dir;
     auto b = open(demoTree(dir), "");
@@ -983,6 +998,19 @@ TEST(EmbeddedBadNames, EveryUnusableNameIsLeftOutNamedAndFoundByTheCheck) {
         execute(tree, insert + parent + ", " + c.name + ", " + c.key + ", 'User', 0, 0)");
         EXPECT_EQ(searchPupils(*b, klasse, count), NWDSCCODE(TARVEL_LDAP_INCOMPLETE)) << c.shown;
         EXPECT_EQ(count, before) << c.shown;
+        EXPECT_EQ(b->problemDetail().rfind(c.shown, 0), 0u) << b->problemDetail();
+        // Listed, the container that holds it leaves it out the same way.
+        const ObjectId holder = c.belowLongContainer ? idOf(*b, partName + ".KLASSE5A.SCHUELER.UNTERRICHT") : klasse;
+        std::unique_ptr<ObjectCursor> cursor;
+        ASSERT_EQ(b->list(holder, false, cursor), 0);
+        std::vector<ObjectSummary> page;
+        NWDSCCODE listed = 0;
+        for (int pages = 0; pages < 100 && listed == 0; ++pages) {
+            listed = cursor->next(page);
+            for (const ObjectSummary& s : page) EXPECT_EQ(s.name.find(c.shown.substr(0, 10)), std::string::npos) << c.shown;
+            if (listed == 0 && page.empty()) break;
+        }
+        EXPECT_EQ(listed, NWDSCCODE(TARVEL_LDAP_INCOMPLETE)) << c.shown;
         EXPECT_EQ(b->problemDetail().rfind(c.shown, 0), 0u) << b->problemDetail();
         std::vector<std::string> problems;
         EXPECT_TRUE(embedded::TreeStore::check(tree, problems));

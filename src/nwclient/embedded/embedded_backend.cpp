@@ -75,20 +75,28 @@ class UsableNames {
 public:
     void setSuffix(std::string suffix) { suffix_ = std::move(suffix); }
     const std::string& suffix() const { return suffix_; }
-    // The escaped full name of the entry last found usable.
-    const std::string& fullName() const { return full_; }
+    // The escaped full name of row in this container.
+    const std::string& fullName(const ObjectRow& row) {
+        // Escaping changes only a name with a dot or a backslash in it.
+        if (plain(row.name)) full_.assign(row.name);
+        else full_ = embedded::escapeComponent(row.name);
+        full_ += suffix_;
+        return full_;
+    }
 
     bool unusable(const ObjectRow& row) {
         if (TreeStore::nameFault(row.name, row.nameKey) != nullptr) return true;
-        // Escaping changes only a name with a dot or a backslash in it.
-        if (std::none_of(row.name.begin(), row.name.end(), [](char c) { return c == '.' || c == '\\'; }))
-            full_.assign(row.name);
-        else full_ = embedded::escapeComponent(row.name);
-        full_ += suffix_;
-        return names::checkDnLimits(full_) != 0;
+        // No more bytes than a full name may have characters keep within both limits: a listing
+        // spells out no full name for the usual entry.
+        if (row.name.size() + suffix_.size() <= MAX_DN_CHARS && plain(row.name)) return false;
+        return names::checkDnLimits(fullName(row)) != 0;
     }
 
 private:
+    static bool plain(const std::string& name) {
+        return std::none_of(name.begin(), name.end(), [](char c) { return c == '.' || c == '\\'; });
+    }
+
     std::string suffix_, full_;
 };
 
@@ -214,7 +222,7 @@ public:
                     if (r.container && !visited_.insert(r.id).second)
                         TreeStore::damaged("object " + std::to_string(r.id) + " is its own ancestor");
                     if (r.container) pending_.push_back(r.id);
-                    if (match_(r)) page.push_back(summaryOf(*store_, r, names_.fullName()));
+                    if (match_(r)) page.push_back(summaryOf(*store_, r, names_.fullName(r)));
                 }
             }
             return 0;

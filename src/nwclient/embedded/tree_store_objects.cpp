@@ -83,14 +83,41 @@ bool splitFullName(std::string_view fullName, std::vector<std::string>& componen
 
 std::string escapeComponent(std::string_view component) { return names::escape(component); }
 
-// Whether key is name's lookup key (foldName). An ASCII name is compared in place: the listings
-// ask this of every entry.
+// Whether key is name's lookup key (foldName), compared in place for a name of ASCII and Latin-1
+// letters (German names: umlauts, ß, accents), which every listing asks of every entry. Such text
+// is already NFC; its full case folding is ASCII's, U+00C0-U+00DE (not U+00D7) up by 0x20, ß to
+// "ss" and µ to U+03BC. Any other character leaves the answer to foldName.
 static bool isKeyOf(std::string_view name, std::string_view key) {
-    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii) return foldName(name) == key;
-    return name.size() == key.size() && std::equal(name.begin(), name.end(), key.begin(), [](char n, char k) {
-               return (n >= 'A' && n <= 'Z' ? char(n - 'A' + 'a') : n) == k;
-           });
+    size_t k = 0;
+    auto expect = [&](std::string_view bytes) {
+        if (key.compare(k, bytes.size(), bytes) != 0) return false;
+        k += bytes.size();
+        return true;
+    };
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            const char lower = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            if (k >= key.size() || key[k++] != lower) return false;
+            continue;
+        }
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0u;
+        if ((c != 0xC2 && c != 0xC3) || (next & 0xC0) != 0x80) return foldName(name) == key;
+        unsigned cp = (unsigned(c & 0x1F) << 6) | (next & 0x3F);
+        ++i;
+        if (cp == 0xDF) {
+            if (!expect("ss")) return false;
+            continue;
+        }
+        if (cp == 0xB5) {
+            if (!expect("\xCE\xBC")) return false;
+            continue;
+        }
+        if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) cp += 0x20;
+        const char folded[2] = {char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
+        if (!expect(std::string_view(folded, 2))) return false;
+    }
+    return k == key.size();
 }
 
 const char* TreeStore::nameFault(std::string_view name, std::string_view nameKey) {
